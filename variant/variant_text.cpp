@@ -1,0 +1,103 @@
+#include "variant/variant_text.h"
+
+#include <fmt/format.h>
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+namespace velmora {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+bool ParseInteger(std::string_view text, int64_t& out) {
+  std::string_view s = Trim(text);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (!s.empty() && s.front() == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  if (s.empty()) return false;
+  uint64_t magnitude = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
+  if (ec != std::errc() || end != s.data() + s.size()) return false;
+  if (negative) {
+    if (magnitude > uint64_t{1} << 63) return false;
+    out = static_cast<int64_t>(0 - magnitude);
+  } else {
+    if (base == 10 && magnitude > static_cast<uint64_t>(INT64_MAX)) return false;
+    out = static_cast<int64_t>(magnitude);
+  }
+  return true;
+}
+
+bool ParseDouble(std::string_view text, double& out) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string FormatCurrency(int64_t scaled) {
+  const bool negative = scaled < 0;
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : scaled;
+  std::string out = fmt::format("{}{}", negative ? "-" : "", magnitude / 10000);
+  uint64_t frac = magnitude % 10000;
+  if (frac) {
+    std::string digits = fmt::format("{:04}", frac);
+    while (digits.back() == '0') digits.pop_back();
+    out += '.';
+    out += digits;
+  }
+  return out;
+}
+
+std::string FormatTimeStamp(const SqlTimeStamp& t) {
+  std::string out = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", t.year, t.month, t.day,
+                                t.hour, t.minute, t.second);
+  if (t.fraction) out += fmt::format(".{:03}", t.fraction);
+  return out;
+}
+
+std::string FormatTimeStampOffset(const SqlTimeStampOffset& t) {
+  const bool negative = t.tz_hour < 0 || t.tz_minute < 0;
+  return fmt::format("{} {}{:02}:{:02}", FormatTimeStamp(t.stamp), negative ? '-' : '+',
+                     std::abs(t.tz_hour), std::abs(t.tz_minute));
+}
+
+std::string FormatInterval(const SqlInterval& i) {
+  const char* sign = i.sign < 0 ? "-" : "";
+  if (i.kind == SqlInterval::kYearMonth) return fmt::format("{}{}-{:02}", sign, i.years, i.months);
+  std::string out = fmt::format("{}{} {:02}:{:02}:{:02}", sign, i.days, i.hours, i.minutes,
+                                i.seconds);
+  if (i.fraction) out += fmt::format(".{:03}", i.fraction);
+  return out;
+}
+
+}  // namespace velmora
