@@ -1,0 +1,107 @@
+// TParams / TParam: ordered, named, typed parameter lists of queries and stored procedures, and
+// the lists that cross the remote interface packed into variants.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/field_type.h"
+#include "variant/ole_variant.h"
+
+namespace velmora {
+
+// Parameter kinds; the ordinal is also the bit number in a kind set.
+enum TParamType : uint8_t { ptUnknown = 0, ptInput, ptOutput, ptInputOutput, ptResult };
+
+inline constexpr int kParamTypeCount = 5;
+
+// A kind set: bit k selects kind k.
+using TParamTypes = uint8_t;
+inline constexpr TParamTypes kAllParamTypes = 0x1F;
+
+constexpr TParamTypes ParamTypeBit(TParamType kind) {
+  return static_cast<TParamTypes>(1u << static_cast<unsigned>(kind));
+}
+constexpr bool ParamTypeIn(TParamType kind, TParamTypes kinds) {
+  return static_cast<unsigned>(kind) < 8 && (kinds & ParamTypeBit(kind)) != 0;
+}
+
+// Raised by TParams look-ups and index access.
+class EParamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The field type a value of variant type `var_type` gives an untyped parameter; ftUnknown when
+// the type has no counterpart.
+TFieldType FieldTypeOfVarType(uint16_t var_type);
+
+class TParam {
+ public:
+  TParam() = default;
+  TParam(std::string name, TFieldType data_type, TParamType param_type)
+      : Name(std::move(name)), DataType(data_type), ParamType(param_type) {}
+
+  std::string Name;
+  TFieldType DataType = ftUnknown;
+  TParamType ParamType = ptUnknown;
+  int32_t Size = 0;
+  int32_t Precision = 0;
+  int32_t NumericScale = 0;
+
+  const OleVariant& Value() const { return value_; }
+  // Stores the value; a parameter whose DataType is still ftUnknown takes it from the value's
+  // variant type. A declared DataType is kept.
+  void SetValue(OleVariant value);
+  // Unsets the value (Empty); the data type stays.
+  void Clear() { value_ = OleVariant(); }
+  bool IsNull() const { return value_.IsNull() || value_.IsEmpty(); }
+
+ private:
+  OleVariant value_;
+};
+
+class TParams {
+ public:
+  TParams() = default;
+  TParams(const TParams& other) { Assign(other); }
+  TParams& operator=(const TParams& other) {
+    if (this != &other) Assign(other);
+    return *this;
+  }
+  TParams(TParams&&) noexcept = default;
+  TParams& operator=(TParams&&) noexcept = default;
+
+  // Appends an unnamed, untyped parameter. References to items stay valid while the list grows.
+  TParam& Add();
+  TParam& CreateParam(TFieldType data_type, std::string_view name, TParamType param_type);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // Raises EParamError for an index outside 0..Count()-1.
+  TParam& Items(int index);
+  const TParam& Items(int index) const;
+  TParam& operator[](int index) { return Items(index); }
+  const TParam& operator[](int index) const { return Items(index); }
+
+  // Name compared without regard to (ASCII) letter case; nullptr when absent.
+  TParam* FindParam(std::string_view name);
+  const TParam* FindParam(std::string_view name) const;
+  // As FindParam, raising "Parameter '<name>' not found" when absent.
+  TParam& ParamByName(std::string_view name);
+  const TParam& ParamByName(std::string_view name) const;
+
+  void Clear() { items_.clear(); }
+  // Replaces the contents with copies of other's parameters.
+  void Assign(const TParams& other);
+  // Exchanges contents with other without copying parameters.
+  void Swap(TParams& other) noexcept { items_.swap(other.items_); }
+
+ private:
+  std::vector<std::unique_ptr<TParam>> items_;
+};
+
+}  // namespace velmora
