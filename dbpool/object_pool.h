@@ -1,0 +1,143 @@
+// TObjectPool: the mechanism shared by the connection, query and stored-procedure pools.
+//
+// A pool holds at most FMaxCount objects of type T, which it owns. An object's integer `Tag` is the
+// in-use mark: 1 while handed out, 0 while idle; only the pool writes it. A counting semaphore
+// created with capacity permits paces the callers: Lock waits up to FTimeout ms for a permit and
+// goes on without one on time-out, so a Lock never blocks for longer than that before the list is
+// searched. A permit is given back only by Unlock; a Lock that ends with nothing keeps its permit.
+//
+// Lock, Unlock and FreeAndNil never raise: nullptr is the only failure signal.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "dbpool/counting_semaphore.h"
+
+namespace velmora {
+
+template <class T>
+class TObjectPool {
+ public:
+  // Makes a new object for Lock; may raise, and Lock then yields nullptr.
+  using CreateHook = std::function<std::unique_ptr<T>()>;
+  // Runs under the list's lock when an object comes back, after its Tag is set to 0. If it raises,
+  // the object stays idle but its permit is not given back.
+  using GiveBackHook = std::function<void(T&)>;
+
+  static constexpr int kDefaultTimeout = 3000;
+
+  TObjectPool(int capacity, CreateHook create, GiveBackHook give_back = nullptr,
+              int timeout_ms = kDefaultTimeout)
+      : FTimeout(timeout_ms),
+        FMaxCount(capacity),
+        FSemaphore(capacity, capacity),
+        create_(std::move(create)),
+        give_back_(std::move(give_back)) {
+    // Reserved up front so that appending a new object never reallocates under the lock.
+    FObjList.items.reserve(static_cast<size_t>(std::clamp(capacity, 0, 1024)));
+  }
+
+  // Destroys every object, handed out or idle, from the last index down to index 0.
+  ~TObjectPool() {
+    std::lock_guard lock(FObjList.mutex);
+    while (!FObjList.items.empty()) FObjList.items.pop_back();
+  }
+
+  TObjectPool(const TObjectPool&) = delete;
+  TObjectPool& operator=(const TObjectPool&) = delete;
+
+  // The lowest-indexed idle object, else a new one while fewer than FMaxCount exist, else nullptr.
+  T* Lock() noexcept {
+    try {
+      // A time-out is not a failure: the caller goes on without a permit.
+      (void)FSemaphore.try_acquire_for(std::chrono::milliseconds(FTimeout));
+      std::lock_guard lock(FObjList.mutex);
+      for (const auto& item : FObjList.items) {
+        if (item->Tag == 0) {
+          item->Tag = 1;
+          return item.get();
+        }
+      }
+      if (FObjList.items.size() >= static_cast<size_t>(std::max(FMaxCount, 0))) return nullptr;
+      std::unique_ptr<T> made = create_();
+      if (made == nullptr) return nullptr;
+      made->Tag = 1;
+      FObjList.items.push_back(std::move(made));
+      return FObjList.items.back().get();
+    } catch (...) {
+      return nullptr;
+    }
+  }
+
+  // Marks `value` idle, runs the give-back hook and releases one permit. An object the pool does
+  // not hold (nullptr included) changes nothing.
+  void Unlock(const T* value) noexcept {
+    try {
+      std::lock_guard lock(FObjList.mutex);
+      const auto it = std::find_if(FObjList.items.begin(), FObjList.items.end(),
+                                   [value](const auto& item) { return item.get() == value; });
+      if (it == FObjList.items.end()) return;
+      (*it)->Tag = 0;
+      if (give_back_) give_back_(**it);
+      FSemaphore.release();
+    } catch (...) {
+    }
+  }
+
+  // Destroys the lowest-indexed idle object, if any. The permits are not touched.
+  void FreeAndNil() noexcept {
+    try {
+      std::lock_guard lock(FObjList.mutex);
+      const auto it = std::find_if(FObjList.items.begin(), FObjList.items.end(),
+                                   [](const auto& item) { return item->Tag == 0; });
+      if (it == FObjList.items.end()) return;
+      // Taken out of the list first, then destroyed, still under the list's lock.
+      std::unique_ptr<T> dropped = std::move(*it);
+      FObjList.items.erase(it);
+    } catch (...) {
+    }
+  }
+
+  // Inspection, for the operator and tests.
+  size_t Count() const {
+    std::lock_guard lock(FObjList.mutex);
+    return FObjList.items.size();
+  }
+  // The object at `index`, or nullptr past the end.
+  T* Item(size_t index) const {
+    std::lock_guard lock(FObjList.mutex);
+    return index < FObjList.items.size() ? FObjList.items[index].get() : nullptr;
+  }
+  // The object's in-use mark, read under the list's lock; -1 when the pool does not hold it.
+  int TagOf(const T* value) const {
+    std::lock_guard lock(FObjList.mutex);
+    for (const auto& item : FObjList.items) {
+      if (item.get() == value) return item->Tag;
+    }
+    return -1;
+  }
+  int Permits() const { return FSemaphore.count(); }
+  int Timeout() const { return FTimeout; }
+  int MaxCount() const { return FMaxCount; }
+
+ private:
+  struct ObjList {
+    mutable std::mutex mutex;
+    std::vector<std::unique_ptr<T>> items;  // creation order
+  };
+
+  ObjList FObjList;
+  const int FTimeout;
+  const int FMaxCount;
+  CountingSemaphore FSemaphore;
+  CreateHook create_;
+  GiveBackHook give_back_;
+};
+
+}  // namespace velmora
