@@ -57,8 +57,10 @@ DateTimeParts DecodeDateTime(double value) {
   double whole = std::trunc(value);
   int64_t ms = std::llround(std::fabs(value - whole) * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) {
+    // The time of day rounded up to midnight: the next calendar day, which for values before
+    // 1899-12-30 lies one towards zero.
     ms -= kMsPerDay;
-    whole += value < 0 ? -1 : 1;
+    whole += 1;
   }
   CivilFromUnixDays(static_cast<int64_t>(whole) - kUnixEpochOffset, p.year, p.month, p.day);
   p.millisecond = static_cast<int>(ms % 1000);

@@ -25,10 +25,11 @@ OleVariant OleVariant::UString(std::string s) { return OleVariant(varUString, st
 OleVariant OleVariant::AnsiString(std::string s) { return OleVariant(varString, std::move(s)); }
 
 OleVariant OleVariant::VarArrayCreate(int32_t low, int32_t high) {
-  if (high < low - 1) throw EVariantError("Variant array bounds are invalid");
+  const int64_t count = static_cast<int64_t>(high) - low + 1;
+  if (count < 0) throw EVariantError("Variant array bounds are invalid");
   VariantArray a;
   a.low = low;
-  a.items.resize(static_cast<size_t>(static_cast<int64_t>(high) - low + 1));
+  a.items.resize(static_cast<size_t>(count));
   return OleVariant(std::move(a));
 }
 
@@ -75,8 +76,9 @@ int64_t OleVariant::AsInt64() const {
     }
     case varCurrency: {
       const int64_t c = std::get<int64_t>(value_);
-      // Round half away from zero, as a scaled decimal.
-      return c >= 0 ? (c + 5000) / 10000 : (c - 5000) / 10000;
+      // Round half away from zero, as a scaled decimal (without overflowing near the limits).
+      const int64_t whole = c / 10000, rest = c % 10000;
+      return rest >= 5000 ? whole + 1 : rest <= -5000 ? whole - 1 : whole;
     }
     case varOleStr: case varUString: case varString: {
       int64_t v = 0;

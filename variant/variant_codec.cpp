@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace velmora {
 namespace {
 
@@ -94,7 +96,9 @@ OleVariant Decode(ByteReader& in, int depth) {
       in.Need(size_t{n} * 2);  // every element takes at least its type code
       VariantArray a;
       a.low = low;
-      a.items.reserve(n);
+      // Counts are claims of the input: grow with what is actually decoded, so nested arrays
+      // that each claim the rest of the input cannot multiply the allocation.
+      a.items.reserve(std::min<uint32_t>(n, 256));
       for (uint32_t i = 0; i < n; ++i) a.items.push_back(Decode(in, depth + 1));
       return OleVariant(std::move(a));
     }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 namespace velmora {
@@ -50,8 +51,12 @@ bool ParseDouble(std::string_view text, double& out) {
   std::string_view s = Trim(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty()) return false;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size();
+  double v = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  // "inf" and "nan" are no numbers of ours.
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
+  out = v;
+  return true;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
