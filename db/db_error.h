@@ -1,0 +1,28 @@
+// Errors of the data-access layer.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+// A failure of the data-access layer itself (empty command text, unknown parameter type,
+// unknown driver, no connection ...).
+class EFDException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A failure reported by the database engine; the message is the engine's own text.
+class EFDDBEngineException : public EFDException {
+ public:
+  EFDDBEngineException(int error_code, const std::string& message)
+      : EFDException(message), error_code_(error_code) {}
+  // The engine's own error code (SQLite: the extended result code).
+  int ErrorCode() const { return error_code_; }
+
+ private:
+  int error_code_;
+};
+
+}  // namespace velmora

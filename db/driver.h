@@ -1,0 +1,73 @@
+// The interface every database driver implements. A driver is chosen by the DriverID parameter of
+// a connection; the connection talks to the engine only through these classes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "data/field_defs.h"
+#include "db/command_text.h"
+#include "db/string_list.h"
+
+namespace velmora {
+
+class TDataSet;
+class TParam;
+
+// One prepared command text (one or several statements, where the engine allows several).
+// Parameter markers in the text are positional "?"; engine errors raise EFDDBEngineException.
+class TDriverCommand {
+ public:
+  virtual ~TDriverCommand() = default;
+
+  // The parameter behind each "?" marker of the text, in order. Input values are bound when the
+  // statement runs; output values are read back into the same parameters after it has run.
+  // The pointers must stay valid until the command is destroyed.
+  virtual void SetParams(std::span<TParam* const> markers) = 0;
+
+  // Runs every statement of the text, discarding any rows.
+  virtual void Execute() = 0;
+  // Runs the statements of the text up to the first that returns a result set and stops before
+  // its first row; Columns() then describes it. Returns false, without running the last
+  // statement, when no statement of the text returns a result set.
+  virtual bool Open() = 0;
+  // The result set's columns: name, field type, size, precision, scale, origin, key,
+  // auto-increment and required (not nullable) attributes.
+  virtual const TFieldDefs& Columns() const = 0;
+  // Appends every remaining row of the result set to `out` through its append path (its fields
+  // must match Columns()), then runs the statements that follow it.
+  virtual void FetchAll(TDataSet& out) = 0;
+
+  // Rows inserted, updated or deleted by the statements run so far.
+  virtual int64_t RowsAffected() const = 0;
+};
+
+// One open session with a database.
+class TDriverConnection {
+ public:
+  virtual ~TDriverConnection() = default;
+
+  virtual void StartTransaction() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+
+  // Rewrites one escape sequence into this engine's SQL.
+  virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;
+
+  // Prepares command text already preprocessed (markers are "?").
+  virtual std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) = 0;
+  // A call of the stored procedure `name` with the given parameters (in, out, in-out, result).
+  virtual std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
+                                                          std::span<TParam* const> params) = 0;
+};
+
+// Opens a session with the driver named by the DriverID parameter, passing it the whole list.
+// Raises EFDException when DriverID is missing or names no known driver, and the engine's error
+// when the database cannot be opened.
+std::unique_ptr<TDriverConnection> OpenDriverConnection(const TStringList& params);
+
+}  // namespace velmora

@@ -1,0 +1,51 @@
+#include "db/rdbms_dataset.h"
+
+#include "db/db_error.h"
+
+namespace velmora {
+namespace {
+
+void CheckFormat(TFDStorageFormat format) {
+  if (format != sfAuto && format != sfBinary) throw EFDException("Storage format is not supported; only BIN is available");
+}
+
+}  // namespace
+
+TFDRdbmsDataSet::~TFDRdbmsDataSet() { SetConnection(nullptr); }
+
+void TFDRdbmsDataSet::SetConnection(TFDConnection* connection) {
+  if (connection == connection_) return;
+  if (connection_ != nullptr) connection_->Detach(this);
+  connection_ = connection;
+  if (connection_ != nullptr) connection_->Attach(this);
+}
+
+void TFDRdbmsDataSet::SaveToStream(TMemoryStream& stream, TFDStorageFormat format) {
+  CheckFormat(format);
+  TDataSet::SaveToStream(stream);
+}
+
+void TFDRdbmsDataSet::LoadFromStream(TMemoryStream& stream, TFDStorageFormat format) {
+  CheckFormat(format);
+  TDataSet::LoadFromStream(stream);
+}
+
+TFDConnection& TFDRdbmsDataSet::OpenConnection() {
+  if (connection_ == nullptr) throw EFDException("Connection is not assigned");
+  connection_->Open();
+  return *connection_;
+}
+
+void TFDRdbmsDataSet::Run(TDriverCommand& command, bool with_rows) {
+  if (!with_rows) {
+    command.Execute();
+    return;
+  }
+  if (!command.Open()) throw EFDException("Command text does not return a result set");
+  TFieldDefs& defs = FieldDefs();
+  defs.Clear();
+  for (const TFieldDef& def : command.Columns()) defs.Add(def);
+  command.FetchAll(*this);
+}
+
+}  // namespace velmora

@@ -1,0 +1,403 @@
+#include "db/sqlite/sqlite_command.h"
+
+#include <fmt/core.h>
+
+#include <cmath>
+
+#include "data/params.h"
+#include "db/db_error.h"
+#include "db/iso_date.h"
+#include "db/sqlite/sqlite_connection.h"
+#include "db/sqlite/sqlite_types.h"
+#include "variant/ole_date.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+using Reader = TSQLiteCommand::Reader;
+
+struct ReaderChoice {
+  Reader reader;
+  int64_t min = INT64_MIN;
+  int64_t max = INT64_MAX;
+};
+
+ReaderChoice ReaderFor(TFieldType type) {
+  switch (type) {
+    case ftSmallint: return {Reader::kInteger, INT16_MIN, INT16_MAX};
+    case ftInteger:
+    case ftAutoInc: return {Reader::kInteger, INT32_MIN, INT32_MAX};
+    case ftLargeint: return {Reader::kInteger};
+    case ftShortint: return {Reader::kInteger, INT8_MIN, INT8_MAX};
+    case ftByte: return {Reader::kInteger, 0, UINT8_MAX};
+    case ftWord: return {Reader::kInteger, 0, UINT16_MAX};
+    case ftLongWord: return {Reader::kInteger, 0, UINT32_MAX};
+    case ftBoolean: return {Reader::kBoolean};
+    case ftFloat:
+    case ftSingle:
+    case ftExtended: return {Reader::kFloat};
+    case ftCurrency: return {Reader::kCurrency};
+    case ftBCD:
+    case ftFMTBcd: return {Reader::kBcd};
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+    case ftTimeStamp: return {Reader::kDate};
+    case ftBlob:
+    case ftBytes:
+    case ftVarBytes:
+    case ftGraphic:
+    case ftTypedBinary:
+    case ftOraBlob: return {Reader::kBytes};
+    default: return {Reader::kText};
+  }
+}
+
+bool ParseBooleanText(std::string_view text, bool& out) {
+  for (std::string_view t : {"true", "t", "yes", "y", "on"}) {
+    if (EqualsNoCase(text, t)) return out = true, true;
+  }
+  for (std::string_view f : {"false", "f", "no", "n", "off"}) {
+    if (EqualsNoCase(text, f)) return out = false, true;
+  }
+  double d = 0;
+  if (!ParseDouble(text, d)) return false;
+  out = d != 0;
+  return true;
+}
+
+std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+  return {p != nullptr ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))};
+}
+
+// Decimal text of a double without an exponent, shortest form that reads back exactly.
+std::string DecimalText(double d) {
+  std::string s = fmt::format("{}", d);
+  if (s.find_first_of("eE") != std::string::npos) s = fmt::format("{:.15f}", d);
+  return s;
+}
+
+void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
+  sqlite3_bind_text64(stmt, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+// Binds one parameter value, by the parameter's data type first and the value's kind second.
+int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
+  if (param == nullptr || param->IsNull()) return sqlite3_bind_null(stmt, index);
+  const OleVariant& v = param->Value();
+  const auto date_value = [&v](auto format) -> std::string {
+    if (v.IsText()) return v.Text();
+    if (v.VarType() == varSQLTimeStamp) return FormatTimeStamp(v.TimeStamp());
+    return format(v.AsDouble());
+  };
+  switch (param->DataType) {
+    case ftDate:
+      BindText(stmt, index, date_value(FormatIsoDate));
+      return SQLITE_OK;
+    case ftTime:
+      BindText(stmt, index, date_value(FormatIsoTime));
+      return SQLITE_OK;
+    case ftDateTime:
+    case ftTimeStamp:
+      BindText(stmt, index, date_value(FormatIsoDateTime));
+      return SQLITE_OK;
+    case ftBoolean:
+      return sqlite3_bind_int64(stmt, index, v.AsBoolean() ? 1 : 0);
+    default:
+      break;
+  }
+  if (v.IsByteArray()) {
+    const auto& bytes = v.ByteData().bytes;
+    return sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  }
+  if (v.VarType() == varBoolean) return sqlite3_bind_int64(stmt, index, v.AsBoolean() ? 1 : 0);
+  if (v.IsOrdinal()) {
+    if (v.VarType() == varUInt64 && v.RawUnsigned() > static_cast<uint64_t>(INT64_MAX)) {
+      return sqlite3_bind_double(stmt, index, static_cast<double>(v.RawUnsigned()));
+    }
+    return sqlite3_bind_int64(stmt, index, v.AsInt64());
+  }
+  if (v.IsFloat() || v.VarType() == varCurrency) return sqlite3_bind_double(stmt, index, v.AsDouble());
+  if (v.VarType() == varDate) {
+    BindText(stmt, index, FormatIsoDateTime(v.DateValue()));
+    return SQLITE_OK;
+  }
+  BindText(stmt, index, v.AsString());
+  return SQLITE_OK;
+}
+
+}  // namespace
+
+TSQLiteCommand::TSQLiteCommand(sqlite3* db, std::string sql)
+    : db_(db), sql_(std::move(sql)), tail_(sql_.c_str()) {}
+
+TSQLiteCommand::~TSQLiteCommand() { Finalize(); }
+
+void TSQLiteCommand::SetParams(std::span<TParam* const> markers) {
+  markers_.assign(markers.begin(), markers.end());
+}
+
+void TSQLiteCommand::Finalize() {
+  sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  row_ready_ = false;
+}
+
+bool TSQLiteCommand::PrepareNext() {
+  Finalize();
+  const char* end = sql_.c_str() + sql_.size();
+  while (tail_ < end) {
+    const char* next = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, tail_, static_cast<int>(end - tail_), &stmt_, &next);
+    if (rc != SQLITE_OK) ThrowSQLiteError(db_, rc);
+    tail_ = next;
+    if (stmt_ == nullptr) continue;  // blanks or comments only
+    const int count = sqlite3_bind_parameter_count(stmt_);
+    for (int k = 1; k <= count; ++k) {
+      if (sqlite3_bind_parameter_name(stmt_, k) != nullptr) continue;  // the engine's own markers
+      const TParam* param = marker_offset_ < markers_.size() ? markers_[marker_offset_] : nullptr;
+      ++marker_offset_;
+      const int brc = BindParam(stmt_, k, param);
+      if (brc != SQLITE_OK) ThrowSQLiteError(db_, brc);
+    }
+    total_changes_before_ = sqlite3_total_changes64(db_);
+    return true;
+  }
+  return false;
+}
+
+bool TSQLiteCommand::TailIsBlank() const {
+  sqlite3_stmt* probe = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, tail_, -1, &probe, nullptr);
+  const bool blank = rc == SQLITE_OK && probe == nullptr;
+  sqlite3_finalize(probe);
+  return blank;
+}
+
+bool TSQLiteCommand::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc != SQLITE_DONE) ThrowSQLiteError(db_, rc);
+  // Only a statement that changed rows moves the engine's total; DDL and SELECT add nothing.
+  if (sqlite3_total_changes64(db_) != total_changes_before_) rows_affected_ += sqlite3_changes64(db_);
+  total_changes_before_ = sqlite3_total_changes64(db_);
+  return false;
+}
+
+void TSQLiteCommand::RunToEnd() {
+  while (Step()) {
+  }
+}
+
+void TSQLiteCommand::Execute() {
+  while (PrepareNext()) RunToEnd();
+  Finalize();
+}
+
+bool TSQLiteCommand::Open() {
+  while (PrepareNext()) {
+    if (sqlite3_column_count(stmt_) > 0) {
+      Describe();
+      return true;
+    }
+    if (TailIsBlank()) break;
+    RunToEnd();
+  }
+  Finalize();
+  return false;
+}
+
+void TSQLiteCommand::Describe() {
+  columns_.Clear();
+  readers_.clear();
+  const int count = sqlite3_column_count(stmt_);
+  for (int i = 0; i < count; ++i) {
+    TFieldDef def;
+    const char* name = sqlite3_column_name(stmt_, i);
+    def.Name = name != nullptr ? name : fmt::format("COLUMN{}", i + 1);
+    const char* declared = sqlite3_column_decltype(stmt_, i);
+    const TSQLiteColumnType type = MapSQLiteDeclaredType(declared != nullptr ? declared : "");
+    def.DataType = type.type;
+    def.Size = type.size;
+    def.Precision = type.precision;
+    def.Scale = type.scale;
+    const char* table = sqlite3_column_table_name(stmt_, i);
+    const char* origin = sqlite3_column_origin_name(stmt_, i);
+    if (table != nullptr && origin != nullptr) {
+      def.OriginTable = table;
+      def.OriginColumn = origin;
+      int not_null = 0, primary_key = 0, auto_inc = 0;
+      if (sqlite3_table_column_metadata(db_, sqlite3_column_database_name(stmt_, i), table, origin,
+                                        nullptr, nullptr, &not_null, &primary_key,
+                                        &auto_inc) == SQLITE_OK) {
+        def.Required = not_null != 0;
+        def.InKey = primary_key != 0;
+        def.AutoInc = auto_inc != 0;
+      }
+    } else {
+      def.ReadOnly = true;  // an expression: nothing to write back to
+    }
+    columns_.Add(std::move(def));
+  }
+  InferExpressionTypes();
+  for (const TFieldDef& def : columns_) {
+    const ReaderChoice c = ReaderFor(def.DataType);
+    readers_.push_back({c.reader, c.min, c.max});
+  }
+}
+
+// Columns without a declared type take their type from their values. A read-only statement is
+// scanned in full first (then run again for the rows), so the type fits every value; a statement
+// with side effects is not run twice, and its first row decides.
+void TSQLiteCommand::InferExpressionTypes() {
+  struct Seen {
+    int index;
+    bool integer = false, real = false, text = false, blob = false;
+    size_t max_chars = 0;
+  };
+  std::vector<Seen> seen;
+  for (int i = 0; i < columns_.Count(); ++i) {
+    if (columns_[i].DataType == ftUnknown) seen.push_back({i});
+  }
+  if (seen.empty()) return;
+  const bool rescan = sqlite3_stmt_readonly(stmt_) != 0;
+  const auto look = [this, &seen, rescan] {
+    for (Seen& s : seen) {
+      switch (sqlite3_column_type(stmt_, s.index)) {
+        case SQLITE_INTEGER: s.integer = true; break;
+        case SQLITE_FLOAT: s.real = true; break;
+        case SQLITE_BLOB: s.blob = true; break;
+        case SQLITE_TEXT: {
+          s.text = true;
+          if (!rescan) break;
+          size_t chars = 0;
+          for (char c : ColumnText(stmt_, s.index)) chars += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+          s.max_chars = std::max(s.max_chars, chars);
+          break;
+        }
+        default: break;
+      }
+    }
+  };
+  if (rescan) {
+    while (Step()) look();
+    sqlite3_reset(stmt_);
+  } else {
+    row_ready_ = Step();
+    if (row_ready_) look();
+  }
+  constexpr size_t kMaxStringChars = 4000;
+  for (const Seen& s : seen) {
+    TFieldDef& def = columns_[s.index];
+    if (s.blob) {
+      def.DataType = ftBlob;
+    } else if (s.text) {
+      const bool sized = rescan && s.max_chars <= kMaxStringChars;
+      def.DataType = sized ? ftWideString : ftWideMemo;
+      def.Size = sized ? static_cast<int32_t>(std::max<size_t>(s.max_chars, 1)) : 0;
+    } else if (s.real) {
+      def.DataType = ftFloat;
+    } else if (s.integer) {
+      def.DataType = ftLargeint;
+    } else {
+      def.DataType = ftWideMemo;  // only NULLs: text takes whatever a later row may hold
+    }
+  }
+}
+
+void TSQLiteCommand::FetchAll(TDataSet& out) {
+  if (stmt_ != nullptr) {
+    if (row_ready_) {
+      row_ready_ = false;
+      ReadRow(out);
+    }
+    while (Step()) ReadRow(out);
+  }
+  while (PrepareNext()) RunToEnd();
+  Finalize();
+}
+
+void TSQLiteCommand::ReadRow(TDataSet& out) {
+  RecordAppender& row = out.BeginAppend();
+  try {
+    const int count = static_cast<int>(readers_.size());
+    for (int i = 0; i < count; ++i) ReadValue(row, i);
+  } catch (...) {
+    out.CancelAppend();
+    throw;
+  }
+  out.EndAppend();
+}
+
+void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
+  const int type = sqlite3_column_type(stmt_, i);
+  if (type == SQLITE_NULL) return out.AppendNull();
+  const Column& c = readers_[static_cast<size_t>(i)];
+  switch (c.reader) {
+    case Reader::kText:
+      return out.AppendText(ColumnText(stmt_, i));
+    case Reader::kBytes: {
+      const void* p = sqlite3_column_blob(stmt_, i);
+      const auto n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));
+      return out.AppendBytes({static_cast<const char*>(p), p != nullptr ? n : 0});
+    }
+    case Reader::kInteger: {
+      int64_t v = 0;
+      if (type == SQLITE_INTEGER) {
+        v = sqlite3_column_int64(stmt_, i);
+      } else if (type != SQLITE_TEXT || !ParseInteger(ColumnText(stmt_, i), v)) {
+        double d = 0;
+        if (type == SQLITE_FLOAT) {
+          d = sqlite3_column_double(stmt_, i);
+        } else if (type != SQLITE_TEXT || !ParseDouble(ColumnText(stmt_, i), d)) {
+          ThrowConversion(i);
+        }
+        if (d != std::trunc(d) || !(d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)) {
+          ThrowConversion(i);
+        }
+        v = static_cast<int64_t>(d);
+      }
+      if (v < c.min || v > c.max) ThrowConversion(i);
+      return out.AppendInt64(v);
+    }
+    case Reader::kBoolean: {
+      if (type == SQLITE_INTEGER) return out.AppendInt64(sqlite3_column_int64(stmt_, i) != 0);
+      if (type == SQLITE_FLOAT) return out.AppendInt64(sqlite3_column_double(stmt_, i) != 0);
+      bool b = false;
+      if (!ParseBooleanText(ColumnText(stmt_, i), b)) ThrowConversion(i);
+      return out.AppendInt64(b ? 1 : 0);
+    }
+    case Reader::kFloat:
+    case Reader::kCurrency: {
+      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) return out.AppendDouble(sqlite3_column_double(stmt_, i));
+      double d = 0;
+      if (!ParseDouble(ColumnText(stmt_, i), d)) ThrowConversion(i);
+      return out.AppendDouble(d);
+    }
+    case Reader::kBcd: {
+      if (type == SQLITE_INTEGER) return out.AppendText(fmt::format("{}", sqlite3_column_int64(stmt_, i)));
+      if (type == SQLITE_FLOAT) return out.AppendText(DecimalText(sqlite3_column_double(stmt_, i)));
+      double d = 0;
+      const std::string_view text = ColumnText(stmt_, i);
+      if (!ParseDouble(text, d)) ThrowConversion(i);
+      return out.AppendText(text);
+    }
+    case Reader::kDate: {
+      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) return out.AppendDouble(sqlite3_column_double(stmt_, i));
+      double d = 0;
+      if (!ParseIsoDateTime(ColumnText(stmt_, i), d)) ThrowConversion(i);
+      return out.AppendDouble(d);
+    }
+  }
+}
+
+void TSQLiteCommand::ThrowConversion(int i) const {
+  std::string_view text = ColumnText(stmt_, i);
+  if (text.size() > 64) text = text.substr(0, 64);
+  throw EFDException(fmt::format("Cannot convert value '{}' of column [{}] to {}", text,
+                                 columns_[i].Name, FieldTypeName(columns_[i].DataType)));
+}
+
+}  // namespace velmora

@@ -1,0 +1,26 @@
+// Decoding and encoding of text files: byte-order-mark detection, UTF-16, and the system's ANSI
+// code page (UTF-8 unless the locale names another character set).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// The character set text without a byte-order mark is read in: the one named by LC_ALL,
+// LC_CTYPE or LANG ("zh_CN.GBK" -> "GBK"), or "UTF-8" when none names one.
+std::string AnsiCodePage();
+// Overrides the ANSI code page for the whole process (empty restores the locale's). For tests.
+void SetAnsiCodePage(std::string charset);
+
+// Bytes of a text file to UTF-8: EF BB BF -> UTF-8, FF FE -> UTF-16 LE, FE FF -> UTF-16 BE, no
+// mark -> the ANSI code page. Raises std::runtime_error when the bytes are not valid in it.
+std::string DecodeText(std::string_view bytes);
+// UTF-8 text to bytes in the ANSI code page, without a mark. When the ANSI code page cannot hold
+// every character, the text is written as UTF-8 with its mark instead, so nothing is lost.
+std::string EncodeAnsiText(std::string_view utf8);
+
+// Converts between character sets with iconv; raises std::runtime_error on invalid input.
+std::string ConvertCharset(std::string_view bytes, const std::string& from, const std::string& to);
+
+}  // namespace velmora
