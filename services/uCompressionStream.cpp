@@ -1,0 +1,136 @@
+#include "services/uCompressionStream.h"
+
+#include <fmt/format.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <string>
+
+namespace velmora {
+
+namespace {
+
+constexpr int kWindowBits = 15;
+constexpr int kMemLevel = 8;
+// zlib counts in uInt; larger buffers are fed and drained in pieces of at most this size.
+constexpr size_t kMaxZChunk = std::numeric_limits<uInt>::max();
+
+const char* ZMessage(const z_stream& zs, int rc) {
+  return zs.msg != nullptr ? zs.msg : zError(rc);
+}
+
+// Ends the deflater or inflater on every path out of the routine.
+struct DeflateGuard {
+  z_stream* zs;
+  ~DeflateGuard() { deflateEnd(zs); }
+};
+struct InflateGuard {
+  z_stream* zs;
+  ~InflateGuard() { inflateEnd(zs); }
+};
+
+// Moves as much pending input as zlib can take in one call into zs.
+void FeedInput(z_stream& zs, const char* data, size_t size, size_t& consumed) {
+  if (zs.avail_in == 0 && consumed < size) {
+    const size_t n = std::min(size - consumed, kMaxZChunk);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + consumed));
+    zs.avail_in = static_cast<uInt>(n);
+    consumed += n;
+  }
+}
+
+}  // namespace
+
+int CompressionLevelOfSelector(int selector) {
+  switch (selector) {
+    case 0: return Z_NO_COMPRESSION;
+    case 1: return Z_BEST_SPEED;
+    case 2: return Z_DEFAULT_COMPRESSION;
+    default: return Z_BEST_COMPRESSION;
+  }
+}
+
+void CompressMemoryStream(TMemoryStream& stream, int selector) {
+  stream.SetPosition(0);
+  const std::string& in = stream.Buffer();
+
+  z_stream zs{};
+  const int init = deflateInit2(&zs, CompressionLevelOfSelector(selector), Z_DEFLATED,
+                                kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY);
+  if (init == Z_MEM_ERROR) throw std::bad_alloc();
+  if (init != Z_OK) throw EZCompressionError(fmt::format("Compression error: {}", zError(init)));
+  DeflateGuard guard{&zs};
+
+  // One pass straight into a buffer big enough for the worst case.
+  std::string out;
+  out.resize(deflateBound(&zs, static_cast<uLong>(in.size())));
+
+  size_t consumed = 0;
+  size_t produced = 0;
+  for (;;) {
+    FeedInput(zs, in.data(), in.size(), consumed);
+    if (zs.avail_out == 0) {
+      if (produced == out.size()) out.resize(out.size() + (out.size() >> 1) + 64);
+      const size_t n = std::min(out.size() - produced, kMaxZChunk);
+      zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+      zs.avail_out = static_cast<uInt>(n);
+    }
+    const uInt before = zs.avail_out;
+    const int flush = consumed == in.size() ? Z_FINISH : Z_NO_FLUSH;
+    const int rc = deflate(&zs, flush);
+    produced += before - zs.avail_out;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+    if (rc != Z_OK && rc != Z_BUF_ERROR)
+      throw EZCompressionError(fmt::format("Compression error: {}", ZMessage(zs, rc)));
+  }
+  out.resize(produced);
+  stream.Buffer().swap(out);
+  stream.SetPosition(0);
+}
+
+void DecompressMemoryStream(TMemoryStream& stream) {
+  stream.SetPosition(0);
+  const std::string& in = stream.Buffer();
+  if (in.empty()) return;
+
+  z_stream zs{};
+  const int init = inflateInit2(&zs, kWindowBits);
+  if (init == Z_MEM_ERROR) throw std::bad_alloc();
+  if (init != Z_OK)
+    throw EZDecompressionError(fmt::format("Decompression error: {}", zError(init)));
+  InflateGuard guard{&zs};
+
+  // Packets usually shrink to a quarter or less; grow by doubling when the guess is short.
+  std::string out;
+  out.resize(std::clamp<size_t>(in.size() * 4, 64 * 1024, size_t{64} << 20));
+
+  size_t consumed = 0;
+  size_t produced = 0;
+  for (;;) {
+    FeedInput(zs, in.data(), in.size(), consumed);
+    if (produced == out.size()) out.resize(out.size() * 2);
+    const size_t room = std::min(out.size() - produced, kMaxZChunk);
+    zs.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+    zs.avail_out = static_cast<uInt>(room);
+    const int rc = inflate(&zs, Z_NO_FLUSH);
+    produced += room - zs.avail_out;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+    if (rc == Z_NEED_DICT)
+      throw EZDecompressionError("Decompression error: stream needs a preset dictionary");
+    if (rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR)
+      throw EZDecompressionError(fmt::format("Decompression error: {}", ZMessage(zs, rc)));
+    // Z_OK or Z_BUF_ERROR: stop only when all input is used up without reaching the end.
+    if (zs.avail_in == 0 && consumed == in.size() && zs.avail_out != 0)
+      throw EZDecompressionError(
+          "Decompression error: the compressed data ends before the end of the stream");
+  }
+  out.resize(produced);
+  stream.Buffer().swap(out);
+  stream.SetPosition(0);
+}
+
+}  // namespace velmora
