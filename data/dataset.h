@@ -46,11 +46,6 @@ class TUpdateRecordTypes {
 // The filter every dataset starts with: deleted rows hidden.
 inline constexpr TUpdateRecordTypes kDefaultFilterChanges{rtModified, rtInserted, rtUnmodified};
 
-// The error a change apply left on a row.
-struct TRowError {
-  std::string Message;
-};
-
 class TDataSet;
 
 // A field of the current row (a light handle; it stays usable while the dataset lives).

@@ -13,6 +13,11 @@
 
 namespace velmora {
 
+// The error a change apply left on a row.
+struct TRowError {
+  std::string Message;
+};
+
 enum class TRowState : uint8_t { Unmodified = 0, Modified = 1, Inserted = 2, Deleted = 3 };
 
 struct TRowEntry {
@@ -28,7 +33,7 @@ struct TRowEntry {
 struct TRecordStore {
   std::string arena;
   std::vector<TRowEntry> rows;
-  std::vector<std::string> errors;
+  std::vector<TRowError> errors;
   uint64_t generation = 0;  // changes whenever arena offsets are reused
 
   std::string_view Current(const TRowEntry& r) const { return {arena.data() + r.cur, r.cur_len}; }

@@ -1,0 +1,32 @@
+// The binary storage format of datasets: structure, rows with their states, original values and
+// errors. Layout in docs/storage-format.md.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "data/dataset_records.h"
+#include "data/field_defs.h"
+#include "variant/byte_io.h"
+
+namespace velmora {
+
+inline constexpr char kStorageMagic[4] = {'V', 'L', 'D', 'S'};
+inline constexpr uint16_t kStorageVersion = 1;
+
+struct TStoredDataSet {
+  TFieldDefs defs;
+  TRecordStore store;
+  bool cached_updates = false;
+};
+
+// Appends the saved form of the dataset to `out`.
+void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached_updates,
+                  std::string& out);
+
+// Reads one saved dataset from the start of `in`; returns the number of bytes it took. Raises
+// EFormatError, saying what is wrong, on any malformed input.
+size_t ReadDataSet(std::string_view in, TStoredDataSet& out);
+
+}  // namespace velmora
