@@ -320,3 +320,61 @@ TEST_F(MalformedInput, FailedLoadLeavesDataSetAsItWas) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The worked example of docs/storage-format.md, byte for byte, both ways.
+TEST(StorageLayout, MatchesTheDocumentedExample) {
+  const std::string hex =
+      "564c4453010001020000000200000049440300000000000000000000000004060000004f72646572730200"
+      "00004944040000004e616d65010a0000000000000000000000000000000000000000020000000000010000"
+      "000200000061628102020000000002000000010000007803000000647570";
+  std::string bytes;
+  for (size_t i = 0; i < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  ASSERT_EQ(bytes.size(), 116u);
+
+  TMemoryStream in(bytes);
+  TDataSet ds;
+  ds.LoadFromStream(in);
+  ASSERT_EQ(ds.FieldCount(), 2);
+  EXPECT_TRUE(ds.FieldDefs()[0].InKey);
+  EXPECT_EQ(ds.FieldDefs()[0].OriginTable, "Orders");
+  EXPECT_EQ(ds.FieldDefs()[1].Size, 10);
+  EXPECT_TRUE(ds.CachedUpdates());
+  ds.First();
+  EXPECT_EQ(ds.FieldValue(1), OleVariant("ab"));
+  ds.Next();
+  EXPECT_EQ(ds.UpdateStatus(), usModified);
+  EXPECT_TRUE(ds.FieldValue(1).IsNull());
+  EXPECT_EQ(ds.OldValue(1), OleVariant("x"));
+  EXPECT_EQ(ds.RowError()->Message, "dup");
+
+  // Built through the API, the same dataset saves to the same bytes.
+  TDataSet built;
+  TFieldDef& id = built.FieldDefs().Add("ID", ftInteger);
+  id.InKey = true;
+  id.OriginTable = "Orders";
+  id.OriginColumn = "ID";
+  built.FieldDefs().Add("Name", ftString, 10);
+  built.Open();
+  for (int i : {1, 2}) {
+    RecordAppender& a = built.BeginAppend();
+    a.AppendInt64(i);
+    a.AppendText(i == 1 ? "ab" : "x");
+    built.EndAppend();
+  }
+  built.SetCachedUpdates(true);
+  built.Last();
+  built.Edit();
+  built.FieldByName("Name").Clear();
+  built.Post();
+  built.SetRowError("dup");
+  TMemoryStream out;
+  built.SaveToStream(out);
+  EXPECT_EQ(out.Buffer(), bytes);
+}
+
+}  // namespace
+}  // namespace velmora
