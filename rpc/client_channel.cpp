@@ -1,0 +1,120 @@
+#include "rpc/client_channel.h"
+
+#include <fmt/format.h>
+
+#include <asio.hpp>
+
+#include "rpc/frame_io.h"
+#include "rpc/messages.h"
+#include "rpc/rpc_errors.h"
+
+namespace velmora {
+
+struct TDSClientChannel::Impl {
+  Impl(uint32_t compress_more_than, uint32_t max_frame_size)
+      : socket(io), codec(compress_more_than, max_frame_size) {}
+  asio::io_context io;
+  asio::ip::tcp::socket socket;
+  TDSFrameCodec codec;
+  std::string in, out;
+  std::string error_text;
+  ReplyMessage reply;
+  HelloReplyMessage hello_reply;
+};
+
+TDSClientChannel::TDSClientChannel(uint32_t compress_more_than, uint32_t max_frame_size)
+    : impl_(std::make_unique<Impl>(compress_more_than, max_frame_size)) {}
+
+TDSClientChannel::~TDSClientChannel() = default;
+
+bool TDSClientChannel::Connected() const { return impl_->socket.is_open(); }
+
+void TDSClientChannel::Close() {
+  asio::error_code ec;
+  impl_->socket.shutdown(asio::socket_base::shutdown_both, ec);
+  impl_->socket.close(ec);
+}
+
+void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std::string& user,
+                               const std::string& password, const std::string& protocol) {
+  Impl& s = *impl_;
+  Close();
+  asio::error_code ec;
+  asio::ip::tcp::resolver resolver(s.io);
+  const auto endpoints = resolver.resolve(host, std::to_string(port), ec);
+  if (!ec) asio::connect(s.socket, endpoints, ec);
+  if (ec) {
+    Close();
+    throw EDSConnectionError(fmt::format("Cannot connect to {}:{}: {}", host, port, ec.message()));
+  }
+  s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
+
+  TDSFrameCodec::Begin(s.out);
+  EncodeHello(HelloMessage{kProtocolVersion, user, password, protocol}, s.out);
+  std::string_view message;
+  RoundTrip(message);
+  try {
+    if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
+      DecodeError(message, s.error_text);
+      Close();
+      throw EDSLoginError(s.error_text);
+    }
+    DecodeHelloReply(message, s.hello_reply);
+  } catch (const EDSProtocolError& e) {
+    Close();
+    throw EDSConnectionError(e.what());
+  }
+  if (!s.hello_reply.Accepted) {
+    Close();
+    throw EDSLoginError(s.hello_reply.Text);
+  }
+}
+
+void TDSClientChannel::Call(std::string_view class_name, std::string_view method_name,
+                            std::span<const OleVariant> args, TDSCallResult& result) {
+  Impl& s = *impl_;
+  if (!Connected()) throw EDSConnectionError("The channel is not connected");
+  TDSFrameCodec::Begin(s.out);
+  EncodeCall(class_name, method_name, args, s.out);
+  std::string_view message;
+  RoundTrip(message);
+  try {
+    if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
+      DecodeError(message, s.error_text);
+      throw EDSRemoteError(s.error_text);
+    }
+    DecodeReply(message, s.reply);
+  } catch (const EDSProtocolError& e) {
+    Close();
+    throw EDSConnectionError(e.what());
+  }
+  result.Result = std::move(s.reply.Result);
+  result.Outs.swap(s.reply.Outs);
+}
+
+TDSCallResult TDSClientChannel::Call(std::string_view class_name, std::string_view method_name,
+                                     std::span<const OleVariant> args) {
+  TDSCallResult result;
+  Call(class_name, method_name, args, result);
+  return result;
+}
+
+void TDSClientChannel::RoundTrip(std::string_view& message) {
+  Impl& s = *impl_;
+  s.codec.Seal(s.out);  // a message over the maximum raises here, before anything is sent
+  try {
+    if (!WriteFrame(s.socket, s.out)) throw EDSConnectionError("Connection closed by the server");
+    if (!ReadFrame(s.socket, s.codec, s.in, message)) {
+      throw EDSConnectionError("Connection closed by the server");
+    }
+  } catch (const EDSConnectionError&) {
+    Close();
+    throw;
+  } catch (const EDSProtocolError& e) {
+    Close();
+    throw EDSConnectionError(e.what());
+  }
+  s.codec.Trim();
+}
+
+}  // namespace velmora

@@ -1,0 +1,51 @@
+// TDSClientChannel: the client side of the wire protocol. One channel is one connection and one
+// login; it is used by one thread at a time and keeps its buffers and zlib state between calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rpc/frame_codec.h"
+#include "variant/ole_variant.h"
+
+namespace velmora {
+
+struct TDSCallResult {
+  OleVariant Result;              // Empty for a method without result
+  std::vector<OleVariant> Outs;   // the out-parameters, in declaration order
+};
+
+class TDSClientChannel {
+ public:
+  explicit TDSClientChannel(uint32_t compress_more_than = kDefaultCompressMoreThan,
+                            uint32_t max_frame_size = kDefaultMaxFrameSize);
+  ~TDSClientChannel();
+  TDSClientChannel(const TDSClientChannel&) = delete;
+  TDSClientChannel& operator=(const TDSClientChannel&) = delete;
+
+  // Opens the connection and logs in. Raises EDSLoginError with the server's refusal text,
+  // EDSConnectionError when the server cannot be reached or breaks the protocol.
+  void Connect(const std::string& host, uint16_t port, const std::string& user,
+               const std::string& password, const std::string& protocol = "tcp/ip");
+  // Calls a published method. Raises EDSRemoteError with the server's text when the call fails
+  // (the channel stays usable), EDSConnectionError when the connection breaks (it is closed).
+  void Call(std::string_view class_name, std::string_view method_name,
+            std::span<const OleVariant> args, TDSCallResult& result);
+  TDSCallResult Call(std::string_view class_name, std::string_view method_name,
+                     std::span<const OleVariant> args);
+  void Close();
+  bool Connected() const;
+
+ private:
+  // Sends the frame in out_ and reads the answer into message.
+  void RoundTrip(std::string_view& message);
+
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,126 @@
+#include "rpc/frame_codec.h"
+
+#include <fmt/format.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <new>
+
+#include "rpc/rpc_errors.h"
+
+namespace velmora {
+namespace {
+
+// Deflate never expands data by more than this factor, so a larger claimed size is a lie.
+constexpr uint64_t kMaxInflateRatio = 1032;
+// Scratch memory above this is given back after a frame.
+constexpr size_t kTrimAbove = 4u << 20;
+
+void PutU32(char* at, uint32_t v) { std::memcpy(at, &v, 4); }  // little-endian machines only
+
+uint32_t GetU32(const void* at) {
+  uint32_t v;
+  std::memcpy(&v, at, 4);
+  return v;
+}
+
+}  // namespace
+
+struct TDSFrameCodec::ZState {
+  z_stream deflater{};
+  z_stream inflater{};
+  ZState() {
+    if (deflateInit(&deflater, Z_DEFAULT_COMPRESSION) != Z_OK) throw std::bad_alloc();
+    if (inflateInit(&inflater) != Z_OK) {
+      deflateEnd(&deflater);
+      throw std::bad_alloc();
+    }
+  }
+  ~ZState() {
+    deflateEnd(&deflater);
+    inflateEnd(&inflater);
+  }
+  ZState(const ZState&) = delete;
+  ZState& operator=(const ZState&) = delete;
+};
+
+TDSFrameCodec::TDSFrameCodec(uint32_t compress_more_than, uint32_t max_frame_size)
+    : compress_more_than_(compress_more_than), max_frame_size_(max_frame_size) {}
+
+TDSFrameCodec::~TDSFrameCodec() = default;
+
+void TDSFrameCodec::Begin(std::string& frame) { frame.assign(kFrameHeaderSize, '\0'); }
+
+void TDSFrameCodec::Seal(std::string& frame) {
+  const size_t n = frame.size() - kFrameHeaderSize;
+  if (n > max_frame_size_) {
+    throw EDSProtocolError(fmt::format("Message of {} bytes exceeds the maximum frame size of {} bytes",
+                                       n, max_frame_size_));
+  }
+  uint8_t flags = 0;
+  if (n > compress_more_than_ && n > 8) {
+    if (!z_) z_ = std::make_unique<ZState>();
+    z_stream& d = z_->deflater;
+    deflateReset(&d);
+    // Room for a result strictly smaller than the plain message; deflate stops when it is full.
+    const size_t room = n - 5;
+    scratch_.resize(kFrameHeaderSize + 4 + room);
+    d.next_in = reinterpret_cast<Bytef*>(frame.data() + kFrameHeaderSize);
+    d.avail_in = static_cast<uInt>(n);
+    d.next_out = reinterpret_cast<Bytef*>(scratch_.data() + kFrameHeaderSize + 4);
+    d.avail_out = static_cast<uInt>(room);
+    if (deflate(&d, Z_FINISH) == Z_STREAM_END) {
+      scratch_.resize(kFrameHeaderSize + 4 + (room - d.avail_out));
+      PutU32(scratch_.data() + kFrameHeaderSize, static_cast<uint32_t>(n));
+      frame.swap(scratch_);
+      flags = kFrameDeflated;
+    }
+  }
+  PutU32(frame.data(), static_cast<uint32_t>(frame.size() - kFrameHeaderSize));
+  frame[4] = static_cast<char>(flags);
+}
+
+FrameHeader TDSFrameCodec::ParseHeader(const uint8_t* header) const {
+  FrameHeader h;
+  h.length = GetU32(header);
+  h.flags = header[4];
+  if ((h.flags & ~kFrameDeflated) != 0) {
+    throw EDSProtocolError(fmt::format("Unknown frame flags {:#04x}", h.flags));
+  }
+  if (h.length > max_frame_size_) {
+    throw EDSProtocolError(fmt::format("Frame of {} bytes exceeds the maximum frame size of {} bytes",
+                                       h.length, max_frame_size_));
+  }
+  return h;
+}
+
+std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_view payload) {
+  if ((header.flags & kFrameDeflated) == 0) return payload;
+  if (payload.size() < 4) throw EDSProtocolError("Corrupt compressed frame");
+  const uint32_t raw = GetU32(payload.data());
+  if (raw > max_frame_size_) {
+    throw EDSProtocolError(fmt::format("Frame of {} bytes exceeds the maximum frame size of {} bytes",
+                                       raw, max_frame_size_));
+  }
+  if (raw == 0 || raw > (payload.size() - 4) * kMaxInflateRatio + 64) {
+    throw EDSProtocolError("Corrupt compressed frame");
+  }
+  if (!z_) z_ = std::make_unique<ZState>();
+  z_stream& f = z_->inflater;
+  inflateReset(&f);
+  scratch_.resize(raw);
+  f.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data() + 4));
+  f.avail_in = static_cast<uInt>(payload.size() - 4);
+  f.next_out = reinterpret_cast<Bytef*>(scratch_.data());
+  f.avail_out = raw;
+  if (inflate(&f, Z_FINISH) != Z_STREAM_END || f.avail_out != 0 || f.avail_in != 0) {
+    throw EDSProtocolError("Corrupt compressed frame");
+  }
+  return scratch_;
+}
+
+void TDSFrameCodec::Trim() {
+  if (scratch_.capacity() > kTrimAbove) std::string().swap(scratch_);
+}
+
+}  // namespace velmora

@@ -1,0 +1,125 @@
+#include "rpc/messages.h"
+
+#include <fmt/format.h>
+
+#include "rpc/rpc_errors.h"
+#include "variant/byte_io.h"
+#include "variant/variant_codec.h"
+
+namespace velmora {
+namespace {
+
+void Put(std::string& out, TDSMessageType type) { out.push_back(static_cast<char>(type)); }
+
+void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
+  w.Put<uint32_t>(static_cast<uint32_t>(values.size()));
+  for (const OleVariant& v : values) EncodeVariant(v, w);
+}
+
+void GetVariants(ByteReader& r, std::vector<OleVariant>& values) {
+  const uint32_t n = r.Get<uint32_t>();
+  r.Need(size_t{n} * 2);  // every variant takes at least its type code
+  values.clear();
+  values.reserve(n);
+  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r));
+}
+
+// Runs `body` over the message after checking its type byte; turns format errors into protocol
+// errors and refuses trailing bytes.
+template <class Body>
+void Decode(std::string_view message, TDSMessageType type, const char* name, Body body) {
+  try {
+    ByteReader r(message);
+    if (r.Get<uint8_t>() != static_cast<uint8_t>(type)) {
+      throw EFormatError(fmt::format("not a {} message", name));
+    }
+    body(r);
+    if (!r.AtEnd()) throw EFormatError("trailing bytes");
+  } catch (const EFormatError& e) {
+    throw EDSProtocolError(fmt::format("Malformed {} message: {}", name, e.what()));
+  }
+}
+
+}  // namespace
+
+uint8_t PeekMessageType(std::string_view message) {
+  if (message.empty()) throw EDSProtocolError("Empty message");
+  return static_cast<uint8_t>(message[0]);
+}
+
+void EncodeHello(const HelloMessage& m, std::string& out) {
+  Put(out, TDSMessageType::Hello);
+  ByteWriter w(out);
+  w.Put<uint16_t>(m.Version);
+  w.PutString(m.User);
+  w.PutString(m.Password);
+  w.PutString(m.Protocol);
+}
+
+void EncodeHelloReply(bool accepted, std::string_view text, std::string& out) {
+  Put(out, TDSMessageType::HelloReply);
+  ByteWriter w(out);
+  w.Put<uint8_t>(accepted ? 1 : 0);
+  w.PutString(text);
+}
+
+void EncodeCall(std::string_view class_name, std::string_view method_name,
+                std::span<const OleVariant> args, std::string& out) {
+  Put(out, TDSMessageType::Call);
+  ByteWriter w(out);
+  w.PutString(class_name);
+  w.PutString(method_name);
+  PutVariants(w, args);
+}
+
+void EncodeReply(const OleVariant& result, std::span<const OleVariant> outs, std::string& out) {
+  Put(out, TDSMessageType::Reply);
+  ByteWriter w(out);
+  EncodeVariant(result, w);
+  PutVariants(w, outs);
+}
+
+void EncodeError(std::string_view text, std::string& out) {
+  Put(out, TDSMessageType::Error);
+  ByteWriter w(out);
+  w.PutString(text);
+}
+
+void DecodeHello(std::string_view message, HelloMessage& m) {
+  Decode(message, TDSMessageType::Hello, "hello", [&](ByteReader& r) {
+    m.Version = r.Get<uint16_t>();
+    m.User.assign(r.GetString());
+    m.Password.assign(r.GetString());
+    m.Protocol.assign(r.GetString());
+  });
+}
+
+void DecodeHelloReply(std::string_view message, HelloReplyMessage& m) {
+  Decode(message, TDSMessageType::HelloReply, "hello reply", [&](ByteReader& r) {
+    const uint8_t accepted = r.Get<uint8_t>();
+    if (accepted > 1) throw EFormatError("invalid acceptance flag");
+    m.Accepted = accepted == 1;
+    m.Text.assign(r.GetString());
+  });
+}
+
+void DecodeCall(std::string_view message, CallMessage& m) {
+  Decode(message, TDSMessageType::Call, "call", [&](ByteReader& r) {
+    m.ClassName.assign(r.GetString());
+    m.MethodName.assign(r.GetString());
+    GetVariants(r, m.Args);
+  });
+}
+
+void DecodeReply(std::string_view message, ReplyMessage& m) {
+  Decode(message, TDSMessageType::Reply, "reply", [&](ByteReader& r) {
+    m.Result = DecodeVariant(r);
+    GetVariants(r, m.Outs);
+  });
+}
+
+void DecodeError(std::string_view message, std::string& text) {
+  Decode(message, TDSMessageType::Error, "error", [&](ByteReader& r) { text.assign(r.GetString()); });
+}
+
+}  // namespace velmora

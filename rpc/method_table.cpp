@@ -1,0 +1,34 @@
+#include "rpc/method_table.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace velmora {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool TDSMethodTable::NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char x, char y) { return Lower(x) < Lower(y); });
+}
+
+const TDSMethodInfo* TDSMethodTable::Find(std::string_view name) const {
+  const auto it = methods_.find(name);
+  return it == methods_.end() ? nullptr : &it->second;
+}
+
+TDSMethodTable& TDSMethodTable::Add(TDSMethodInfo info) {
+  if (!info.Invoke) throw std::invalid_argument(fmt::format("Method {} has no invoker", info.Name));
+  auto [it, added] = methods_.try_emplace(info.Name);
+  if (!added) {
+    throw std::invalid_argument(fmt::format("Method {}.{} is published twice", class_name_, info.Name));
+  }
+  it->second = std::move(info);
+  return *this;
+}
+
+}  // namespace velmora

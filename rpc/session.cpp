@@ -1,0 +1,172 @@
+#include "rpc/session.h"
+
+#include <fmt/format.h>
+
+#include "rpc/arg_convert.h"
+#include "rpc/remote_error.h"
+#include "rpc/rpc_errors.h"
+
+namespace velmora {
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TDSSession::TDSSession(const TDSSessionContext& context, std::string peer)
+    : context_(context), peer_(std::move(peer)) {}
+
+TDSSession::~TDSSession() { End(); }
+
+void TDSSession::End() {
+  TDSServerModuleBase* instance = instance_;
+  instance_ = nullptr;
+  if (instance == nullptr || context_.ServerClass == nullptr || !context_.ServerClass->OnDestroyInstance) {
+    return;
+  }
+  TDSDestroyInstanceEventObject event{context_.ServerClass, instance};
+  try {
+    context_.ServerClass->OnDestroyInstance(event);
+  } catch (...) {
+  }
+}
+
+void TDSSession::Handle(std::string_view message, std::string& reply) {
+  const size_t mark = reply.size();
+  try {
+    const uint8_t type = PeekMessageType(message);
+    if (type == static_cast<uint8_t>(TDSMessageType::Hello)) {
+      HandleHello(message, reply);
+    } else if (type == static_cast<uint8_t>(TDSMessageType::Call)) {
+      HandleCall(message, reply);
+    } else {
+      EncodeError(fmt::format("Unexpected message type {}", type), reply);
+    }
+  } catch (const std::exception& e) {
+    // Malformed input, or a reply that could not be encoded.
+    reply.resize(mark);
+    EncodeError(e.what(), reply);
+  }
+  call_.Args.clear();  // do not keep the last call's data alive
+  result_ = OleVariant();
+  outs_.clear();
+}
+
+void TDSSession::HandleHello(std::string_view message, std::string& reply) {
+  DecodeHello(message, hello_);
+  if (logged_in_) {
+    EncodeError("The session is already logged in", reply);
+    return;
+  }
+  if (hello_.Version != kProtocolVersion) {
+    EncodeHelloReply(false,
+                     fmt::format("Unsupported protocol version {}; the server speaks version {}",
+                                 hello_.Version, kProtocolVersion),
+                     reply);
+    return;
+  }
+  bool valid = true;
+  std::vector<std::string> roles;
+  TDSAuthenticationManager* auth = context_.AuthenticationManager;
+  if (auth != nullptr && auth->OnUserAuthenticate) {
+    valid = false;
+    try {
+      auth->OnUserAuthenticate(*auth, hello_.Protocol, peer_, hello_.User, hello_.Password, valid, roles);
+    } catch (...) {
+      valid = false;
+    }
+  }
+  if (!valid) {
+    EncodeHelloReply(false, kAuthenticationRejected, reply);
+    return;
+  }
+  logged_in_ = true;
+  authorize_.UserName = hello_.User;
+  authorize_.UserRoles = std::move(roles);
+  hello_.Password.clear();
+  EncodeHelloReply(true, {}, reply);
+}
+
+void TDSSession::HandleCall(std::string_view message, std::string& reply) {
+  if (!logged_in_) {
+    EncodeError("The client has not logged in; a call must follow an accepted hello", reply);
+    return;
+  }
+  DecodeCall(message, call_);
+  const TDSMethodTable* methods = context_.Methods;
+  if (methods == nullptr || !EqualsNoCase(call_.ClassName, methods->ClassName())) {
+    EncodeError(fmt::format("Server class {} not found", call_.ClassName), reply);
+    return;
+  }
+  const TDSMethodInfo* method = methods->Find(call_.MethodName);
+  if (method == nullptr) {
+    EncodeError(fmt::format("Server method {}.{} not found", methods->ClassName(), call_.MethodName), reply);
+    return;
+  }
+  if (call_.Args.size() != method->InCount) {
+    EncodeError(fmt::format("Method {}.{} expects {} argument(s), {} given", methods->ClassName(),
+                            method->Name, method->InCount, call_.Args.size()),
+                reply);
+    return;
+  }
+
+  TDSAuthenticationManager* auth = context_.AuthenticationManager;
+  if (auth != nullptr && auth->OnUserAuthorize) {
+    authorize_.MethodAlias.assign(methods->ClassName()).append(".").append(method->Name);
+    bool valid = true;
+    try {
+      auth->OnUserAuthorize(*auth, authorize_, valid);
+    } catch (...) {
+      valid = false;
+    }
+    if (!valid) {
+      EncodeError(fmt::format("{} is not authorized to perform the requested action.", authorize_.UserName),
+                  reply);
+      return;
+    }
+  }
+
+  if (instance_ == nullptr) {
+    TDSCreateInstanceEventObject event{context_.ServerClass, nullptr};
+    try {
+      if (context_.ServerClass != nullptr && context_.ServerClass->OnCreateInstance) {
+        context_.ServerClass->OnCreateInstance(event);
+      }
+    } catch (...) {
+      EncodeError(CurrentRemoteErrorText(), reply);
+      return;
+    }
+    if (event.ServerClassInstance == nullptr) {
+      EncodeError(fmt::format("Remote error: No instance of server class {} is available", methods->ClassName()),
+                  reply);
+      return;
+    }
+    instance_ = event.ServerClassInstance;
+  }
+
+  result_ = OleVariant();
+  outs_.clear();
+  try {
+    method->Invoke(*instance_, call_.Args, result_, outs_);
+  } catch (const EDSArgumentError& e) {
+    EncodeError(fmt::format("Invalid argument for {}.{}: {}", methods->ClassName(), method->Name, e.what()),
+                reply);
+    return;
+  } catch (...) {
+    EncodeError(CurrentRemoteErrorText(), reply);
+    return;
+  }
+  if (!method->HasResult) result_ = OleVariant();
+  EncodeReply(result_, outs_, reply);
+}
+
+}  // namespace velmora
