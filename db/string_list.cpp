@@ -56,11 +56,10 @@ void TStringList::SetValue(std::string_view name, std::string_view value) {
     if (i >= 0) Delete(i);
     return;
   }
-  std::string line = fmt::format("{}={}", name, value);
   if (i >= 0) {
-    lines_[static_cast<size_t>(i)] = std::move(line);
+    lines_[static_cast<size_t>(i)] = fmt::format("{}={}", Names(i), value);  // keeps the spelling
   } else {
-    lines_.push_back(std::move(line));
+    lines_.push_back(fmt::format("{}={}", name, value));
   }
 }
 

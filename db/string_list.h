@@ -27,8 +27,8 @@ class TStringList {
   // with the name wins.
   int IndexOfName(std::string_view name) const;
   std::string Values(std::string_view name) const;
-  // Replaces the value of the first line with that name, or appends a line; an empty value
-  // removes the line.
+  // Replaces the value of the first line with that name (keeping the name as spelled there), or
+  // appends a line; an empty value removes the line.
   void SetValue(std::string_view name, std::string_view value);
   // Name and value of line `index` ("" when the line holds no "=").
   std::string Names(int index) const;
