@@ -12,6 +12,7 @@ namespace {
 constexpr int64_t kMsPerDay = 86'400'000;
 // Days from 1970-01-01 to 1899-12-30.
 constexpr int64_t kUnixEpochOffset = 25569;
+constexpr double kMaxDecodableDays = 1e9;
 
 int64_t DaysFromUnixEpoch(int y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -53,7 +54,8 @@ double EncodeDateTime(const DateTimeParts& p) {
 
 DateTimeParts DecodeDateTime(double value) {
   DateTimeParts p;
-  if (!std::isfinite(value)) return p;
+  // Beyond a few million years the calendar arithmetic would overflow; such values are no dates.
+  if (!std::isfinite(value) || std::fabs(value) > kMaxDecodableDays) return p;
   double whole = std::trunc(value);
   int64_t ms = std::llround(std::fabs(value - whole) * static_cast<double>(kMsPerDay));
   if (ms >= kMsPerDay) {

@@ -17,7 +17,8 @@ struct DateTimeParts {
 int64_t DaysFromCivil(int year, int month, int day);
 
 double EncodeDateTime(const DateTimeParts& parts);
-// Splits a date-time value, rounding to the millisecond.
+// Splits a date-time value, rounding to the millisecond. Values that are not finite or lie more
+// than 1e9 days from 1899-12-30 give the parts of 1899-12-30 00:00.
 DateTimeParts DecodeDateTime(double value);
 
 // The local date and time of the system clock at millisecond resolution.

@@ -52,6 +52,14 @@ TEST(OleDate, TimeRoundingUpToMidnightMovesToTheNextCalendarDay) {
   EXPECT_EQ(DecodeDateTime(-3.99999999999), (DateTimeParts{1899, 12, 28, 0, 0, 0, 0}));
 }
 
+TEST(OleDate, ValuesFarOutsideTheCalendarDoNotOverflow) {
+  const DateTimeParts epoch{};
+  for (double v : {1e300, -1e300, 1e19, -9.3e18, 1.0000001e9, std::nan("")})
+    EXPECT_EQ(DecodeDateTime(v), epoch) << v;
+  const DateTimeParts far = DecodeDateTime(1e9);  // still decodable, and back again
+  EXPECT_EQ(DaysFromCivil(far.year, far.month, far.day), 1'000'000'000);
+}
+
 TEST(OleDate, Formats) {
   EXPECT_EQ(FormatDateTime(EncodeDateTime({2024, 3, 5, 0, 0, 0, 0})), "2024-03-05");
   EXPECT_EQ(FormatDateTime(EncodeDateTime({2024, 3, 5, 7, 8, 9, 0})), "2024-03-05 07:08:09");
