@@ -1,0 +1,97 @@
+#include "services/files/file_store.h"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "data/memory_stream.h"
+#include "services/files/file_errors.h"
+#include "services/files/file_holds.h"
+#include "services/files/file_reader.h"
+#include "services/files/replacement_file.h"
+#include "services/files/safe_path.h"
+#include "services/uMemoryStream2OLEVariant.h"
+
+namespace velmora {
+namespace {
+
+// The store's folder for writes: every missing level is made unless a file stands there. Whether
+// this succeeds is not examined; creating the file reports the failure.
+void MakeFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+}
+
+}  // namespace
+
+OleVariant ReadData(const std::string& root, const std::string& FilePath,
+                    const std::string& FileName, std::string& ErrMsg) {
+  ErrMsg.clear();
+  TMemoryStream content;
+  try {
+    const SafePath source = ResolveInside(root, {FilePath, FileName});
+    if (!RegularFileExists(source.full)) return OleVariant::Null();
+    auto hold = FileHoldTable::Instance().TryShared(source.key);
+    if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
+    ReadWholeFile(source.full, content);
+  } catch (const std::exception& e) {
+    ErrMsg = e.what();
+    return OleVariant();
+  }
+  OleVariant bytes;
+  MemoryStream2OleVariant(content, bytes);
+  return bytes;
+}
+
+void PostData(const OleVariant& FileOV, const std::string& root, const std::string& FilePath,
+              const std::string& FileName, std::string& ErrMsg) {
+  ErrMsg.clear();
+  try {
+    const SafePath target = ResolveInside(root, {FilePath, FileName});
+    MakeFolder(ResolveInside(root, {FilePath}).full);
+    std::unique_ptr<TMemoryStream> content = OleVariant2MemoryStream(FileOV);
+    if (content == nullptr)
+      throw EFileError(fmt::format("Invalid file content for \"{}\": a variant of type ({}) is "
+                                   "not an array of bytes",
+                                   target.full, VarTypeName(FileOV.VarType())));
+    auto hold = FileHoldTable::Instance().TryExclusive(target.key);
+    if (!hold) throw EFCreateError(target.full, kFileInUseMessage);
+    ReplacementFile file(target);
+    file.Write(content->Data(), content->Size());
+    file.Commit();
+  } catch (const std::exception& e) {
+    ErrMsg = e.what();
+  }
+}
+
+void DeleteData(const std::string& root, const std::string& FilePath, const std::string& FileName,
+                std::string& ErrMsg) {
+  ErrMsg.clear();
+  try {
+    const SafePath target = ResolveInside(root, {FilePath, FileName});
+    if (!RegularFileExists(target.full)) return;
+    auto hold = FileHoldTable::Instance().TryExclusive(target.key);
+    if (!hold) {
+      throw EFileError(
+          fmt::format("Cannot delete file \"{}\". {}", target.full, kFileInUseMessage));
+    }
+    if (::unlink(target.full.c_str()) != 0) {
+      const int error = errno;
+      throw EFileError(
+          fmt::format("Cannot delete file \"{}\". {}", target.full, SystemMessage(error)));
+    }
+  } catch (const std::exception& e) {
+    ErrMsg = e.what();
+  }
+}
+
+}  // namespace velmora

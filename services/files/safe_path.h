@@ -1,0 +1,34 @@
+// Paths that clients name, kept inside the folder they belong to.
+//
+// Clients name files by relative paths whose separators may be "\" or "/". Before any file is
+// touched the path is checked and normalised: a part that is absolute, carries a drive ("C:"),
+// contains a NUL character, or whose ".." components climb above the folder is refused, and so is
+// a path that a symbolic link inside the folder leads outside of it. "." components and repeated
+// separators are dropped and ".." is applied to the text, as the original platform did.
+#pragma once
+
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// A path refused by ResolveInside; the message names the offending text as the client sent it.
+class EUnsafePath : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct SafePath {
+  std::string full;    // root + normalised relative path, "/" separators: used for I/O and messages
+  std::string folder;  // the folder part of full, ending in "/"
+  std::string leaf;    // the last name; empty when the path names a folder (ends in a separator)
+  std::string key;     // canonical absolute path: the key for file holds
+};
+
+// Resolves the client parts, joined with "/" in order, below `root` (a folder, with or without a
+// trailing "/"). Raises EUnsafePath for a refused path; touches no file.
+SafePath ResolveInside(std::string_view root, std::initializer_list<std::string_view> parts);
+
+}  // namespace velmora
