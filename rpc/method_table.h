@@ -55,11 +55,11 @@ class TDSMethodTable {
 
   template <class F>
   TDSMethodTable& Add(std::string name, F member_function) {
-    return Add(MakeTyped(std::move(name), member_function, false));
+    return Add(MakeTyped<false>(std::move(name), member_function));
   }
   template <class F>
   TDSMethodTable& AddDateTime(std::string name, F member_function) {
-    return Add(MakeTyped(std::move(name), member_function, true));
+    return Add(MakeTyped<true>(std::move(name), member_function));
   }
 
  private:
@@ -68,8 +68,8 @@ class TDSMethodTable {
     bool operator()(std::string_view a, std::string_view b) const;
   };
 
-  template <class F>
-  static TDSMethodInfo MakeTyped(std::string name, F fn, bool date_result);
+  template <bool kDateResult, class F>
+  static TDSMethodInfo MakeTyped(std::string name, F fn);
 
   std::string class_name_;
   std::map<std::string, TDSMethodInfo, NoCaseLess> methods_;
@@ -140,15 +140,16 @@ C& CastInstance(TDSServerModuleBase& instance) {
   return *self;
 }
 
-template <class F, class C, class R, class... P>
-TDSMethodInfo Make(std::string name, F fn, bool date_result, std::tuple<P...>*) {
+template <bool kDateResult, class F, class C, class R, class... P>
+TDSMethodInfo Make(std::string name, F fn, std::tuple<P...>*) {
   static_assert(!std::is_reference_v<R>, "published methods return by value");
+  static_assert(!kDateResult || std::is_same_v<R, double>, "a date-time result is a double");
   TDSMethodInfo info;
   info.Name = std::move(name);
   info.OutCount = (size_t{0} + ... + size_t{kIsOut<P>});
   info.InCount = sizeof...(P) - info.OutCount;
   info.HasResult = !std::is_void_v<R>;
-  info.Invoke = [fn, date_result](TDSServerModuleBase& instance, [[maybe_unused]] std::span<OleVariant> args,
+  info.Invoke = [fn](TDSServerModuleBase& instance, [[maybe_unused]] std::span<OleVariant> args,
                                   OleVariant& result, std::vector<OleVariant>& outs) {
     C& self = CastInstance<C>(instance);
     [[maybe_unused]] size_t next = 0;
@@ -157,9 +158,8 @@ TDSMethodInfo Make(std::string name, F fn, bool date_result, std::tuple<P...>*) 
     [&]<size_t... I>(std::index_sequence<I...>) {
       if constexpr (std::is_void_v<R>) {
         (self.*fn)(Pass<P>(std::get<I>(slots))...);
-      } else if constexpr (std::is_same_v<R, double>) {
-        const double v = (self.*fn)(Pass<P>(std::get<I>(slots))...);
-        result = date_result ? OleVariant::Date(v) : OleVariant(v);
+      } else if constexpr (kDateResult) {
+        result = OleVariant::Date((self.*fn)(Pass<P>(std::get<I>(slots))...));
       } else {
         result = ToVariant(Value<R>((self.*fn)(Pass<P>(std::get<I>(slots))...)));
       }
@@ -176,12 +176,11 @@ TDSMethodInfo Make(std::string name, F fn, bool date_result, std::tuple<P...>*) 
 
 }  // namespace rpc_detail
 
-template <class F>
-TDSMethodInfo TDSMethodTable::MakeTyped(std::string name, F fn, bool date_result) {
+template <bool kDateResult, class F>
+TDSMethodInfo TDSMethodTable::MakeTyped(std::string name, F fn) {
   using Traits = rpc_detail::MemberTraits<F>;
-  using R = typename Traits::Result;
-  return rpc_detail::Make<F, typename Traits::Class, R>(std::move(name), fn, date_result,
-                                                        static_cast<typename Traits::Params*>(nullptr));
+  return rpc_detail::Make<kDateResult, F, typename Traits::Class, typename Traits::Result>(
+      std::move(name), fn, static_cast<typename Traits::Params*>(nullptr));
 }
 
 }  // namespace velmora
