@@ -15,6 +15,10 @@ namespace {
 constexpr uint64_t kMaxInflateRatio = 1032;
 // Scratch memory above this is given back after a frame.
 constexpr size_t kTrimAbove = 4u << 20;
+// A large message is deflated only when a sample of its start shrinks by at least 1/64, so that
+// already-compressed data packets do not cost a full deflate pass on every send.
+constexpr size_t kProbeAbove = 64u << 10;
+constexpr size_t kProbeSize = 16u << 10;
 
 void PutU32(char* at, uint32_t v) { std::memcpy(at, &v, 4); }  // little-endian machines only
 
@@ -58,7 +62,7 @@ void TDSFrameCodec::Seal(std::string& frame) {
                                        n, max_frame_size_));
   }
   uint8_t flags = 0;
-  if (n > compress_more_than_ && n > 8) {
+  if (n > compress_more_than_ && n > 8 && (n <= kProbeAbove || Worthwhile(frame))) {
     if (!z_) z_ = std::make_unique<ZState>();
     z_stream& d = z_->deflater;
     deflateReset(&d);
@@ -78,6 +82,19 @@ void TDSFrameCodec::Seal(std::string& frame) {
   }
   PutU32(frame.data(), static_cast<uint32_t>(frame.size() - kFrameHeaderSize));
   frame[4] = static_cast<char>(flags);
+}
+
+bool TDSFrameCodec::Worthwhile(std::string& frame) {
+  if (!z_) z_ = std::make_unique<ZState>();
+  z_stream& d = z_->deflater;
+  deflateReset(&d);
+  const size_t room = kProbeSize - kProbeSize / 64;
+  scratch_.resize(room);
+  d.next_in = reinterpret_cast<Bytef*>(frame.data() + kFrameHeaderSize);
+  d.avail_in = static_cast<uInt>(kProbeSize);
+  d.next_out = reinterpret_cast<Bytef*>(scratch_.data());
+  d.avail_out = static_cast<uInt>(room);
+  return deflate(&d, Z_FINISH) == Z_STREAM_END;
 }
 
 FrameHeader TDSFrameCodec::ParseHeader(const uint8_t* header) const {

@@ -2,7 +2,7 @@
 //
 // A frame is a 5-byte header (u32 length of what follows, u8 flags) and a payload. A message
 // larger than the compression threshold is deflated, and sent deflated only when that makes it
-// smaller. Each codec keeps one deflate and one inflate state and its scratch buffers for the life
+// smaller; above 64 KiB only when a 16 KiB sample of its start shrinks by at least 1/64. Each codec keeps one deflate and one inflate state and its scratch buffers for the life
 // of its connection and resets them per frame.
 #pragma once
 
@@ -51,6 +51,9 @@ class TDSFrameCodec {
   uint32_t MaxFrameSize() const { return max_frame_size_; }
 
  private:
+  // Whether a sample of a large message compresses enough to deflate it all.
+  bool Worthwhile(std::string& frame);
+
   struct ZState;
   uint32_t compress_more_than_;
   uint32_t max_frame_size_;

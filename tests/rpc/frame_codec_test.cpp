@@ -85,6 +85,7 @@ TEST_F(FrameCodecTest, CompressesOnlyAboveTheThresholdAndOnlyWhenSmaller) {
       {Compressible(1025), true},
       {Random(5000), false},        // already compressed data goes plain
       {Deflate(Records(200000)), false},
+      {Random(300000), false},      // refused by the sample of its start
       {Compressible(300000), true},
   };
   for (int pass = 0; pass < 2; ++pass) {  // the same zlib states serve frame after frame
