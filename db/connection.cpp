@@ -109,7 +109,13 @@ int TFDConnection::AttachedCount() const {
   return static_cast<int>(clients_.size());
 }
 
+std::mutex& DatasetLinkMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 void TFDConnection::DetachAll() {
+  std::lock_guard link(DatasetLinkMutex());
   std::vector<TFDConnectionClient*> clients;
   {
     std::lock_guard lock(clients_mutex_);

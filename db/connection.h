@@ -13,6 +13,11 @@
 
 namespace velmora {
 
+// Guards every link between a dataset and its connection: attaching, detaching and reading it.
+// A pooled connection may be trimmed on one thread while another attaches the query last used
+// with it, so the link must change as one step.
+std::mutex& DatasetLinkMutex();
+
 // A dataset attached to a connection. The connection tells it when it goes away.
 class TFDConnectionClient {
  public:

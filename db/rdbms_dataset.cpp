@@ -13,7 +13,13 @@ void CheckFormat(TFDStorageFormat format) {
 
 TFDRdbmsDataSet::~TFDRdbmsDataSet() { SetConnection(nullptr); }
 
+TFDConnection* TFDRdbmsDataSet::Connection() const {
+  std::lock_guard link(DatasetLinkMutex());
+  return connection_;
+}
+
 void TFDRdbmsDataSet::SetConnection(TFDConnection* connection) {
+  std::lock_guard link(DatasetLinkMutex());
   if (connection == connection_) return;
   if (connection_ != nullptr) connection_->Detach(this);
   connection_ = connection;
@@ -31,9 +37,10 @@ void TFDRdbmsDataSet::LoadFromStream(TMemoryStream& stream, TFDStorageFormat for
 }
 
 TFDConnection& TFDRdbmsDataSet::OpenConnection() {
-  if (connection_ == nullptr) throw EFDException("Connection is not assigned");
-  connection_->Open();
-  return *connection_;
+  TFDConnection* connection = Connection();
+  if (connection == nullptr) throw EFDException("Connection is not assigned");
+  connection->Open();
+  return *connection;
 }
 
 void TFDRdbmsDataSet::Run(TDriverCommand& command, bool with_rows) {

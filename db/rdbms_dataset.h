@@ -27,7 +27,7 @@ class TFDRdbmsDataSet : public TDataSet, public TFDConnectionClient {
   TFDRdbmsDataSet() = default;
   ~TFDRdbmsDataSet() override;
 
-  TFDConnection* Connection() const { return connection_; }
+  TFDConnection* Connection() const;
   // Attaches to `connection` (nullptr: to none); the connection detaches this dataset when it
   // closes or is destroyed.
   void SetConnection(TFDConnection* connection);
