@@ -1,0 +1,213 @@
+#include "services/uServerModule.h"
+
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "common/app_path.h"
+#include "data/memory_stream.h"
+#include "db/connection.h"
+#include "db/query.h"
+#include "db/string_list.h"
+#include "db/text_encoding.h"
+#include "dbpool/database_pools.h"
+#include "services/files/file_store.h"
+#include "services/files/file_transfer.h"
+#include "services/uCompressionStream.h"
+#include "services/uMemoryStream2OLEVariant.h"
+#include "variant/ole_date.h"
+
+namespace velmora {
+namespace {
+
+// Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
+class EPoolExhausted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A connection borrowed from FDConnectionPool() for the length of a call.
+class PooledConnection {
+ public:
+  PooledConnection() {
+    TFDConnectionPool* pool = FDConnectionPool();
+    if (pool != nullptr) conn_ = pool->Lock();
+    if (conn_ == nullptr) throw EPoolExhausted(kNoConnectionMessage);
+    pool_ = pool;
+  }
+  ~PooledConnection() { pool_->Unlock(conn_); }
+  PooledConnection(const PooledConnection&) = delete;
+  PooledConnection& operator=(const PooledConnection&) = delete;
+  TFDConnection& operator*() const { return *conn_; }
+  TFDConnection* operator->() const { return conn_; }
+
+ private:
+  TFDConnectionPool* pool_ = nullptr;
+  TFDConnection* conn_ = nullptr;
+};
+
+// A query borrowed from FDQueryPool() and attached to the call's connection. Declared after the
+// PooledConnection, so it goes back first; the pool closes it.
+class PooledQuery {
+ public:
+  explicit PooledQuery(TFDConnection& connection) {
+    TFDQueryPool* pool = FDQueryPool();
+    if (pool != nullptr) query_ = pool->Lock();
+    if (query_ == nullptr) throw EPoolExhausted(kNoQueryMessage);
+    pool_ = pool;
+    query_->SetConnection(&connection);
+  }
+  ~PooledQuery() { pool_->UnLock(query_); }
+  PooledQuery(const PooledQuery&) = delete;
+  PooledQuery& operator=(const PooledQuery&) = delete;
+  TFDQuery& operator*() const { return *query_; }
+  TFDQuery* operator->() const { return query_; }
+
+ private:
+  TFDQueryPool* pool_ = nullptr;
+  TFDQuery* query_ = nullptr;
+};
+
+}  // namespace
+
+const TDSMethodTable& TServerModule1::Methods() {
+  static const TDSMethodTable table = [] {
+    using M = TServerModule1;
+    TDSMethodTable t("TServerModule1");
+    t.Add("SQL2OleVariant", &M::SQL2OleVariant)
+        .Add("ExecSQL", &M::ExecSQL)
+        .Add("UpdateSQL", &M::UpdateSQL)
+        .AddDateTime("GetServerDateTime", &M::GetServerDateTime)
+        .Add("UploadFile", &M::UploadFile)
+        .Add("DownLoadFile", &M::DownLoadFile)
+        .Add("CheckUpload", &M::CheckUpload)
+        .Add("ReadData", &M::ReadData)
+        .Add("PostData", &M::PostData)
+        .Add("DeleteData", &M::DeleteData);
+    return t;
+  }();
+  return table;
+}
+
+OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
+  ErrMsg.clear();
+  OleVariant result;
+  try {
+    PooledConnection conn;
+    PooledQuery query(*conn);
+    try {
+      query->Close();
+      query->SQL().SetText(SQLStr);
+      query->Open();
+    } catch (const std::exception& e) {
+      ErrMsg = e.what();
+      return OleVariant();
+    }
+    // Failures from here on are not handled: they reach the client as a remote error.
+    TMemoryStream stream;
+    query->SaveToStream(stream);
+    CompressMemoryStream(stream, 2);
+    MemoryStream2OleVariant(stream, result);
+  } catch (const EPoolExhausted& e) {
+    ErrMsg = e.what();
+    return OleVariant();
+  }
+  return result;
+}
+
+void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
+  ErrMsg.clear();
+  try {
+    PooledConnection conn;
+    conn->StartTransaction();  // a failure here is a remote error
+    bool committed = false;
+    try {
+      PooledQuery query(*conn);
+      try {
+        query->Close();
+        query->SQL().SetText(SQLStr);
+        query->ExecSQL();
+      } catch (const std::exception& e) {
+        ErrMsg = e.what();
+        conn->Rollback();
+        return;
+      }
+      conn->Commit();
+      committed = true;
+    } catch (...) {
+      // No transaction may stay open on a connection that goes back to the pool: a failed
+      // commit, or a query pool that handed out nothing, rolls it back.
+      if (!committed && conn->InTransaction()) {
+        try {
+          conn->Rollback();
+        } catch (const std::exception&) {
+        }
+      }
+      throw;
+    }
+  } catch (const EPoolExhausted& e) {
+    ErrMsg = e.what();
+  }
+}
+
+std::vector<std::string> SqlBatchLines(std::string_view bytes) {
+  TStringList lines;
+  lines.SetText(DecodeText(bytes));
+  return lines.Lines();
+}
+
+void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
+  ErrMsg.clear();
+  try {
+    PooledConnection conn;
+    PooledQuery query(*conn);
+    std::unique_ptr<TMemoryStream> stream = OleVariant2MemoryStream(SQLList);
+    if (stream == nullptr) {
+      throw std::invalid_argument("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
+    }
+    DecompressMemoryStream(*stream);  // EZDecompressionError: a remote error
+    stream->SetPosition(0);
+    std::vector<std::string> lines = SqlBatchLines(stream->View());
+    stream.reset();
+    query->SQL().Clear();
+    for (std::string& line : lines) query->SQL().Add(std::move(line));
+    try {
+      query->ExecSQL();
+    } catch (const std::exception& e) {
+      ErrMsg = e.what();
+    }
+  } catch (const EPoolExhausted& e) {
+    ErrMsg = e.what();
+  }
+}
+
+double TServerModule1::GetServerDateTime() { return NowAsDateTime(); }
+
+bool TServerModule1::UploadFile(const OleVariant& FileOV, const std::string& FileName) {
+  return velmora::UploadFile(AppPath(), FileOV, FileName);
+}
+
+OleVariant TServerModule1::DownLoadFile(const std::string& FileName, int32_t& Size) {
+  return velmora::DownLoadFile(AppPath(), FileName, Size);
+}
+
+int32_t TServerModule1::CheckUpload(std::string& FileName, std::string& FileTime, std::string& Size) {
+  return velmora::CheckUpload(AppPath(), FileName, FileTime, Size);
+}
+
+OleVariant TServerModule1::ReadData(const std::string& FilePath, const std::string& FileName,
+                                    std::string& ErrMsg) {
+  return velmora::ReadData(AppPath(), FilePath, FileName, ErrMsg);
+}
+
+void TServerModule1::PostData(const OleVariant& FileOV, const std::string& FilePath,
+                              const std::string& FileName, std::string& ErrMsg) {
+  velmora::PostData(FileOV, AppPath(), FilePath, FileName, ErrMsg);
+}
+
+void TServerModule1::DeleteData(const std::string& FilePath, const std::string& FileName,
+                                std::string& ErrMsg) {
+  velmora::DeleteData(AppPath(), FilePath, FileName, ErrMsg);
+}
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+// TServerModule1: the server class whose published methods clients call. Instances are pooled
+// (ServerModulePool) and shared by sessions one after another, so they keep no per-client state:
+// every call takes what it needs from its arguments, the database pools and AppPath().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/persistent.h"
+#include "rpc/method_table.h"
+#include "rpc/server_module_base.h"
+#include "variant/ole_variant.h"
+
+namespace velmora {
+
+// The ErrMsg texts of a call that could not take a pooled object within the pool's time-out.
+inline constexpr const char* kNoConnectionMessage =
+    "No database connection available: the database could not be opened or all 30 connections "
+    "are in use";
+inline constexpr const char* kNoQueryMessage =
+    "No query object available: all 30 query objects are in use";
+
+class TServerModule1 : public TDSServerModuleBase, public TComponent {
+ public:
+  TServerModule1() = default;
+  ~TServerModule1() override = default;
+
+  // The published methods, by name (any letter case).
+  static const TDSMethodTable& Methods();
+
+  // Query and command methods. ErrMsg is empty on success, the failure's message otherwise.
+  OleVariant SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg);
+  void ExecSQL(const std::string& SQLStr, std::string& ErrMsg);
+  void UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg);
+  double GetServerDateTime();
+
+  // File transfer through the exchange folder AppPath() + "Upload/".
+  bool UploadFile(const OleVariant& FileOV, const std::string& FileName);
+  OleVariant DownLoadFile(const std::string& FileName, int32_t& Size);
+  int32_t CheckUpload(std::string& FileName, std::string& FileTime, std::string& Size);
+
+  // The file store below AppPath().
+  OleVariant ReadData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);
+  void PostData(const OleVariant& FileOV, const std::string& FilePath, const std::string& FileName,
+                std::string& ErrMsg);
+  void DeleteData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);
+};
+
+// Splits the decompressed bytes of an SQL batch packet into its lines: decoded by byte-order mark
+// (none: the ANSI code page), split at CR, LF or CR LF; a terminator at the very end adds no empty
+// line. Raises std::runtime_error when the bytes are not valid text.
+std::vector<std::string> SqlBatchLines(std::string_view bytes);
+
+}  // namespace velmora
