@@ -1,0 +1,110 @@
+// The server host end to end: login, instances borrowed from ServerModulePool per session, stop
+// and restart with clients connected, and the file methods over the wire.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "rpc/rpc_errors.h"
+#include "server_fixture.h"
+
+namespace velmora::server_test {
+namespace {
+
+using Sessions = ServerFixture;
+
+TEST_F(Sessions, WrongPasswordIsRefusedWithTheFrameworkText) {
+  TDSClientChannel channel;
+  try {
+    channel.Connect("127.0.0.1", host_.BoundPort(), kUser, "wrong");
+    FAIL() << "login admitted";
+  } catch (const EDSLoginError& e) {
+    EXPECT_STREQ(e.what(), kAuthenticationRejected);
+  }
+  EXPECT_EQ(ServerModulePool()->Count(), 0u);
+}
+
+TEST_F(Sessions, RemoteErrorLeavesTheSessionUsable) {
+  auto client = Connect();
+  EXPECT_THROW(Call(*client, "NoSuchMethod"), EDSRemoteError);
+  EXPECT_THROW(Call(*client, "ExecSQL", {}), EDSRemoteError);  // argument missing
+  EXPECT_EQ(Sql(*client, "SELECT 1 AS ONE").second, "");
+  EXPECT_TRUE(client->Connected());
+}
+
+TEST_F(Sessions, InstancesAreReusedInPoolOrder) {
+  auto a = Connect();
+  auto b = Connect();
+  Call(*a, "GetServerDateTime");
+  Call(*b, "GetServerDateTime");
+  ASSERT_EQ(ServerModulePool()->Count(), 2u);
+  EXPECT_TRUE(ServerModulePool()->InUse(0));
+  EXPECT_TRUE(ServerModulePool()->InUse(1));
+  TPersistent* first = ServerModulePool()->Instance(0);
+
+  a->Close();
+  b->Close();
+  ASSERT_TRUE(ModulesFree());
+  auto c = Connect();
+  Call(*c, "GetServerDateTime");
+  EXPECT_EQ(ServerModulePool()->Count(), 2u);
+  EXPECT_EQ(ServerModulePool()->Instance(0), first);
+  EXPECT_TRUE(ServerModulePool()->InUse(0));
+  EXPECT_FALSE(ServerModulePool()->InUse(1));
+}
+
+TEST_F(Sessions, StopWithClientsConnectedThenRestart) {
+  std::atomic<int> disconnects{0};
+  host_.DSTCPServerTransport1.OnDisconnect = [&](const TDSTCPDisconnectEventObject&) { ++disconnects; };
+  auto a = Connect();
+  auto b = Connect();
+  EXPECT_EQ(Sql(*a, "SELECT 1 AS ONE").second, "");
+  Call(*b, "GetServerDateTime");
+  ASSERT_EQ(ServerModulePool()->Count(), 2u);
+
+  host_.Stop();
+  EXPECT_FALSE(host_.Started());
+  EXPECT_EQ(disconnects.load(), 0);
+  EXPECT_TRUE(ModulesFree());
+  ExpectAllGivenBack();
+  EXPECT_THROW(Call(*a, "GetServerDateTime"), EDSConnectionError);
+
+  host_.Start(0);
+  ASSERT_TRUE(host_.Started());
+  auto c = Connect();
+  EXPECT_EQ(Sql(*c, "SELECT 2 AS TWO").second, "");
+  EXPECT_EQ(ServerModulePool()->Count(), 2u);  // made before the stop, serving after it
+  c->Close();
+  EXPECT_TRUE(ModulesFree());
+  EXPECT_EQ(disconnects.load(), 1);
+}
+
+TEST_F(Sessions, FileMethodsRoundTrip) {
+  std::filesystem::create_directory(dir_.File("Upload"));
+  auto client = Connect();
+  const std::string content = "exchange file\r\n中文";
+
+  EXPECT_TRUE(Call(*client, "UploadFile", {Packet(content), OleVariant("report.txt")}).Result.AsBoolean());
+  TDSCallResult listing = Call(*client, "CheckUpload");
+  EXPECT_EQ(listing.Result.AsInteger(), 1);
+  ASSERT_EQ(listing.Outs.size(), 3u);
+  EXPECT_EQ(listing.Outs[0].AsString(), "report.txt");
+  EXPECT_EQ(listing.Outs[1].AsString().size(), 12u);  // YYYYMMDDHHNN
+  EXPECT_EQ(listing.Outs[2].AsString(), std::to_string(content.size()));
+
+  TDSCallResult download = Call(*client, "DownLoadFile", {OleVariant("report.txt")});
+  EXPECT_EQ(Unpack(download.Result), content);
+  EXPECT_EQ(download.Outs.at(0).AsInteger(), static_cast<int32_t>(content.size()));
+
+  const OleVariant bytes = OleVariant::Bytes(std::string_view("\x00\x01stored", 8));
+  EXPECT_EQ(Call(*client, "PostData", {bytes, OleVariant("store\\sub"), OleVariant("b.bin")}).Outs.at(0).AsString(), "");
+  TDSCallResult read = Call(*client, "ReadData", {OleVariant("store/sub"), OleVariant("b.bin")});
+  EXPECT_EQ(read.Outs.at(0).AsString(), "");
+  EXPECT_EQ(read.Result, bytes);
+  EXPECT_EQ(Call(*client, "DeleteData", {OleVariant("store/sub"), OleVariant("b.bin")}).Outs.at(0).AsString(), "");
+  EXPECT_TRUE(Call(*client, "ReadData", {OleVariant("store/sub"), OleVariant("b.bin")}).Result.IsNull());
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("store/sub/b.bin")));
+}
+
+}  // namespace
+}  // namespace velmora::server_test
