@@ -223,6 +223,28 @@ TEST_F(QueryMethods, NoDatabaseGivesAClearMessage) {
   EXPECT_EQ(FDQueryPool()->Count(), 0u);
 }
 
+// Each pool waits its time-out (3 s) before it hands out nothing.
+TEST_F(QueryMethods, ExhaustedPoolsFailTheCallAndGiveBackWhatWasTaken) {
+  auto client = Connect();
+  std::vector<TFDQuery*> queries;
+  for (int i = 0; i < kDatabasePoolCapacity; ++i) queries.push_back(FDQueryPool()->Lock());
+  ASSERT_NE(queries.back(), nullptr);
+  // ExecSQL has started its transaction when the query pool fails it: rolled back, given back.
+  EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("DELETE FROM BIG_TABLE")), kNoQueryMessage);
+  ASSERT_EQ(FDConnectionPool()->Count(), 1u);
+  EXPECT_EQ(FDConnectionPool()->TagOf(FDConnectionPool()->Item(0)), 0);
+  EXPECT_FALSE(FDConnectionPool()->Item(0)->InTransaction());
+  for (TFDQuery* q : queries) FDQueryPool()->UnLock(q);
+  EXPECT_EQ(CountRows(*client, "1 = 1"), kBigRows);
+
+  std::vector<TFDConnection*> connections;
+  for (int i = 0; i < kDatabasePoolCapacity; ++i) connections.push_back(FDConnectionPool()->Lock());
+  ASSERT_NE(connections.back(), nullptr);
+  EXPECT_EQ(Sql(*client, "SELECT 1").second, kNoConnectionMessage);
+  for (TFDConnection* c : connections) FDConnectionPool()->Unlock(c);
+  ExpectAllGivenBack();
+}
+
 TEST_F(QueryMethods, ServerDateTimeFollowsTheClock) {
   auto client = Connect();
   auto start = std::chrono::steady_clock::now();
