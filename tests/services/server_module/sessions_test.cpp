@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <thread>
+
+#include <fmt/format.h>
 
 #include "rpc/rpc_errors.h"
 #include "server_fixture.h"
@@ -77,6 +80,32 @@ TEST_F(Sessions, StopWithClientsConnectedThenRestart) {
   c->Close();
   EXPECT_TRUE(ModulesFree());
   EXPECT_EQ(disconnects.load(), 1);
+}
+
+TEST_F(Sessions, ConcurrentClientsUseTheirOwnConnections) {
+  constexpr int kClients = 4;
+  constexpr int kInserts = 15;
+  std::vector<std::unique_ptr<TDSClientChannel>> clients;
+  for (int i = 0; i < kClients; ++i) clients.push_back(Connect());
+  std::vector<std::string> errors(kClients);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      for (int k = 0; k < kInserts && errors[i].empty(); ++k) {
+        int id = 1000 + i * 100 + k;
+        errors[i] = Exec(*clients[i], "ExecSQL",
+                         OleVariant(fmt::format("INSERT INTO BIG_TABLE (ID, NAME) VALUES ({}, 'c{}')", id, i)));
+        if (errors[i].empty()) errors[i] = Sql(*clients[i], "SELECT * FROM BIG_TABLE").second;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& e : errors) EXPECT_EQ(e, "");
+  auto [packet, err] = Sql(*clients[0], "SELECT COUNT(*) AS N FROM BIG_TABLE WHERE ID >= 1000");
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Load(packet)->FieldByName("N").AsInteger(), kClients * kInserts);
+  EXPECT_LE(FDConnectionPool()->Count(), static_cast<size_t>(kClients));
+  ExpectAllGivenBack();
 }
 
 TEST_F(Sessions, FileMethodsRoundTrip) {
