@@ -204,12 +204,15 @@ TEST_F(QueryMethods, ParameterMarkersAreRefusedInEverySqlMethod) {
 TEST_F(QueryMethods, UndecodableBatchIsARemoteErrorAndRunsNothing) {
   auto client = Connect();
   const OleVariant bad[] = {OleVariant("DELETE FROM BIG_TABLE"), OleVariant::Null(),
-                            OleVariant::Bytes(std::string_view("DELETE FROM BIG_TABLE"))};
+                            OleVariant::Bytes(std::string_view("DELETE FROM BIG_TABLE")),
+                            Packet("DELETE FROM BIG_TABLE -- \xC3\x28")};  // not valid UTF-8
+  SetAnsiCodePage("UTF-8");
   for (const OleVariant& arg : bad) {
     SCOPED_TRACE(VarTypeName(arg.VarType()));
     EXPECT_THROW(Call(*client, "UpdateSQL", {arg}), EDSRemoteError);
     ExpectAllGivenBack();
   }
+  SetAnsiCodePage("");
   // The connection stays usable after the remote errors, and nothing was deleted.
   EXPECT_EQ(CountRows(*client, "1 = 1"), kBigRows);
 }
