@@ -1,0 +1,95 @@
+#include "tools/bench/baseline_run.h"
+
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+#include "dbpool/database_pools.h"
+#include "services/uCompressionStream.h"
+#include "services/uMemoryStream2OLEVariant.h"
+
+namespace velmora::bench {
+namespace {
+
+// A connection and a query from the pools, given back in reverse order on every path.
+class PooledPair {
+ public:
+  PooledPair() {
+    connection_ = FDConnectionPool()->Lock();
+    if (connection_ == nullptr) throw std::runtime_error("no pooled connection");
+    query_ = FDQueryPool()->Lock();
+    if (query_ == nullptr) {
+      FDConnectionPool()->Unlock(connection_);
+      throw std::runtime_error("no pooled query");
+    }
+    query_->SetConnection(connection_);
+  }
+  ~PooledPair() {
+    FDQueryPool()->UnLock(query_);
+    FDConnectionPool()->Unlock(connection_);
+  }
+  PooledPair(const PooledPair&) = delete;
+  PooledPair& operator=(const PooledPair&) = delete;
+
+  TFDConnection& Connection() { return *connection_; }
+  TFDQuery& Query() { return *query_; }
+
+ private:
+  TFDConnection* connection_ = nullptr;
+  TFDQuery* query_ = nullptr;
+};
+
+class BaselineCaller : public Caller {
+ public:
+  BaselineCaller(Workload w, int thread, int64_t large_rows)
+      : workload_(w), client_(1000 + thread), rows_(RowsPerCall(w, large_rows)),
+        rng_(0x5eed + static_cast<uint64_t>(thread)) {}
+
+  CallOutcome Call(int64_t seq) override {
+    const std::string sql = CallSql(workload_, rng_, client_, seq);
+    PooledPair pair;
+    TFDQuery& q = pair.Query();
+    CallOutcome o;
+    o.rows = rows_;
+    if (workload_ == Workload::Insert) {
+      pair.Connection().StartTransaction();
+      try {
+        q.Close();
+        q.SQL().SetText(sql);
+        q.ExecSQL();
+      } catch (...) {
+        pair.Connection().Rollback();
+        throw;
+      }
+      pair.Connection().Commit();
+      return o;
+    }
+    q.Close();
+    q.SQL().SetText(sql);
+    q.Open();
+    TMemoryStream stream;
+    q.SaveToStream(stream, sfAuto);
+    CompressMemoryStream(stream, 2);
+    MemoryStream2OleVariant(stream, packet_);
+    q.Close();
+    o.bytes = static_cast<int64_t>(packet_.ByteData().bytes.size());
+    return o;
+  }
+
+ private:
+  Workload workload_;
+  int client_;
+  int64_t rows_;
+  std::mt19937_64 rng_;
+  OleVariant packet_;
+};
+
+}  // namespace
+
+RunResult RunBaseline(Workload w, int threads, double seconds, int64_t large_rows) {
+  return RunTimed(threads, seconds, [&](int index) -> std::unique_ptr<Caller> {
+    return std::make_unique<BaselineCaller>(w, index, large_rows);
+  });
+}
+
+}  // namespace velmora::bench

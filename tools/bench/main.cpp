@@ -1,0 +1,74 @@
+// velmora-bench: N concurrent clients, each with its own connection and thread, calling one
+// method of the server for a fixed time; with its own server (no --host) it also runs the same
+// work in-process through the database pools, as the baseline the network side is judged by.
+#include <CLI/CLI.hpp>
+#include <fmt/core.h>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tools/bench/baseline_run.h"
+#include "tools/bench/bench_options.h"
+#include "tools/bench/network_run.h"
+#include "tools/bench/report.h"
+#include "tools/bench/self_host.h"
+
+namespace velmora::bench {
+namespace {
+
+int Run(const BenchOptions& options) {
+  std::unique_ptr<SelfHostedServer> own;
+  ServerAddress server{options.host, options.port, options.user, options.password};
+  if (options.SelfHosted()) {
+    if (!options.json) fmt::print("generating a {}-row database and starting a server...\n", kBigTableRows);
+    own = std::make_unique<SelfHostedServer>(options.user, options.password);
+    server.host = "127.0.0.1";
+    server.port = own->Port();
+  }
+  const std::vector<Workload> workloads = options.workloads.empty() ? AllWorkloads() : options.workloads;
+  for (Workload w : workloads) {
+    const int64_t rows = PrepareWorkload(server, w);
+    WorkloadReport report;
+    report.workload = w;
+    report.clients = options.clients;
+    report.network = RunNetwork(server, w, options.clients, options.seconds, rows);
+    if (own) report.baseline = RunBaseline(w, options.clients, options.seconds, rows);
+    fmt::print("{}\n", options.json ? ReportJson(report) : ReportText(report));
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace velmora::bench
+
+int main(int argc, char** argv) {
+  using velmora::bench::Workload;
+  velmora::bench::BenchOptions options;
+  std::string workload;
+  CLI::App app{"velmora-bench: concurrent clients against a Velmora server, beside the same work "
+               "done in-process"};
+  app.add_option("--host", options.host, "server to measure; without it a server is started in this process");
+  app.add_option("--port", options.port, "the server's port (with --host)")->capture_default_str();
+  app.add_option("--user", options.user, "account name")->capture_default_str();
+  app.add_option("--password", options.password, "account password")->capture_default_str();
+  app.add_option("--clients", options.clients, "concurrent clients, one connection and thread each")
+      ->check(CLI::Range(1, 4096))
+      ->capture_default_str();
+  app.add_option("--seconds", options.seconds, "time each workload runs")
+      ->check(CLI::Range(0.1, 3600.0))
+      ->capture_default_str();
+  app.add_option("--workload", workload, "small, large or insert (default: all three)")
+      ->check(CLI::IsMember({"small", "large", "insert"}));
+  app.add_flag("--json", options.json, "one JSON object per workload, one per line");
+  CLI11_PARSE(app, argc, argv);
+  if (!workload.empty()) options.workloads.push_back(*velmora::bench::ParseWorkload(workload));
+  try {
+    return velmora::bench::Run(options);
+  } catch (const std::exception& e) {
+    fmt::print(stderr, "velmora-bench: {}\n", e.what());
+    return 1;
+  }
+}
