@@ -1,0 +1,45 @@
+#include "app/headless_shell.h"
+
+#include <exception>
+#include <string>
+
+#include "app/config/server_config.h"
+#include "app/service_controller.h"
+#include "common/app_path.h"
+
+namespace velmora {
+
+THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std::FILE* err,
+                               QObject* parent)
+    : QObject(parent), service_(service), out_(out), err_(err) {
+  connect(&service_, &TServiceController::LogLine, this, [this](const QString& line) {
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+  });
+}
+
+bool THeadlessShell::StartUp() {
+  const std::string app_path = AppPath();
+  const ServerConfig config =
+      LoadConfig(app_path + std::string(kConfigFileName), app_path);
+  service_.SetCredentials(QString::fromStdString(config.SVRUSERNAME),
+                          QString::fromStdString(config.SVRPASSWORD));
+  try {
+    service_.Start(QString::fromStdString(config.SVROPENPORT));
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+    return false;
+  }
+  return true;
+}
+
+void THeadlessShell::ReportError(const QString& message) {
+  const QByteArray bytes = message.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), err_);
+  std::fputc('\n', err_);
+  std::fflush(err_);
+}
+
+}  // namespace velmora

@@ -1,0 +1,34 @@
+// The program without widgets: the same start-up and service, with every log line on standard
+// output and every error that would open a box on standard error.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdio>
+
+namespace velmora {
+
+class TServiceController;
+
+class THeadlessShell : public QObject {
+  Q_OBJECT
+
+ public:
+  // Log lines go to `out` (one line each, flushed); errors to `err`.
+  explicit THeadlessShell(TServiceController& service, std::FILE* out = stdout,
+                          std::FILE* err = stderr, QObject* parent = nullptr);
+
+  // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), hands the account and password
+  // to the login check and starts the service on the configured port. False, with the reason on
+  // the error stream, when the service cannot start.
+  bool StartUp();
+  void ReportError(const QString& message);
+
+ private:
+  TServiceController& service_;
+  std::FILE* out_;
+  std::FILE* err_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,125 @@
+// velmora: the server's program entry.
+//
+//   velmora [--app-dir DIR]              the window, hidden in the tray once the service runs
+//   velmora --headless [--app-dir DIR]   no widgets: log on standard output, errors on standard
+//                                        error; chosen by itself when there is no display
+//
+// Order of start-up and teardown: the single-copy check; the stored-procedure, query and
+// connection pools, then ServerModulePool; the server and the window (which starts the service);
+// the event loop until "退出程序" (or SIGINT/SIGTERM); the server stops; ServerModulePool goes,
+// then the connection, query and stored-procedure pools; the window goes last.
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/headless_shell.h"
+#include "app/quit_signals.h"
+#include "app/service_controller.h"
+#include "app/single_instance.h"
+#include "app/uServerContainer.h"
+#include "common/app_path.h"
+#include "dbpool/database_pools.h"
+#include "host/server_host.h"
+#include "host/server_module_pool.h"
+
+namespace {
+
+struct Options {
+  bool headless = false;
+  std::string app_dir;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--headless") {
+      options.headless = true;
+    } else if (arg == "--app-dir" && i + 1 < argc) {
+      options.app_dir = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: velmora [--headless] [--app-dir DIR]\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool NoDisplay() {
+  return std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+         std::getenv("QT_QPA_PLATFORM") == nullptr;
+}
+
+void TearDownPools() {
+  velmora::DestroyServerModulePool();
+  velmora::DestroyDatabasePools();  // connection, query, stored-procedure
+}
+
+int RunHeadless(velmora::TServiceController& service) {
+  velmora::THeadlessShell shell(service);
+  velmora::TQuitSignals quit_signals;
+  if (!shell.StartUp()) return 1;
+  QCoreApplication::exec();
+  service.StopServer();
+  return 0;
+}
+
+int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& instance) {
+  QApplication::setQuitOnLastWindowClosed(false);
+  // The window outlives the pools: it is destroyed last.
+  auto window = std::make_unique<velmora::TFrmDataSnap>(service);
+  QObject::connect(&instance, &velmora::TSingleInstance::ShowRequested, window.get(),
+                   &velmora::TFrmDataSnap::ShowAndRaise);
+  velmora::TQuitSignals quit_signals;
+  if (window->ShowAtStartup()) window->show();
+  QCoreApplication::exec();
+  service.StopServer();
+  TearDownPools();
+  window.reset();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) return 2;
+  const bool headless = options.headless || NoDisplay();
+
+  std::unique_ptr<QCoreApplication> app;
+  if (headless) {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  } else {
+    app = std::make_unique<QApplication>(argc, argv);
+  }
+  QCoreApplication::setApplicationName(QStringLiteral("服务器"));
+
+  velmora::TSingleInstance instance;
+  if (instance.NotifyRunningCopy()) return 0;
+  if (!instance.Listen()) {
+    std::fprintf(stderr, "Cannot claim the single-copy name %s\n",
+                 qPrintable(velmora::SingleInstanceName()));
+    return 1;
+  }
+
+  velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
+  int code = 0;
+  try {
+    velmora::CreateDatabasePools();  // stored-procedure, query, connection
+    velmora::CreateServerModulePool();
+    velmora::TServerHost host;
+    velmora::TServiceController service(host.DSServer1, host.DSTCPServerTransport1,
+                                        host.DSAuthenticationManager1);
+    code = headless ? RunHeadless(service) : RunWindowed(service, instance);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    code = 1;
+  }
+  TearDownPools();
+  return code;
+}

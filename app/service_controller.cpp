@@ -1,0 +1,197 @@
+#include "app/service_controller.h"
+
+#include <QDateTime>
+#include <QMetaObject>
+#include <QThread>
+
+#include <utility>
+
+#include "dbpool/database_pools.h"
+#include "variant/ole_date.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* kRefusedLogin = "有陌生用户登录，请管理员注意！";
+
+std::string Cut(std::string text) {
+  if (text.size() > static_cast<size_t>(kClientFieldSize)) text.resize(kClientFieldSize);
+  return text;
+}
+
+// Each releases one idle object; a pool that does not exist has nothing to release.
+void TrimDatabasePools() {
+  if (auto* pool = FDQueryPool()) pool->FreeAndNil();
+  if (auto* pool = FDStoredProcPool()) pool->FreeAndNil();
+  if (auto* pool = FDConnectionPool()) pool->FreeAndNil();
+}
+
+}  // namespace
+
+TServiceController::TServiceController(TDSServer& server, TDSTCPServerTransport& transport,
+                                       TDSAuthenticationManager& auth, QObject* parent)
+    : QObject(parent), server_(server), transport_(transport), auth_(auth) {
+  tbClient_.FieldDefs().Add("ID", ftString, kClientFieldSize);
+  tbClient_.FieldDefs().Add("IP", ftString, kClientFieldSize);
+  tbClient_.FieldDefs().Add("LoginTime", ftDateTime);
+  tbClient_.CreateDataSet();
+
+  auth_.OnUserAuthenticate = [this](TDSAuthenticationManager&, const std::string&,
+                                    const std::string&, const std::string& user,
+                                    const std::string& password, bool& valid,
+                                    std::vector<std::string>& roles) {
+    UserAuthenticate(user, password, valid, roles);
+  };
+  auth_.OnUserAuthorize = [](TDSAuthenticationManager&, const TDSAuthorizeEventObject&,
+                             bool& valid) { valid = true; };
+  transport_.AuthenticationManager = &auth_;
+  transport_.OnConnect = [this](const TDSTCPConnectEventObject& e) { TransportConnect(e); };
+  transport_.OnDisconnect = [this](const TDSTCPDisconnectEventObject& e) {
+    TransportDisconnect(e);
+  };
+}
+
+TServiceController::~TServiceController() {
+  server_.Stop();
+  transport_.OnConnect = nullptr;
+  transport_.OnDisconnect = nullptr;
+  auth_.OnUserAuthenticate = nullptr;
+  auth_.OnUserAuthorize = nullptr;
+}
+
+int TServiceController::PortFromText(const QString& text) {
+  bool ok = false;
+  const int port = text.toInt(&ok, 10);
+  return ok ? port : kDefaultServicePort;
+}
+
+void TServiceController::SetCredentials(const QString& user, const QString& password) {
+  std::string u = user.toStdString();
+  std::string p = password.toStdString();
+  std::lock_guard lock(credentials_mu_);
+  user_ = std::move(u);
+  password_ = std::move(p);
+}
+
+void TServiceController::Start(const QString& port_text) {
+  const int port = PortFromText(port_text);
+  // The transport holds a 16-bit port; the value is handed on as it is.
+  transport_.Port = static_cast<uint16_t>(port);
+  server_.Start();
+  AddLog(QStringLiteral("服务启动完成"));
+  AddLog(QStringLiteral("端口：") + QString::number(port));
+  Q_EMIT StateChanged(true);
+}
+
+void TServiceController::Stop() {
+  server_.Stop();  // returns when every connection thread has ended
+  ++generation_;
+  AddLog(QStringLiteral("服务关闭完成"));
+  {
+    std::lock_guard lock(connections_mu_);
+    FConnections.clear();
+  }
+  tbClient_.EmptyDataSet();
+  Q_EMIT ClientsChanged();
+  EmitCount();
+  TrimDatabasePools();
+  Q_EMIT StateChanged(false);
+}
+
+bool TServiceController::Started() const { return server_.Started(); }
+
+size_t TServiceController::ConnectionCount() const {
+  std::lock_guard lock(connections_mu_);
+  return FConnections.size();
+}
+
+QString TServiceController::LogLineFor(const QString& text) {
+  return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+         QStringLiteral(">>>") + text;
+}
+
+template <class F>
+void TServiceController::OnOwnerThread(F&& fn) {
+  if (QThread::currentThread() == thread()) {
+    fn();
+  } else {
+    QMetaObject::invokeMethod(this, std::forward<F>(fn), Qt::QueuedConnection);
+  }
+}
+
+void TServiceController::AddLog(const QString& text) {
+  QString line = LogLineFor(text);
+  OnOwnerThread([this, line = std::move(line)] { Q_EMIT LogLine(line); });
+}
+
+void TServiceController::UserAuthenticate(const std::string& user, const std::string& password,
+                                          bool& valid, std::vector<std::string>& roles) {
+  {
+    std::lock_guard lock(credentials_mu_);
+    valid = user == user_ && password == password_;
+  }
+  if (valid) {
+    roles.emplace_back("admins");
+  } else {
+    AddLog(QString::fromUtf8(kRefusedLogin));
+  }
+}
+
+void TServiceController::TransportConnect(const TDSTCPConnectEventObject& event) {
+  const TDSChannelInfo info = event.Channel->ChannelInfo;
+  const unsigned generation = generation_.load();
+  {
+    std::lock_guard lock(connections_mu_);
+    FConnections[event.Connection] = event.Channel;
+  }
+  const std::string address = info.ClientInfo.IpAddress + ":" + info.ClientInfo.ClientPort;
+  AddLog(QString::fromStdString(address) + QStringLiteral("登录服务器"));
+  const double now = NowAsDateTime();
+  OnOwnerThread([this, generation, id = std::to_string(info.Id), address, now] {
+    if (generation != generation_.load()) return;  // a stop has emptied the table since
+    AppendClient(id, address, now);
+  });
+}
+
+void TServiceController::TransportDisconnect(const TDSTCPDisconnectEventObject& event) {
+  const unsigned generation = generation_.load();
+  TDSChannelInfo info;
+  {
+    std::lock_guard lock(connections_mu_);
+    auto it = FConnections.find(event.Connection);
+    if (it == FConnections.end()) return;
+    info = it->second->ChannelInfo;
+    FConnections.erase(it);
+  }
+  OnOwnerThread([this, generation, id = std::to_string(info.Id)] {
+    if (generation != generation_.load()) return;
+    DeleteClient(id);
+  });
+  AddLog(QString::fromStdString(info.ClientInfo.IpAddress + ":" + info.ClientInfo.ClientPort) +
+         QStringLiteral("离开服务器"));
+  TrimDatabasePools();
+  OnOwnerThread([this] { EmitCount(); });
+}
+
+void TServiceController::AppendClient(const std::string& id, const std::string& ip,
+                                      double login_time) {
+  tbClient_.Append();
+  tbClient_.FieldByName("ID").SetValue(OleVariant(Cut(id)));
+  tbClient_.FieldByName("IP").SetValue(OleVariant(Cut(ip)));
+  tbClient_.FieldByName("LoginTime").SetValue(OleVariant::Date(login_time));
+  tbClient_.Post();
+  Q_EMIT ClientsChanged();
+  EmitCount();
+}
+
+void TServiceController::DeleteClient(const std::string& id) {
+  if (tbClient_.Locate("ID", OleVariant(Cut(id)))) {
+    tbClient_.Delete();
+    Q_EMIT ClientsChanged();
+  }
+}
+
+void TServiceController::EmitCount() { Q_EMIT UserCountChanged(UserCount()); }
+
+}  // namespace velmora

@@ -1,0 +1,18 @@
+#include "app/tray_availability.h"
+
+#include <QSystemTrayIcon>
+
+namespace velmora {
+
+namespace {
+std::optional<bool> g_forced;
+}  // namespace
+
+bool TrayAvailable() {
+  if (g_forced) return *g_forced;
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void SetTrayAvailable(std::optional<bool> available) { g_forced = available; }
+
+}  // namespace velmora

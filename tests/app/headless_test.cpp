@@ -1,0 +1,138 @@
+// The real program without a display: start-up on a configured port, a client, SIGTERM; and a
+// second copy that only hands over to the first.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "app/config/server_config.h"
+#include "rpc/client_channel.h"
+#include "tests/app/temp_folder.h"
+
+namespace velmora {
+namespace {
+
+int FreePort() {
+  QTcpServer probe;
+  if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+  return probe.serverPort();
+}
+
+void ExpectStartFailureExitsNonZeroWithTheReason();
+
+class Program {
+ public:
+  explicit Program(const std::string& app_dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process_.setProcessEnvironment(env);
+    process_.start(QStringLiteral(VELMORA_PROGRAM),
+                   {QStringLiteral("--headless"), QStringLiteral("--app-dir"),
+                    QString::fromStdString(app_dir)});
+  }
+  ~Program() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(2000);
+    }
+  }
+  // Waits until standard output holds `text`; false after `ms` milliseconds.
+  bool WaitForOutput(const QString& text, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!out_.contains(text)) {
+      if (timer.elapsed() > ms || process_.state() == QProcess::NotRunning) {
+        out_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return out_.contains(text);
+      }
+      process_.waitForReadyRead(50);
+      out_ += QString::fromUtf8(process_.readAllStandardOutput());
+    }
+    return true;
+  }
+  QProcess& Process() { return process_; }
+  const QString& Output() const { return out_; }
+
+ private:
+  QProcess process_;
+  QString out_;
+};
+
+TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartExits) {
+  testing_support::TempFolder folder;
+  const int port = FreePort();
+  ASSERT_NE(port, 0);
+  testing_support::WriteFile(folder.File("CONFIG.CFG"),
+                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
+  Program first(folder.Path());
+  ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
+      << first.Output().toStdString()
+      << first.Process().readAllStandardError().toStdString();
+  ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(port) + "\n"));
+
+  TDSClientChannel client;
+  client.Connect("127.0.0.1", static_cast<uint16_t>(port), "admin", std::string(kDefaultPassword));
+  EXPECT_TRUE(first.WaitForOutput(QStringLiteral("登录服务器\n")));
+
+  {
+    // A second copy asks the first to show itself and ends at once, creating nothing.
+    testing_support::TempFolder other;
+    QElapsedTimer timer;
+    timer.start();
+    Program second(other.Path());
+    ASSERT_TRUE(second.Process().waitForFinished(1000)) << "the second copy kept running";
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(second.Process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.Process().exitCode(), 0);
+    EXPECT_TRUE(second.Process().readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(other.Listing().empty());
+  }
+
+  const QElapsedTimer started = [] {
+    QElapsedTimer t;
+    t.start();
+    return t;
+  }();
+  ASSERT_EQ(::kill(static_cast<pid_t>(first.Process().processId()), SIGTERM), 0);
+  ASSERT_TRUE(first.Process().waitForFinished(2000));
+  EXPECT_LT(started.elapsed(), 2000);
+  EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(first.Process().exitCode(), 0) << first.Process().readAllStandardError().toStdString();
+  // The stop closed the client's connection without a leave line.
+  first.WaitForOutput(QStringLiteral("离开服务器"), 0);
+  EXPECT_FALSE(first.Output().contains(QStringLiteral("离开服务器")));
+
+  ExpectStartFailureExitsNonZeroWithTheReason();
+}
+
+// One copy at a time may run per user, so the failed start is checked in the same test, after
+// the copy above has ended.
+void ExpectStartFailureExitsNonZeroWithTheReason() {
+  testing_support::TempFolder folder;
+  QTcpServer blocker;
+  ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
+  testing_support::WriteFile(folder.File("CONFIG.CFG"),
+                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
+  Program program(folder.Path());
+  ASSERT_TRUE(program.Process().waitForFinished(5000));
+  EXPECT_NE(program.Process().exitCode(), 0);
+  EXPECT_FALSE(program.Process().readAllStandardError().isEmpty());
+  EXPECT_FALSE(program.Process().readAllStandardOutput().contains("服务启动完成"));
+}
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

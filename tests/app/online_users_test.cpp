@@ -1,0 +1,139 @@
+// Logins and online users end to end: real TCP clients against the window's service.
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QToolButton>
+
+#include "rpc/rpc_errors.h"
+#include "tests/app/shell_fixture.h"
+
+namespace velmora::shell_test {
+namespace {
+
+constexpr const char* kRefused = "有陌生用户登录，请管理员注意！";
+
+class OnlineUsersTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    WriteConfigWithFreePort();
+    CreateWindow();
+    ASSERT_TRUE(service_->Started());
+  }
+  bool CountIs(int n) {
+    return WaitUntil([&] { return Text("E_UserCount") == QString::number(n) && GridRows() == n; });
+  }
+  // Whether a login with these credentials gets in; the connection is closed again.
+  bool LogsIn(const std::string& user, const std::string& password) {
+    try {
+      Client(user, password)->Close();
+      return true;
+    } catch (const EDSLoginError&) {
+      return false;
+    }
+  }
+};
+
+TEST_F(OnlineUsersTest, LoginsAreComparedExactlyWithTheFieldsCurrentText) {
+  const struct {
+    const char* user;
+    const char* password;
+    bool admitted;
+  } cases[] = {
+      {"admin", "velmo", true},  {"admin", "wrong", false}, {"Admin", "velmo", false},
+      {"admin", "velmo ", false}, {"", "", false},           {"admin", "", false},
+  };
+  int refusals = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(LogsIn(c.user, c.password), c.admitted) << c.user << "/" << c.password;
+    refusals += c.admitted ? 0 : 1;
+    // Each refusal is logged once, by itself: neither the name nor the address.
+    ASSERT_TRUE(WaitUntil([&] { return LogCount(QString::fromUtf8(kRefused)) == refusals; }))
+        << c.user << "/" << c.password;
+  }
+  ASSERT_TRUE(CountIs(0));
+  for (const QString& line : LogLines()) {
+    if (line.contains(QString::fromUtf8(kRefused))) {
+      EXPECT_EQ(line.mid(22), QString::fromUtf8(kRefused));
+    }
+  }
+}
+
+TEST_F(OnlineUsersTest, UnsavedFieldEditsApplyToTheNextLogin) {
+  Find<QLineEdit>("E_SVRPASSWORD")->setText("s3cret");
+  EXPECT_FALSE(LogsIn("admin", "velmo"));
+  EXPECT_TRUE(LogsIn("admin", "s3cret"));
+  Find<QLineEdit>("E_SVRUSERNAME")->setText("");
+  Find<QLineEdit>("E_SVRPASSWORD")->setText("");
+  EXPECT_TRUE(LogsIn("", ""));
+  EXPECT_FALSE(LogsIn("admin", ""));
+}
+
+TEST_F(OnlineUsersTest, OneClientInAndOut) {
+  auto client = Client();
+  ASSERT_TRUE(CountIs(1));
+  const QString ip = GridCell(0, 1);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:\\d+$")).match(ip).hasMatch())
+      << ip.toStdString();
+  EXPECT_FALSE(GridCell(0, 0).isEmpty());
+  EXPECT_FALSE(GridCell(0, 2).isEmpty());
+  client->Close();
+  ASSERT_TRUE(CountIs(0));
+  ASSERT_TRUE(WaitUntil([&] { return LogCount(ip + QStringLiteral("离开服务器")) == 1; }));
+  EXPECT_EQ(LogCount(ip + QStringLiteral("登录服务器")), 1);
+  // In, then out.
+  const QStringList lines = LogLines();
+  qsizetype in = -1, out = -1;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (lines[i].endsWith(ip + QStringLiteral("登录服务器"))) in = i;
+    if (lines[i].endsWith(ip + QStringLiteral("离开服务器"))) out = i;
+  }
+  EXPECT_LT(in, out);
+  EXPECT_EQ(service_->ConnectionCount(), 0u);
+}
+
+TEST_F(OnlineUsersTest, TwoClientsHaveTwoRowsWithDifferentIdsAndPorts) {
+  auto a = Client();
+  auto b = Client();
+  ASSERT_TRUE(CountIs(2));
+  EXPECT_NE(GridCell(0, 0), GridCell(1, 0));
+  EXPECT_NE(GridCell(0, 1), GridCell(1, 1));
+  const QString second = GridCell(1, 1);
+  a->Close();
+  ASSERT_TRUE(CountIs(1));
+  EXPECT_EQ(GridCell(0, 1), second);
+}
+
+TEST_F(OnlineUsersTest, RefusedClientKeepsItsRowUntilItsConnectionCloses) {
+  // A raw connection that never logs in stands for a client whose login is pending or refused.
+  QTcpSocket raw;
+  raw.connectToHost(QHostAddress::LocalHost, transport_.BoundPort());
+  ASSERT_TRUE(raw.waitForConnected(2000));
+  ASSERT_TRUE(CountIs(1));
+  raw.disconnectFromHost();
+  raw.close();
+  ASSERT_TRUE(CountIs(0));
+}
+
+TEST_F(OnlineUsersTest, StopWithThreeClientsEmptiesTheTableWithoutLeaveLines) {
+  std::vector<std::unique_ptr<TDSClientChannel>> clients;
+  for (int i = 0; i < 3; ++i) clients.push_back(Client());
+  ASSERT_TRUE(CountIs(3));
+  ASSERT_EQ(service_->ConnectionCount(), 3u);
+  Find<QToolButton>("B_Stop")->click();
+  EXPECT_EQ(GridRows(), 0);
+  EXPECT_EQ(Text("E_UserCount"), QStringLiteral("0"));
+  EXPECT_EQ(service_->ConnectionCount(), 0u);
+  Pump(300);  // whatever the connection threads queued before they ended
+  EXPECT_EQ(GridRows(), 0);
+  EXPECT_EQ(Text("E_UserCount"), QStringLiteral("0"));
+  EXPECT_EQ(LogCount(QStringLiteral("服务关闭完成")), 1);
+  for (const QString& line : LogLines()) EXPECT_FALSE(line.endsWith(QStringLiteral("离开服务器")));
+  // The service starts again and takes new clients.
+  Find<QToolButton>("B_Start")->click();
+  ASSERT_TRUE(service_->Started());
+  auto again = Client();
+  EXPECT_TRUE(CountIs(1));
+}
+
+}  // namespace
+}  // namespace velmora::shell_test

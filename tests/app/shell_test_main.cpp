@@ -1,0 +1,14 @@
+// Runs the shell's tests inside one QApplication on Qt's offscreen platform, with every message
+// box captured instead of shown.
+#include <QApplication>
+#include <QByteArray>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
