@@ -62,7 +62,8 @@ OleVariant TVelmoraClient::DownLoadFile(const std::string& fileName, int32_t& si
   const OleVariant args[] = {OleVariant(fileName)};
   TDSCallResult r = Call("DownLoadFile", args);
   const OleVariant& out = Out(r, 0, "DownLoadFile");
-  if (!out.IsEmpty() && !out.IsNull()) size = out.AsInteger();
+  // Without a file the server leaves Size unassigned; what travels then means nothing.
+  if (!r.Result.IsNull() && !out.IsEmpty() && !out.IsNull()) size = out.AsInteger();
   return std::move(r.Result);
 }
 

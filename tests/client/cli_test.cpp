@@ -20,13 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "common/app_path.h"
-#include "dbpool/database_pools.h"
-#include "host/server_host.h"
-#include "host/server_module_pool.h"
 #include "rpc/auth_manager.h"
+#include "tests/client/server_fixture.h"
 #include "tests/support/fixture_db.h"
-#include "tests/support/temp_dir.h"
 #include "variant/ole_date.h"
 
 extern char** environ;
@@ -36,8 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUser = "clerk";
-constexpr const char* kPassword = "s3cret";
+using client_test::kPassword;
+using client_test::kUser;
 
 struct RunResult {
   int code = -1;
@@ -82,32 +78,8 @@ std::string BinaryContent(size_t n) {
   return s;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public client_test::ServerFixture {
  protected:
-  void SetUp() override {
-    SetAppPath(dir_.Path());
-    fs::create_directory(dir_.File("Upload"));
-    {
-      std::ofstream cfg(dir_.File("DataBase.CFG"), std::ios::binary);
-      cfg << "DriverID=SQLite\r\nDatabase=" << dir_.File("test.db") << "\r\n";
-    }
-    testing::CreateFixtureDatabase(dir_.File("test.db"), 20);
-    CreateDatabasePools();
-    CreateServerModulePool();
-    host_.DSAuthenticationManager1.OnUserAuthenticate =
-        [](TDSAuthenticationManager&, const std::string&, const std::string&,
-           const std::string& User, const std::string& Password, bool& valid,
-           std::vector<std::string>&) { valid = User == kUser && Password == kPassword; };
-    host_.Start(0);
-    work_ = dir_.File("client");
-    fs::create_directory(work_);
-  }
-  void TearDown() override {
-    host_.Stop();
-    DestroyServerModulePool();
-    DestroyDatabasePools();
-  }
-
   // Runs velmora-cli with `args` (no connection options added), the environment without any
   // VELMORA_ variable plus `env`, standard input from `stdin_file` (or /dev/null).
   RunResult RunRaw(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
@@ -154,10 +126,6 @@ class CliTest : public ::testing::Test {
     full.insert(full.end(), args.begin(), args.end());
     return RunRaw(full, {}, stdin_file);
   }
-
-  testing::TempDir dir_;
-  TServerHost host_;
-  std::string work_;
 };
 
 TEST_F(CliTest, TimePrintsTheServerClockToTheMillisecond) {
@@ -335,6 +303,18 @@ TEST_F(CliTest, PostReadRemoveInTheFileStore) {
   EXPECT_EQ(r.code, 1);
   EXPECT_FALSE(r.err.empty());
   EXPECT_EQ(ReadFile(dir_.File("blocker")), "x");
+}
+
+TEST_F(CliTest, LargeFileTravelsWholeAndNotesNeedATerminal) {
+  const std::string content = BinaryContent(6u << 20);
+  WriteFile(work_ + "/big.bin", content);
+  RunResult r = Run({"upload", work_ + "/big.bin"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // standard error is a file here, not a terminal
+  r = Run({"download", "big.bin", work_ + "/big.back"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(ReadFile(work_ + "/big.back") == content);
 }
 
 }  // namespace
