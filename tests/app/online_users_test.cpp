@@ -1,6 +1,9 @@
 // Logins and online users end to end: real TCP clients against the window's service.
 #include <QRegularExpression>
 #include <QTcpSocket>
+
+#include <atomic>
+#include <thread>
 #include <QToolButton>
 
 #include "rpc/rpc_errors.h"
@@ -133,6 +136,37 @@ TEST_F(OnlineUsersTest, StopWithThreeClientsEmptiesTheTableWithoutLeaveLines) {
   ASSERT_TRUE(service_->Started());
   auto again = Client();
   EXPECT_TRUE(CountIs(1));
+}
+
+TEST_F(OnlineUsersTest, StopWhileClientsComeAndGoReturnsAndLeavesNothingBehind) {
+  // Connection threads are busy handing over lines and rows while the stop waits for them; a
+  // handler that waited for this thread would hang the stop here.
+  std::atomic<bool> running{true};
+  std::atomic<int> logins{0};
+  const uint16_t port = transport_.BoundPort();
+  std::thread traffic([&] {
+    while (running) {
+      try {
+        TDSClientChannel c;
+        c.Connect("127.0.0.1", port, "admin", logins % 2 ? "velmo" : "wrong");
+        ++logins;
+        c.Close();
+      } catch (const std::exception&) {
+        ++logins;
+      }
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return logins >= 20; }));
+  QElapsedTimer timer;
+  timer.start();
+  window_->B_StopClick();
+  EXPECT_LT(timer.elapsed(), 5000);
+  running = false;
+  traffic.join();
+  Pump(300);
+  EXPECT_EQ(GridRows(), 0);
+  EXPECT_EQ(Text("E_UserCount"), QStringLiteral("0"));
+  EXPECT_EQ(service_->ConnectionCount(), 0u);
 }
 
 }  // namespace
