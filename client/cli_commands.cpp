@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,6 +29,9 @@ std::string ReadLocal(const std::string& file) {
     s << std::cin.rdbuf();
     return std::move(s).str();
   }
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec))
+    throw ECommandFailed(fmt::format("Cannot read {}: {}", file, std::strerror(EISDIR)));
   std::ifstream in(file, std::ios::binary);
   if (!in) throw ECommandFailed(fmt::format("Cannot read {}: {}", file, std::strerror(errno)));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -4,6 +4,7 @@
 
 #include "client/format.h"
 #include "client/format_value.h"
+#include "data/dataset_values.h"
 
 namespace velmora {
 namespace {
@@ -51,7 +52,12 @@ void WriteValue(std::ostream& out, const OleVariant& v, TFieldType type) {
     case varBoolean: out << (v.AsBoolean() ? "true" : "false"); return;
     case varSingle: case varDouble: WriteFloat(out, v.RawDouble(), v.VarType() == varSingle); return;
     case varCurrency: out << CurrencyText(v.CurrencyScaled()); return;
-    case varFMTBcd: out << v.Bcd().text; return;
+    case varFMTBcd: {
+      std::string number;
+      if (NormalizeDecimalText(v.Bcd().text, number)) out << number;
+      else WriteString(out, v.Bcd().text);
+      return;
+    }
     default: WriteString(out, CellText(v, type)); return;  // texts, base64 of binary values
   }
 }

@@ -117,7 +117,9 @@ std::string CellText(const OleVariant& v, TFieldType type) {
     case varSingle: case varDouble: return FloatText(v);
     case varCurrency: return CurrencyText(v.CurrencyScaled());
     case varFMTBcd: return v.Bcd().text;
-    default: return v.AsString();
+    default:
+      if (v.IsArray()) return "<" + VarTypeName(v.VarType()) + ">";  // no text form
+      return v.AsString();
   }
 }
 

@@ -260,6 +260,10 @@ TEST_F(CliTest, UploadListDownloadRoundTrip) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(ReadFile(work_ + "/back.bin"), content);
 
+  r = Run({"upload", work_});  // a folder is no file to send
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("Is a directory"), std::string::npos) << r.err;
+
   r = Run({"download", "missing.bin", work_ + "/x"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "No such file: missing.bin\n");

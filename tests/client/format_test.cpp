@@ -156,6 +156,26 @@ TEST(JsonFormat, GivesFieldsAndTypedValues) {
   for (size_t i = 1; i < nulls.size(); ++i) EXPECT_TRUE(nulls[i].is_null()) << i;
 }
 
+TEST(JsonFormat, VariantFieldsAndOddDecimalsKeepValidJson) {
+  TFDMemTable t;
+  t.FieldDefs().Add("V", ftVariant);
+  t.CreateDataSet();
+  const struct {
+    OleVariant value;
+    nlohmann::json expected;
+  } cases[] = {
+      {OleVariant(BcdValue{"00.50", 3, 2}), 0.5},  // written in canonical form
+      {OleVariant(BcdValue{"n/a", 3, 2}), "n/a"},  // not a number: a text
+      {OleVariant::VarArrayCreate(0, 1), "<Array of Variant>"},
+      {OleVariant(int16_t{-3}), -3},
+      {OleVariant("t"), "t"},
+  };
+  for (const auto& c : cases) AddRow(t, {c.value});
+  const nlohmann::json doc = nlohmann::json::parse(Render(OutputFormat::Json, t));
+  ASSERT_EQ(doc["rows"].size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(doc["rows"][i][0], cases[i].expected) << i;
+}
+
 TEST(JsonFormat, NonFiniteFloatsBecomeTextsAndNoRowsAnEmptyArray) {
   TFDMemTable t;
   t.FieldDefs().Add("F", ftFloat);
