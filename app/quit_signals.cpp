@@ -33,7 +33,7 @@ TQuitSignals::TQuitSignals(QObject* parent) : QObject(parent) {
     char byte = 0;
     [[maybe_unused]] const ssize_t got = ::read(g_pipe[1], &byte, 1);
     notifier->setEnabled(false);
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);  // not quit: that would ask the windows to close first
   });
   struct sigaction action {};
   action.sa_handler = OnQuitSignal;

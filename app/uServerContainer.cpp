@@ -412,7 +412,8 @@ void TFrmDataSnap::AddLog(const QString& text) { service_.AddLog(text); }
 
 // ---- Tray ----
 
-void TFrmDataSnap::N1Click() { QCoreApplication::quit(); }
+// exit, not quit: quit would ask the window to close first, and closing only hides it.
+void TFrmDataSnap::N1Click() { QCoreApplication::exit(0); }
 
 void TFrmDataSnap::N4Click() {
   if (service_.Started()) {

@@ -292,5 +292,17 @@ TEST_F(ShellTest, TrayDoubleClickTogglesAndMenuShowsPages) {
   EXPECT_EQ(Find<QTabWidget>("PageControl1")->currentIndex(), 0);
 }
 
+TEST_F(ShellTest, ExitFromTheTrayEndsTheLoopWithoutTheCloseSettings) {
+  WriteConfigWithFreePort();
+  CreateWindow();
+  window_->show();
+  QTimer::singleShot(0, [this] { Find<QAction>("N1")->trigger(); });
+  QTimer::singleShot(3000, [] { QCoreApplication::exit(7); });  // the loop would not end
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_EQ(ReadFile(folder_.File("CONFIG.CFG")).find("BackupType"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(autostart_ + "/velmora.desktop"));
+  EXPECT_TRUE(notices_.empty());
+}
+
 }  // namespace
 }  // namespace velmora::shell_test
