@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,16 +52,20 @@ void WriteTable(TDataSet& ds, std::ostream& out) {
       cells.emplace_back(std::move(text), w);
     }
   }
+  // Each line is built whole so that the spaces at its end (an empty last cell) can be dropped.
+  std::ostringstream line;
   auto write_row = [&](auto cell_of, bool header) {
+    line.str("");
     for (size_t c = 0; c < columns; ++c) {
       const auto& [text, w] = cell_of(c);
-      const bool last = c + 1 == columns;
-      if (c > 0) out << " | ";
-      if (right[c] && !header) Pad(out, widths[c] - w);
-      out << text;
-      if ((!right[c] || header) && !last) Pad(out, widths[c] - w);
+      if (c > 0) line << " | ";
+      if (right[c] && !header) Pad(line, widths[c] - w);
+      line << text;
+      if (!right[c] || header) Pad(line, widths[c] - w);
     }
-    out << '\n';
+    std::string text = line.str();
+    text.erase(text.find_last_not_of(' ') + 1);
+    out << text << '\n';
   };
   std::vector<std::pair<std::string, size_t>> names;
   for (size_t c = 0; c < columns; ++c) {

@@ -196,13 +196,15 @@ TEST(TableFormat, AlignsColumnsByDisplayWidth) {
   AddRow(t, {OleVariant(1), OleVariant("数据库"), OleVariant("x")});
   AddRow(t, {OleVariant(22), OleVariant("ab"), OleVariant("tab\there")});
   AddRow(t, {OleVariant(333), OleVariant::Null(), OleVariant("é")});
+  AddRow(t, {OleVariant(4)});
   EXPECT_EQ(Render(OutputFormat::Table, t),
             "ID  | NAME   | NOTE\n"
             "----+--------+----------\n"
             "  1 | 数据库 | x\n"
             " 22 | ab     | tab\\there\n"
             "333 |        | é\n"
-            "(3 rows)\n");
+            "  4 |        |\n"
+            "(4 rows)\n");
 }
 
 TEST(TableFormat, EmptyResultShowsHeaderAndCount) {
