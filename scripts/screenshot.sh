@@ -33,7 +33,9 @@ Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 sleep 1
 
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$program" --app-dir "$work" > "$work/out.txt" 2>&1 &
+# Under AddressSanitizer, leaks inside fontconfig and D-Bus at exit are not ours.
+LSAN_OPTIONS="suppressions=$root/tests/app/lsan_qt.supp" \
+  DISPLAY=$display QT_QPA_PLATFORM=xcb "$program" --app-dir "$work" > "$work/out.txt" 2>&1 &
 program_pid=$!
 # The window of the program, found by its caption; the whole screen when it does not appear.
 window=""

@@ -138,6 +138,36 @@ TEST_F(OnlineUsersTest, StopWithThreeClientsEmptiesTheTableWithoutLeaveLines) {
   EXPECT_TRUE(CountIs(1));
 }
 
+// The connect and disconnect handlers called the way the transport calls them, with addresses a
+// loopback client cannot have.
+TEST_F(OnlineUsersTest, HandlersCutLongAddressesAndIgnoreUnknownConnections) {
+  int tokens[2] = {};
+  auto* first = reinterpret_cast<TIdTCPConnection*>(&tokens[0]);
+  auto* unknown = reinterpret_cast<TIdTCPConnection*>(&tokens[1]);
+  TDSTCPChannel channel;
+  channel.ChannelInfo.Id = 123456;
+  channel.ChannelInfo.ClientInfo = {"255.255.255.255", "65535"};
+  transport_.OnConnect(TDSTCPConnectEventObject{first, &channel});
+  ASSERT_TRUE(CountIs(1));
+  EXPECT_EQ(GridCell(0, 0), QStringLiteral("123456"));
+  EXPECT_EQ(GridCell(0, 1), QStringLiteral("255.255.255.255:6553"));  // first 20 characters
+  EXPECT_EQ(LogCount(QStringLiteral("255.255.255.255:65535登录服务器")), 1);
+
+  const int lines = static_cast<int>(LogLines().size());
+  transport_.OnDisconnect(TDSTCPDisconnectEventObject{unknown});
+  Pump(50);
+  EXPECT_EQ(static_cast<int>(LogLines().size()), lines);
+  EXPECT_TRUE(CountIs(1));
+
+  transport_.OnDisconnect(TDSTCPDisconnectEventObject{first});
+  ASSERT_TRUE(CountIs(0));
+  EXPECT_EQ(LogCount(QStringLiteral("255.255.255.255:65535离开服务器")), 1);
+  // A second disconnect of the same connection finds no entry: nothing more.
+  transport_.OnDisconnect(TDSTCPDisconnectEventObject{first});
+  Pump(50);
+  EXPECT_EQ(LogCount(QStringLiteral("255.255.255.255:65535离开服务器")), 1);
+}
+
 TEST_F(OnlineUsersTest, StopWhileClientsComeAndGoReturnsAndLeavesNothingBehind) {
   // Connection threads are busy handing over lines and rows while the stop waits for them; a
   // handler that waited for this thread would hang the stop here.
