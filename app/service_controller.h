@@ -62,7 +62,7 @@ class TServiceController : public QObject {
 
   // The online-user table tbClient: ID, IP, LoginTime. Controller's thread only.
   TFDMemTable& Clients() { return tbClient_; }
-  int UserCount() const { return const_cast<TFDMemTable&>(tbClient_).RecordCount(); }
+  int UserCount() const { return tbClient_.RecordCount(); }
   size_t ConnectionCount() const;
 
  Q_SIGNALS:
