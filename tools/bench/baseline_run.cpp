@@ -70,9 +70,10 @@ class BaselineCaller : public Caller {
     TMemoryStream stream;
     q.SaveToStream(stream, sfAuto);
     CompressMemoryStream(stream, 2);
-    MemoryStream2OleVariant(stream, packet_);
+    OleVariant packet;  // released at the end of the call, as the server's reply is
+    MemoryStream2OleVariant(stream, packet);
     q.Close();
-    o.bytes = static_cast<int64_t>(packet_.ByteData().bytes.size());
+    o.bytes = static_cast<int64_t>(packet.ByteData().bytes.size());
     return o;
   }
 
@@ -81,7 +82,6 @@ class BaselineCaller : public Caller {
   int client_;
   int64_t rows_;
   std::mt19937_64 rng_;
-  OleVariant packet_;
 };
 
 }  // namespace

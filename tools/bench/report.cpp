@@ -15,6 +15,18 @@ std::string Row(std::string_view label, const RunResult& r) {
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
+std::string CpuLine(std::string_view label, const RunResult& r) {
+  return fmt::format("  {:<11} CPU per call: {:.1f} us process ({:.1f} user, {:.1f} kernel), {:.1f} us in the calling threads\n",
+                     label, r.PerCallUs(r.process_user_s + r.process_sys_s), r.PerCallUs(r.process_user_s),
+                     r.PerCallUs(r.process_sys_s), r.PerCallUs(r.callers_cpu_s));
+}
+
+void PutCpu(nlohmann::ordered_json& j, const std::string& prefix, const RunResult& r) {
+  j[prefix + "cpu_us_per_call"] = r.PerCallUs(r.process_user_s + r.process_sys_s);
+  j[prefix + "kernel_us_per_call"] = r.PerCallUs(r.process_sys_s);
+  j[prefix + "callers_cpu_us_per_call"] = r.PerCallUs(r.callers_cpu_s);
+}
+
 }  // namespace
 
 std::string ReportText(const WorkloadReport& r) {
@@ -30,6 +42,8 @@ std::string ReportText(const WorkloadReport& r) {
                        100 * Ratio(r.network.CallsPerSecond(), r.baseline->CallsPerSecond()),
                        100 * Ratio(r.network.RowsPerSecond(), r.baseline->RowsPerSecond()));
   }
+  out += CpuLine("network", r.network);
+  if (r.baseline) out += CpuLine("in-process", *r.baseline);
   if (!r.network.first_error.empty()) out += "  first network error: " + r.network.first_error + "\n";
   if (r.baseline && !r.baseline->first_error.empty()) {
     out += "  first in-process error: " + r.baseline->first_error + "\n";
@@ -49,6 +63,7 @@ std::string ReportJson(const WorkloadReport& r) {
   j["p50_us"] = r.network.p50_us;
   j["p99_us"] = r.network.p99_us;
   j["mb_per_s"] = r.network.MegabytesPerSecond();
+  PutCpu(j, "", r.network);
   if (!r.network.first_error.empty()) j["first_error"] = r.network.first_error;
   if (r.baseline) {
     j["baseline_seconds"] = r.baseline->seconds;
@@ -59,6 +74,7 @@ std::string ReportJson(const WorkloadReport& r) {
     j["baseline_p50_us"] = r.baseline->p50_us;
     j["baseline_p99_us"] = r.baseline->p99_us;
     j["baseline_mb_per_s"] = r.baseline->MegabytesPerSecond();
+    PutCpu(j, "baseline_", *r.baseline);
     j["calls_ratio"] = Ratio(r.network.CallsPerSecond(), r.baseline->CallsPerSecond());
     j["rows_ratio"] = Ratio(r.network.RowsPerSecond(), r.baseline->RowsPerSecond());
     if (!r.baseline->first_error.empty()) j["baseline_first_error"] = r.baseline->first_error;

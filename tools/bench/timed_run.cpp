@@ -1,5 +1,7 @@
 #include "tools/bench/timed_run.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include <ctime>
 
 namespace velmora::bench {
 namespace {
@@ -22,7 +25,18 @@ struct ThreadTally {
   int64_t bytes = 0;
   std::vector<uint32_t> latencies_us;
   Clock::time_point finished;
+  double cpu_s = 0;
 };
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double Seconds(const timeval& tv) {
+  return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+}
 
 double Percentile(std::vector<uint32_t>& sorted, double p) {
   if (sorted.empty()) return 0;
@@ -56,6 +70,7 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
       ready.count_down();
       go.wait();
       const Clock::time_point end{Clock::duration{deadline.load()}};
+      const double cpu_start = ThreadCpuSeconds();
       t.latencies_us.reserve(4096);
       for (int64_t seq = 0; caller && Clock::now() < end; ++seq) {
         const auto started = Clock::now();
@@ -71,10 +86,13 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
         }
       }
       t.finished = Clock::now();
+      t.cpu_s = ThreadCpuSeconds() - cpu_start;
       caller.reset();  // disconnecting is not timed
     });
   }
   ready.wait();
+  rusage usage_start{};
+  getrusage(RUSAGE_SELF, &usage_start);
   const auto start = Clock::now();
   deadline.store((start + std::chrono::duration_cast<Clock::duration>(
                               std::chrono::duration<double>(seconds)))
@@ -82,9 +100,13 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
                      .count());
   go.count_down();
   for (std::thread& th : pool) th.join();
+  rusage usage_end{};
+  getrusage(RUSAGE_SELF, &usage_end);
 
   RunResult r;
   r.threads = threads;
+  r.process_user_s = Seconds(usage_end.ru_utime) - Seconds(usage_start.ru_utime);
+  r.process_sys_s = Seconds(usage_end.ru_stime) - Seconds(usage_start.ru_stime);
   Clock::time_point last = start;
   std::vector<uint32_t> all;
   for (ThreadTally& t : tallies) {
@@ -93,6 +115,7 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
     if (r.first_error.empty()) r.first_error = t.first_error;
     r.rows += t.rows;
     r.bytes += t.bytes;
+    r.callers_cpu_s += t.cpu_s;
     last = std::max(last, t.finished);
     all.insert(all.end(), t.latencies_us.begin(), t.latencies_us.end());
   }

@@ -33,12 +33,19 @@ struct RunResult {
   int64_t bytes = 0;
   double p50_us = 0;      // latency of successful calls
   double p99_us = 0;
+  // CPU time used while the run lasted: by the whole process (user and kernel), and by the
+  // calling threads alone (for the network side: the clients; the rest is the server's).
+  double process_user_s = 0;
+  double process_sys_s = 0;
+  double callers_cpu_s = 0;
 
   double CallsPerSecond() const { return seconds > 0 ? static_cast<double>(calls) / seconds : 0; }
   double RowsPerSecond() const { return seconds > 0 ? static_cast<double>(rows) / seconds : 0; }
   double MegabytesPerSecond() const {
     return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0;
   }
+  // Microseconds of CPU per successful call.
+  double PerCallUs(double cpu_s) const { return calls > 0 ? cpu_s * 1e6 / static_cast<double>(calls) : 0; }
 };
 
 // Starts `threads` threads, each making its caller; once all are ready, every thread calls
