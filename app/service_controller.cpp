@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "dbpool/database_pools.h"
@@ -76,7 +78,10 @@ void TServiceController::SetCredentials(const QString& user, const QString& pass
 
 void TServiceController::Start(const QString& port_text) {
   const int port = PortFromText(port_text);
-  // The transport holds a 16-bit port; the value is handed on as it is.
+  // A number that is no TCP port fails the start like a port in use, instead of wrapping.
+  if (port < 1 || port > 65535) {
+    throw std::runtime_error("Invalid port number: " + std::to_string(port));
+  }
   transport_.Port = static_cast<uint16_t>(port);
   server_.Start();
   AddLog(QStringLiteral("服务启动完成"));

@@ -219,6 +219,20 @@ TEST_F(ShellTest, PortInUseReportsAndLeavesTheServiceStopped) {
   EXPECT_EQ(notices_.size(), 2u);
 }
 
+TEST_F(ShellTest, NumbersThatAreNoPortFailTheStart) {
+  for (const char* text : {"0", "65536", "-1", "70000"}) {
+    notices_.clear();
+    WriteConfig(std::string("SVROPENPORT=") + text + "\r\n");
+    CreateWindow();
+    EXPECT_FALSE(service_->Started()) << text;
+    ASSERT_EQ(notices_.size(), 1u) << text;
+    EXPECT_TRUE(notices_[0].text.contains(QString::fromLatin1(text))) << notices_[0].text.toStdString();
+    EXPECT_EQ(LogCount(QStringLiteral("服务启动完成")), 0) << text;
+    EXPECT_TRUE(Find<QToolButton>("B_Start")->isEnabled()) << text;
+    window_.reset();
+  }
+}
+
 TEST_F(ShellTest, ClosingHidesAndWritesTheScheduleAndTheStartUpEntry) {
   WriteConfigWithFreePort();
   CreateWindow();
