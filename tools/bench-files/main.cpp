@@ -1,0 +1,313 @@
+// velmora-bench-files: upload and download of one large file of mixed content through a real
+// `velmora` server process, beside the in-process compression and decompression of the same bytes.
+//
+//   velmora-bench-files [--mib N] [--reps N]
+//
+// The server runs headless in a temporary application folder (CONFIG.CFG with a free port, an
+// Upload/ folder, a SQLite DataBase.CFG) with TMPDIR pointing there; it is ready when its log
+// shows "服务启动完成". The timings include the client's own work: CompressToPacket before
+// UploadFile, PacketToBytes after DownLoadFile. After the transfers the server's peak resident
+// memory (VmHWM) is read and the server is stopped with SIGTERM.
+#include <fmt/core.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "client/packets.h"
+#include "client/velmora_client.h"
+#include "services/uCompressionStream.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kReadyLine = "服务启动完成";
+constexpr std::string_view kUser = "admin";
+constexpr std::string_view kPassword = "velmo";
+constexpr std::string_view kRemoteName = "bench-files.bin";
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+double MBps(size_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
+}
+
+// The first half text-like (lines of words and numbers), the second half random bytes.
+std::string MakeContent(size_t size) {
+  std::string out;
+  out.reserve(size);
+  std::mt19937_64 rng(20261210);
+  static constexpr std::string_view kWords[] = {
+      "order",   "customer", "amount", "status", "shipped", "pending", "invoice", "北京",
+      "上海",    "total",    "note",   "item",   "price",   "quantity", "date",   "备注"};
+  const size_t text_size = size / 2;
+  while (out.size() < text_size) {
+    out += fmt::format("{};", rng() % 1000000);
+    const size_t words = 3 + rng() % 8;
+    for (size_t i = 0; i < words; ++i) {
+      out += kWords[rng() % std::size(kWords)];
+      out += ' ';
+    }
+    out += fmt::format("{}.{:02}\r\n", rng() % 10000, rng() % 100);
+  }
+  out.resize(text_size);
+  while (out.size() + 8 <= size) {
+    const uint64_t v = rng();
+    out.append(reinterpret_cast<const char*>(&v), 8);
+  }
+  while (out.size() < size) out.push_back(static_cast<char>(rng()));
+  return out;
+}
+
+uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot find a free port");
+  }
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+void WriteFile(const fs::path& path, std::string_view text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << text;
+  if (!f) throw std::runtime_error("cannot write " + path.string());
+}
+
+// VmHWM of a process in KiB, or -1 when it cannot be read.
+long PeakRssKiB(pid_t pid) {
+  std::ifstream status(fmt::format("/proc/{}/status", pid));
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// The server process: started headless, its standard output read until the ready line and then
+// drained by a thread so that its log never blocks it.
+class ServerProcess {
+ public:
+  ServerProcess(const std::string& binary, const fs::path& app_dir) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    std::string a0 = binary, a1 = "--headless", a2 = "--app-dir", a3 = app_dir.string();
+    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), nullptr};
+    // The program refuses to start while another copy of the same user runs; its single-copy
+    // socket lives in the temporary folder, so TMPDIR set to the app folder keeps this copy apart.
+    std::vector<std::string> env_text{"TMPDIR=" + app_dir.string()};
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::string_view(*e).rfind("TMPDIR=", 0) != 0) env_text.emplace_back(*e);
+    }
+    std::vector<char*> env;
+    for (std::string& e : env_text) env.push_back(e.data());
+    env.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+      ::close(fds[0]);
+      throw std::runtime_error(fmt::format("cannot start {} (error {})", binary, rc));
+    }
+    out_fd_ = fds[0];
+  }
+  ~ServerProcess() {
+    Stop();
+    if (drain_.joinable()) drain_.join();
+    if (out_fd_ >= 0) ::close(out_fd_);
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  pid_t Pid() const { return pid_; }
+
+  void WaitReady(std::chrono::seconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string log;
+    char buf[4096];
+    while (log.find(kReadyLine) == std::string::npos) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) throw std::runtime_error("server not ready in time; its log:\n" + log);
+      pollfd p{out_fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      const ssize_t n = ::read(out_fd_, buf, sizeof buf);
+      if (n <= 0) throw std::runtime_error("server exited before it was ready; its log:\n" + log);
+      log.append(buf, static_cast<size_t>(n));
+    }
+    drain_ = std::thread([fd = out_fd_] {
+      char sink[4096];
+      while (::read(fd, sink, sizeof sink) > 0) {
+      }
+    });
+  }
+
+  // SIGTERM and wait; the exit description.
+  std::string Stop() {
+    if (pid_ <= 0) return "not running";
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (WIFEXITED(status)) return fmt::format("exit code {}", WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return fmt::format("signal {}", WTERMSIG(status));
+    return "unknown";
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  std::thread drain_;
+};
+
+int Run(size_t size, int reps) {
+  using namespace velmora;
+  fmt::print("content: {} bytes ({} MiB), half text-like, half random\n", size, size >> 20);
+  const std::string content = MakeContent(size);
+
+  // In-process compression at selector 2, and back.
+  double best_c = 0, best_d = 0;
+  size_t packed_size = 0;
+  for (int r = 0; r < reps; ++r) {
+    TMemoryStream s{content};
+    const auto t0 = Clock::now();
+    CompressMemoryStream(s, kPacketSelector);
+    const auto t1 = Clock::now();
+    packed_size = s.Size();
+    TMemoryStream d{s.Buffer()};
+    const auto t2 = Clock::now();
+    DecompressMemoryStream(d);
+    const auto t3 = Clock::now();
+    if (d.View() != content) throw std::runtime_error("in-process round trip differs");
+    const double c = MBps(size, Seconds(t0, t1)), dd = MBps(size, Seconds(t2, t3));
+    fmt::print("in-process rep {}: compress {:.1f} MB/s, decompress {:.1f} MB/s\n", r + 1, c, dd);
+    best_c = std::max(best_c, c);
+    best_d = std::max(best_d, dd);
+  }
+  fmt::print("compressed size: {} bytes ({:.1f}% of the file)\n", packed_size,
+             100.0 * static_cast<double>(packed_size) / static_cast<double>(size));
+
+  // The server in a temporary application folder.
+  char tmpl[] = "/tmp/velmora-bench-files-XXXXXX";
+  if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+  const fs::path dir = tmpl;
+  struct Cleanup {
+    fs::path dir;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } cleanup{dir};
+  const uint16_t port = FreePort();
+  fs::create_directory(dir / "Upload");
+  WriteFile(dir / "CONFIG.CFG",
+            fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n", kUser,
+                        kPassword, port));
+  WriteFile(dir / "DataBase.CFG",
+            fmt::format("DriverID=SQLite\r\nDatabase={}\r\n", (dir / "bench.db").string()));
+
+  ServerProcess server(VELMORA_SERVER_BINARY, dir);
+  server.WaitReady(std::chrono::seconds(30));
+  fmt::print("server pid {} ready on 127.0.0.1:{}; peak RSS after start {} KiB\n", server.Pid(),
+             port, PeakRssKiB(server.Pid()));
+
+  TVelmoraClient client;
+  client.Connect("127.0.0.1", port, std::string(kUser), std::string(kPassword));
+  double best_up = 0, best_down = 0;
+  for (int r = 0; r < reps; ++r) {
+    const auto t0 = Clock::now();
+    const OleVariant packet = CompressToPacket(content);
+    if (!client.UploadFile(packet, std::string(kRemoteName)))
+      throw std::runtime_error("UploadFile returned false");
+    const auto t1 = Clock::now();
+    int32_t got_size = 0;
+    const OleVariant back = client.DownLoadFile(std::string(kRemoteName), got_size);
+    const std::string bytes = PacketToBytes(back);
+    const auto t2 = Clock::now();
+    if (bytes != content) throw std::runtime_error("downloaded bytes differ from the file");
+    const double up = MBps(size, Seconds(t0, t1)), down = MBps(size, Seconds(t1, t2));
+    fmt::print("transfer rep {}: upload {:.1f} MB/s ({:.2f} s), download {:.1f} MB/s ({:.2f} s), "
+               "size {} verified\n",
+               r + 1, up, Seconds(t0, t1), down, Seconds(t1, t2), got_size);
+    best_up = std::max(best_up, up);
+    best_down = std::max(best_down, down);
+  }
+  client.Close();
+
+  const long hwm = PeakRssKiB(server.Pid());
+  const double ratio = static_cast<double>(hwm) * 1024.0 / static_cast<double>(size);
+  const std::string stopped = server.Stop();
+
+  fmt::print("\nbest of {}: upload {:.1f} MB/s, download {:.1f} MB/s; in-process compress "
+             "{:.1f} MB/s, decompress {:.1f} MB/s\n",
+             reps, best_up, best_down, best_c, best_d);
+  fmt::print("server peak RSS (VmHWM): {} KiB = {:.2f}x the file size (target under 4x): {}\n",
+             hwm, ratio, ratio < 4.0 ? "met" : "NOT met");
+  fmt::print("server stopped with SIGTERM: {}\n", stopped);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t mib = 64;
+  int reps = 3;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--mib" && i + 1 < argc) {
+      mib = std::strtoul(argv[++i], nullptr, 10);
+    } else if (arg == "--reps" && i + 1 < argc) {
+      reps = std::atoi(argv[++i]);
+    } else {
+      fmt::print(stderr, "usage: velmora-bench-files [--mib N] [--reps N]\n");
+      return 2;
+    }
+  }
+  if (mib == 0 || reps <= 0) {
+    fmt::print(stderr, "--mib and --reps must be positive\n");
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  try {
+    return Run(mib << 20, reps);
+  } catch (const std::exception& e) {
+    fmt::print(stderr, "velmora-bench-files: {}\n", e.what());
+    return 1;
+  }
+}
