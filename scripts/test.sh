@@ -5,8 +5,16 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
+# ccache, where installed, makes a rebuild of an unchanged tree (CI after a local run) quick; paths
+# are taken relative to the checkout so that every clone shares the cache.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=ON
+  -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=ON "${launcher[@]}"
 cmake --build build-asan
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
