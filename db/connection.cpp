@@ -69,10 +69,10 @@ void TFDConnection::Open() {
   broken_.clear();
 }
 
-std::string TFDConnection::UnusableReason() {
+std::string TFDConnection::UnusableReason(bool look) {
   if (!broken_.empty()) return broken_;
   if (driver_ == nullptr) return "Connection is not active";
-  return driver_->UnusableReason();
+  return driver_->UnusableReason(look);
 }
 
 void TFDConnection::Close() {

@@ -88,8 +88,9 @@ class TFDConnection {
   // it is given back.
   void MarkBroken(std::string reason) { broken_ = std::move(reason); }
   // Empty while the connection may be handed out again; otherwise why not: marked broken, or the
-  // session says the database is lost, deleted or replaced (TDriverConnection::UnusableReason).
-  std::string UnusableReason();
+  // session says the database is lost, deleted or replaced (TDriverConnection::UnusableReason;
+  // `look` as there).
+  std::string UnusableReason(bool look = true);
 
   // Datasets register while their Connection points here.
   void Attach(TFDConnectionClient* client);

@@ -68,8 +68,13 @@ class TDriverConnection {
   virtual void SetStatementStop(TStatementStop* stop) { (void)stop; }
   // Empty while the session may be trusted with more work; otherwise why not: the engine reported
   // the database lost or damaged, or the database file was deleted or replaced since the session
-  // opened it. A pool drops a session that is not usable instead of handing it out again.
-  virtual std::string UnusableReason() { return {}; }
+  // opened it. With `look`, also looks at what may have changed outside the session (SQLite: one
+  // stat of the file's path); without, reports only what the session has seen itself. A pool
+  // drops a session that is not usable instead of handing it out again.
+  virtual std::string UnusableReason(bool look) {
+    (void)look;
+    return {};
+  }
 
   // Rewrites one escape sequence into this engine's SQL.
   virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;

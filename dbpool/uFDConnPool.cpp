@@ -16,12 +16,16 @@ std::unique_ptr<TFDConnection> OpenConnection() {
   return connection;
 }
 
-bool UsableOnHandOut(TFDConnection& connection) {
-  const std::string reason = connection.UnusableReason();
+bool Usable(TFDConnection& connection, bool look) {
+  const std::string reason = connection.UnusableReason(look);
   if (reason.empty()) return true;
   LogServerEvent("Database connection dropped: " + reason);
   return false;
 }
+
+// The file on disk is looked at here only, once per call: enough that no stale connection is
+// ever handed out.
+bool UsableOnHandOut(TFDConnection& connection) { return Usable(connection, true); }
 
 bool KeepOnGiveBack(TFDConnection& connection) {
   connection.SetStatementTimeout(std::nullopt);
@@ -35,7 +39,7 @@ bool KeepOnGiveBack(TFDConnection& connection) {
       return false;
     }
   }
-  return UsableOnHandOut(connection);
+  return Usable(connection, false);
 }
 
 }  // namespace

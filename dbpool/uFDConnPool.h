@@ -15,8 +15,9 @@
 //     * the driver reports it unusable: the engine said the database is lost or damaged, or the
 //       database file was deleted or replaced since the connection opened it (for SQLite: the
 //       path no longer names the device and inode the connection opened).
-//   The same checks run on an idle connection about to be handed out; one failing them is dropped
-//   there and the hand-out goes on to the next idle connection or opens a new one.
+//   The file is looked at when an idle connection is about to be handed out (one stat per call);
+//   a connection failing the checks there is dropped and the hand-out goes on to the next idle
+//   connection or opens a new one.
 // - What a client sees when the database file is deleted or replaced under a running server: a
 //   write already running on a connection to the old file fails ("The database file was deleted
 //   or replaced since this connection opened it: <path>") instead of being acknowledged; from the

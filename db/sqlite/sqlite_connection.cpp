@@ -141,18 +141,18 @@ std::string TSQLiteConnection::FileChange() const {
   return {};
 }
 
+std::string TSQLiteConnection::FileChangedMessage(const std::string& what) const {
+  return fmt::format("The database file was {} since this connection opened it: {}", what, path_);
+}
+
 void TSQLiteConnection::FailFileChanged(const std::string& what) {
-  unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
-                          path_);
+  unusable_ = FileChangedMessage(what);
   throw EFDDBEngineException(SQLITE_READONLY_DBMOVED, unusable_);
 }
 
-std::string TSQLiteConnection::UnusableReason() {
-  if (unusable_.empty()) {
-    if (const std::string what = FileChange(); !what.empty()) {
-      unusable_ = fmt::format("The database file was {} since this connection opened it: {}",
-                              what, path_);
-    }
+std::string TSQLiteConnection::UnusableReason(bool look) {
+  if (look && unusable_.empty()) {
+    if (const std::string what = FileChange(); !what.empty()) unusable_ = FileChangedMessage(what);
   }
   return unusable_;
 }

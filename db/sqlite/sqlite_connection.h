@@ -38,7 +38,7 @@ class TSQLiteConnection : public TDriverConnection {
   bool InTransaction() const override;
 
   void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
-  std::string UnusableReason() override;
+  std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
 
@@ -60,6 +60,7 @@ class TSQLiteConnection : public TDriverConnection {
   void Exec(const char* sql);
   // Empty while the path names the file opened; otherwise what happened to it.
   std::string FileChange() const;
+  std::string FileChangedMessage(const std::string& what) const;
   [[noreturn]] void FailFileChanged(const std::string& what);
   static int OnProgress(void* self);
 

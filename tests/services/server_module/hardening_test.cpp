@@ -159,30 +159,30 @@ TEST_F(Hardening, ARunawayStatementStopsAtTheTimeOut) {
   ExpectAllGivenBack();
 }
 
-// The call's cancellation, raised from another thread while the method runs, interrupts the
-// statement on the call's connection; the connection goes back clean.
+// The call's cancellation, raised from another thread while the method runs (or before it takes
+// its connection), interrupts the statement on the call's connection; the connection goes back
+// clean.
 TEST_F(Hardening, CancellingTheCallInterruptsItsStatement) {
-  for (const char* method : {"SQL2OleVariant", "ExecSQL"}) {
-    SCOPED_TRACE(method);
-    TCallCancel cancel;
-    std::thread transport([&cancel] {
-      std::this_thread::sleep_for(300ms);
-      cancel.Cancel();
-    });
-    std::string err;
-    {
-      TCallCancelScope scope(cancel);
-      TServerModule1 module;
-      if (std::string(method) == "ExecSQL") {
-        module.ExecSQL(kRunaway, err);
-      } else {
-        module.SQL2OleVariant(kRunaway, err);
+  for (const bool before : {false, true}) {
+    for (const std::string method : {"SQL2OleVariant", "ExecSQL"}) {
+      SCOPED_TRACE(method + (before ? ", cancelled before the call" : ", cancelled during it"));
+      TCallCancel cancel;
+      if (before) cancel.Cancel();
+      std::thread transport([&cancel] {
+        std::this_thread::sleep_for(300ms);
+        cancel.Cancel();
+      });
+      std::string err;
+      {
+        TCallCancelScope scope(cancel);
+        TServerModule1 module;
+        method == "ExecSQL" ? module.ExecSQL(kRunaway, err) : (void)module.SQL2OleVariant(kRunaway, err);
       }
+      transport.join();
+      EXPECT_EQ(err, kStatementCancelledMessage);
+      ExpectAllGivenBack();
+      EXPECT_FALSE(FDConnectionPool()->Item(0)->Interrupted());
     }
-    transport.join();
-    EXPECT_EQ(err, kStatementCancelledMessage);
-    ExpectAllGivenBack();
-    EXPECT_FALSE(FDConnectionPool()->Item(0)->Interrupted());
   }
   auto client = Connect();
   EXPECT_EQ(ErrMsgOf(*client, "ExecSQL", "UPDATE BIG_TABLE SET NAME = 'w' WHERE ID = 4"), "");
