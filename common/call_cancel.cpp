@@ -31,12 +31,15 @@ TCallCancelScope::TCallCancelScope(TCallCancel& cancel) noexcept : previous_(t_c
   t_current = &cancel;
 }
 
-TCallCancelScope::~TCallCancelScope() { t_current = previous_; }
+TCallCancelScope::~TCallCancelScope() {
+  t_current = previous_;
+}
 
-TCallCancel* CurrentCallCancel() noexcept { return t_current; }
+TCallCancel* CurrentCallCancel() noexcept {
+  return t_current;
+}
 
-TCallCancelRegistration::TCallCancelRegistration(std::function<void()> stop)
-    : cancel_(t_current) {
+TCallCancelRegistration::TCallCancelRegistration(std::function<void()> stop) : cancel_(t_current) {
   if (cancel_ == nullptr) return;
   std::lock_guard lock(cancel_->mutex_);
   if (cancel_->cancelled_) {

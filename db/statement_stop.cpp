@@ -8,9 +8,9 @@
 namespace velmora {
 
 std::chrono::milliseconds TStatementStop::Timeout() const {
-  const auto t = timeout_ ? *timeout_
-                          : std::chrono::duration_cast<std::chrono::milliseconds>(
-                                Limits().StatementTimeout);
+  const auto t =
+      timeout_ ? *timeout_
+               : std::chrono::duration_cast<std::chrono::milliseconds>(Limits().StatementTimeout);
   return t.count() > 0 ? t : std::chrono::milliseconds::zero();
 }
 
@@ -37,12 +37,14 @@ TStatementStop::Reason TStatementStop::Check() noexcept {
 
 std::string TStatementStop::Message() const {
   switch (stopped_) {
-    case Reason::kCancelled: return kStatementCancelledMessage;
+    case Reason::kCancelled:
+      return kStatementCancelledMessage;
     case Reason::kTimeout: {
       const double seconds = static_cast<double>(armed_timeout_.count()) / 1000.0;
       return fmt::format(fmt::runtime(kStatementTimeoutMessage), seconds);
     }
-    case Reason::kNone: break;
+    case Reason::kNone:
+      break;
   }
   return {};
 }

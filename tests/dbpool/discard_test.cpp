@@ -112,8 +112,7 @@ TEST_F(PoolRules, PlacesBeingFilledCountAndAFailedMakeKeepsItsPermit) {
 
 TEST_F(PoolRules, DroppedObjectsLeaveTheListAndReleaseTheirPermit) {
   gate_.Open();
-  pool_.SetChecks([](Item& item) { return item.healthy; },
-                  [](Item& item) { return item.healthy; });
+  pool_.SetChecks([](Item& item) { return item.healthy; }, [](Item& item) { return item.healthy; });
   struct Case {
     const char* name;
     void (*drop)(TObjectPool<Item>& pool, Item* item);

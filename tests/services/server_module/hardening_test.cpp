@@ -72,8 +72,9 @@ TEST_F(Hardening, NulInSqlTextComesBackInErrMsgAndTheNextWriteSucceeds) {
       EXPECT_EQ(ErrMsgOf(*client, "ExecSQL", insert), "");
     }
   }
-  EXPECT_EQ(Load(Sql(*client, "SELECT COUNT(*) AS N FROM BIG_TABLE").first)->FieldByName("N").AsInteger(),
-            kBigRows + 9);
+  EXPECT_EQ(
+      Load(Sql(*client, "SELECT COUNT(*) AS N FROM BIG_TABLE").first)->FieldByName("N").AsInteger(),
+      kBigRows + 9);
   ExpectAllGivenBack();
 }
 
@@ -93,9 +94,9 @@ TEST_F(Hardening, ADeletedDatabaseFileFailsWrites) {
   }
   EXPECT_FALSE(std::filesystem::exists(path));
   const std::vector<std::string> lines = log.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Database connection could not be opened: " + expected),
-            lines.end());
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "Database connection could not be opened: " + expected),
+      lines.end());
   ExpectAllGivenBack();
 }
 
@@ -107,7 +108,8 @@ TEST_F(Hardening, APooledConnectionNeverComesBackInsideATransaction) {
   };
   const Case cases[] = {
       {"BEGIN;\nDELETE FROM BIG_TABLE", kBatchLeftTransactionMessage},
-      {"BEGIN;\nDELETE FROM BIG_TABLE;\nSELECT * FROM NO_SUCH_TABLE", "no such table: NO_SUCH_TABLE"},
+      {"BEGIN;\nDELETE FROM BIG_TABLE;\nSELECT * FROM NO_SUCH_TABLE",
+       "no such table: NO_SUCH_TABLE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.batch);
@@ -176,7 +178,8 @@ TEST_F(Hardening, CancellingTheCallInterruptsItsStatement) {
       {
         TCallCancelScope scope(cancel);
         TServerModule1 module;
-        method == "ExecSQL" ? module.ExecSQL(kRunaway, err) : (void)module.SQL2OleVariant(kRunaway, err);
+        method == "ExecSQL" ? module.ExecSQL(kRunaway, err)
+                            : (void)module.SQL2OleVariant(kRunaway, err);
       }
       transport.join();
       EXPECT_EQ(err, kStatementCancelledMessage);
