@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "common/log_sink.h"
 #include "dbpool/database_pools.h"
 #include "variant/ole_date.h"
 
@@ -52,10 +53,15 @@ TServiceController::TServiceController(TDSServer& server, TDSTCPServerTransport&
   transport_.OnDisconnect = [this](const TDSTCPDisconnectEventObject& e) {
     TransportDisconnect(e);
   };
+  // The layers below the shell (the database methods) log through the process-wide sink.
+  SetLogSink([this](std::string_view text) {
+    AddLog(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  });
 }
 
 TServiceController::~TServiceController() {
   server_.Stop();
+  SetLogSink(nullptr);
   transport_.OnConnect = nullptr;
   transport_.OnDisconnect = nullptr;
   auth_.OnUserAuthenticate = nullptr;

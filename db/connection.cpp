@@ -65,6 +65,14 @@ void TFDConnection::SetConnectionString(std::string_view text) {
 void TFDConnection::Open() {
   if (driver_ != nullptr) return;
   driver_ = OpenDriverConnection(params_);
+  driver_->SetStatementStop(&stop_);
+  broken_.clear();
+}
+
+std::string TFDConnection::UnusableReason(bool look) {
+  if (!broken_.empty()) return broken_;
+  if (driver_ == nullptr) return "Connection is not active";
+  return driver_->UnusableReason(look);
 }
 
 void TFDConnection::Close() {

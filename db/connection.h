@@ -2,13 +2,16 @@
 // DriverID, Database, User_Name, Password, Server and any driver-specific key).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "db/driver.h"
+#include "db/statement_stop.h"
 #include "db/string_list.h"
 
 namespace velmora {
@@ -66,6 +69,29 @@ class TFDConnection {
   // The open session; raises EFDException when the connection is not open.
   TDriverConnection& Driver();
 
+  // The longest one statement may run on this connection: nullopt (the default) takes
+  // Limits().StatementTimeout when each statement starts; zero means no limit (the backup engine).
+  // A pooled connection goes back to the default when it is given back.
+  void SetStatementTimeout(std::optional<std::chrono::milliseconds> timeout) {
+    stop_.SetTimeout(timeout);
+  }
+  std::optional<std::chrono::milliseconds> StatementTimeout() const { return stop_.TimeoutSetting(); }
+  // Stops the statement running on this connection now, and fails each one started afterwards
+  // with "Statement stopped: the call was cancelled ...", until ClearInterrupt. Safe to call from
+  // any thread while the connection exists (it only raises a flag the engine looks at); a
+  // transaction's commit or rollback is never stopped.
+  void Interrupt() noexcept { stop_.Cancel(); }
+  void ClearInterrupt() noexcept { stop_.ClearCancel(); }
+  bool Interrupted() const noexcept { return stop_.Cancelled(); }
+
+  // Marks the connection as not to be used again (its user found it broken); a pool drops it when
+  // it is given back.
+  void MarkBroken(std::string reason) { broken_ = std::move(reason); }
+  // Empty while the connection may be handed out again; otherwise why not: marked broken, or the
+  // session says the database is lost, deleted or replaced (TDriverConnection::UnusableReason;
+  // `look` as there).
+  std::string UnusableReason(bool look = true);
+
   // Datasets register while their Connection points here.
   void Attach(TFDConnectionClient* client);
   void Detach(TFDConnectionClient* client);
@@ -78,6 +104,8 @@ class TFDConnection {
   void DetachAll();
 
   TStringList params_;
+  TStatementStop stop_;  // declared before the session, which refers to it
+  std::string broken_;
   std::unique_ptr<TDriverConnection> driver_;
   mutable std::mutex clients_mutex_;
   std::vector<TFDConnectionClient*> clients_;

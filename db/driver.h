@@ -16,6 +16,7 @@ namespace velmora {
 
 class TDataSet;
 class TParam;
+class TStatementStop;
 
 // One prepared command text (one or several statements, where the engine allows several).
 // Parameter markers in the text are positional "?"; engine errors raise EFDDBEngineException.
@@ -50,10 +51,30 @@ class TDriverConnection {
  public:
   virtual ~TDriverConnection() = default;
 
+  // Raises "A transaction is already active" when one is open.
   virtual void StartTransaction() = 0;
+  // Raises "No transaction is active" when none is open.
   virtual void Commit() = 0;
+  // Rolls the open transaction back. When the engine has already rolled back the transaction
+  // StartTransaction began (a statement's own ROLLBACK conflict resolution or RAISE(ROLLBACK)),
+  // does nothing; raises "No transaction is active" when none was begun.
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
+
+  // Hands the session the rules that stop its statements (db/statement_stop.h): it arms them at
+  // each statement's start and checks them while the statement runs; transaction control is
+  // never stopped. `stop` outlives the session. A driver that cannot stop a running statement
+  // keeps the default, which ignores them.
+  virtual void SetStatementStop(TStatementStop* stop) { (void)stop; }
+  // Empty while the session may be trusted with more work; otherwise why not: the engine reported
+  // the database lost or damaged, or the database file was deleted or replaced since the session
+  // opened it. With `look`, also looks at what may have changed outside the session (SQLite: one
+  // stat of the file's path); without, reports only what the session has seen itself. A pool
+  // drops a session that is not usable instead of handing it out again.
+  virtual std::string UnusableReason(bool look) {
+    (void)look;
+    return {};
+  }
 
   // Rewrites one escape sequence into this engine's SQL.
   virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;

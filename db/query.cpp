@@ -42,6 +42,9 @@ void TFDQuery::SyncParams() {
 std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   SyncParams();
   if (IsBlank(params_text_)) throw EFDException("Command text is empty");
+  if (const size_t nul = params_text_.find('\0'); nul != std::string::npos) {
+    throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
+  }
   const TCommandText parsed = PreprocessCommandText(
       params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); });
   std::vector<TParam*> markers;

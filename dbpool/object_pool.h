@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "dbpool/counting_semaphore.h"
@@ -29,6 +30,9 @@ class TObjectPool {
   // Runs under the list's lock when an object comes back, after its Tag is set to 0. If it raises,
   // the object stays idle but its permit is not given back.
   using GiveBackHook = std::function<void(T&)>;
+  // Runs outside the list's lock on an object no other caller can take (handed out, or being
+  // handed out). False, or an exception, drops the object.
+  using CheckHook = std::function<bool(T&)>;
 
   static constexpr int kDefaultTimeout = 3000;
 
@@ -52,36 +56,64 @@ class TObjectPool {
   TObjectPool(const TObjectPool&) = delete;
   TObjectPool& operator=(const TObjectPool&) = delete;
 
+  // Sets the checks run at hand-out (on an idle object about to be handed out) and at give-back.
+  // Called once, before the pool is used.
+  void SetChecks(CheckHook on_hand_out, CheckHook on_give_back) {
+    hand_out_check_ = std::move(on_hand_out);
+    give_back_check_ = std::move(on_give_back);
+  }
+
   // The lowest-indexed idle object, else a new one while fewer than FMaxCount exist, else nullptr.
-  T* Lock() noexcept {
+  // When making the new object fails, `error` (if given) receives the failure's message.
+  T* Lock(std::string* error = nullptr) noexcept {
     try {
       // A time-out is not a failure: the caller goes on without a permit.
       (void)FSemaphore.try_acquire_for(std::chrono::milliseconds(FTimeout));
-      std::lock_guard lock(FObjList.mutex);
-      for (const auto& item : FObjList.items) {
-        if (item->Tag == 0) {
-          item->Tag = 1;
-          return item.get();
+      for (;;) {
+        T* picked = nullptr;
+        {
+          std::lock_guard lock(FObjList.mutex);
+          for (const auto& item : FObjList.items) {
+            if (item->Tag == 0) {
+              item->Tag = 1;
+              picked = item.get();
+              break;
+            }
+          }
+          if (picked == nullptr) {
+            const size_t places = FObjList.items.size() + opening_;
+            if (places >= static_cast<size_t>(std::max(FMaxCount, 0))) return nullptr;
+            ++opening_;
+          }
         }
+        if (picked == nullptr) return MakeNew(error);
+        if (Passes(hand_out_check_, *picked)) return picked;
+        Remove(picked, false);  // then the next idle one, or a new one
       }
-      if (FObjList.items.size() >= static_cast<size_t>(std::max(FMaxCount, 0))) return nullptr;
-      std::unique_ptr<T> made = create_();
-      if (made == nullptr) return nullptr;
-      made->Tag = 1;
-      FObjList.items.push_back(std::move(made));
-      return FObjList.items.back().get();
     } catch (...) {
       return nullptr;
     }
   }
 
-  // Marks `value` idle, runs the give-back hook and releases one permit. An object the pool does
-  // not hold (nullptr included) changes nothing.
+  // Gives `value` back: runs the give-back check outside the list's lock (failing it discards the
+  // object), then marks it idle, runs the give-back hook and releases one permit. An object the
+  // pool does not hold (nullptr included) changes nothing.
   void Unlock(const T* value) noexcept {
     try {
+      T* held = nullptr;
+      {
+        std::lock_guard lock(FObjList.mutex);
+        const auto it = Find(value);
+        if (it == FObjList.items.end()) return;
+        held = it->get();
+        if (held->Tag == 0) held = nullptr;  // given back twice: no check on an idle object
+      }
+      if (held != nullptr && !Passes(give_back_check_, *held)) {
+        Remove(held, true);
+        return;
+      }
       std::lock_guard lock(FObjList.mutex);
-      const auto it = std::find_if(FObjList.items.begin(), FObjList.items.end(),
-                                   [value](const auto& item) { return item.get() == value; });
+      const auto it = Find(value);
       if (it == FObjList.items.end()) return;
       (*it)->Tag = 0;
       if (give_back_) give_back_(**it);
@@ -89,6 +121,11 @@ class TObjectPool {
     } catch (...) {
     }
   }
+
+  // Drops a handed-out object instead of giving it back: it leaves the list, is destroyed outside
+  // the list's lock, and one permit is released as a give-back releases it. An object the pool
+  // does not hold (nullptr included) changes nothing.
+  void Discard(const T* value) noexcept { Remove(value, true); }
 
   // Destroys the lowest-indexed idle object, if any. The permits are not touched.
   void FreeAndNil() noexcept {
@@ -127,6 +164,59 @@ class TObjectPool {
   int MaxCount() const { return FMaxCount; }
 
  private:
+  using Items = std::vector<std::unique_ptr<T>>;
+
+  typename Items::iterator Find(const T* value) {
+    return std::find_if(FObjList.items.begin(), FObjList.items.end(),
+                        [value](const auto& item) { return item.get() == value; });
+  }
+
+  static bool Passes(const CheckHook& check, T& object) noexcept {
+    if (!check) return true;
+    try {
+      return check(object);
+    } catch (...) {
+      return false;
+    }
+  }
+
+  // Makes a new object for a place Lock reserved, outside the list's lock.
+  T* MakeNew(std::string* error) noexcept {
+    std::unique_ptr<T> made;
+    try {
+      made = create_();
+    } catch (const std::exception& e) {
+      if (error != nullptr) *error = e.what();
+    } catch (...) {
+      if (error != nullptr) *error = "unknown error";
+    }
+    std::lock_guard lock(FObjList.mutex);
+    --opening_;
+    if (made == nullptr) return nullptr;
+    made->Tag = 1;
+    try {
+      FObjList.items.push_back(std::move(made));  // reserved up front: normally no reallocation
+    } catch (...) {
+      return nullptr;
+    }
+    return FObjList.items.back().get();
+  }
+
+  // Takes `value` out of the list and destroys it outside the list's lock; with `release`, gives
+  // one permit back.
+  void Remove(const T* value, bool release) noexcept {
+    std::unique_ptr<T> dropped;
+    {
+      std::lock_guard lock(FObjList.mutex);
+      const auto it = Find(value);
+      if (it == FObjList.items.end()) return;
+      dropped = std::move(*it);
+      FObjList.items.erase(it);
+      if (release) FSemaphore.release();
+    }
+    dropped.reset();
+  }
+
   struct ObjList {
     mutable std::mutex mutex;
     std::vector<std::unique_ptr<T>> items;  // creation order
@@ -136,8 +226,11 @@ class TObjectPool {
   const int FTimeout;
   const int FMaxCount;
   CountingSemaphore FSemaphore;
+  size_t opening_ = 0;  // places reserved by Lock calls making a new object; under the lock
   CreateHook create_;
   GiveBackHook give_back_;
+  CheckHook hand_out_check_;
+  CheckHook give_back_check_;
 };
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/app_path.h"
+#include "common/log_sink.h"
 
 namespace velmora {
 namespace {
@@ -15,9 +16,37 @@ std::unique_ptr<TFDConnection> OpenConnection() {
   return connection;
 }
 
+bool Usable(TFDConnection& connection, bool look) {
+  const std::string reason = connection.UnusableReason(look);
+  if (reason.empty()) return true;
+  LogServerEvent("Database connection dropped: " + reason);
+  return false;
+}
+
+// The file on disk is looked at here only, once per call: enough that no stale connection is
+// ever handed out.
+bool UsableOnHandOut(TFDConnection& connection) { return Usable(connection, true); }
+
+bool KeepOnGiveBack(TFDConnection& connection) {
+  connection.SetStatementTimeout(std::nullopt);
+  connection.ClearInterrupt();
+  if (connection.InTransaction()) {
+    try {
+      connection.Rollback();
+    } catch (const std::exception& e) {
+      LogServerEvent(std::string("Database connection dropped: the rollback of a transaction left "
+                                 "open failed: ") + e.what());
+      return false;
+    }
+  }
+  return Usable(connection, false);
+}
+
 }  // namespace
 
 TFDConnectionPool::TFDConnectionPool(int ACapicity, int timeout_ms)
-    : FPool(ACapicity, OpenConnection, nullptr, timeout_ms) {}
+    : FPool(ACapicity, OpenConnection, nullptr, timeout_ms) {
+  FPool.SetChecks(UsableOnHandOut, KeepOnGiveBack);
+}
 
 }  // namespace velmora

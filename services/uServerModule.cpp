@@ -1,10 +1,13 @@
 #include "services/uServerModule.h"
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include "common/app_path.h"
+#include "common/call_cancel.h"
+#include "common/log_sink.h"
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -26,16 +29,29 @@ class EPoolExhausted : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A connection borrowed from FDConnectionPool() for the length of a call.
+// A connection borrowed from FDConnectionPool() for the length of a call. While it is held, the
+// call's cancellation (its client went away) interrupts the statement running on it. When no
+// connection could be opened, the call fails with the driver's own message, which is logged too;
+// the pool-exhausted text is kept for a pool that had nothing to hand out.
 class PooledConnection {
  public:
   PooledConnection() {
     TFDConnectionPool* pool = FDConnectionPool();
-    if (pool != nullptr) conn_ = pool->Lock();
-    if (conn_ == nullptr) throw EPoolExhausted(kNoConnectionMessage);
+    std::string open_error;
+    if (pool != nullptr) conn_ = pool->Lock(&open_error);
+    if (conn_ == nullptr) {
+      if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
+      LogServerEvent("Database connection could not be opened: " + open_error);
+      throw EPoolExhausted(open_error);
+    }
     pool_ = pool;
+    TFDConnection* conn = conn_;
+    cancel_.emplace([conn] { conn->Interrupt(); });
   }
-  ~PooledConnection() { pool_->Unlock(conn_); }
+  ~PooledConnection() {
+    cancel_.reset();  // no interrupt may reach the connection once it is back in the pool
+    pool_->Unlock(conn_);
+  }
   PooledConnection(const PooledConnection&) = delete;
   PooledConnection& operator=(const PooledConnection&) = delete;
   TFDConnection& operator*() const { return *conn_; }
@@ -44,6 +60,7 @@ class PooledConnection {
  private:
   TFDConnectionPool* pool_ = nullptr;
   TFDConnection* conn_ = nullptr;
+  std::optional<TCallCancelRegistration> cancel_;
 };
 
 // A query borrowed from FDQueryPool() and attached to the call's connection. Declared after the
@@ -129,10 +146,13 @@ void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
         query->ExecSQL();
       } catch (const std::exception& e) {
         ErrMsg = e.what();
+        // A statement the engine rolled back itself (INSERT OR ROLLBACK, RAISE(ROLLBACK)) has
+        // ended the transaction already; rolling back then is not an error.
         conn->Rollback();
         return;
       }
-      conn->Commit();
+      // The text may have ended the transaction itself (COMMIT, ROLLBACK): nothing to commit then.
+      if (conn->InTransaction()) conn->Commit();
       committed = true;
     } catch (...) {
       // No transaction may stay open on a connection that goes back to the pool: a failed
@@ -175,6 +195,12 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
       query->ExecSQL();
     } catch (const std::exception& e) {
       ErrMsg = e.what();
+    }
+    // A batch that begins a transaction must end it: one left open is rolled back here, not kept
+    // on the pooled connection, and the client is told its changes since BEGIN are gone.
+    if (conn->InTransaction()) {
+      conn->Rollback();  // a failure is a remote error; the pool drops the connection then
+      if (ErrMsg.empty()) ErrMsg = kBatchLeftTransactionMessage;
     }
   } catch (const EPoolExhausted& e) {
     ErrMsg = e.what();

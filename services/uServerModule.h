@@ -21,6 +21,9 @@ inline constexpr const char* kNoConnectionMessage =
     "are in use";
 inline constexpr const char* kNoQueryMessage =
     "No query object available: all 30 query objects are in use";
+// The ErrMsg of an UpdateSQL batch that began a transaction and did not end it.
+inline constexpr const char* kBatchLeftTransactionMessage =
+    "The batch left a transaction open; it was rolled back";
 
 class TServerModule1 : public TDSServerModuleBase, public TComponent {
  public:

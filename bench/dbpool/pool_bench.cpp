@@ -26,7 +26,8 @@ class WarmPool {
     folder_ = pattern;
     SetAppPath(folder_.string());
     std::ofstream(folder_ / "DataBase.CFG", std::ios::binary)
-        << "DriverID=SQLite\r\nDatabase=" << (folder_ / "bench.db").string() << "\r\n";
+        << "DriverID=SQLite\r\nCreateDatabase=Yes\r\nDatabase=" << (folder_ / "bench.db").string()
+        << "\r\n";
     pool_ = std::make_unique<TFDConnectionPool>(30);
     std::vector<TFDConnection*> held;
     for (int i = 0; i < kMaxThreads; ++i) held.push_back(pool_->Lock());

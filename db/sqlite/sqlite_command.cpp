@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/params.h"
@@ -128,10 +129,16 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   return SQLITE_OK;
 }
 
+[[noreturn]] void ThrowNulInText(size_t offset) {
+  throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), offset));
+}
+
 }  // namespace
 
-TSQLiteCommand::TSQLiteCommand(sqlite3* db, std::string sql)
-    : db_(db), sql_(std::move(sql)), tail_(sql_.c_str()) {}
+TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
+    : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
+  if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
+}
 
 TSQLiteCommand::~TSQLiteCommand() { Finalize(); }
 
@@ -151,7 +158,14 @@ bool TSQLiteCommand::PrepareNext() {
   while (tail_ < end) {
     const char* next = nullptr;
     const int rc = sqlite3_prepare_v2(db_, tail_, static_cast<int>(end - tail_), &stmt_, &next);
-    if (rc != SQLITE_OK) ThrowSQLiteError(db_, rc);
+    if (rc != SQLITE_OK) connection_.Fail(rc);
+    // The engine stops reading at a NUL and moves nowhere: never prepare the same place twice.
+    if (next == nullptr || next <= tail_) {
+      Finalize();
+      if (*tail_ == '\0') ThrowNulInText(static_cast<size_t>(tail_ - sql_.c_str()));
+      throw EFDException("Command text cannot be read past this point: " +
+                         std::string(tail_, std::min<size_t>(static_cast<size_t>(end - tail_), 40)));
+    }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only
     const int count = sqlite3_bind_parameter_count(stmt_);
@@ -160,8 +174,9 @@ bool TSQLiteCommand::PrepareNext() {
       const TParam* param = marker_offset_ < markers_.size() ? markers_[marker_offset_] : nullptr;
       ++marker_offset_;
       const int brc = BindParam(stmt_, k, param);
-      if (brc != SQLITE_OK) ThrowSQLiteError(db_, brc);
+      if (brc != SQLITE_OK) connection_.Fail(brc);
     }
+    connection_.BeginStatement(stmt_);
     total_changes_before_ = sqlite3_total_changes64(db_);
     return true;
   }
@@ -179,7 +194,7 @@ bool TSQLiteCommand::TailIsBlank() const {
 bool TSQLiteCommand::Step() {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
-  if (rc != SQLITE_DONE) ThrowSQLiteError(db_, rc);
+  if (rc != SQLITE_DONE) connection_.Fail(rc);
   // Only a statement that changed rows moves the engine's total; DDL and SELECT add nothing.
   if (sqlite3_total_changes64(db_) != total_changes_before_) rows_affected_ += sqlite3_changes64(db_);
   total_changes_before_ = sqlite3_total_changes64(db_);

@@ -12,9 +12,13 @@
 
 namespace velmora {
 
+class TSQLiteConnection;
+
 class TSQLiteCommand : public TDriverCommand {
  public:
-  TSQLiteCommand(sqlite3* db, std::string sql);
+  // Raises EFDException when `sql` holds a NUL character: the engine reads text up to a NUL
+  // only, so the statements after it could never be prepared.
+  TSQLiteCommand(TSQLiteConnection& connection, std::string sql);
   ~TSQLiteCommand() override;
   TSQLiteCommand(const TSQLiteCommand&) = delete;
   TSQLiteCommand& operator=(const TSQLiteCommand&) = delete;
@@ -47,6 +51,7 @@ class TSQLiteCommand : public TDriverCommand {
   void ReadValue(RecordAppender& out, int index);
   [[noreturn]] void ThrowConversion(int index) const;
 
+  TSQLiteConnection& connection_;
   sqlite3* db_;
   std::string sql_;
   const char* tail_;

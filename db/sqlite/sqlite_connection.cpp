@@ -2,10 +2,13 @@
 
 #include <fmt/core.h>
 
+#include <sys/stat.h>
+
 #include <array>
 
 #include "db/db_error.h"
 #include "db/sqlite/sqlite_command.h"
+#include "db/statement_stop.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -23,6 +26,25 @@ std::string Choice(const TStringList& params, std::string_view key,
   }
   throw EFDException(fmt::format("Invalid value [{}] of connection parameter {}", value, key));
 }
+
+bool IsYes(std::string_view value) {
+  return EqualsNoCase(value, "ON") || EqualsNoCase(value, "TRUE") || EqualsNoCase(value, "YES") ||
+         value == "1";
+}
+
+// Engine results after which the session cannot be trusted with more work.
+bool MeansDatabaseLost(int extended) {
+  switch (extended & 0xFF) {
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN: return true;
+    default: return extended == SQLITE_READONLY_DBMOVED;
+  }
+}
+
+// The engine runs this many virtual-machine steps between two looks at the statement stop.
+constexpr int kProgressSteps = 1000;
 
 }  // namespace
 
@@ -42,8 +64,9 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
       std::array<std::string_view, 2>{"NORMAL", "EXCLUSIVE"}, "NORMAL");
   const std::string synchronous = Choice(params, "Synchronous",
       std::array<std::string_view, 8>{"OFF", "NORMAL", "FULL", "EXTRA", "0", "1", "2", "3"}, "");
-  const std::string foreign_keys = Choice(params, "ForeignKeys",
-      std::array<std::string_view, 8>{"ON", "OFF", "TRUE", "FALSE", "YES", "NO", "1", "0"}, "ON");
+  constexpr std::array<std::string_view, 8> kSwitch{"ON", "OFF", "TRUE", "FALSE", "YES", "NO", "1", "0"};
+  const std::string foreign_keys = Choice(params, "ForeignKeys", kSwitch, "ON");
+  const bool create = IsYes(Choice(params, "CreateDatabase", kSwitch, "NO"));
   int64_t busy_timeout = 10000;
   if (const std::string t = params.Values("BusyTimeout"); !t.empty()) {
     if (!ParseInteger(t, busy_timeout) || busy_timeout < 0 || busy_timeout > INT32_MAX) {
@@ -51,9 +74,11 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
     }
   }
 
-  const int rc = sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  // Without CreateDatabase a missing file fails the open: a new empty database in place of a
+  // deleted one would take writes that nobody reads again.
+  const int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   try {
     if (rc != SQLITE_OK) {
       if (db_ == nullptr) ThrowSQLiteError(nullptr, rc);
@@ -61,14 +86,23 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
                                  fmt::format("{}: {}", sqlite3_errmsg(db_), path));
     }
     sqlite3_extended_result_codes(db_, 1);
+    const char* file = sqlite3_db_filename(db_, "main");
+    if (file != nullptr && *file != '\0') {
+      struct stat st {};
+      if (::stat(file, &st) == 0) {
+        path_ = file;
+        has_file_ = true;
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+      }
+    }
+    sqlite3_progress_handler(db_, kProgressSteps, &TSQLiteConnection::OnProgress, this);
     sqlite3_busy_timeout(db_, static_cast<int>(busy_timeout));
     // Locking first: it decides how the journal mode change below takes its locks.
     Exec(fmt::format("PRAGMA locking_mode={}", locking).c_str());
     Exec(fmt::format("PRAGMA journal_mode={}", journal).c_str());
     if (!synchronous.empty()) Exec(fmt::format("PRAGMA synchronous={}", synchronous).c_str());
-    const bool fk_on = EqualsNoCase(foreign_keys, "ON") || EqualsNoCase(foreign_keys, "TRUE") ||
-                       EqualsNoCase(foreign_keys, "YES") || foreign_keys == "1";
-    Exec(fk_on ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF");
+    Exec(IsYes(foreign_keys) ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF");
   } catch (...) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -78,9 +112,56 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
 
 TSQLiteConnection::~TSQLiteConnection() { sqlite3_close_v2(db_); }
 
+int TSQLiteConnection::OnProgress(void* self) {
+  TStatementStop* stop = static_cast<TSQLiteConnection*>(self)->stop_;
+  return stop != nullptr && stop->Check() != TStatementStop::Reason::kNone ? 1 : 0;
+}
+
 void TSQLiteConnection::Exec(const char* sql) {
+  if (stop_ != nullptr) stop_->Disarm();  // transaction control and set-up are never stopped
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) ThrowSQLiteError(db_, rc);
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+void TSQLiteConnection::Fail(int rc) {
+  if ((rc & 0xFF) == SQLITE_INTERRUPT && stop_ != nullptr) {
+    const std::string message = stop_->Message();
+    if (!message.empty()) throw EFDDBEngineException(rc, message);
+  }
+  const int extended = sqlite3_extended_errcode(db_);
+  if (MeansDatabaseLost(extended) && unusable_.empty()) unusable_ = sqlite3_errmsg(db_);
+  ThrowSQLiteError(db_, rc);
+}
+
+std::string TSQLiteConnection::FileChange() const {
+  if (!has_file_) return {};
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return "deleted";
+  if (st.st_dev != device_ || st.st_ino != inode_) return "replaced";
+  return {};
+}
+
+std::string TSQLiteConnection::FileChangedMessage(const std::string& what) const {
+  return fmt::format("The database file was {} since this connection opened it: {}", what, path_);
+}
+
+void TSQLiteConnection::FailFileChanged(const std::string& what) {
+  unusable_ = FileChangedMessage(what);
+  throw EFDDBEngineException(SQLITE_READONLY_DBMOVED, unusable_);
+}
+
+std::string TSQLiteConnection::UnusableReason(bool look) {
+  if (look && unusable_.empty()) {
+    if (const std::string what = FileChange(); !what.empty()) unusable_ = FileChangedMessage(what);
+  }
+  return unusable_;
+}
+
+void TSQLiteConnection::BeginStatement(sqlite3_stmt* stmt) {
+  if (stop_ != nullptr) stop_->Arm();
+  if (sqlite3_stmt_readonly(stmt) == 0) {
+    if (const std::string what = FileChange(); !what.empty()) FailFileChanged(what);
+  }
 }
 
 void TSQLiteConnection::StartTransaction() {
@@ -88,22 +169,41 @@ void TSQLiteConnection::StartTransaction() {
   // IMMEDIATE takes the write lock at once, so a writer waits (busy timeout) for another writer
   // instead of failing when it first writes inside a read transaction.
   Exec("BEGIN IMMEDIATE");
+  transaction_begun_ = true;
 }
 
 void TSQLiteConnection::Commit() {
   if (!InTransaction()) throw EFDException("No transaction is active");
+  if (const std::string what = FileChange(); !what.empty()) {
+    try {
+      Exec("ROLLBACK");
+    } catch (const std::exception&) {
+      // The session is dropped anyway.
+    }
+    transaction_begun_ = false;
+    FailFileChanged(what);
+  }
   Exec("COMMIT");
+  transaction_begun_ = false;
 }
 
 void TSQLiteConnection::Rollback() {
-  if (!InTransaction()) throw EFDException("No transaction is active");
+  if (!InTransaction()) {
+    // The engine rolled back the transaction begun here on its own: nothing is left to undo.
+    if (transaction_begun_) {
+      transaction_begun_ = false;
+      return;
+    }
+    throw EFDException("No transaction is active");
+  }
   Exec("ROLLBACK");
+  transaction_begun_ = false;
 }
 
 bool TSQLiteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
 std::unique_ptr<TDriverCommand> TSQLiteConnection::CreateCommand(std::string sql) {
-  return std::make_unique<TSQLiteCommand>(db_, std::move(sql));
+  return std::make_unique<TSQLiteCommand>(*this, std::move(sql));
 }
 
 std::unique_ptr<TDriverCommand> TSQLiteConnection::CreateStoredProc(std::string_view,

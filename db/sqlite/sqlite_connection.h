@@ -1,22 +1,32 @@
 // The SQLite driver (DriverID=SQLite) on libsqlite3.
 //
-// Parameters: Database (the file; created when missing), and, each optional: JournalMode (WAL),
-// LockingMode (NORMAL), BusyTimeout (10000 ms), Synchronous (the engine's default), ForeignKeys
-// (On). User_Name and Password are not used by the engine.
+// Parameters: Database (the file), and, each optional: CreateDatabase (No: the file must exist;
+// Yes creates it when missing), JournalMode (WAL), LockingMode (NORMAL), BusyTimeout (10000 ms),
+// Synchronous (the engine's default), ForeignKeys (On). User_Name and Password are not used by the
+// engine.
+//
+// A session remembers the device and inode of its file when it opens. A statement that writes, and
+// a commit, first check the path still names that file: a database deleted or replaced under a
+// running server fails the write ("The database file was deleted or replaced ...") instead of
+// acknowledging it into a file nobody will read again, and the session reports itself unusable.
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <memory>
+#include <string>
 
 #include "db/driver.h"
 
 namespace velmora {
 
+class TStatementStop;
+
 class TSQLiteConnection : public TDriverConnection {
  public:
   // Opens the database; raises EFDException for a bad parameter and EFDDBEngineException when
-  // the engine cannot open it.
+  // the engine cannot open it (the message names the file).
   explicit TSQLiteConnection(const TStringList& params);
   ~TSQLiteConnection() override;
   TSQLiteConnection(const TSQLiteConnection&) = delete;
@@ -27,6 +37,9 @@ class TSQLiteConnection : public TDriverConnection {
   void Rollback() override;
   bool InTransaction() const override;
 
+  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
+  std::string UnusableReason(bool look) override;
+
   std::string TranslateEscape(const TSqlEscape& escape) const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
@@ -35,10 +48,30 @@ class TSQLiteConnection : public TDriverConnection {
 
   sqlite3* Handle() const { return db_; }
 
+  // For the commands of this session. A statement starts: arms the statement stop and, for one
+  // that writes, checks the file is still the one opened. Raises as the checks fail.
+  void BeginStatement(sqlite3_stmt* stmt);
+  // Raises the error for engine result `rc`: the statement stop's message for an interrupted
+  // statement, the engine's own message otherwise; an error that means the database is lost
+  // marks the session unusable first.
+  [[noreturn]] void Fail(int rc);
+
  private:
   void Exec(const char* sql);
+  // Empty while the path names the file opened; otherwise what happened to it.
+  std::string FileChange() const;
+  std::string FileChangedMessage(const std::string& what) const;
+  [[noreturn]] void FailFileChanged(const std::string& what);
+  static int OnProgress(void* self);
 
   sqlite3* db_ = nullptr;
+  std::string path_;
+  bool has_file_ = false;  // false for an in-memory or temporary database
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  TStatementStop* stop_ = nullptr;
+  bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
+  std::string unusable_;
 };
 
 // Raises EFDDBEngineException with the engine's message for `rc` on `db`.

@@ -48,7 +48,7 @@ TEST(ConnectionTest, UnknownOrMissingDriverFailsNamingIt) {
 TEST(ConnectionTest, SQLiteCreatesTheFileWithSharingDefaults) {
   testing::TempDir dir;
   TFDConnection c;
-  c.SetConnectionString("DriverID=SQLite;Database=" + dir.File("new.db"));
+  c.SetConnectionString("DriverID=SQLite;CreateDatabase=Yes;Database=" + dir.File("new.db"));
   c.SetConnected(true);
   EXPECT_TRUE(std::filesystem::exists(dir.File("new.db")));
   TFDQuery q;
@@ -68,7 +68,7 @@ TEST(ConnectionTest, CfgLinesOverrideTheDefaults) {
   testing::TempDir dir;
   TStringList cfg;
   cfg.SetText("DriverID=SQLite\nDatabase=" + dir.File("o.db") +
-              "\nJournalMode=delete\nBusyTimeout=250\nForeignKeys=Off\nSynchronous=OFF");
+              "\nCreateDatabase=Yes\nJournalMode=delete\nBusyTimeout=250\nForeignKeys=Off\nSynchronous=OFF");
   cfg.SaveToFile(dir.File("DataBase.CFG"));
   TFDConnection c;
   c.Params().LoadFromFile(dir.File("DataBase.CFG"));

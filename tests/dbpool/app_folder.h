@@ -36,9 +36,9 @@ class AppFolder {
     for (const auto& line : lines) out << line << "\r\n";
     if (!out) throw std::runtime_error("cannot write DataBase.CFG");
   }
-  // A SQLite database file in this folder.
+  // A SQLite database file in this folder, created by the first connection when missing.
   void UseSqlite(const std::string& name) const {
-    WriteConfig({"DriverID=SQLite", "Database=" + File(name)});
+    WriteConfig({"DriverID=SQLite", "Database=" + File(name), "CreateDatabase=Yes"});
   }
 
  private:

@@ -52,7 +52,8 @@ TEST_F(ConnectionPoolTest, FileIsReadOnlyWhenANewConnectionOpens) {
   pool.Unlock(first);
   EXPECT_TRUE(first->Connected()) << "a connection given back stays open";
 
-  folder.WriteConfig({"DriverID=SQLite", "Database=" + folder.File("second.db"), "Port=3050"});
+  folder.WriteConfig({"DriverID=SQLite", "Database=" + folder.File("second.db"), "Port=3050",
+                     "CreateDatabase=Yes"});
   EXPECT_EQ(pool.Lock(), first) << "the idle connection at index 0 is reused";
   EXPECT_EQ(first->Params().Values("Database"), folder.File("first.db"))
       << "reuse does not read the file";
@@ -153,7 +154,7 @@ TEST_F(ConnectionPoolTest, UnreachableDatabaseYieldsNothingThenHandOutsGoOnSlowl
 
   // Reachable again: each further Lock waits the full time, then still gets a connection.
   std::filesystem::create_directory(missing);
-  folder.WriteConfig({"DriverID=SQLite", "Database=" + missing + "/data.db"});
+  folder.WriteConfig({"DriverID=SQLite", "Database=" + missing + "/data.db", "CreateDatabase=Yes"});
   auto one = LockAsync(pool);
   auto two = LockAsync(pool);
   TimedLock r1 = one.get();

@@ -240,7 +240,8 @@ int Run(size_t size, int reps) {
             fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n", kUser,
                         kPassword, port));
   WriteFile(dir / "DataBase.CFG",
-            fmt::format("DriverID=SQLite\r\nDatabase={}\r\n", (dir / "bench.db").string()));
+            fmt::format("DriverID=SQLite\r\nDatabase={}\r\nCreateDatabase=Yes\r\n",
+                        (dir / "bench.db").string()));
 
   ServerProcess server(VELMORA_SERVER_BINARY, dir);
   server.WaitReady(std::chrono::seconds(30));

@@ -217,12 +217,15 @@ TEST_F(QueryMethods, UndecodableBatchIsARemoteErrorAndRunsNothing) {
   EXPECT_EQ(CountRows(*client, "1 = 1"), kBigRows);
 }
 
+// The driver's own message, not the pool-exhausted text.
 TEST_F(QueryMethods, NoDatabaseGivesAClearMessage) {
-  WriteDatabaseConfig({"DriverID=SQLite", "Database=" + dir_.File("missing-folder/none/test.db")});
+  const std::string path = dir_.File("missing-folder/none/test.db");
+  WriteDatabaseConfig({"DriverID=SQLite", "Database=" + path});
   auto client = Connect();
-  EXPECT_EQ(Sql(*client, "SELECT 1").second, kNoConnectionMessage);
-  EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("SELECT 1")), kNoConnectionMessage);
-  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet("SELECT 1")), kNoConnectionMessage);
+  const std::string expected = "unable to open database file: " + path;
+  EXPECT_EQ(Sql(*client, "SELECT 1").second, expected);
+  EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("SELECT 1")), expected);
+  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet("SELECT 1")), expected);
   EXPECT_EQ(FDQueryPool()->Count(), 0u);
 }
 
