@@ -30,6 +30,8 @@ class TObjectPool {
   // the object stays idle but its permit is not given back.
   using GiveBackHook = std::function<void(T&)>;
 
+  // How long Lock waits for a permit, in milliseconds, unless the pool is given another wait;
+  // the server's database pools keep it.
   static constexpr int kDefaultTimeout = 3000;
 
   TObjectPool(int capacity, CreateHook create, GiveBackHook give_back = nullptr,
@@ -37,8 +39,8 @@ class TObjectPool {
       : FTimeout(timeout_ms),
         FMaxCount(capacity),
         FSemaphore(capacity, capacity),
-        create_(std::move(create)),
-        give_back_(std::move(give_back)) {
+        FCreate(std::move(create)),
+        FGiveBack(std::move(give_back)) {
     // Reserved up front so that appending a new object never reallocates under the lock.
     FObjList.items.reserve(static_cast<size_t>(std::clamp(capacity, 0, 1024)));
   }
@@ -65,7 +67,7 @@ class TObjectPool {
         }
       }
       if (FObjList.items.size() >= static_cast<size_t>(std::max(FMaxCount, 0))) return nullptr;
-      std::unique_ptr<T> made = create_();
+      std::unique_ptr<T> made = FCreate();
       if (made == nullptr) return nullptr;
       made->Tag = 1;
       FObjList.items.push_back(std::move(made));
@@ -84,7 +86,7 @@ class TObjectPool {
                                    [value](const auto& item) { return item.get() == value; });
       if (it == FObjList.items.end()) return;
       (*it)->Tag = 0;
-      if (give_back_) give_back_(**it);
+      if (FGiveBack) FGiveBack(**it);
       FSemaphore.release();
     } catch (...) {
     }
@@ -136,8 +138,8 @@ class TObjectPool {
   const int FTimeout;
   const int FMaxCount;
   CountingSemaphore FSemaphore;
-  CreateHook create_;
-  GiveBackHook give_back_;
+  CreateHook FCreate;
+  GiveBackHook FGiveBack;
 };
 
 }  // namespace velmora

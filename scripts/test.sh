@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
+# No layer may include or link one above it (the order is VELMORA_LAYERS in CMakeLists.txt).
+python3 scripts/check-layers.py
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=ON
 cmake --build build-asan
