@@ -4,11 +4,13 @@
 The layer order is VELMORA_LAYERS in the top CMakeLists.txt (lowest first), and nowhere else.
 A source file belongs to the layer named by its first folder (app/config is in app). Tests,
 benchmarks and fuzz targets (tests/<layer>, bench/<layer>, fuzz/<layer>) stand above every layer:
-a test of the published methods may run them through the host. Two things are checked:
+a test of the published methods may run them through the host. Three things are checked:
   - every `#include "folder/..."` of a layer names a layer at or below its own, never tests/,
     bench/ or fuzz/; a test includes tests/support or the tests of its own layer folder;
   - every velmora_* library in a target_link_libraries() of a layer's CMakeLists.txt is defined in
-    a layer at or below it, and no layer links the test support.
+    a layer at or below it, and no layer links the test support;
+  - every library of a layer links the libraries whose headers its own files include, and no other
+    (what comes through a linked library's headers comes with that library).
 Usage: scripts/check-layers.py [source root]. Prints one line per violation; exit status 1 if any.
 """
 
@@ -150,14 +152,68 @@ def check_links(files):
     return problems
 
 
+def libraries(files):
+    """name -> (its CMakeLists.txt, its sources) for every add_library() of a layer folder."""
+    found = {}
+    for path in cmake_files(files):
+        place = owner(path)
+        if not place or place[0] != "product":
+            continue
+        text = (ROOT / path).read_text(encoding="utf-8")
+        for match in re.finditer(r"add_library\(\s*(velmora_\w+)([^)]*)\)", text):
+            sources = [path.parent / token for token in match.group(2).split()
+                       if token.endswith((".cpp", ".cc"))]
+            found[match.group(1)] = (path, sources)
+    return found
+
+
+def check_links_match_includes(files):
+    """Each layer library links the libraries whose headers its sources include, and no other.
+
+    A header belongs to the library that compiles the source of the same name beside it; a header
+    without a source belongs to the one library of its folder, if the folder has one.
+    """
+    libs = libraries(files)
+    header_owner = {}
+    folder_libs = {}
+    for name, (_, sources) in libs.items():
+        for source in sources:
+            header_owner[str(source.with_suffix(".h"))] = name
+            folder_libs.setdefault(str(source.parent), set()).add(name)
+    for path in files:
+        if path.suffix in (".h", ".hpp") and str(path) not in header_owner:
+            owners = folder_libs.get(str(path.parent), set())
+            if len(owners) == 1:
+                header_owner[str(path)] = next(iter(owners))
+    pattern = re.compile(r'^\s*#\s*include\s+"([^"]+/[^"]+)"', re.MULTILINE)
+    problems = []
+    for name, (cmake, sources) in sorted(libs.items()):
+        own = sources + [s.with_suffix(".h") for s in sources]
+        needed = set()
+        for source in own:
+            if (ROOT / source).is_file():
+                for included in pattern.findall((ROOT / source).read_text(encoding="utf-8")):
+                    needed.add(header_owner.get(included))
+        needed.discard(None)
+        needed.discard(name)
+        text = (ROOT / cmake).read_text(encoding="utf-8")
+        linked = set()
+        for block in re.finditer(r"target_link_libraries\(\s*" + name + r"\b([^)]*)\)", text):
+            linked |= set(re.findall(r"\bvelmora_\w+", block.group(1))) & set(libs)
+        for missing in sorted(needed - linked):
+            problems.append(f"{cmake}: {name} includes headers of {missing} but does not link it")
+        for extra in sorted(linked - needed):
+            problems.append(f"{cmake}: {name} links {extra} but includes none of its headers")
+    return problems
+
+
 def main():
     files = tracked_files()
-    problems = check_includes(files) + check_links(files)
+    problems = check_includes(files) + check_links(files) + check_links_match_includes(files)
     for line in problems:
         print(line)
     if problems:
-        print(f"check-layers: {len(problems)} reach(es) above a layer; the order is "
-                    f"{' < '.join(LAYERS)}", file=sys.stderr)
+        print(f"check-layers: {len(problems)} problem(s); the order is {' < '.join(LAYERS)}")
         return 1
     print(f"check-layers: ok ({' < '.join(LAYERS)})")
     return 0
