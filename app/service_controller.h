@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/service_defaults.h"
 #include "data/mem_table.h"
 #include "rpc/auth_manager.h"
 #include "rpc/ds_server.h"
@@ -24,7 +25,6 @@
 
 namespace velmora {
 
-inline constexpr int kDefaultServicePort = 211;
 inline constexpr int kClientFieldSize = 20;
 
 class TServiceController : public QObject {
@@ -39,7 +39,8 @@ class TServiceController : public QObject {
   TServiceController(const TServiceController&) = delete;
   TServiceController& operator=(const TServiceController&) = delete;
 
-  // The port a port field's text means: a decimal integer, or 211 when it is not one.
+  // The port a port field's text means: a decimal integer, or kDefaultServicePort when it is
+  // not one.
   static int PortFromText(const QString& text);
 
   // The account and password logins are compared with; any thread.

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "client/cli_commands.h"
+#include "common/service_defaults.h"
 
 namespace {
 
@@ -25,9 +26,9 @@ int main(int argc, char** argv) {
   using namespace velmora;
   CLI::App app{"Command-line client of a Velmora server", "velmora-cli"};
   std::string host = "127.0.0.1";
-  int port = kDefaultServerPort;
-  std::string user = "admin";
-  std::string password = "velmo";
+  int port = kDefaultServicePort;
+  std::string user{kDefaultUserName};
+  std::string password{kDefaultPassword};
   std::string format_name = "table";
   app.add_option("--host", host, "Server address")->envname("VELMORA_HOST")->capture_default_str();
   app.add_option("--port", port, "Server port")

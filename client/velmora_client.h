@@ -12,7 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "client/packets.h"
+#include "codec/packets.h"
+#include "common/service_defaults.h"
 #include "rpc/client_channel.h"
 #include "rpc/rpc_errors.h"
 #include "variant/ole_variant.h"
@@ -20,7 +21,6 @@
 namespace velmora {
 
 inline constexpr std::string_view kServerModuleClass = "TServerModule1";
-inline constexpr uint16_t kDefaultServerPort = 211;
 
 class TVelmoraClient {
  public:

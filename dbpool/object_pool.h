@@ -34,6 +34,8 @@ class TObjectPool {
   // handed out). False, or an exception, drops the object.
   using CheckHook = std::function<bool(T&)>;
 
+  // How long Lock waits for a permit, in milliseconds, unless the pool is given another wait;
+  // the server's database pools keep it.
   static constexpr int kDefaultTimeout = 3000;
 
   TObjectPool(int capacity, CreateHook create, GiveBackHook give_back = nullptr,
@@ -41,8 +43,8 @@ class TObjectPool {
       : FTimeout(timeout_ms),
         FMaxCount(capacity),
         FSemaphore(capacity, capacity),
-        create_(std::move(create)),
-        give_back_(std::move(give_back)) {
+        FCreate(std::move(create)),
+        FGiveBack(std::move(give_back)) {
     // Reserved up front so that appending a new object never reallocates under the lock.
     FObjList.items.reserve(static_cast<size_t>(std::clamp(capacity, 0, 1024)));
   }
@@ -59,8 +61,8 @@ class TObjectPool {
   // Sets the checks run at hand-out (on an idle object about to be handed out) and at give-back.
   // Called once, before the pool is used.
   void SetChecks(CheckHook on_hand_out, CheckHook on_give_back) {
-    hand_out_check_ = std::move(on_hand_out);
-    give_back_check_ = std::move(on_give_back);
+    FHandOutCheck = std::move(on_hand_out);
+    FGiveBackCheck = std::move(on_give_back);
   }
 
   // The lowest-indexed idle object, else a new one while fewer than FMaxCount exist, else nullptr.
@@ -81,13 +83,13 @@ class TObjectPool {
             }
           }
           if (picked == nullptr) {
-            const size_t places = FObjList.items.size() + opening_;
+            const size_t places = FObjList.items.size() + FOpening;
             if (places >= static_cast<size_t>(std::max(FMaxCount, 0))) return nullptr;
-            ++opening_;
+            ++FOpening;
           }
         }
         if (picked == nullptr) return MakeNew(error);
-        if (Passes(hand_out_check_, *picked)) return picked;
+        if (Passes(FHandOutCheck, *picked)) return picked;
         Remove(picked, false);  // then the next idle one, or a new one
       }
     } catch (...) {
@@ -108,7 +110,7 @@ class TObjectPool {
         held = it->get();
         if (held->Tag == 0) held = nullptr;  // given back twice: no check on an idle object
       }
-      if (held != nullptr && !Passes(give_back_check_, *held)) {
+      if (held != nullptr && !Passes(FGiveBackCheck, *held)) {
         Remove(held, true);
         return;
       }
@@ -116,7 +118,7 @@ class TObjectPool {
       const auto it = Find(value);
       if (it == FObjList.items.end()) return;
       (*it)->Tag = 0;
-      if (give_back_) give_back_(**it);
+      if (FGiveBack) FGiveBack(**it);
       FSemaphore.release();
     } catch (...) {
     }
@@ -184,14 +186,14 @@ class TObjectPool {
   T* MakeNew(std::string* error) noexcept {
     std::unique_ptr<T> made;
     try {
-      made = create_();
+      made = FCreate();
     } catch (const std::exception& e) {
       if (error != nullptr) *error = e.what();
     } catch (...) {
       if (error != nullptr) *error = "unknown error";
     }
     std::lock_guard lock(FObjList.mutex);
-    --opening_;
+    --FOpening;
     if (made == nullptr) return nullptr;
     made->Tag = 1;
     try {
@@ -226,11 +228,11 @@ class TObjectPool {
   const int FTimeout;
   const int FMaxCount;
   CountingSemaphore FSemaphore;
-  size_t opening_ = 0;  // places reserved by Lock calls making a new object; under the lock
-  CreateHook create_;
-  GiveBackHook give_back_;
-  CheckHook hand_out_check_;
-  CheckHook give_back_check_;
+  size_t FOpening = 0;  // places reserved by Lock calls making a new object; under the lock
+  CreateHook FCreate;
+  GiveBackHook FGiveBack;
+  CheckHook FHandOutCheck;
+  CheckHook FGiveBackCheck;
 };
 
 }  // namespace velmora

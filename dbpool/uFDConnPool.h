@@ -37,7 +37,8 @@ namespace velmora {
 
 class TFDConnectionPool {
  public:
-  // Opens nothing. `timeout_ms` is how long Lock waits for a permit; the server uses 3000.
+  // Opens nothing. `timeout_ms` is how long Lock waits for a permit; the server keeps the
+  // default.
   explicit TFDConnectionPool(int ACapicity,
                              int timeout_ms = TObjectPool<TFDConnection>::kDefaultTimeout);
   // Destroys every connection, handed out or idle, from the last index down.

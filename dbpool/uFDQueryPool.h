@@ -11,7 +11,8 @@ namespace velmora {
 
 class TFDQueryPool {
  public:
-  // Makes nothing. `timeout_ms` is how long Lock waits for a permit; the server uses 3000.
+  // Makes nothing. `timeout_ms` is how long Lock waits for a permit; the server keeps the
+  // default.
   explicit TFDQueryPool(int ACapicity, int timeout_ms = TObjectPool<TFDQuery>::kDefaultTimeout);
   // Destroys every query, handed out or idle, from the last index down.
   virtual ~TFDQueryPool() = default;

@@ -12,7 +12,8 @@ namespace velmora {
 
 class TFDStoredProcPool {
  public:
-  // Makes nothing. `timeout_ms` is how long Lock waits for a permit; the server uses 3000.
+  // Makes nothing. `timeout_ms` is how long Lock waits for a permit; the server keeps the
+  // default.
   explicit TFDStoredProcPool(int ACapicity,
                              int timeout_ms = TObjectPool<TFDStoredProc>::kDefaultTimeout);
   // Destroys every object, handed out or idle, from the last index down.

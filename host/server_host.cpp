@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "common/service_defaults.h"
 #include "host/server_module_pool.h"
 #include "services/uServerModule.h"
 
@@ -11,9 +12,9 @@ TServerHost::TServerHost() {
   DSServer1.AutoStart = false;
   DSServer1.Transport = &DSTCPServerTransport1;
   DSServer1.ServerClass = &DSServerClass1;
-  DSTCPServerTransport1.Port = 211;
+  DSTCPServerTransport1.Port = kDefaultServicePort;
   DSTCPServerTransport1.BufferKBSize = 512;
-  DSTCPServerTransport1.CompressMoreThan = 1024;
+  DSTCPServerTransport1.CompressMoreThan = kDefaultCompressMoreThan;
   DSTCPServerTransport1.AuthenticationManager = &DSAuthenticationManager1;
   DSServerClass1.OnGetClass = [this](TDSServerClass& Sender, const TDSMethodTable*& PersistentClass) {
     DSServerClass1GetClass(Sender, PersistentClass);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/service_defaults.h"
 #include "rpc/auth_manager.h"
 #include "rpc/frame_codec.h"
 #include "rpc/session.h"
@@ -48,7 +49,7 @@ class TDSTCPServerTransport {
   TDSTCPServerTransport& operator=(const TDSTCPServerTransport&) = delete;
 
   // Settings, read when the server starts.
-  uint16_t Port = 211;            // 0 picks a free port; see BoundPort
+  uint16_t Port = kDefaultServicePort;  // 0 picks a free port; see BoundPort
   std::string BindAddress;        // empty: every IPv4 interface
   uint32_t BufferKBSize = 512;    // socket send and receive buffers
   uint32_t CompressMoreThan = kDefaultCompressMoreThan;

@@ -1,13 +1,28 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs (only those missing).
+# Installs the Debian packages the project needs (only those missing), group by group.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config sqlite3
-  zlib1g-dev libsqlite3-dev libfmt-dev libasio-dev libcli11-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  unixodbc-dev firebird-dev
+  # The toolchain: CMake with Ninja, GCC, pkg-config (CMake's find modules use it); ccache keeps
+  # rebuilds cheap; python3 runs scripts/check-layers.py; clang-format checks the formatting
+  # (scripts/check-format.sh).
+  cmake ninja-build g++ pkg-config ccache python3 clang-format
+  # The server core: zlib (packets and the transport's compression filter), SQLite (the database
+  # engine), fmt (text formatting), standalone Asio (the TCP transport).
+  zlib1g-dev libsqlite3-dev libfmt-dev libasio-dev
+  # TLS for the transport, through Asio's OpenSSL support.
+  libssl-dev
+  # The clients and tools: CLI11 (velmora-cli and velmora-bench options), nlohmann JSON
+  # (velmora-bench reports, the client's JSON output tests).
+  libcli11-dev nlohmann-json3-dev
+  # Tests and benchmarks: GoogleTest under CTest, Google Benchmark.
+  libgtest-dev libbenchmark-dev
+  # The shell: Qt 6 widgets; a font with the Chinese operator texts; Xvfb for scripts/screenshot.sh.
   qt6-base-dev fonts-wqy-microhei xvfb
+  # The sqlite3 program fills the sample database of scripts/run.sh.
+  sqlite3
+  # The Firebird client library and ODBC (SQL Server, Access) come with their drivers, which do not
+  # exist yet: firebird-dev unixodbc-dev.
 )
 
 missing=()

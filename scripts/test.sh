@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
+# No layer may include or link one above it (the order is VELMORA_LAYERS in CMakeLists.txt).
+python3 scripts/check-layers.py
+
 # ccache, where installed, makes a rebuild of an unchanged tree (CI after a local run) quick; paths
 # are taken relative to the checkout so that every clone shares the cache.
 launcher=()

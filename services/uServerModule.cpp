@@ -16,8 +16,8 @@
 #include "dbpool/database_pools.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -123,7 +123,7 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     // Failures from here on are not handled: they reach the client as a remote error.
     TMemoryStream stream;
     query->SaveToStream(stream);
-    CompressMemoryStream(stream, 2);
+    CompressMemoryStream(stream, kPacketSelector);
     MemoryStream2OleVariant(stream, result);
   } catch (const EPoolExhausted& e) {
     ErrMsg = e.what();

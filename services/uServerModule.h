@@ -3,12 +3,15 @@
 // every call takes what it needs from its arguments, the database pools and AppPath().
 #pragma once
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/persistent.h"
+#include "dbpool/database_pools.h"
 #include "rpc/method_table.h"
 #include "rpc/server_module_base.h"
 #include "variant/ole_variant.h"
@@ -16,11 +19,12 @@
 namespace velmora {
 
 // The ErrMsg texts of a call that could not take a pooled object within the pool's time-out.
-inline constexpr const char* kNoConnectionMessage =
-    "No database connection available: the database could not be opened or all 30 connections "
-    "are in use";
-inline constexpr const char* kNoQueryMessage =
-    "No query object available: all 30 query objects are in use";
+inline const std::string kNoConnectionMessage = fmt::format(
+    "No database connection available: the database could not be opened or all {} connections "
+    "are in use",
+    kDatabasePoolCapacity);
+inline const std::string kNoQueryMessage = fmt::format(
+    "No query object available: all {} query objects are in use", kDatabasePoolCapacity);
 // The ErrMsg of an UpdateSQL batch that began a transaction and did not end it.
 inline constexpr const char* kBatchLeftTransactionMessage =
     "The batch left a transaction open; it was rolled back";

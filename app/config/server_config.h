@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/service_defaults.h"
+
 namespace velmora {
 
 inline constexpr std::string_view kConfigFileName = "CONFIG.CFG";
 inline constexpr std::string_view kDefaultCaption = "数据服务器3.0";
-inline constexpr std::string_view kDefaultUserName = "admin";
-// The service password when the file holds none.
-inline constexpr std::string_view kDefaultPassword = "velmo";
-inline constexpr std::string_view kDefaultPort = "211";
 inline constexpr std::string_view kDefaultBackupFolder = "BackupData";
 
 // The values the main window shows. The `Backup` keys do not describe their contents:
@@ -20,7 +18,7 @@ struct ServerConfig {
   std::string Caption{kDefaultCaption};
   std::string SVRUSERNAME{kDefaultUserName};
   std::string SVRPASSWORD{kDefaultPassword};
-  std::string SVROPENPORT{kDefaultPort};
+  std::string SVROPENPORT{std::to_string(kDefaultServicePort)};
   bool SVRStart = true;
   int BackupType = 0;   // -1 none selected, 0 none .. 4 monthly
   int EveryTime = 0;    // minute, 0..59

@@ -17,7 +17,7 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 namespace {

@@ -9,8 +9,8 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 
@@ -48,7 +48,7 @@ OleVariant DownLoadFile(const std::string& root, const std::string& FileName, in
   ReadWholeFile(source.full, content);
   hold.reset();
   Size = static_cast<int32_t>(content.Size());
-  CompressMemoryStream(content, 2);
+  CompressMemoryStream(content, kPacketSelector);
   OleVariant packet;
   MemoryStream2OleVariant(content, packet);
   return packet;

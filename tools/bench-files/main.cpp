@@ -31,9 +31,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/packets.h"
 #include "client/velmora_client.h"
-#include "services/uCompressionStream.h"
+#include "codec/packets.h"
+#include "codec/uCompressionStream.h"
+#include "common/service_defaults.h"
 
 extern char** environ;
 
@@ -43,8 +44,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kReadyLine = "服务启动完成";
-constexpr std::string_view kUser = "admin";
-constexpr std::string_view kPassword = "velmo";
+constexpr std::string_view kUser = velmora::kDefaultUserName;
+constexpr std::string_view kPassword = velmora::kDefaultPassword;
 constexpr std::string_view kRemoteName = "bench-files.bin";
 
 double Seconds(Clock::time_point from, Clock::time_point to) {

@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "dbpool/database_pools.h"
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora::bench {
 namespace {
@@ -69,7 +69,7 @@ class BaselineCaller : public Caller {
     q.Open();
     TMemoryStream stream;
     q.SaveToStream(stream, sfAuto);
-    CompressMemoryStream(stream, 2);
+    CompressMemoryStream(stream, kPacketSelector);
     OleVariant packet;  // released at the end of the call, as the server's reply is
     MemoryStream2OleVariant(stream, packet);
     q.Close();

@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "common/service_defaults.h"
 #include "tools/bench/workload.h"
 
 namespace velmora::bench {
 
 struct BenchOptions {
   std::string host;  // empty: start a server in this process
-  uint16_t port = 211;
+  uint16_t port = kDefaultServicePort;
   std::string user = "bench";
   std::string password = "bench";
   int clients = 8;

@@ -4,7 +4,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "client/packets.h"
+#include "codec/packets.h"
 #include "client/velmora_client.h"
 #include "data/mem_table.h"
 

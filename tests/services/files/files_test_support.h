@@ -13,8 +13,8 @@
 #include <string>
 
 #include "data/memory_stream.h"
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "variant/ole_variant.h"
 
 namespace velmora::test {

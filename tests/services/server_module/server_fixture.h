@@ -18,8 +18,8 @@
 #include "host/server_host.h"
 #include "host/server_module_pool.h"
 #include "rpc/client_channel.h"
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "tests/support/fixture_db.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 #include <fmt/format.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 namespace {

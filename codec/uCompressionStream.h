@@ -21,6 +21,9 @@ class EZDecompressionError : public EZLibError {
   using EZLibError::EZLibError;
 };
 
+// The selector every data packet of the system is compressed with (zlib's default level).
+inline constexpr int kPacketSelector = 2;
+
 // Deflate level for a compression selector: 0 -> 0 (stored), 1 -> 1, 2 -> -1 (zlib's default,
 // 6), anything else -> 9.
 int CompressionLevelOfSelector(int selector);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "variant/variant_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,7 +1,7 @@
-#include "client/packets.h"
+#include "codec/packets.h"
 
-#include "services/uCompressionStream.h"
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "services/uCompressionStream.h"
+#include "codec/uCompressionStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velmora;

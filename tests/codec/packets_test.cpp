@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "client/packets.h"
-#include "services/uCompressionStream.h"
+#include "codec/packets.h"
+#include "codec/uCompressionStream.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "services/uCompressionStream.h"
+#include "codec/uCompressionStream.h"
 
 #include <fmt/format.h>
 #include <zlib.h>

@@ -1,18 +1,17 @@
-// Data packets on the client side: text or file bytes into a compressed packet, packets and plain
-// byte arrays back into bytes, result packets into a memory table and a dataset into a packet.
+// Data packets as every side makes and reads them (the client, the tools and the tests): text or
+// file bytes into a compressed packet, packets and plain byte arrays back into bytes, result packets
+// into a memory table and a dataset into a packet.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "codec/uCompressionStream.h"
 #include "data/dataset.h"
 #include "data/mem_table.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
-
-// Selector every caller of the system compresses with (zlib's default level).
-inline constexpr int kPacketSelector = 2;
 
 // A byte array (bounds 0..N-1) holding the zlib stream of `bytes`.
 OleVariant CompressToPacket(std::string_view bytes);

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "services/uCompressionStream.h"
+#include "codec/uCompressionStream.h"
 
 namespace velmora {
 namespace {

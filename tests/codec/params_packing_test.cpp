@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "services/uMemoryStream2OLEVariant.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 namespace {

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "services/uCompressionStream.h"
+#include "codec/uCompressionStream.h"
 
 namespace velmora {
 namespace {
@@ -36,7 +36,7 @@ const std::string& Mixed() {
 const std::string& Packed() {
   static const std::string packed = [] {
     TMemoryStream m(Mixed());
-    CompressMemoryStream(m, 2);
+    CompressMemoryStream(m, kPacketSelector);
     return m.Buffer();
   }();
   return packed;
@@ -48,7 +48,7 @@ void BM_CompressMemoryStream(benchmark::State& state) {
     state.PauseTiming();
     TMemoryStream m(in);
     state.ResumeTiming();
-    CompressMemoryStream(m, 2);
+    CompressMemoryStream(m, kPacketSelector);
     benchmark::DoNotOptimize(m.Data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
