@@ -1,16 +1,17 @@
 // Errors of the data-access layer.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "common/velmora_error.h"
 
 namespace velmora {
 
 // A failure of the data-access layer itself (empty command text, unknown parameter type,
 // unknown driver, no connection ...).
-class EFDException : public std::runtime_error {
+class EFDException : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // A failure reported by the database engine; the message is the engine's own text.

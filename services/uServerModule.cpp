@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/app_path.h"
+#include "common/velmora_error.h"
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -16,14 +17,15 @@
 #include "services/uCompressionStream.h"
 #include "services/uMemoryStream2OLEVariant.h"
 #include "variant/ole_date.h"
+#include "variant/ole_variant.h"
 
 namespace velmora {
 namespace {
 
 // Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
-class EPoolExhausted : public std::runtime_error {
+class EPoolExhausted : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // A connection borrowed from FDConnectionPool() for the length of a call.
@@ -163,7 +165,7 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
     PooledQuery query(*conn);
     std::unique_ptr<TMemoryStream> stream = OleVariant2MemoryStream(SQLList);
     if (stream == nullptr) {
-      throw std::invalid_argument("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
+      throw EVariantError("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
     }
     DecompressMemoryStream(*stream);  // EZDecompressionError: a remote error
     stream->SetPosition(0);
