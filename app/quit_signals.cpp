@@ -4,11 +4,12 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "common/velmora_error.h"
 
 namespace velmora {
 
@@ -25,7 +26,7 @@ extern "C" void OnQuitSignal(int) {
 
 TQuitSignals::TQuitSignals(QObject* parent) : QObject(parent) {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0) {
-    throw std::runtime_error("Cannot create the signal pipe");
+    throw EVelmoraError("Cannot create the signal pipe");
   }
   ::fcntl(g_pipe[0], F_SETFL, O_NONBLOCK);
   auto* notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);

@@ -4,12 +4,12 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "common/log_sink.h"
 #include "dbpool/database_pools.h"
+#include "rpc/rpc_errors.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -86,7 +86,7 @@ void TServiceController::Start(const QString& port_text) {
   const int port = PortFromText(port_text);
   // A number that is no TCP port fails the start like a port in use, instead of wrapping.
   if (port < 1 || port > 65535) {
-    throw std::runtime_error("Invalid port number: " + std::to_string(port));
+    throw EDSServerError("Invalid port number: " + std::to_string(port));
   }
   transport_.Port = static_cast<uint16_t>(port);
   server_.Start();

@@ -47,7 +47,7 @@ class TServiceController : public QObject {
   void SetCredentials(const QString& user, const QString& password);
 
   // Sets the transport's port from the text and starts the server; logs the start and the port.
-  // Raises (std::exception) when the server cannot start or the number is outside 1 to 65535;
+  // Raises EDSServerError when the server cannot start or the number is outside 1 to 65535;
   // nothing is logged then.
   void Start(const QString& port_text);
   // Stops the server (nothing when stopped), logs the stop, empties the map and the table and

@@ -2,19 +2,19 @@
 #pragma once
 
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
 #include "client/format.h"
 #include "client/velmora_client.h"
+#include "common/velmora_error.h"
 
 namespace velmora::cli {
 
 // A failure the server reported in its ErrMsg, or a local one (a file that cannot be read or
 // written, a missing remote file): its text goes to standard error as it is, exit code 1.
-class ECommandFailed : public std::runtime_error {
+class ECommandFailed : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 struct Context {

@@ -17,83 +17,97 @@
 
 namespace {
 
+using velmora::cli::Context;
+
 constexpr int kExitFailed = 1;
 constexpr int kExitUsageOrConnection = 2;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace velmora;
-  CLI::App app{"Command-line client of a Velmora server", "velmora-cli"};
+// The options every command shares: where to connect, as whom, and how to print.
+struct Options {
   std::string host = "127.0.0.1";
-  int port = kDefaultServicePort;
-  std::string user{kDefaultUserName};
-  std::string password{kDefaultPassword};
+  int port = velmora::kDefaultServicePort;
+  std::string user{velmora::kDefaultUserName};
+  std::string password{velmora::kDefaultPassword};
   std::string format_name = "table";
-  app.add_option("--host", host, "Server address")->envname("VELMORA_HOST")->capture_default_str();
-  app.add_option("--port", port, "Server port")
+};
+
+void AddOptions(CLI::App& app, Options& o) {
+  app.add_option("--host", o.host, "Server address")
+      ->envname("VELMORA_HOST")
+      ->capture_default_str();
+  app.add_option("--port", o.port, "Server port")
       ->envname("VELMORA_PORT")
       ->check(CLI::Range(1, 65535))
       ->capture_default_str();
-  app.add_option("--user", user, "Service account")->envname("VELMORA_USER")->capture_default_str();
-  app.add_option("--password", password, "Password of the service account")
+  app.add_option("--user", o.user, "Service account")
+      ->envname("VELMORA_USER")
+      ->capture_default_str();
+  app.add_option("--password", o.password, "Password of the service account")
       ->envname("VELMORA_PASSWORD");
-  app.add_option("--format", format_name, "Output of query and ls")
+  app.add_option("--format", o.format_name, "Output of query and ls")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
-  app.require_subcommand(1);
+}
 
+// The chosen command: its subcommand's callback sets `run` once the arguments are parsed.
+struct Command {
   std::string a1, a2, a3;  // positional arguments of the chosen command
-  std::function<void(cli::Context&)> run;
+  std::function<void(Context&)> run;
+};
+
+void AddCommands(CLI::App& app, Command& cmd) {
+  using namespace velmora::cli;
   auto* time = app.add_subcommand("time", "Print the server's date and time");
-  time->callback([&] { run = [](cli::Context& c) { cli::RunTime(c); }; });
+  time->callback([&cmd] { cmd.run = [](Context& c) { RunTime(c); }; });
   auto* query = app.add_subcommand("query", "Run SQL that returns rows and print them");
-  query->add_option("SQL", a1)->required();
-  query->callback([&] { run = [&](cli::Context& c) { cli::RunQuery(c, a1); }; });
+  query->add_option("SQL", cmd.a1)->required();
+  query->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunQuery(c, cmd.a1); }; });
   auto* exec = app.add_subcommand("exec", "Execute SQL in a transaction of its own");
-  exec->add_option("SQL", a1)->required();
-  exec->callback([&] { run = [&](cli::Context& c) { cli::RunExec(c, a1); }; });
-  auto* batch = app.add_subcommand("batch", "Execute the SQL lines of a file (- for standard input)");
-  batch->add_option("FILE", a1)->required();
-  batch->callback([&] { run = [&](cli::Context& c) { cli::RunBatch(c, a1); }; });
+  exec->add_option("SQL", cmd.a1)->required();
+  exec->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunExec(c, cmd.a1); }; });
+  auto* batch =
+      app.add_subcommand("batch", "Execute the SQL lines of a file (- for standard input)");
+  batch->add_option("FILE", cmd.a1)->required();
+  batch->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunBatch(c, cmd.a1); }; });
   auto* upload = app.add_subcommand("upload", "Upload a file into the exchange folder");
-  upload->add_option("LOCAL", a1)->required();
-  upload->add_option("NAME", a2, "Name in the exchange folder (default: the local file's name)");
-  upload->callback([&] { run = [&](cli::Context& c) { cli::RunUpload(c, a1, a2); }; });
+  upload->add_option("LOCAL", cmd.a1)->required();
+  upload->add_option("NAME", cmd.a2,
+                     "Name in the exchange folder (default: the local file's name)");
+  upload->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunUpload(c, cmd.a1, cmd.a2); }; });
   auto* download = app.add_subcommand("download", "Download a file from the exchange folder");
-  download->add_option("NAME", a1)->required();
-  download->add_option("LOCAL", a2, "Local file (default: the name's last part)");
-  download->callback([&] { run = [&](cli::Context& c) { cli::RunDownload(c, a1, a2); }; });
+  download->add_option("NAME", cmd.a1)->required();
+  download->add_option("LOCAL", cmd.a2, "Local file (default: the name's last part)");
+  download->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunDownload(c, cmd.a1, cmd.a2); }; });
   auto* ls = app.add_subcommand("ls", "List the exchange folder");
-  ls->callback([&] { run = [](cli::Context& c) { cli::RunList(c); }; });
+  ls->callback([&cmd] { cmd.run = [](Context& c) { RunList(c); }; });
   auto* read = app.add_subcommand("read", "Read a file below the server's folder");
-  read->add_option("PATH", a1)->required();
-  read->add_option("NAME", a2)->required();
-  read->add_option("LOCAL", a3, "Local file (default: standard output)");
-  read->callback([&] { run = [&](cli::Context& c) { cli::RunRead(c, a1, a2, a3); }; });
+  read->add_option("PATH", cmd.a1)->required();
+  read->add_option("NAME", cmd.a2)->required();
+  read->add_option("LOCAL", cmd.a3, "Local file (default: standard output)");
+  read->callback(
+      [&cmd] { cmd.run = [&cmd](Context& c) { RunRead(c, cmd.a1, cmd.a2, cmd.a3); }; });
   auto* post = app.add_subcommand("post", "Write a file below the server's folder");
-  post->add_option("LOCAL", a1)->required();
-  post->add_option("PATH", a2)->required();
-  post->add_option("NAME", a3)->required();
-  post->callback([&] { run = [&](cli::Context& c) { cli::RunPost(c, a1, a2, a3); }; });
+  post->add_option("LOCAL", cmd.a1)->required();
+  post->add_option("PATH", cmd.a2)->required();
+  post->add_option("NAME", cmd.a3)->required();
+  post->callback(
+      [&cmd] { cmd.run = [&cmd](Context& c) { RunPost(c, cmd.a1, cmd.a2, cmd.a3); }; });
   auto* rm = app.add_subcommand("rm", "Delete a file below the server's folder");
-  rm->add_option("PATH", a1)->required();
-  rm->add_option("NAME", a2)->required();
-  rm->callback([&] { run = [&](cli::Context& c) { cli::RunRemove(c, a1, a2); }; });
+  rm->add_option("PATH", cmd.a1)->required();
+  rm->add_option("NAME", cmd.a2)->required();
+  rm->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunRemove(c, cmd.a1, cmd.a2); }; });
+}
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : kExitUsageOrConnection;
-  }
-
+// Connects, runs the command and turns its outcome into the exit code.
+int Run(const Options& o, const Command& cmd) {
+  using namespace velmora;
   std::ios::sync_with_stdio(false);
   try {
     TVelmoraClient client;
-    client.Connect(host, static_cast<uint16_t>(port), user, password);
-    cli::Context ctx{client, *OutputFormatFromName(format_name), std::cout, std::cerr,
-                     isatty(STDERR_FILENO) == 1};
-    run(ctx);
+    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password);
+    Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
+                isatty(STDERR_FILENO) == 1};
+    cmd.run(ctx);
     std::cout.flush();
     return std::cout ? 0 : kExitFailed;
   } catch (const cli::ECommandFailed& e) {
@@ -117,4 +131,21 @@ int main(int argc, char** argv) {
     std::cerr << e.what() << '\n';
     return kExitFailed;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Command-line client of a Velmora server", "velmora-cli"};
+  Options options;
+  Command command;
+  AddOptions(app, options);
+  app.require_subcommand(1);
+  AddCommands(app, command);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitUsageOrConnection;
+  }
+  return Run(options, command);
 }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <stdexcept>
 
 #include <fmt/format.h>
 
+#include "variant/byte_io.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -52,7 +52,7 @@ void BuildFileListing(const std::string& names, const std::string& times,
   const std::vector<std::string> time_items = SplitListing(times);
   const std::vector<std::string> size_items = SplitListing(sizes);
   if (time_items.size() != name_items.size() || size_items.size() != name_items.size())
-    throw std::runtime_error(fmt::format("Inconsistent listing: {} names, {} times, {} sizes",
+    throw EFormatError(fmt::format("Inconsistent listing: {} names, {} times, {} sizes",
                                          name_items.size(), time_items.size(), size_items.size()));
   size_t longest = 1;
   for (const auto& n : name_items) longest = std::max(longest, n.size());

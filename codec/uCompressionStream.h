@@ -2,15 +2,15 @@
 // stream (RFC 1950, window bits 15, memory level 8, default strategy), and back.
 #pragma once
 
-#include <stdexcept>
 
+#include "common/velmora_error.h"
 #include "data/memory_stream.h"
 
 namespace velmora {
 
-class EZLibError : public std::runtime_error {
+class EZLibError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 class EZCompressionError : public EZLibError {
  public:

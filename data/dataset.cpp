@@ -187,9 +187,13 @@ int TDataSet::RequireField(std::string_view name) const {
   return i;
 }
 
-TField TDataSet::Fields(int index) {
+void TDataSet::CheckFieldIndex(int index) const {
   if (index < 0 || index >= defs_.Count())
     throw EDatabaseError(fmt::format("Field index {} out of range", index));
+}
+
+TField TDataSet::Fields(int index) {
+  CheckFieldIndex(index);
   return TField(*this, index);
 }
 
@@ -231,8 +235,7 @@ std::string_view TDataSet::FieldBytes(std::string_view record, int index) const 
 
 OleVariant TDataSet::FieldValue(int index) const {
   CheckActive();
-  if (index < 0 || index >= defs_.Count())
-    throw EDatabaseError(fmt::format("Field index {} out of range", index));
+  CheckFieldIndex(index);
   if (state_ == dsEdit || state_ == dsInsert) {
     if (edit_null_[static_cast<size_t>(index)]) return OleVariant::Null();
     const std::string& v = edit_values_[static_cast<size_t>(index)];
@@ -249,8 +252,7 @@ OleVariant TDataSet::FieldValue(int index) const {
 
 bool TDataSet::FieldIsNull(int index) const {
   CheckActive();
-  if (index < 0 || index >= defs_.Count())
-    throw EDatabaseError(fmt::format("Field index {} out of range", index));
+  CheckFieldIndex(index);
   if (state_ == dsEdit || state_ == dsInsert) return edit_null_[static_cast<size_t>(index)] != 0;
   const std::string_view rec = CurrentRecord();
   return rec.empty() || RecordFieldIsNull(rec, index);
@@ -258,8 +260,7 @@ bool TDataSet::FieldIsNull(int index) const {
 
 OleVariant TDataSet::OldValue(int index) const {
   CheckActive();
-  if (index < 0 || index >= defs_.Count())
-    throw EDatabaseError(fmt::format("Field index {} out of range", index));
+  CheckFieldIndex(index);
   if (cur_ == npos || state_ == dsInsert) return OleVariant::Null();
   const TRowEntry& row = store_.rows[cur_];
   if (row.state == TRowState::Inserted) return OleVariant::Null();
@@ -272,8 +273,7 @@ OleVariant TDataSet::OldValue(int index) const {
 
 void TDataSet::SetFieldValue(int index, const OleVariant& value) {
   CheckEditing();
-  if (index < 0 || index >= defs_.Count())
-    throw EDatabaseError(fmt::format("Field index {} out of range", index));
+  CheckFieldIndex(index);
   const auto i = static_cast<size_t>(index);
   if (value.IsNull() || value.IsEmpty()) {
     edit_null_[i] = 1;

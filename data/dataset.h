@@ -212,6 +212,8 @@ class TDataSet {
   void BeginEditBuffer(std::string_view record);
   std::string BuildEditRecord() const;
   int RequireField(std::string_view name) const;
+  // Raises "Field index <index> out of range" unless 0 <= index < FieldCount().
+  void CheckFieldIndex(int index) const;
 
   TFieldDefs defs_;
   TRecordStore store_;

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "variant/date_time_text.h"
 #include "variant/ole_date.h"
 #include "variant/variant_codec.h"
 #include "variant/variant_text.h"
@@ -115,65 +116,13 @@ double DateOfTimeStamp(const SqlTimeStamp& t) {
   return EncodeDateTime(p);
 }
 
-std::string DecimalOfDouble(double v) {
-  if (!std::isfinite(v)) return {};
-  std::string s = fmt::format("{}", v);
-  if (s.find_first_of("eE") != std::string::npos) {
-    s = fmt::format("{:.15f}", v);
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-  }
-  return s;
-}
-
-// Cuts UTF-8 text to at most `chars` code points.
-std::string_view CutToChars(std::string_view s, int32_t chars) {
-  if (chars <= 0 || s.size() <= static_cast<size_t>(chars)) return s;
-  size_t i = 0;
-  for (int32_t n = 0; i < s.size(); ++n) {
-    if (n == chars) return s.substr(0, i);
-    ++i;
-    while (i < s.size() && (static_cast<uint8_t>(s[i]) & 0xC0) == 0x80) ++i;
-  }
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+// A character field holds at most Size code points; a Size of 0 or less sets no limit.
+std::string_view CutToSize(std::string_view s, int32_t size) {
+  return size > 0 ? CutToCodePoints(s, static_cast<size_t>(size)) : s;
 }
 
 bool IsCharField(TFieldType t) {
   return t == ftString || t == ftFixedChar || t == ftWideString || t == ftFixedWideChar;
-}
-
-bool Digits(std::string_view s, size_t& i, int& value, size_t min_len, size_t max_len) {
-  const size_t start = i;
-  value = 0;
-  while (i < s.size() && i - start < max_len && s[i] >= '0' && s[i] <= '9')
-    value = value * 10 + (s[i++] - '0');
-  return i - start >= min_len;
-}
-
-bool ParseTimePart(std::string_view s, size_t& i, DateTimeParts& p) {
-  if (!Digits(s, i, p.hour, 1, 2) || i >= s.size() || s[i++] != ':' ||
-      !Digits(s, i, p.minute, 2, 2))
-    return false;
-  if (i < s.size() && s[i] == ':') {
-    ++i;
-    if (!Digits(s, i, p.second, 2, 2)) return false;
-    if (i < s.size() && s[i] == '.') {
-      ++i;
-      const size_t start = i;
-      int ms = 0;
-      if (!Digits(s, i, ms, 1, 3)) return false;
-      for (size_t n = i - start; n < 3; ++n) ms *= 10;
-      while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;  // finer digits dropped
-      p.millisecond = ms;
-    }
-  }
-  return p.hour < 24 && p.minute < 60 && p.second < 60;
 }
 
 }  // namespace
@@ -182,32 +131,8 @@ TValueKind ValueKindOf(TFieldType type) {
   return static_cast<int>(type) < kFieldTypeCount ? kKinds[type] : TValueKind::None;
 }
 
-bool ParseDateTimeText(std::string_view text, double& out) {
-  const std::string_view s = Trim(text);
-  DateTimeParts p;
-  size_t i = 0;
-  if (s.size() >= 5 && s[2] == ':') {  // time only
-    p.year = 1899, p.month = 12, p.day = 30;
-    if (!ParseTimePart(s, i, p) || i != s.size()) return false;
-    out = EncodeDateTime(p);
-    return true;
-  }
-  if (!Digits(s, i, p.year, 4, 4) || i >= s.size() || s[i++] != '-' ||
-      !Digits(s, i, p.month, 1, 2) || i >= s.size() || s[i++] != '-' ||
-      !Digits(s, i, p.day, 1, 2))
-    return false;
-  if (p.month < 1 || p.month > 12 || p.day < 1 || p.day > 31) return false;
-  if (i < s.size()) {
-    if (s[i] != ' ' && s[i] != 'T') return false;
-    ++i;
-    if (!ParseTimePart(s, i, p) || i != s.size()) return false;
-  }
-  out = EncodeDateTime(p);
-  return true;
-}
-
 bool NormalizeDecimalText(std::string_view text, std::string& out) {
-  const std::string_view s = Trim(text);
+  const std::string_view s = TrimBlanks(text);
   size_t i = 0;
   bool negative = false;
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
@@ -273,7 +198,7 @@ void EncodeDoubleValue(const TFieldDef& def, double v, std::string& out) {
     }
     case K::Text: return PutLengthPrefixed(out, fmt::format("{}", v));
     case K::Decimal: {
-      const std::string s = DecimalOfDouble(v);
+      const std::string s = FormatDecimal(v);
       if (s.empty()) ThrowRange(def, fmt::format("{}", v));
       return PutLengthPrefixed(out, s);
     }
@@ -289,7 +214,7 @@ void EncodeTextValue(const TFieldDef& def, std::string_view v, std::string& out)
     std::string norm;
     if (!NormalizeDecimalText(v, norm)) {
       double d = 0;
-      if (!ParseDouble(v, d) || (norm = DecimalOfDouble(d)).empty())
+      if (!ParseDouble(v, d) || (norm = FormatDecimal(d)).empty())
         ThrowType(def, fmt::format("'{}'", v));
     }
     return PutLengthPrefixed(out, norm);
@@ -343,6 +268,77 @@ void EncodeBytesValue(const TFieldDef& def, std::string_view v, std::string& out
   ThrowType(def, "binary data");
 }
 
+namespace {
+
+// The encoders of EncodeVariantValue for kinds that take several variant types.
+
+std::string_view BytesOf(const ByteArray& a) {
+  return {reinterpret_cast<const char*>(a.bytes.data()), a.bytes.size()};
+}
+
+void EncodeVariantText(const TFieldDef& def, const OleVariant& v, std::string& out,
+                       bool cut_text) {
+  if (v.IsByteArray()) return PutLengthPrefixed(out, BytesOf(v.ByteData()));
+  if (cut_text && IsCharField(def.DataType))
+    return PutLengthPrefixed(out, CutToSize(v.AsString(), def.Size));
+  PutLengthPrefixed(out, v.AsString());
+}
+
+void EncodeVariantBytes(const TFieldDef& def, const OleVariant& v, std::string& out) {
+  if (v.IsByteArray()) return PutLengthPrefixed(out, BytesOf(v.ByteData()));
+  if (v.IsText()) return PutLengthPrefixed(out, v.Text());
+  ThrowType(def, VarTypeName(v.VarType()));
+}
+
+// A Date or TimeStamp field: time stamps are kept as they are, text is parsed, anything else is
+// a date-time value.
+void EncodeVariantDate(const TFieldDef& def, TValueKind kind, const OleVariant& v,
+                       std::string& out) {
+  double d = 0;
+  if (v.VarType() == varSQLTimeStamp) {
+    if (kind == K::TimeStamp) return PutTimeStamp(out, v.TimeStamp());
+    d = DateOfTimeStamp(v.TimeStamp());
+  } else if (v.VarType() == varSQLTimeStampOffset) {
+    if (kind == K::TimeStamp) return PutTimeStamp(out, v.TimeStampOffset().stamp);
+    d = DateOfTimeStamp(v.TimeStampOffset().stamp);
+  } else if (v.IsText()) {
+    return EncodeTextValue(def, v.Text(), out);
+  } else {
+    d = v.AsDouble();
+  }
+  return kind == K::Date ? Put<double>(out, d) : PutTimeStamp(out, TimeStampOfDate(d));
+}
+
+// A value without an offset gets +00:00.
+void EncodeVariantTimeStampOffset(const OleVariant& v, std::string& out) {
+  if (v.VarType() == varSQLTimeStampOffset) {
+    PutTimeStamp(out, v.TimeStampOffset().stamp);
+    Put<int16_t>(out, v.TimeStampOffset().tz_hour);
+    return Put<int16_t>(out, v.TimeStampOffset().tz_minute);
+  }
+  PutTimeStamp(out, v.VarType() == varSQLTimeStamp ? v.TimeStamp()
+                                                   : TimeStampOfDate(v.AsDouble()));
+  Put<int16_t>(out, 0);
+  Put<int16_t>(out, 0);
+}
+
+void EncodeVariantInterval(const TFieldDef& def, const OleVariant& v, std::string& out) {
+  if (v.VarType() != varSQLInterval) ThrowType(def, VarTypeName(v.VarType()));
+  const SqlInterval& i = v.Interval();
+  Put<uint8_t>(out, i.kind);
+  Put<int8_t>(out, i.sign);
+  for (uint32_t x : {i.years, i.months, i.days, i.hours, i.minutes, i.seconds, i.fraction})
+    Put<uint32_t>(out, x);
+}
+
+void EncodeVariantInteger(const TFieldDef& def, const OleVariant& v, std::string& out) {
+  if (v.VarType() == varUInt64 && v.RawUnsigned() > INT64_MAX) ThrowRange(def, v.AsString());
+  if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
+  EncodeInt64Value(def, v.VarType() == varBoolean ? (v.RawSigned() ? 1 : 0) : v.AsInt64(), out);
+}
+
+}  // namespace
+
 void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& out,
                         bool cut_text) {
   const TValueKind kind = ValueKindOf(def.DataType);
@@ -354,21 +350,8 @@ void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& 
         ByteWriter w(out);
         return EncodeVariant(v, w);
       }
-      case K::Text:
-        if (v.IsByteArray()) {
-          const auto& b = v.ByteData().bytes;
-          return PutLengthPrefixed(out, {reinterpret_cast<const char*>(b.data()), b.size()});
-        }
-        if (cut_text && IsCharField(def.DataType))
-          return PutLengthPrefixed(out, CutToChars(v.AsString(), def.Size));
-        return PutLengthPrefixed(out, v.AsString());
-      case K::Bytes:
-        if (v.IsByteArray()) {
-          const auto& b = v.ByteData().bytes;
-          return PutLengthPrefixed(out, {reinterpret_cast<const char*>(b.data()), b.size()});
-        }
-        if (v.IsText()) return PutLengthPrefixed(out, v.Text());
-        ThrowType(def, VarTypeName(v.VarType()));
+      case K::Text: return EncodeVariantText(def, v, out, cut_text);
+      case K::Bytes: return EncodeVariantBytes(def, v, out);
       case K::Currency:
         if (v.VarType() == varCurrency) return Put<int64_t>(out, v.CurrencyScaled());
         if (v.IsOrdinal()) return EncodeInt64Value(def, v.AsInt64(), out);
@@ -380,50 +363,16 @@ void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& 
         if (v.IsOrdinal()) return EncodeInt64Value(def, v.AsInt64(), out);
         if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
         return EncodeDoubleValue(def, v.AsDouble(), out);
-      case K::Date: case K::TimeStamp: {
-        double d = 0;
-        if (v.VarType() == varSQLTimeStamp) {
-          if (kind == K::TimeStamp) return PutTimeStamp(out, v.TimeStamp());
-          d = DateOfTimeStamp(v.TimeStamp());
-        } else if (v.VarType() == varSQLTimeStampOffset) {
-          if (kind == K::TimeStamp) return PutTimeStamp(out, v.TimeStampOffset().stamp);
-          d = DateOfTimeStamp(v.TimeStampOffset().stamp);
-        } else if (v.IsText()) {
-          return EncodeTextValue(def, v.Text(), out);
-        } else {
-          d = v.AsDouble();
-        }
-        return kind == K::Date ? Put<double>(out, d) : PutTimeStamp(out, TimeStampOfDate(d));
-      }
-      case K::TimeStampOffset:
-        if (v.VarType() == varSQLTimeStampOffset) {
-          PutTimeStamp(out, v.TimeStampOffset().stamp);
-          Put<int16_t>(out, v.TimeStampOffset().tz_hour);
-          return Put<int16_t>(out, v.TimeStampOffset().tz_minute);
-        }
-        PutTimeStamp(out, v.VarType() == varSQLTimeStamp ? v.TimeStamp()
-                                                         : TimeStampOfDate(v.AsDouble()));
-        Put<int16_t>(out, 0);
-        return Put<int16_t>(out, 0);
-      case K::Interval: {
-        if (v.VarType() != varSQLInterval) ThrowType(def, VarTypeName(v.VarType()));
-        const SqlInterval& i = v.Interval();
-        Put<uint8_t>(out, i.kind);
-        Put<int8_t>(out, i.sign);
-        for (uint32_t x : {i.years, i.months, i.days, i.hours, i.minutes, i.seconds, i.fraction})
-          Put<uint32_t>(out, x);
-        return;
-      }
+      case K::Date: case K::TimeStamp: return EncodeVariantDate(def, kind, v, out);
+      case K::TimeStampOffset: return EncodeVariantTimeStampOffset(v, out);
+      case K::Interval: return EncodeVariantInterval(def, v, out);
       case K::F32: case K::F64:
         if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
         return EncodeDoubleValue(def, v.AsDouble(), out);
       case K::Bool:
         return Put<uint8_t>(out, v.AsBoolean() ? 1 : 0);
       default:  // integers
-        if (v.VarType() == varUInt64 && v.RawUnsigned() > INT64_MAX)
-          ThrowRange(def, v.AsString());
-        if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
-        return EncodeInt64Value(def, v.VarType() == varBoolean ? (v.RawSigned() ? 1 : 0) : v.AsInt64(), out);
+        return EncodeVariantInteger(def, v, out);
     }
   } catch (const EVariantError&) {
     ThrowType(def, VarTypeName(v.VarType()));

@@ -45,8 +45,6 @@ size_t ValueSize(TValueKind kind, const uint8_t* p, const uint8_t* end);
 // Checks and skips one value of untrusted input; raises EFormatError when it is malformed.
 void CheckValue(TValueKind kind, ByteReader& in);
 
-// Parses "yyyy-mm-dd[ hh:nn[:ss[.fff]]]" (or 'T' between) and "hh:nn[:ss[.fff]]".
-bool ParseDateTimeText(std::string_view text, double& out);
 // Canonical decimal text ("-12.5") of a decimal written as text; false when it is not one.
 bool NormalizeDecimalText(std::string_view text, std::string& out);
 

@@ -2,19 +2,19 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/velmora_error.h"
 #include "data/field_type.h"
 
 namespace velmora {
 
 // Raised by datasets and fields: wrong state, unknown field, a value the field cannot hold.
-class EDatabaseError : public std::runtime_error {
+class EDatabaseError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 struct TFieldDef {

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/velmora_error.h"
 #include "data/field_type.h"
 #include "variant/ole_variant.h"
 
@@ -31,9 +31,9 @@ constexpr bool ParamTypeIn(TParamType kind, TParamTypes kinds) {
 }
 
 // Raised by TParams look-ups and index access.
-class EParamError : public std::runtime_error {
+class EParamError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // The field type a value of variant type `var_type` gives an untyped parameter; ftUnknown when

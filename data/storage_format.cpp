@@ -40,10 +40,86 @@ std::string_view CheckRecord(ByteReader& in, const TFieldDefs& defs, size_t row)
     try {
       CheckValue(kind, in);
     } catch (const EFormatError& e) {
+      // A value that runs past the end names its row and field like any other bad value, so
+      // its length field, not the file's end, is what the message points at.
       throw EFormatError(fmt::format("Row {}, field '{}': {}", row, defs[i].Name, e.what()));
     }
   }
   return {reinterpret_cast<const char*>(start), static_cast<size_t>(in.Position() - start)};
+}
+
+// Magic, version and flags; returns the flags.
+uint8_t ReadHeader(std::string_view input, ByteReader& in) {
+  if (input.size() < sizeof kStorageMagic ||
+      input.substr(0, sizeof kStorageMagic) != std::string_view(kStorageMagic, 4))
+    throw EFormatError("Not a saved dataset (bad magic)");
+  in.GetBytes(sizeof kStorageMagic);
+  const uint16_t version = in.Get<uint16_t>();
+  if (version != kStorageVersion)
+    throw EFormatError(fmt::format("Unsupported storage format version {}", version));
+  const uint8_t flags = in.Get<uint8_t>();
+  if (flags & ~kFlagCachedUpdates) throw EFormatError("Unknown dataset flags");
+  return flags;
+}
+
+void ReadFieldDefs(ByteReader& in, TFieldDefs& defs) {
+  const uint32_t field_count = in.Get<uint32_t>();
+  if (field_count > in.Remaining() / kMinFieldDefSize)
+    throw EFormatError(fmt::format("Field count {} exceeds the data", field_count));
+  for (uint32_t i = 0; i < field_count; ++i) {
+    TFieldDef d;
+    d.Name = std::string(in.GetString());
+    const uint8_t type = in.Get<uint8_t>();
+    if (type >= kFieldTypeCount)
+      throw EFormatError(fmt::format("Field '{}': unknown field type code {}", d.Name, type));
+    d.DataType = static_cast<TFieldType>(type);
+    d.Size = in.Get<int32_t>();
+    d.Precision = in.Get<int32_t>();
+    d.Scale = in.Get<int32_t>();
+    const uint8_t attrs = in.Get<uint8_t>();
+    if (attrs & ~(kAttrRequired | kAttrReadOnly | kAttrInKey | kAttrAutoInc))
+      throw EFormatError(fmt::format("Field '{}': unknown attribute flags", d.Name));
+    d.Required = attrs & kAttrRequired;
+    d.ReadOnly = attrs & kAttrReadOnly;
+    d.InKey = attrs & kAttrInKey;
+    d.AutoInc = attrs & kAttrAutoInc;
+    d.OriginTable = std::string(in.GetString());
+    d.OriginColumn = std::string(in.GetString());
+    defs.Add(std::move(d));
+  }
+}
+
+// Records are kept where they lie in a copy of the input (`base` is its start): one copy, no
+// per-row allocation. The copy itself is made by the caller once the size is known.
+void ReadRows(ByteReader& in, const char* base, TStoredDataSet& result) {
+  const uint32_t row_count = in.Get<uint32_t>();
+  const size_t min_row = 1 + NullBitmapBytes(result.defs.Count());
+  if (row_count > in.Remaining() / min_row)
+    throw EFormatError(fmt::format("Row count {} exceeds the data", row_count));
+  TRecordStore& store = result.store;
+  store.rows.reserve(row_count);
+  for (uint32_t i = 0; i < row_count; ++i) {
+    const uint8_t head = in.Get<uint8_t>();
+    const uint8_t state = head & ~kRowHasError;
+    if (state > static_cast<uint8_t>(TRowState::Deleted))
+      throw EFormatError(fmt::format("Row {}: bad row state {}", i, state));
+    TRowEntry r;
+    r.state = static_cast<TRowState>(state);
+    const std::string_view cur = CheckRecord(in, result.defs, i);
+    r.cur = static_cast<uint64_t>(cur.data() - base);
+    r.cur_len = static_cast<uint32_t>(cur.size());
+    if (HasOriginal(r.state)) {
+      const std::string_view orig = CheckRecord(in, result.defs, i);
+      r.orig = static_cast<uint64_t>(orig.data() - base);
+      r.orig_len = static_cast<uint32_t>(orig.size());
+      r.has_orig = true;
+    }
+    if (head & kRowHasError) {
+      store.errors.push_back(TRowError{std::string(in.GetString())});
+      r.error = static_cast<uint32_t>(store.errors.size());
+    }
+    store.rows.push_back(r);
+  }
 }
 
 }  // namespace
@@ -85,84 +161,20 @@ void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached
 
 size_t ReadDataSet(std::string_view input, TStoredDataSet& out) {
   ByteReader in(input);
+  TStoredDataSet result;
   try {
-    if (input.size() < sizeof kStorageMagic ||
-        input.substr(0, sizeof kStorageMagic) != std::string_view(kStorageMagic, 4))
-      throw EFormatError("Not a saved dataset (bad magic)");
-    in.GetBytes(sizeof kStorageMagic);
-    const uint16_t version = in.Get<uint16_t>();
-    if (version != kStorageVersion)
-      throw EFormatError(fmt::format("Unsupported storage format version {}", version));
-    const uint8_t flags = in.Get<uint8_t>();
-    if (flags & ~kFlagCachedUpdates) throw EFormatError("Unknown dataset flags");
-
-    TStoredDataSet result;
-    result.cached_updates = flags & kFlagCachedUpdates;
-    const uint32_t field_count = in.Get<uint32_t>();
-    if (field_count > in.Remaining() / kMinFieldDefSize)
-      throw EFormatError(fmt::format("Field count {} exceeds the data", field_count));
-    for (uint32_t i = 0; i < field_count; ++i) {
-      TFieldDef d;
-      d.Name = std::string(in.GetString());
-      const uint8_t type = in.Get<uint8_t>();
-      if (type >= kFieldTypeCount)
-        throw EFormatError(fmt::format("Field '{}': unknown field type code {}", d.Name, type));
-      d.DataType = static_cast<TFieldType>(type);
-      d.Size = in.Get<int32_t>();
-      d.Precision = in.Get<int32_t>();
-      d.Scale = in.Get<int32_t>();
-      const uint8_t attrs = in.Get<uint8_t>();
-      if (attrs & ~(kAttrRequired | kAttrReadOnly | kAttrInKey | kAttrAutoInc))
-        throw EFormatError(fmt::format("Field '{}': unknown attribute flags", d.Name));
-      d.Required = attrs & kAttrRequired;
-      d.ReadOnly = attrs & kAttrReadOnly;
-      d.InKey = attrs & kAttrInKey;
-      d.AutoInc = attrs & kAttrAutoInc;
-      d.OriginTable = std::string(in.GetString());
-      d.OriginColumn = std::string(in.GetString());
-      result.defs.Add(std::move(d));
-    }
-
-    const uint32_t row_count = in.Get<uint32_t>();
-    const size_t min_row = 1 + NullBitmapBytes(result.defs.Count());
-    if (row_count > in.Remaining() / min_row)
-      throw EFormatError(fmt::format("Row count {} exceeds the data", row_count));
-
-    // Records are kept where they lie in a copy of the input: one copy, no per-row allocation.
-    TRecordStore& store = result.store;
-    store.rows.reserve(row_count);
-    const char* base = input.data();
-    for (uint32_t i = 0; i < row_count; ++i) {
-      const uint8_t head = in.Get<uint8_t>();
-      const uint8_t state = head & ~kRowHasError;
-      if (state > static_cast<uint8_t>(TRowState::Deleted))
-        throw EFormatError(fmt::format("Row {}: bad row state {}", i, state));
-      TRowEntry r;
-      r.state = static_cast<TRowState>(state);
-      const std::string_view cur = CheckRecord(in, result.defs, i);
-      r.cur = static_cast<uint64_t>(cur.data() - base);
-      r.cur_len = static_cast<uint32_t>(cur.size());
-      if (HasOriginal(r.state)) {
-        const std::string_view orig = CheckRecord(in, result.defs, i);
-        r.orig = static_cast<uint64_t>(orig.data() - base);
-        r.orig_len = static_cast<uint32_t>(orig.size());
-        r.has_orig = true;
-      }
-      if (head & kRowHasError) {
-        store.errors.push_back(TRowError{std::string(in.GetString())});
-        r.error = static_cast<uint32_t>(store.errors.size());
-      }
-      store.rows.push_back(r);
-    }
-    const size_t used = input.size() - in.Remaining();
-    store.arena.assign(input.data(), used);
-    out = std::move(result);
-    return used;
-  } catch (const EFormatError& e) {
-    if (std::string_view(e.what()) == "Unexpected end of data")
-      throw EFormatError("Saved dataset is truncated");
-    throw;
+    result.cached_updates = ReadHeader(input, in) & kFlagCachedUpdates;
+    ReadFieldDefs(in, result.defs);
+    ReadRows(in, input.data(), result);
+  } catch (const ETruncatedInput&) {
+    // A value that runs past the end was reported by CheckRecord with its row and field; any
+    // other early end is a cut-off file.
+    throw ETruncatedInput("Saved dataset is truncated");
   }
+  const size_t used = input.size() - in.Remaining();
+  result.store.arena.assign(input.data(), used);
+  out = std::move(result);
+  return used;
 }
 
 }  // namespace velmora

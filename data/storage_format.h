@@ -26,7 +26,9 @@ void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached
                   std::string& out);
 
 // Reads one saved dataset from the start of `in`; returns the number of bytes it took. Raises
-// EFormatError, saying what is wrong, on any malformed input.
+// EFormatError, saying what is wrong, on any malformed input: ETruncatedInput ("Saved dataset is
+// truncated") when the input ends early, except inside a value, which is reported with its row
+// and field ("Row 0, field 'Name': Unexpected end of data") as a plain EFormatError.
 size_t ReadDataSet(std::string_view in, TStoredDataSet& out);
 
 }  // namespace velmora

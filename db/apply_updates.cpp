@@ -41,95 +41,137 @@ struct Statement {
   }
 };
 
+// The table ApplyUpdates writes to: the one named in the options, else the origin table of the
+// first field that has one.
+std::string UpdateTable(const TFDUpdateOptions& options, const TFieldDefs& defs) {
+  std::string table = options.UpdateTableName;
+  for (int i = 0; table.empty() && i < defs.Count(); ++i) table = defs[i].OriginTable;
+  if (table.empty()) throw EFDException("Update table name is not set");
+  return table;
+}
+
+// Builds the statement that writes the change of the current row of `rows` to `table`.
+class TChangeStatements {
+ public:
+  TChangeStatements(const TDataSet& rows, std::string table)
+      : rows_(rows), defs_(rows.FieldDefs()), table_(std::move(table)) {
+    for (const TFieldDef& def : defs_) has_keys_ = has_keys_ || def.InKey;
+  }
+
+  const std::string& Table() const { return table_; }
+
+  // The INSERT, UPDATE or DELETE for the current row; an empty text when it has nothing to
+  // write (unmodified, or modified back to its original values).
+  Statement ForCurrentRow() const {
+    switch (rows_.UpdateStatus()) {
+      case usInserted: return Insert();
+      case usModified: return Update();
+      case usDeleted: return Delete();
+      default: return {};
+    }
+  }
+
+ private:
+  std::string Column(int i) const {
+    return QuoteIdentifier(defs_[i].OriginColumn.empty() ? defs_[i].Name : defs_[i].OriginColumn);
+  }
+
+  Statement Insert() const {
+    Statement st;
+    std::string names, markers;
+    for (int i = 0; i < defs_.Count(); ++i) {
+      if (defs_[i].ReadOnly || (defs_[i].AutoInc && rows_.FieldIsNull(i))) continue;
+      names += names.empty() ? "" : ", ";
+      markers += markers.empty() ? "?" : ", ?";
+      names += Column(i);
+      st.Bind(defs_[i], rows_.FieldValue(i));
+    }
+    st.sql = names.empty() ? fmt::format("INSERT INTO {} DEFAULT VALUES", table_)
+                           : fmt::format("INSERT INTO {} ({}) VALUES ({})", table_, names, markers);
+    return st;
+  }
+
+  Statement Update() const {
+    Statement st;
+    std::string sets;
+    for (int i = 0; i < defs_.Count(); ++i) {
+      if (defs_[i].ReadOnly) continue;
+      const OleVariant value = rows_.FieldValue(i);
+      if (value == rows_.OldValue(i)) continue;
+      sets += sets.empty() ? "" : ", ";
+      sets += Column(i) + " = ?";
+      st.Bind(defs_[i], value);
+    }
+    if (sets.empty()) return {};  // nothing changed after all
+    st.sql = fmt::format("UPDATE {} SET {}", table_, sets);
+    AppendWhere(st);
+    return st;
+  }
+
+  Statement Delete() const {
+    Statement st;
+    st.sql = fmt::format("DELETE FROM {}", table_);
+    AppendWhere(st);
+    return st;
+  }
+
+  // The row as it was: by its key fields, or by every original value that compares reliably.
+  void AppendWhere(Statement& st) const {
+    std::string clause;
+    for (int i = 0; i < defs_.Count(); ++i) {
+      const TFieldDef& def = defs_[i];
+      if (has_keys_ ? !def.InKey : (def.ReadOnly || IsLargeObject(def.DataType))) continue;
+      clause += clause.empty() ? " WHERE " : " AND ";
+      const OleVariant old = rows_.OldValue(i);
+      if (old.IsNull() || old.IsEmpty()) {
+        clause += Column(i) + " IS NULL";
+      } else {
+        clause += Column(i) + " = ?";
+        st.Bind(def, old);
+      }
+    }
+    if (clause.empty()) {
+      throw EFDException(fmt::format("No field identifies the rows of [{}]", table_));
+    }
+    st.sql += clause;
+  }
+
+  const TDataSet& rows_;
+  const TFieldDefs& defs_;
+  std::string table_;
+  bool has_keys_ = false;
+};
+
+// Runs the statement of one change. Each change runs in a transaction of its own unless the
+// caller has one open, so that an UPDATE or DELETE that hits more than one row can be undone.
+void ExecuteChange(TDriverConnection& driver, Statement& st, TUpdateStatus status,
+                   std::string_view table) {
+  std::vector<TParam*> markers;
+  for (int i = 0; i < st.values.Count(); ++i) markers.push_back(&st.values[i]);
+  const bool own = !driver.InTransaction();
+  if (own) driver.StartTransaction();
+  try {
+    std::unique_ptr<TDriverCommand> command = driver.CreateCommand(st.sql);
+    command->SetParams(markers);
+    command->Execute();
+    const int64_t n = command->RowsAffected();
+    if (status != usInserted && n != 1) {
+      throw EFDException(fmt::format("{} of a row of [{}] affected {} rows instead of 1",
+                                     status == usModified ? "Update" : "Delete", table, n));
+    }
+    if (own) driver.Commit();
+  } catch (...) {
+    if (own && driver.InTransaction()) driver.Rollback();
+    throw;
+  }
+}
+
 }  // namespace
 
 int TFDQuery::ApplyUpdates(int max_errors) {
   if (!Active()) throw EFDException("Dataset is not open");
   TDriverConnection& driver = OpenConnection().Driver();
-  const TFieldDefs& defs = FieldDefs();
-  std::string table = UpdateOptions.UpdateTableName;
-  for (int i = 0; table.empty() && i < defs.Count(); ++i) table = defs[i].OriginTable;
-  if (table.empty()) throw EFDException("Update table name is not set");
-
-  const auto column = [&defs](int i) {
-    return QuoteIdentifier(defs[i].OriginColumn.empty() ? defs[i].Name : defs[i].OriginColumn);
-  };
-  bool has_keys = false;
-  for (const TFieldDef& def : defs) has_keys = has_keys || def.InKey;
-  // The row as it was: by its key fields, or by every original value that compares reliably.
-  const auto where = [&](Statement& st) {
-    std::string clause;
-    for (int i = 0; i < defs.Count(); ++i) {
-      const TFieldDef& def = defs[i];
-      if (has_keys ? !def.InKey : (def.ReadOnly || IsLargeObject(def.DataType))) continue;
-      clause += clause.empty() ? " WHERE " : " AND ";
-      const OleVariant old = OldValue(i);
-      if (old.IsNull() || old.IsEmpty()) {
-        clause += column(i) + " IS NULL";
-      } else {
-        clause += column(i) + " = ?";
-        st.Bind(def, old);
-      }
-    }
-    if (clause.empty()) throw EFDException(fmt::format("No field identifies the rows of [{}]", table));
-    st.sql += clause;
-  };
-
-  const auto apply_row = [&] {
-    Statement st;
-    const TUpdateStatus status = UpdateStatus();
-    if (status == usInserted) {
-      std::string names, markers;
-      for (int i = 0; i < defs.Count(); ++i) {
-        if (defs[i].ReadOnly || (defs[i].AutoInc && FieldIsNull(i))) continue;
-        names += names.empty() ? "" : ", ";
-        markers += markers.empty() ? "?" : ", ?";
-        names += column(i);
-        st.Bind(defs[i], FieldValue(i));
-      }
-      st.sql = names.empty() ? fmt::format("INSERT INTO {} DEFAULT VALUES", table)
-                             : fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, markers);
-    } else if (status == usModified) {
-      std::string sets;
-      for (int i = 0; i < defs.Count(); ++i) {
-        if (defs[i].ReadOnly) continue;
-        const OleVariant value = FieldValue(i);
-        if (value == OldValue(i)) continue;
-        sets += sets.empty() ? "" : ", ";
-        sets += column(i) + " = ?";
-        st.Bind(defs[i], value);
-      }
-      if (sets.empty()) return;  // nothing changed after all
-      st.sql = fmt::format("UPDATE {} SET {}", table, sets);
-      where(st);
-    } else if (status == usDeleted) {
-      st.sql = fmt::format("DELETE FROM {}", table);
-      where(st);
-    } else {
-      return;
-    }
-
-    std::vector<TParam*> markers;
-    for (int i = 0; i < st.values.Count(); ++i) markers.push_back(&st.values[i]);
-    // Each change runs in a transaction of its own unless the caller has one open, so that an
-    // UPDATE or DELETE that hits more than one row can be undone.
-    const bool own = !driver.InTransaction();
-    if (own) driver.StartTransaction();
-    try {
-      std::unique_ptr<TDriverCommand> command = driver.CreateCommand(st.sql);
-      command->SetParams(markers);
-      command->Execute();
-      const int64_t n = command->RowsAffected();
-      if (status != usInserted && n != 1) {
-        throw EFDException(fmt::format("{} of a row of [{}] affected {} rows instead of 1",
-                                       status == usModified ? "Update" : "Delete", table, n));
-      }
-      if (own) driver.Commit();
-    } catch (...) {
-      if (own && driver.InTransaction()) driver.Rollback();
-      throw;
-    }
-  };
+  const TChangeStatements statements(*this, UpdateTable(UpdateOptions, FieldDefs()));
 
   const TUpdateRecordTypes saved = FilterChanges();
   FilterChanges({rtModified, rtInserted, rtDeleted});
@@ -137,7 +179,8 @@ int TFDQuery::ApplyUpdates(int max_errors) {
   for (; !Eof(); Next()) {
     if (max_errors >= 0 && errors > max_errors) break;
     try {
-      apply_row();
+      Statement st = statements.ForCurrentRow();
+      if (!st.sql.empty()) ExecuteChange(driver, st, UpdateStatus(), statements.Table());
       ClearRowError();
     } catch (const std::exception& e) {
       SetRowError(e.what());

@@ -12,12 +12,6 @@ bool IsNameChar(char c) {
   return std::isalnum(u) || c == '_' || c == '$' || c == '#' || u >= 0x80;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
 // Index just past the quoted section or comment starting at i, or i when none starts there.
 size_t SkipQuotedOrComment(std::string_view s, size_t i) {
   const char c = s[i];
@@ -68,7 +62,7 @@ size_t MatchingBrace(std::string_view s, size_t i) {
 // Splits at commas outside parentheses, literals and comments.
 std::vector<std::string_view> SplitArgs(std::string_view s) {
   std::vector<std::string_view> out;
-  if (Trim(s).empty()) return out;
+  if (TrimBlanks(s).empty()) return out;
   int depth = 0;
   size_t start = 0;
   for (size_t j = 0; j < s.size();) {
@@ -80,12 +74,12 @@ std::vector<std::string_view> SplitArgs(std::string_view s) {
     if (s[j] == '(' || s[j] == '{') ++depth;
     if (s[j] == ')' || s[j] == '}') --depth;
     if (s[j] == ',' && depth == 0) {
-      out.push_back(Trim(s.substr(start, j - start)));
+      out.push_back(TrimBlanks(s.substr(start, j - start)));
       start = j + 1;
     }
     ++j;
   }
-  out.push_back(Trim(s.substr(start)));
+  out.push_back(TrimBlanks(s.substr(start)));
   return out;
 }
 
@@ -154,11 +148,11 @@ class Scanner {
 
   // Expands the body of one {...}; false when it is no escape sequence we know.
   bool Escape(std::string_view body, std::string& expanded) {
-    body = Trim(body);
+    body = TrimBlanks(body);
     size_t k = 0;
     while (k < body.size() && std::isalpha(static_cast<unsigned char>(body[k]))) ++k;
     const std::string_view keyword = body.substr(0, k);
-    const std::string_view rest = Trim(body.substr(k));
+    const std::string_view rest = TrimBlanks(body.substr(k));
     TSqlEscape e;
     if (EqualsNoCase(keyword, "d")) {
       e.kind = TSqlEscape::kDate;
@@ -174,7 +168,7 @@ class Scanner {
       e.kind = TSqlEscape::kFunction;
       const size_t open = rest.find('(');
       if (open == std::string_view::npos || rest.back() != ')') return false;
-      e.name = std::string(Trim(rest.substr(0, open)));
+      e.name = std::string(TrimBlanks(rest.substr(0, open)));
       for (std::string_view arg : SplitArgs(rest.substr(open + 1, rest.size() - open - 2))) {
         e.args.push_back(Scan(arg));
       }

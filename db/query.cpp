@@ -2,19 +2,13 @@
 
 #include <fmt/core.h>
 
-#include <cctype>
-
 #include "db/db_error.h"
+#include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
-bool IsBlank(std::string_view text) {
-  for (char c : text) {
-    if (!std::isspace(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
+bool IsBlank(std::string_view text) { return TrimBlanks(text).empty(); }
 
 }  // namespace
 

@@ -27,9 +27,6 @@ class TFDQuery : public TFDRdbmsDataSet {
   TParams& Params();
   TParam& ParamByName(std::string_view name) { return Params().ParamByName(name); }
 
-  // Runs the command text and fetches every row (Open is TDataSet::Open). Raises when the text
-  // is empty, a parameter has no data type, the engine refuses the text, or no statement of it
-  // returns a result set.
   // Runs every statement of the command text, discarding rows.
   void ExecSQL();
   // Rows inserted, updated or deleted by the last Open or ExecSQL.
@@ -47,6 +44,9 @@ class TFDQuery : public TFDRdbmsDataSet {
   int ApplyUpdates(int max_errors = -1);
 
  protected:
+  // Open (TDataSet::Open) runs the command text and fetches every row. Raises when the text is
+  // empty, a parameter has no data type, the engine refuses the text, or no statement of it
+  // returns a result set.
   void DoOpen() override;
 
  private:

@@ -3,11 +3,10 @@
 #include <fmt/core.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 
+#include "common/file_errors.h"
 #include "db/text_encoding.h"
 #include "variant/variant_text.h"
 
@@ -77,9 +76,9 @@ std::string TStringList::ValueFromIndex(int index) const {
 
 void TStringList::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(fmt::format("Cannot open file \"{}\". {}", path, std::strerror(errno)));
+  if (!in) throw EFOpenError(path, SystemMessage(errno));
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error(fmt::format("Cannot read file \"{}\"", path));
+  if (in.bad()) throw EFileError(fmt::format("Cannot read file \"{}\"", path));
   SetText(DecodeText(bytes));
 }
 
@@ -91,10 +90,10 @@ void TStringList::SaveToFile(const std::string& path) const {
   }
   const std::string bytes = EncodeAnsiText(text);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error(fmt::format("Cannot create file \"{}\". {}", path, std::strerror(errno)));
+  if (!out) throw EFCreateError(path, SystemMessage(errno));
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw std::runtime_error(fmt::format("Cannot write file \"{}\"", path));
+  if (!out) throw EFileError(fmt::format("Cannot write file \"{}\"", path));
 }
 
 }  // namespace velmora

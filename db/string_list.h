@@ -35,10 +35,11 @@ class TStringList {
   std::string ValueFromIndex(int index) const;
 
   // Reads a text file with byte-order-mark detection (no mark: the ANSI code page); replaces the
-  // lines. Raises std::runtime_error when the file cannot be read or decoded.
+  // lines. Raises EFOpenError when the file cannot be opened, EFileError when it cannot be read,
+  // EEncodingError when its bytes are not valid in the character set they are decoded with.
   void LoadFromFile(const std::string& path);
   // Writes the lines, each ended by CR LF, in the ANSI code page without a mark. Raises
-  // std::runtime_error when the file cannot be written.
+  // EFCreateError when the file cannot be created, EFileError when writing fails.
   void SaveToFile(const std::string& path) const;
 
   bool operator==(const TStringList&) const = default;

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
-#include <stdexcept>
 
 #include "variant/variant_text.h"
 
@@ -33,7 +32,8 @@ class Iconv {
  public:
   Iconv(const std::string& from, const std::string& to) : cd_(iconv_open(to.c_str(), from.c_str())) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error(fmt::format("Unsupported character set conversion from {} to {}", from, to));
+      throw EEncodingError(
+          fmt::format("Unsupported character set conversion from {} to {}", from, to));
     }
   }
   ~Iconv() { iconv_close(cd_); }
@@ -86,8 +86,8 @@ std::string ConvertCharset(std::string_view bytes, const std::string& from, cons
       out.resize(out.size() * 2);
       continue;
     }
-    throw std::runtime_error(fmt::format("Text is not valid {} (byte offset {})", from,
-                                         bytes.size() - in_left));
+    throw EEncodingError(fmt::format("Text is not valid {} (byte offset {})", from,
+                                     bytes.size() - in_left));
   }
   out.resize(done);
   return out;
@@ -109,7 +109,7 @@ std::string EncodeAnsiText(std::string_view utf8) {
   if (IsUtf8Name(code_page)) return std::string(utf8);
   try {
     return ConvertCharset(utf8, "UTF-8", code_page);
-  } catch (const std::runtime_error&) {
+  } catch (const EEncodingError&) {
     return "\xEF\xBB\xBF" + std::string(utf8);
   }
 }

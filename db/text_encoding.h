@@ -5,7 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
+
+// Bytes that are not valid in the character set they are read in, or a conversion between two
+// character sets that iconv does not offer.
+class EEncodingError : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
 
 // The character set text without a byte-order mark is read in: the one named by LC_ALL,
 // LC_CTYPE or LANG ("zh_CN.GBK" -> "GBK"), or "UTF-8" when none names one.
@@ -14,13 +23,13 @@ std::string AnsiCodePage();
 void SetAnsiCodePage(std::string charset);
 
 // Bytes of a text file to UTF-8: EF BB BF -> UTF-8, FF FE -> UTF-16 LE, FE FF -> UTF-16 BE, no
-// mark -> the ANSI code page. Raises std::runtime_error when the bytes are not valid in it.
+// mark -> the ANSI code page. Raises EEncodingError when the bytes are not valid in it.
 std::string DecodeText(std::string_view bytes);
 // UTF-8 text to bytes in the ANSI code page, without a mark. When the ANSI code page cannot hold
 // every character, the text is written as UTF-8 with its mark instead, so nothing is lost.
 std::string EncodeAnsiText(std::string_view utf8);
 
-// Converts between character sets with iconv; raises std::runtime_error on invalid input.
+// Converts between character sets with iconv; raises EEncodingError on invalid input.
 std::string ConvertCharset(std::string_view bytes, const std::string& from, const std::string& to);
 
 }  // namespace velmora

@@ -1,6 +1,6 @@
 #include "host/uObjPoolMgr.h"
 
-#include <stdexcept>
+#include "common/velmora_error.h"
 
 namespace velmora {
 
@@ -23,7 +23,7 @@ TPersistent* TPoolManager::LockPoolObject() {
 }
 
 TPersistent* TPoolManager::CreateInstance() {
-  if (FInstanceClass.Empty()) throw std::runtime_error("Not specify class of instance!");
+  if (FInstanceClass.Empty()) throw EVelmoraError("Not specify class of instance!");
   std::lock_guard lock(FCriticalSection);
   // Construction happens under the lock, so sessions starting or ending meanwhile wait for it.
   std::unique_ptr<TPersistent> instance = FInstanceClass.Construct();

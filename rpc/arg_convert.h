@@ -4,15 +4,16 @@
 #include <cstdint>
 #include <string>
 
+#include "common/velmora_error.h"
 #include "rpc/server_module_base.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
 
 // Raised when an argument cannot be turned into the parameter's type.
-class EDSArgumentError : public std::runtime_error {
+class EDSArgumentError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // In-parameters. `index` (1-based) names the argument in the error text.

@@ -2,18 +2,12 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
+#include "variant/variant_text.h"
 
 namespace velmora {
-namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 bool TDSMethodTable::NoCaseLess::operator()(std::string_view a, std::string_view b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return Lower(x) < Lower(y); });
+  return LessNoCase(a, b);
 }
 
 const TDSMethodInfo* TDSMethodTable::Find(std::string_view name) const {

@@ -1,38 +1,38 @@
 // Exceptions of the remote-method layer.
 #pragma once
 
-#include <stdexcept>
+#include "common/velmora_error.h"
 
 namespace velmora {
 
 // Broken framing or a malformed message: the peer does not speak the protocol.
-class EDSProtocolError : public std::runtime_error {
+class EDSProtocolError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // Client side: the server failed a call; what() is the server's text ("Remote error: ...").
-class EDSRemoteError : public std::runtime_error {
+class EDSRemoteError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // Client side: the server refused the login; what() is the server's refusal text.
-class EDSLoginError : public std::runtime_error {
+class EDSLoginError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // Client side: the connection could not be opened, or it broke.
-class EDSConnectionError : public std::runtime_error {
+class EDSConnectionError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // Server side: the server could not start listening.
-class EDSServerError : public std::runtime_error {
+class EDSServerError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 }  // namespace velmora

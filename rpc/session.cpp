@@ -5,22 +5,9 @@
 #include "rpc/arg_convert.h"
 #include "rpc/remote_error.h"
 #include "rpc/rpc_errors.h"
+#include "variant/variant_text.h"
 
 namespace velmora {
-namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 TDSSession::TDSSession(const TDSSessionContext& context, std::string peer)
     : context_(context), peer_(std::move(peer)) {}

@@ -8,6 +8,7 @@
 #include "common/app_path.h"
 #include "common/call_cancel.h"
 #include "common/log_sink.h"
+#include "common/velmora_error.h"
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -19,14 +20,15 @@
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "variant/ole_date.h"
+#include "variant/ole_variant.h"
 
 namespace velmora {
 namespace {
 
 // Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
-class EPoolExhausted : public std::runtime_error {
+class EPoolExhausted : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // A connection borrowed from FDConnectionPool() for the length of a call. While it is held, the
@@ -183,7 +185,7 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
     PooledQuery query(*conn);
     std::unique_ptr<TMemoryStream> stream = OleVariant2MemoryStream(SQLList);
     if (stream == nullptr) {
-      throw std::invalid_argument("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
+      throw EVariantError("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
     }
     DecompressMemoryStream(*stream);  // EZDecompressionError: a remote error
     stream->SetPosition(0);

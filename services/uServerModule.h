@@ -57,7 +57,7 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
 
 // Splits the decompressed bytes of an SQL batch packet into its lines: decoded by byte-order mark
 // (none: the ANSI code page), split at CR, LF or CR LF; a terminator at the very end adds no empty
-// line. Raises std::runtime_error when the bytes are not valid text.
+// line. Raises EEncodingError when the bytes are not valid text.
 std::vector<std::string> SqlBatchLines(std::string_view bytes);
 
 }  // namespace velmora

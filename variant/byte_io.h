@@ -4,17 +4,25 @@
 
 #include <cstdint>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
 
-// Raised by ByteReader when the input ends early or holds an impossible value.
-class EFormatError : public std::runtime_error {
+// Raised when binary input holds an impossible value, or (ETruncatedInput) ends early.
+class EFormatError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
+};
+
+// The kind of EFormatError for input that ends before what it announces: callers that tell a
+// cut-off input from a corrupt one catch this class instead of reading the message.
+class ETruncatedInput : public EFormatError {
+ public:
+  using EFormatError::EFormatError;
 };
 
 class ByteWriter {
@@ -70,7 +78,7 @@ class ByteReader {
     return {reinterpret_cast<const char*>(GetBytes(n)), n};
   }
   void Need(size_t n) const {
-    if (n > Remaining()) throw EFormatError("Unexpected end of data");
+    if (n > Remaining()) throw ETruncatedInput("Unexpected end of data");
   }
 
  private:

@@ -7,11 +7,12 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "common/velmora_error.h"
 
 namespace velmora {
 
@@ -50,9 +51,9 @@ inline constexpr uint16_t kVarByteArray = varArray | varByte;      // 0x2011
 inline constexpr uint16_t kVarVariantArray = varArray | varVariant;  // 0x200C
 
 // Raised by conversions and array access that cannot be carried out.
-class EVariantError : public std::runtime_error {
+class EVariantError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // Decimal (BCD) value: the canonical decimal text ("-12.340") with its precision and scale.

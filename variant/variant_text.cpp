@@ -2,24 +2,71 @@
 
 #include <fmt/format.h>
 
-#include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 namespace velmora {
-namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+bool LessNoCase(std::string_view a, std::string_view b) {
+  // Compared as unsigned bytes, so UTF-8 text orders by code point after the ASCII letters.
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(AsciiLower(x)) < static_cast<unsigned char>(AsciiLower(y));
+  });
+}
+
+namespace {
+
+bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+
 }  // namespace
 
+size_t CodePointCount(std::string_view utf8) {
+  return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), StartsCodePoint));
+}
+
+std::string_view CutToCodePoints(std::string_view utf8, size_t max_code_points) {
+  if (utf8.size() <= max_code_points) return utf8;  // no more code points than bytes
+  size_t count = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (StartsCodePoint(utf8[i]) && count++ == max_code_points) return utf8.substr(0, i);
+  }
+  return utf8;
+}
+
+std::string FormatDecimal(double value) {
+  if (!std::isfinite(value)) return {};
+  std::string s = fmt::format("{}", value);
+  if (s.find_first_of("eE") != std::string::npos) {
+    s = fmt::format("{:.15f}", value);
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+  }
+  return s;
+}
+
 bool ParseInteger(std::string_view text, int64_t& out) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   bool negative = false;
   if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
     negative = s.front() == '-';
@@ -48,7 +95,7 @@ bool ParseInteger(std::string_view text, int64_t& out) {
 }
 
 bool ParseDouble(std::string_view text, double& out) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty()) return false;
   double v = 0;
@@ -59,15 +106,6 @@ bool ParseDouble(std::string_view text, double& out) {
   return true;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 std::string FormatCurrency(int64_t scaled) {
   const bool negative = scaled < 0;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <stdexcept>
 #include <system_error>
 
 #include "app/config/atomic_file.h"
@@ -84,7 +83,7 @@ bool SetAutostart(const std::string& folder, std::string_view exe_file_name,
     return true;
   }
   if (name.empty() || !ReplaceFileContents(file, DesktopEntryText(name, exe_path))) {
-    throw std::runtime_error(fmt::format("Failed to set data for '{}'", name));
+    throw EAutostartError(fmt::format("Failed to set data for '{}'", name));
   }
   return true;
 }

@@ -6,13 +6,21 @@
 // folder, or this process may not write into it, the entry is left alone and nothing is reported
 // (SetAutostart returns false), so that closing the window goes on to save the schedule. When the
 // folder is usable but the entry itself cannot be written, SetAutostart raises
-// "Failed to set data for '<name>'" (std::runtime_error). A failed removal is not reported.
+// "Failed to set data for '<name>'" (EAutostartError). A failed removal is not reported.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
+
+// The entry could not be written into a usable folder.
+class EAutostartError : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
 
 inline constexpr std::string_view kSystemAutostartFolder = "/etc/xdg/autostart";
 

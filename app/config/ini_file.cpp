@@ -4,13 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "app/config/atomic_file.h"
@@ -30,15 +28,6 @@ struct ParsedFile {
   std::string bom;
   std::vector<Line> lines;
 };
-
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-  };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // The whole file, or nothing when it is missing or cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -72,11 +61,11 @@ ParsedFile Parse(std::string_view data) {
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
-  line = Trim(line);
+  line = TrimBlanks(line);
   if (!line.starts_with('[')) return std::nullopt;
   line.remove_prefix(1);
   const size_t close = line.find(']');
-  return Trim(line.substr(0, close));
+  return TrimBlanks(line.substr(0, close));
 }
 
 struct KeyLine {
@@ -85,11 +74,11 @@ struct KeyLine {
 };
 
 std::optional<KeyLine> ParseKeyLine(std::string_view line) {
-  const std::string_view trimmed = Trim(line);
+  const std::string_view trimmed = TrimBlanks(line);
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[') return std::nullopt;
   const size_t eq = trimmed.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  return KeyLine{Trim(trimmed.substr(0, eq)), Trim(trimmed.substr(eq + 1))};
+  return KeyLine{TrimBlanks(trimmed.substr(0, eq)), TrimBlanks(trimmed.substr(eq + 1))};
 }
 
 // Where a section's lines lie: the header's index and one past its last line.
@@ -127,24 +116,15 @@ std::string_view StripQuotes(std::string_view value) {
   return value;
 }
 
-std::string_view CutToCodePoints(std::string_view value, size_t max_code_points) {
-  size_t count = 0;
-  for (size_t i = 0; i < value.size(); ++i) {
-    const bool starts_code_point = (static_cast<unsigned char>(value[i]) & 0xC0) != 0x80;
-    if (starts_code_point && count++ == max_code_points) return value.substr(0, i);
-  }
-  return value;
-}
-
 bool HasLineBreak(std::string_view s) {
   return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
 bool WriteAllowed(std::string_view section, std::string_view key, std::string_view value) {
-  return !Trim(section).empty() && !Trim(key).empty() && !HasLineBreak(section) &&
+  return !TrimBlanks(section).empty() && !TrimBlanks(key).empty() && !HasLineBreak(section) &&
          !HasLineBreak(key) && !HasLineBreak(value) &&
          section.find(']') == std::string_view::npos && key.find('=') == std::string_view::npos &&
-         !Trim(key).starts_with(';') && !Trim(key).starts_with('[');
+         !TrimBlanks(key).starts_with(';') && !TrimBlanks(key).starts_with('[');
 }
 
 // A file that exists but must not be changed: no access for this process, or marked read-only
@@ -181,7 +161,7 @@ void SetKey(ParsedFile& file, std::string_view section, std::string_view key,
   }
   const auto range = FindSection(file.lines, section);
   if (!range) {
-    if (!file.lines.empty() && !Trim(file.lines.back().text).empty()) {
+    if (!file.lines.empty() && !TrimBlanks(file.lines.back().text).empty()) {
       Insert(file, file.lines.size(), "", eol);
     }
     Insert(file, file.lines.size(), fmt::format("[{}]", section), eol);
@@ -218,7 +198,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 void WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path) {
   const auto refuse = [&path] {
-    return std::runtime_error(fmt::format("Unable to write to {}", path));
+    return EIniFileError(fmt::format("Unable to write to {}", path));
   };
   if (!WriteAllowed(section, key, value) || ReadOnly(path)) throw refuse();
 
@@ -229,7 +209,7 @@ void WritePrivateProfileString(std::string_view section, std::string_view key,
     data = std::move(*existing);
   }
   ParsedFile file = Parse(data);
-  SetKey(file, Trim(section), Trim(key), value);
+  SetKey(file, TrimBlanks(section), TrimBlanks(key), value);
   if (!ReplaceFileContents(path, Serialize(file))) throw refuse();
 }
 

@@ -23,7 +23,7 @@
 //     terminated first.
 //   - New lines end like the file's first line ("\r\n" or "\n"); a new file uses "\n".
 //   - The first write creates the file.
-// - A write is refused with "Unable to write to <path>" (std::runtime_error) when the folder is
+// - A write is refused with "Unable to write to <path>" (EIniFileError) when the folder is
 //   missing or not writable, the path is not a regular file, the file is read-only (no write
 //   permission for this process, or no write permission bit at all, which holds for root too),
 //   or a name or value would break the file's line structure (a line break in any of them, "=" in
@@ -34,7 +34,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
+
+// A write the file refuses: "Unable to write to <path>".
+class EIniFileError : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
 
 inline constexpr size_t kMaxProfileValueLength = 2047;
 

@@ -10,6 +10,7 @@
 #include "db/iso_date.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_types.h"
+#include "variant/date_time_text.h"
 #include "variant/ole_date.h"
 #include "variant/variant_text.h"
 
@@ -71,13 +72,6 @@ bool ParseBooleanText(std::string_view text, bool& out) {
 std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
   return {p != nullptr ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i))};
-}
-
-// Decimal text of a double without an exponent, shortest form that reads back exactly.
-std::string DecimalText(double d) {
-  std::string s = fmt::format("{}", d);
-  if (s.find_first_of("eE") != std::string::npos) s = fmt::format("{:.15f}", d);
-  return s;
 }
 
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
@@ -287,9 +281,7 @@ void TSQLiteCommand::InferExpressionTypes() {
         case SQLITE_TEXT: {
           s.text = true;
           if (!rescan) break;
-          size_t chars = 0;
-          for (char c : ColumnText(stmt_, s.index)) chars += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
-          s.max_chars = std::max(s.max_chars, chars);
+          s.max_chars = std::max(s.max_chars, CodePointCount(ColumnText(stmt_, s.index)));
           break;
         }
         default: break;
@@ -393,7 +385,11 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
     }
     case Reader::kBcd: {
       if (type == SQLITE_INTEGER) return out.AppendText(fmt::format("{}", sqlite3_column_int64(stmt_, i)));
-      if (type == SQLITE_FLOAT) return out.AppendText(DecimalText(sqlite3_column_double(stmt_, i)));
+      if (type == SQLITE_FLOAT) {
+        const std::string text = FormatDecimal(sqlite3_column_double(stmt_, i));
+        if (text.empty()) ThrowConversion(i);  // infinity or NaN is no decimal
+        return out.AppendText(text);
+      }
       double d = 0;
       const std::string_view text = ColumnText(stmt_, i);
       if (!ParseDouble(text, d)) ThrowConversion(i);
@@ -402,7 +398,7 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
     case Reader::kDate: {
       if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) return out.AppendDouble(sqlite3_column_double(stmt_, i));
       double d = 0;
-      if (!ParseIsoDateTime(ColumnText(stmt_, i), d)) ThrowConversion(i);
+      if (!ParseDateTimeText(ColumnText(stmt_, i), d)) ThrowConversion(i);
       return out.AppendDouble(d);
     }
   }

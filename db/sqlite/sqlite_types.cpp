@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "variant/variant_text.h"
+
 namespace velmora {
 namespace {
 
@@ -90,11 +92,10 @@ TSQLiteColumnType MapSQLiteDeclaredType(std::string_view declared) {
   const std::string_view name_part = declared.substr(0, paren);
   std::string name;
   for (char c : name_part) {
-    const auto u = static_cast<unsigned char>(c);
-    if (std::isspace(u)) {
+    if (IsBlank(c)) {
       if (!name.empty() && name.back() != ' ') name += ' ';
     } else {
-      name += static_cast<char>(std::toupper(u));
+      name += AsciiUpper(c);
     }
   }
   if (!name.empty() && name.back() == ' ') name.pop_back();

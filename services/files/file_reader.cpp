@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "services/files/file_errors.h"
+#include "common/file_errors.h"
 
 namespace velmora {
 namespace {

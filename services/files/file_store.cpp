@@ -11,8 +11,8 @@
 #include <optional>
 #include <system_error>
 
+#include "common/file_errors.h"
 #include "data/memory_stream.h"
-#include "services/files/file_errors.h"
 #include "services/files/file_holds.h"
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"

@@ -3,8 +3,8 @@
 #include <exception>
 #include <memory>
 
+#include "common/file_errors.h"
 #include "data/memory_stream.h"
-#include "services/files/file_errors.h"
 #include "services/files/file_holds.h"
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <random>
 
-#include "services/files/file_errors.h"
+#include "common/file_errors.h"
 
 namespace velmora {
 namespace {

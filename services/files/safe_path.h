@@ -8,16 +8,17 @@
 #pragma once
 
 #include <initializer_list>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "common/velmora_error.h"
 
 namespace velmora {
 
 // A path refused by ResolveInside; the message names the offending text as the client sent it.
-class EUnsafePath : public std::runtime_error {
+class EUnsafePath : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 struct SafePath {

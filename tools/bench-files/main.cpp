@@ -197,13 +197,20 @@ class ServerProcess {
   std::thread drain_;
 };
 
-int Run(size_t size, int reps) {
-  using namespace velmora;
-  fmt::print("content: {} bytes ({} MiB), half text-like, half random\n", size, size >> 20);
-  const std::string content = MakeContent(size);
+// Best throughputs of a series of repetitions in MB/s: of compress and decompress, or of upload
+// and download.
+struct BestOf {
+  double first = 0, second = 0;
+  void Add(double a, double b) {
+    first = std::max(first, a);
+    second = std::max(second, b);
+  }
+};
 
-  // In-process compression at selector 2, and back.
-  double best_c = 0, best_d = 0;
+// In-process compression at the packet selector, and back; best compress and decompress speeds.
+BestOf CompressInProcess(const std::string& content, int reps) {
+  using namespace velmora;
+  BestOf best;
   size_t packed_size = 0;
   for (int r = 0; r < reps; ++r) {
     TMemoryStream s{content};
@@ -216,42 +223,55 @@ int Run(size_t size, int reps) {
     DecompressMemoryStream(d);
     const auto t3 = Clock::now();
     if (d.View() != content) throw std::runtime_error("in-process round trip differs");
-    const double c = MBps(size, Seconds(t0, t1)), dd = MBps(size, Seconds(t2, t3));
+    const double c = MBps(content.size(), Seconds(t0, t1));
+    const double dd = MBps(content.size(), Seconds(t2, t3));
     fmt::print("in-process rep {}: compress {:.1f} MB/s, decompress {:.1f} MB/s\n", r + 1, c, dd);
-    best_c = std::max(best_c, c);
-    best_d = std::max(best_d, dd);
+    best.Add(c, dd);
   }
   fmt::print("compressed size: {} bytes ({:.1f}% of the file)\n", packed_size,
-             100.0 * static_cast<double>(packed_size) / static_cast<double>(size));
+             100.0 * static_cast<double>(packed_size) / static_cast<double>(content.size()));
+  return best;
+}
 
-  // The server in a temporary application folder.
-  char tmpl[] = "/tmp/velmora-bench-files-XXXXXX";
-  if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-  const fs::path dir = tmpl;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{dir};
-  const uint16_t port = FreePort();
-  fs::create_directory(dir / "Upload");
-  WriteFile(dir / "CONFIG.CFG",
-            fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n", kUser,
-                        kPassword, port));
-  WriteFile(dir / "DataBase.CFG",
-            fmt::format("DriverID=SQLite\r\nDatabase={}\r\nCreateDatabase=Yes\r\n",
-                        (dir / "bench.db").string()));
+// A temporary application folder for the server, removed with everything in it at the end.
+class AppFolder {
+ public:
+  AppFolder() {
+    char tmpl[] = "/tmp/velmora-bench-files-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+  }
+  ~AppFolder() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  AppFolder(const AppFolder&) = delete;
+  AppFolder& operator=(const AppFolder&) = delete;
 
-  ServerProcess server(VELMORA_SERVER_BINARY, dir);
-  server.WaitReady(std::chrono::seconds(30));
-  fmt::print("server pid {} ready on 127.0.0.1:{}; peak RSS after start {} KiB\n", server.Pid(),
-             port, PeakRssKiB(server.Pid()));
+  const fs::path& Dir() const { return dir_; }
 
+  // CONFIG.CFG with the account and `port`, the Upload/ folder and a SQLite DataBase.CFG.
+  void Prepare(uint16_t port) const {
+    fs::create_directory(dir_ / "Upload");
+    WriteFile(dir_ / "CONFIG.CFG",
+              fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n",
+                          kUser, kPassword, port));
+    WriteFile(dir_ / "DataBase.CFG",
+              fmt::format("DriverID=SQLite\r\nDatabase={}\r\nCreateDatabase=Yes\r\n",
+                          (dir_ / "bench.db").string()));
+  }
+
+ private:
+  fs::path dir_;
+};
+
+// Uploads and downloads the content through the server; best upload and download speeds. The
+// timings include the client's own packing and unpacking.
+BestOf TransferThroughServer(uint16_t port, const std::string& content, int reps) {
+  using namespace velmora;
   TVelmoraClient client;
   client.Connect("127.0.0.1", port, std::string(kUser), std::string(kPassword));
-  double best_up = 0, best_down = 0;
+  BestOf best;
   for (int r = 0; r < reps; ++r) {
     const auto t0 = Clock::now();
     const OleVariant packet = CompressToPacket(content);
@@ -263,22 +283,37 @@ int Run(size_t size, int reps) {
     const std::string bytes = PacketToBytes(back);
     const auto t2 = Clock::now();
     if (bytes != content) throw std::runtime_error("downloaded bytes differ from the file");
-    const double up = MBps(size, Seconds(t0, t1)), down = MBps(size, Seconds(t1, t2));
+    const double up = MBps(content.size(), Seconds(t0, t1));
+    const double down = MBps(content.size(), Seconds(t1, t2));
     fmt::print("transfer rep {}: upload {:.1f} MB/s ({:.2f} s), download {:.1f} MB/s ({:.2f} s), "
                "size {} verified\n",
                r + 1, up, Seconds(t0, t1), down, Seconds(t1, t2), got_size);
-    best_up = std::max(best_up, up);
-    best_down = std::max(best_down, down);
+    best.Add(up, down);
   }
   client.Close();
+  return best;
+}
 
+int Run(size_t size, int reps) {
+  fmt::print("content: {} bytes ({} MiB), half text-like, half random\n", size, size >> 20);
+  const std::string content = MakeContent(size);
+  const BestOf in_process = CompressInProcess(content, reps);
+
+  AppFolder folder;
+  const uint16_t port = FreePort();
+  folder.Prepare(port);
+  ServerProcess server(VELMORA_SERVER_BINARY, folder.Dir());
+  server.WaitReady(std::chrono::seconds(30));
+  fmt::print("server pid {} ready on 127.0.0.1:{}; peak RSS after start {} KiB\n", server.Pid(),
+             port, PeakRssKiB(server.Pid()));
+  const BestOf transfer = TransferThroughServer(port, content, reps);
   const long hwm = PeakRssKiB(server.Pid());
   const double ratio = static_cast<double>(hwm) * 1024.0 / static_cast<double>(size);
   const std::string stopped = server.Stop();
 
   fmt::print("\nbest of {}: upload {:.1f} MB/s, download {:.1f} MB/s; in-process compress "
              "{:.1f} MB/s, decompress {:.1f} MB/s\n",
-             reps, best_up, best_down, best_c, best_d);
+             reps, transfer.first, transfer.second, in_process.first, in_process.second);
   fmt::print("server peak RSS (VmHWM): {} KiB = {:.2f}x the file size (target under 4x): {}\n",
              hwm, ratio, ratio < 4.0 ? "met" : "NOT met");
   fmt::print("server stopped with SIGTERM: {}\n", stopped);

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "services/files/file_errors.h"
+#include "common/file_errors.h"
 #include "services/files/file_holds.h"
 #include "services/files/safe_path.h"
 #include "tests/services/files/files_test_support.h"

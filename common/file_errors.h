@@ -1,16 +1,18 @@
-// Errors of the file operations, carrying the texts clients see.
+// Errors of file operations, carrying the texts clients see. They live at the bottom because the
+// data-access layer reads and writes parameter files with the same texts as the file services.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "common/velmora_error.h"
 
 namespace velmora {
 
 // Any failure of a file operation.
-class EFileError : public std::runtime_error {
+class EFileError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // "Cannot create file "<path>". <reason>"

@@ -1,4 +1,4 @@
-#include "services/files/file_errors.h"
+#include "common/file_errors.h"
 
 #include <fmt/format.h>
 
