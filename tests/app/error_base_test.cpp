@@ -27,7 +27,7 @@
 #include "rpc/arg_convert.h"
 #include "rpc/rpc_errors.h"
 #include "services/files/safe_path.h"
-#include "services/uCompressionStream.h"
+#include "codec/uCompressionStream.h"
 #include "tests/support/temp_dir.h"
 #include "variant/byte_io.h"
 #include "variant/ole_variant.h"
