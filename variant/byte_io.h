@@ -9,12 +9,14 @@
 #include <string_view>
 #include <type_traits>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
 
 // Raised by ByteReader when the input ends early or holds an impossible value.
-class EFormatError : public std::runtime_error {
+class EFormatError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 class ByteWriter {

@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/velmora_error.h"
+
 namespace velmora {
 
 // Any failure of a file operation.
-class EFileError : public std::runtime_error {
+class EFileError : public EVelmoraError {
  public:
-  using std::runtime_error::runtime_error;
+  using EVelmoraError::EVelmoraError;
 };
 
 // "Cannot create file "<path>". <reason>"
