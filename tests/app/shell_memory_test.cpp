@@ -48,7 +48,9 @@ TEST_F(ShellMemoryTest, ConnectDisconnectCyclesLeaveTheOnlineUserStoreBounded) {
   // About 50 bytes a row: 600 cycles would leave 30 KB if deleted rows were never given back.
   for (int i = 0; i < 600; ++i) {
     Client()->Close();
-    if (i % 50 == 49) ASSERT_TRUE(WaitUntil([&] { return service_->UserCount() == 1; }));
+    if (i % 50 == 49) {
+      ASSERT_TRUE(WaitUntil([&] { return service_->UserCount() == 1; }));
+    }
   }
   ASSERT_TRUE(WaitUntil([&] { return service_->UserCount() == 1 && GridRows() == 1; }));
   EXPECT_LT(service_->Clients().RecordStoreBytes(), size_t{9000});
