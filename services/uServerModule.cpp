@@ -159,12 +159,13 @@ std::vector<std::string> SqlBatchLines(std::string_view bytes) {
   return lines.Lines();
 }
 
-std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet) {
-  MemoryReservation held;
+std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet,
+                                         MemoryReservation& held) {
   const std::string bytes = InflateToString(
       std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
       Limits().UpdateSqlMax, "The SQL batch of UpdateSQL", held);
-  // The decoded text and its lines exist beside the inflated bytes for a moment.
+  // The decoded text, then its lines and the command text joined from them, take about twice
+  // what the inflated bytes take (whose charge stays for them once the bytes are gone).
   held.Grow(2 * bytes.size());
   return SqlBatchLines(bytes);
 }
@@ -178,7 +179,8 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
       throw std::invalid_argument("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
     }
     // EZDecompressionError, EPacketTooLarge, EMemoryBudgetExceeded: remote errors.
-    std::vector<std::string> lines = InflateSqlBatch(SQLList.ByteData().bytes);
+    MemoryReservation held;  // for the text until the batch has run
+    std::vector<std::string> lines = InflateSqlBatch(SQLList.ByteData().bytes, held);
     query->SQL().Clear();
     for (std::string& line : lines) query->SQL().Add(std::move(line));
     try {

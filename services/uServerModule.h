@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/memory_budget.h"
 #include "common/persistent.h"
 #include "rpc/method_table.h"
 #include "rpc/server_module_base.h"
@@ -58,9 +59,12 @@ uint64_t ServerTransferLimit();
 // line. Raises std::runtime_error when the bytes are not valid text.
 std::vector<std::string> SqlBatchLines(std::string_view bytes);
 
-// The lines of an SQL batch packet (UpdateSQL's SQLList bytes), inflated under the memory budget.
-// Raises EZDecompressionError for bytes that are not a zlib stream, EPacketTooLarge when the text
-// is longer than Limits().UpdateSqlMax, EMemoryBudgetExceeded when the budget cannot hold it.
-std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet);
+// The lines of an SQL batch packet (UpdateSQL's SQLList bytes), inflated under the memory budget:
+// the memory the text takes on its way to lines is charged to `held`, which the caller keeps while
+// the lines (and the command text made of them) live. Raises EZDecompressionError for bytes that
+// are not a zlib stream, EPacketTooLarge when the text is longer than Limits().UpdateSqlMax,
+// EMemoryBudgetExceeded when the budget cannot hold it.
+std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet,
+                                         MemoryReservation& held);
 
 }  // namespace velmora
