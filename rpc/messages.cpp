@@ -21,12 +21,12 @@ void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
 // long as a variant array may be.
 void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservation& held) {
   const uint32_t n = r.Get<uint32_t>();
+  r.Need(size_t{n} * 2);  // every variant takes at least its type code
   if (n > Limits().VariantArrayMaxElements) {
     throw EVariantLimitExceeded(fmt::format(
         "A list of {} variants exceeds the server's limit of {} elements", n,
         Limits().VariantArrayMaxElements));
   }
-  r.Need(size_t{n} * 2);  // every variant takes at least its type code
   values.clear();
   if (n > values.capacity()) held.Grow(VariantElementCost(n));
   values.reserve(n);

@@ -128,12 +128,12 @@ OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
       const int32_t low = in.Get<int32_t>();
       const uint32_t n = in.Get<uint32_t>();
       if (static_cast<int64_t>(low) + n - 1 > INT32_MAX) throw EFormatError("Invalid array bounds");
+      in.Need(size_t{n} * 2);  // every element takes at least its type code
       if (n > charge.MaxElements()) {
         throw EVariantLimitExceeded(fmt::format(
             "A variant array of {} elements exceeds the server's limit of {} elements", n,
             charge.MaxElements()));
       }
-      in.Need(size_t{n} * 2);  // every element takes at least its type code
       VariantArray a;
       a.low = low;
       // Counts are claims of the input: grow with what is actually decoded, so nested arrays
