@@ -22,8 +22,9 @@ THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std:
 
 bool THeadlessShell::StartUp() {
   const std::string app_path = AppPath();
-  const ServerConfig config =
-      LoadConfig(app_path + std::string(kConfigFileName), app_path);
+  const std::string config_path = app_path + std::string(kConfigFileName);
+  const ServerConfig config = LoadConfig(config_path, app_path);
+  service_.ApplyLimits(config_path);
   service_.SetCredentials(QString::fromStdString(config.SVRUSERNAME),
                           QString::fromStdString(config.SVRPASSWORD));
   try {

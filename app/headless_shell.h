@@ -19,8 +19,8 @@ class THeadlessShell : public QObject {
   explicit THeadlessShell(TServiceController& service, std::FILE* out = stdout,
                           std::FILE* err = stderr, QObject* parent = nullptr);
 
-  // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), hands the account and password
-  // to the login check and starts the service on the configured port. False, with the reason on
+  // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), puts its limits in force, hands
+  // the account and password to the login check and starts the service on the configured port. False, with the reason on
   // the error stream, when the service cannot start.
   bool StartUp();
   void ReportError(const QString& message);

@@ -99,15 +99,22 @@ int main(int argc, char** argv) {
   }
   QCoreApplication::setApplicationName(QStringLiteral("服务器"));
 
+  // One server per application folder: the folder names the single-copy socket.
+  velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
   velmora::TSingleInstance instance;
-  if (instance.NotifyRunningCopy()) return 0;
+  if (instance.NotifyRunningCopy()) {
+    if (headless) {
+      std::fprintf(stderr, "A copy of the server already serves %s; this one ends.\n",
+                   velmora::AppPath().c_str());
+    }
+    return 0;
+  }
   if (!instance.Listen()) {
     std::fprintf(stderr, "Cannot claim the single-copy name %s\n",
                  qPrintable(velmora::SingleInstanceName()));
     return 1;
   }
 
-  velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
   int code = 0;
   try {
     velmora::CreateDatabasePools();  // stored-procedure, query, connection

@@ -7,9 +7,13 @@
 #include <string>
 #include <utility>
 
+#include "app/config/limits_config.h"
+#include "common/app_path.h"
 #include "common/log_sink.h"
+#include "common/server_limits.h"
 #include "dbpool/database_pools.h"
 #include "rpc/rpc_errors.h"
+#include "services/files/file_transfer.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -89,10 +93,19 @@ void TServiceController::Start(const QString& port_text) {
     throw EDSServerError("Invalid port number: " + std::to_string(port));
   }
   transport_.Port = static_cast<uint16_t>(port);
+  // No call runs while the service is stopped, so whatever temporary is left was left by a write
+  // that a crash or kill cut short.
+  RemoveLeftoverTemporaries(AppPath());
   server_.Start();
   AddLog(QStringLiteral("服务启动完成"));
   AddLog(QStringLiteral("端口：") + QString::number(port));
   Q_EMIT StateChanged(true);
+}
+
+void TServiceController::ApplyLimits(const std::string& config_path) {
+  const LoadedLimits loaded = LoadLimits(config_path);
+  SetServerLimits(loaded.limits);
+  for (const std::string& note : loaded.notes) AddLog(QString::fromStdString(note));
 }
 
 void TServiceController::Stop() {

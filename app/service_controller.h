@@ -46,9 +46,14 @@ class TServiceController : public QObject {
   // The account and password logins are compared with; any thread.
   void SetCredentials(const QString& user, const QString& password);
 
-  // Sets the transport's port from the text and starts the server; logs the start and the port.
-  // Raises EDSServerError when the server cannot start or the number is outside 1 to 65535;
-  // nothing is logged then.
+  // Reads the section "Limits" of the settings file at `config_path` and puts its limits in
+  // force (SetServerLimits); each value refused or clamped is logged. Call while the service is
+  // stopped, before it first starts.
+  void ApplyLimits(const std::string& config_path);
+
+  // Sets the transport's port from the text, removes the temporaries of writes cut short below
+  // AppPath() and starts the server; logs the start and the port. Raises EDSServerError when
+  // the server cannot start or the number is outside 1 to 65535; nothing is logged then.
   void Start(const QString& port_text);
   // Stops the server (nothing when stopped), logs the stop, empties the map and the table and
   // trims the query, stored-procedure and connection pools by one idle object each.

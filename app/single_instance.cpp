@@ -1,9 +1,13 @@
 #include "app/single_instance.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 
 #include <unistd.h>
+
+#include "common/app_path.h"
 
 namespace velmora {
 
@@ -11,10 +15,18 @@ namespace {
 constexpr char kShowRequest[] = "show\n";
 }  // namespace
 
-QString SingleInstanceName() {
+QString SingleInstanceName(const QString& app_folder) {
   QString user = qEnvironmentVariable("USER");
   if (user.isEmpty()) user = QString::number(::getuid());
-  return QStringLiteral("服务器-") + user;
+  const QString given =
+      app_folder.isEmpty() ? QString::fromStdString(AppPath()) : app_folder;
+  const QFileInfo info(given);
+  const QString canonical = info.canonicalFilePath();
+  const QString folder = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+  // A digest, not the path: socket names are short, and a path may hold any character.
+  const QByteArray digest =
+      QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+  return QStringLiteral("服务器-") + user + QLatin1Char('-') + QString::fromLatin1(digest);
 }
 
 TSingleInstance::TSingleInstance(QString name, QObject* parent)

@@ -1,5 +1,7 @@
-// The single-copy rule: a local socket named after "服务器" and the user. The first copy listens
-// on it; a later copy connects, asks the first to show its window, and ends.
+// The single-copy rule: one server per application folder. A local socket is named after "服务器",
+// the user and the application folder; the first copy listens on it; a later copy for the same
+// folder connects, asks the first to show its window, and ends (headless, it says so on standard
+// error). Copies for other folders, with ports and databases of their own, run side by side.
 #pragma once
 
 #include <QObject>
@@ -9,8 +11,9 @@ class QLocalServer;
 
 namespace velmora {
 
-// "服务器-<user>".
-QString SingleInstanceName();
+// "服务器-<user>-<16 hex digits naming the folder>" for the application folder (AppPath() when
+// empty); two spellings of one folder give one name.
+QString SingleInstanceName(const QString& app_folder = {});
 
 class TSingleInstance : public QObject {
   Q_OBJECT

@@ -24,6 +24,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "app/client_table_model.h"
@@ -32,6 +34,7 @@
 #include "app/service_controller.h"
 #include "app/tray_availability.h"
 #include "common/app_path.h"
+#include "common/server_limits.h"
 
 namespace velmora {
 
@@ -46,6 +49,11 @@ QSpinBox* NumberField(const char* name, int low, int high, int value, QWidget* p
 }
 
 QLabel* Label(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
+
+// The log page's block (line) count, as Qt takes it.
+int LogBlocksKept() {
+  return static_cast<int>(std::min<size_t>(Limits().LogLinesKept, INT_MAX));
+}
 
 }  // namespace
 
@@ -186,7 +194,9 @@ QWidget* TFrmDataSnap::BuildLogPage() {
   M_Log->setObjectName(QStringLiteral("M_Log"));
   M_Log->setReadOnly(true);
   M_Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  M_Log->setMaximumBlockCount(0);  // never trimmed
+  // The oldest lines go once the page holds the last Limits().LogLinesKept, so that a long-running
+  // server's window does not grow without bound.
+  M_Log->setMaximumBlockCount(LogBlocksKept());
   layout->addWidget(M_Log);
   return page;
 }
@@ -330,6 +340,9 @@ void TFrmDataSnap::FormCreate() {
 
 void TFrmDataSnap::LoadConfig() {
   const ServerConfig c = velmora::LoadConfig(ConfigPath().toStdString(), app_path_);
+  // Our own section: the limits are in force before the service first starts.
+  service_.ApplyLimits(ConfigPath().toStdString());
+  M_Log->setMaximumBlockCount(LogBlocksKept());
   setWindowTitle(QString::fromStdString(c.Caption));
   E_SVRUSERNAME->setText(QString::fromStdString(c.SVRUSERNAME));
   E_SVRPASSWORD->setText(QString::fromStdString(c.SVRPASSWORD));

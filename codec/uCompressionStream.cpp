@@ -172,4 +172,70 @@ void DecompressMemoryStream(TMemoryStream& stream) {
   stream.SetPosition(0);
 }
 
+namespace {
+
+// What zlib's inflater allocates beside the caller's buffer: its state and the 32 KiB window.
+constexpr uint64_t kInflaterState = 48 * 1024;
+
+}  // namespace
+
+void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what,
+               const std::function<void(const char* data, size_t size)>& sink) {
+  if (packet.empty()) return;
+  MemoryReservation working = MemoryBudget::Process().Reserve(kInflateChunk + kInflaterState);
+  std::string buffer(kInflateChunk, '\0');
+
+  z_stream zs{};
+  const int init = inflateInit2(&zs, kWindowBits);
+  if (init == Z_MEM_ERROR) throw std::bad_alloc();
+  if (init != Z_OK)
+    throw EZDecompressionError(fmt::format("Decompression error: {}", zError(init)));
+  InflateGuard guard{&zs};
+
+  size_t consumed = 0;
+  uint64_t total = 0;
+  for (;;) {
+    FeedInput(zs, packet.data(), packet.size(), consumed);
+    zs.next_out = reinterpret_cast<Bytef*>(buffer.data());
+    zs.avail_out = static_cast<uInt>(buffer.size());
+    const int rc = inflate(&zs, Z_NO_FLUSH);
+    const size_t produced = buffer.size() - zs.avail_out;
+    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+    if (rc == Z_NEED_DICT)
+      throw EZDecompressionError("Decompression error: stream needs a preset dictionary");
+    if (rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR)
+      throw EZDecompressionError(fmt::format("Decompression error: {}", ZMessage(zs, rc)));
+    total += produced;
+    if (total > max_size) {
+      throw EPacketTooLarge(
+          fmt::format("{} is larger than the limit of {} bytes", what, max_size));
+    }
+    if (produced > 0) sink(buffer.data(), produced);
+    if (rc == Z_STREAM_END) return;
+    // Z_OK or Z_BUF_ERROR: stop only when all input is used up without reaching the end.
+    if (zs.avail_in == 0 && consumed == packet.size() && zs.avail_out != 0)
+      throw EZDecompressionError(
+          "Decompression error: the compressed data ends before the end of the stream");
+  }
+}
+
+std::string InflateToString(std::string_view packet, uint64_t max_size, std::string_view what,
+                            MemoryReservation& held) {
+  std::string out;
+  uint64_t charged = 0;
+  InflateTo(packet, max_size, what, [&](const char* data, size_t size) {
+    const uint64_t needed = out.size() + size;
+    if (needed > charged) {
+      // Doubling, as the string would, but charged before the allocation and never past the
+      // limit, which the content cannot exceed.
+      const uint64_t capacity = std::max(needed, std::min<uint64_t>(max_size, charged * 2));
+      held.Grow(capacity - charged);
+      charged = capacity;
+      out.reserve(static_cast<size_t>(capacity));
+    }
+    out.append(data, size);
+  });
+  return out;
+}
+
 }  // namespace velmora

@@ -2,7 +2,14 @@
 // stream (RFC 1950, window bits 15, memory level 8, default strategy), and back.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 
+#include "common/memory_budget.h"
 #include "common/velmora_error.h"
 #include "data/memory_stream.h"
 
@@ -37,5 +44,30 @@ void DecompressMemoryStream(TMemoryStream& stream);
 // Replaces the stream's content by its zlib stream at the selector's level; position 0
 // afterwards. On failure the content is left as it was.
 void CompressMemoryStream(TMemoryStream& stream, int selector);
+
+// A packet whose content is larger than its caller takes. The text names the content and limit.
+class EPacketTooLarge : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
+
+// Bounded inflation of packets that clients send, for content that must not be trusted to be
+// small (a zlib bomb). Rules:
+// - The zlib stream is read as DecompressMemoryStream reads it (trailing bytes ignored; the same
+//   EZDecompressionError texts), but its content is counted while it is inflated: once it passes
+//   `max_size` bytes, EPacketTooLarge is raised with the text "<what> is larger than the limit of
+//   <max_size> bytes", before more is produced.
+// - Memory comes from the process memory budget before it is used (EMemoryBudgetExceeded when it
+//   cannot be had): InflateTo reserves its fixed working buffer for the call; InflateToString
+//   charges the string's growth to `held`, which the caller keeps as long as the string.
+
+// Hands the content to `sink` in pieces of at most kInflateChunk bytes, never holding it whole.
+inline constexpr size_t kInflateChunk = 256 * 1024;
+void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what,
+               const std::function<void(const char* data, size_t size)>& sink);
+
+// The whole content as one string.
+std::string InflateToString(std::string_view packet, uint64_t max_size, std::string_view what,
+                            MemoryReservation& held);
 
 }  // namespace velmora

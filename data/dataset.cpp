@@ -157,6 +157,7 @@ void TDataSet::Open() {
   } catch (...) {
     CancelAppend();
     store_.Clear();
+  discarded_ = 0;
     throw;
   }
   CancelAppend();
@@ -172,6 +173,7 @@ void TDataSet::Close() {
   edit_values_.clear();
   edit_null_.clear();
   store_.Clear();
+  discarded_ = 0;
   state_ = dsInactive;
   cur_ = npos;
   bof_ = eof_ = true;
@@ -464,20 +466,26 @@ void TDataSet::Post() {
     }
   } else {
     TRowEntry& row = store_.rows[cur_];
+    uint64_t replaced = row.cur_len;  // the record this one replaces, unless kept as original
     if (cached_updates_ && row.state == TRowState::Unmodified) {
       row.orig = row.cur;
       row.orig_len = row.cur_len;
       row.has_orig = true;
       row.state = TRowState::Modified;
+      replaced = 0;
+    } else if (row.has_orig && row.orig == row.cur) {
+      replaced = 0;
     }
     row.cur = off;
     row.cur_len = static_cast<uint32_t>(rec.size());
+    discarded_ += replaced;
   }
   edit_values_.clear();
   edit_null_.clear();
   state_ = dsBrowse;
   bof_ = eof_ = false;
   Invalidate();
+  Discard(0);
 }
 
 void TDataSet::Cancel() {
@@ -497,8 +505,10 @@ void TDataSet::Delete() {
   TRowEntry& row = store_.rows[cur_];
   size_t next = cur_ + 1;
   if (!cached_updates_ || row.state == TRowState::Inserted) {
+    const uint64_t freed = row.cur_len + (row.has_orig && row.orig != row.cur ? row.orig_len : 0);
     store_.rows.erase(store_.rows.begin() + static_cast<std::ptrdiff_t>(cur_));
     next = cur_;
+    Discard(freed);
   } else if (row.state != TRowState::Deleted) {
     if (!row.has_orig) {
       row.orig = row.cur;
@@ -516,11 +526,42 @@ void TDataSet::Delete() {
   bof_ = eof_ = cur_ == npos;
 }
 
+void TDataSet::Discard(uint64_t bytes) {
+  discarded_ += bytes;
+  // Small stores are left alone: rewriting them would cost more than the bytes it saves.
+  constexpr uint64_t kWorthReclaiming = 4096;
+  if (discarded_ >= kWorthReclaiming && discarded_ * 2 >= store_.arena.size()) CompactRecords();
+}
+
+void TDataSet::CompactRecords() {
+  std::string arena;
+  size_t live = 0;
+  for (const TRowEntry& r : store_.rows)
+    live += r.cur_len + (r.has_orig && r.orig != r.cur ? r.orig_len : 0);
+  arena.reserve(live);
+  for (TRowEntry& r : store_.rows) {
+    const uint64_t cur = arena.size();
+    arena.append(store_.Current(r));
+    if (r.has_orig && r.orig != r.cur) {
+      const uint64_t orig = arena.size();
+      arena.append(store_.Original(r));
+      r.orig = orig;
+    } else if (r.has_orig) {
+      r.orig = cur;
+    }
+    r.cur = cur;
+  }
+  store_.arena.swap(arena);
+  ++store_.generation;  // offsets read before are no longer valid
+  discarded_ = 0;
+}
+
 void TDataSet::EmptyDataSet() {
   CheckActive();
   Cancel();
   CancelAppend();
   store_.Clear();
+  discarded_ = 0;
   cur_ = npos;
   bof_ = eof_ = true;
   Invalidate();
@@ -582,9 +623,15 @@ void TDataSet::CommitUpdates() {
   CheckBrowseMode();
   size_t kept = 0;
   size_t new_cur = npos;
+  uint64_t freed = 0;
   for (size_t i = 0; i < store_.rows.size(); ++i) {
     TRowEntry r = store_.rows[i];
-    if (r.state == TRowState::Deleted) continue;
+    const uint64_t orig_bytes = r.has_orig && r.orig != r.cur ? r.orig_len : 0;
+    if (r.state == TRowState::Deleted) {
+      freed += r.cur_len + orig_bytes;
+      continue;
+    }
+    freed += orig_bytes;
     r.state = TRowState::Unmodified;
     r.has_orig = false;
     r.orig = r.orig_len = 0;
@@ -597,6 +644,7 @@ void TDataSet::CommitUpdates() {
   Invalidate();
   cur_ = new_cur != npos ? new_cur : NextVisible(0);
   bof_ = eof_ = cur_ == npos;
+  Discard(freed);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -622,6 +670,7 @@ void TDataSet::LoadFromStream(TMemoryStream& stream) {
   const uint64_t generation = store_.generation + 1;
   defs_ = std::move(loaded.defs);
   store_ = std::move(loaded.store);
+  discarded_ = 0;
   store_.generation = generation;
   bool changes = loaded.cached_updates;
   for (const TRowEntry& r : store_.rows) changes = changes || r.state != TRowState::Unmodified;

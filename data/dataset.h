@@ -142,6 +142,10 @@ class TDataSet {
   bool Bof() const { return bof_; }
   int RecNo() const;  // 1-based position among the visible rows; 0 when there is none
   int RecordCount() const;
+  // Bytes the record storage holds (live records and those not yet reclaimed). Deleted and
+  // replaced records are reclaimed once they make up half of it, so it stays within about twice
+  // what the rows need however many rows come and go.
+  size_t RecordStoreBytes() const { return store_.arena.size(); }
   bool IsEmpty() const { return RecordCount() == 0; }
   // Finds the first visible row whose field equals the value (exactly, after converting the
   // value to the field's type; Null finds NULL) and makes it current.
@@ -214,6 +218,10 @@ class TDataSet {
   int RequireField(std::string_view name) const;
   // Raises "Field index <index> out of range" unless 0 <= index < FieldCount().
   void CheckFieldIndex(int index) const;
+  // Counts bytes of records no row refers to any more, and rewrites the storage without them once
+  // they are half of it.
+  void Discard(uint64_t bytes);
+  void CompactRecords();
 
   TFieldDefs defs_;
   TRecordStore store_;
@@ -231,6 +239,7 @@ class TDataSet {
   std::vector<std::string> edit_values_;
   std::vector<uint8_t> edit_null_;
   size_t insert_at_ = npos;
+  uint64_t discarded_ = 0;  // bytes of the arena no row refers to (an estimate; see Discard)
 
   // Field offsets of the record last read, so that reading fields in turn stays linear.
   mutable std::vector<uint32_t> offsets_;

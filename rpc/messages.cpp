@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "common/server_limits.h"
 #include "rpc/rpc_errors.h"
 #include "variant/byte_io.h"
 #include "variant/variant_codec.h"
@@ -16,12 +17,20 @@ void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
   for (const OleVariant& v : values) EncodeVariant(v, w);
 }
 
-void GetVariants(ByteReader& r, std::vector<OleVariant>& values) {
+// The list's memory is charged to `held` like the values' (see DecodeVariant), and the list is as
+// long as a variant array may be.
+void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservation& held) {
   const uint32_t n = r.Get<uint32_t>();
   r.Need(size_t{n} * 2);  // every variant takes at least its type code
+  if (n > Limits().VariantArrayMaxElements) {
+    throw EVariantLimitExceeded(fmt::format(
+        "A list of {} variants exceeds the server's limit of {} elements", n,
+        Limits().VariantArrayMaxElements));
+  }
   values.clear();
+  if (n > values.capacity()) held.Grow(VariantElementCost(n));
   values.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r));
+  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r, held));
 }
 
 // Runs `body` over the message after checking its type byte; turns format errors into protocol
@@ -35,6 +44,8 @@ void Decode(std::string_view message, TDSMessageType type, const char* name, Bod
     }
     body(r);
     if (!r.AtEnd()) throw EFormatError("trailing bytes");
+  } catch (const EVariantLimitExceeded&) {
+    throw;  // well formed, but more than the server takes: its own text says so
   } catch (const EFormatError& e) {
     throw EDSProtocolError(fmt::format("Malformed {} message: {}", name, e.what()));
   }
@@ -107,14 +118,17 @@ void DecodeCall(std::string_view message, CallMessage& m) {
   Decode(message, TDSMessageType::Call, "call", [&](ByteReader& r) {
     m.ClassName.assign(r.GetString());
     m.MethodName.assign(r.GetString());
-    GetVariants(r, m.Args);
+    m.Args.clear();
+    m.ArgsMemory = MemoryReservation();
+    GetVariants(r, m.Args, m.ArgsMemory);
   });
 }
 
 void DecodeReply(std::string_view message, ReplyMessage& m) {
   Decode(message, TDSMessageType::Reply, "reply", [&](ByteReader& r) {
-    m.Result = DecodeVariant(r);
-    GetVariants(r, m.Outs);
+    MemoryReservation held;  // a client's own memory: held while decoding only
+    m.Result = DecodeVariant(r, held);
+    GetVariants(r, m.Outs, held);
   });
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/memory_budget.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
@@ -39,6 +40,8 @@ struct CallMessage {
   std::string ClassName;
   std::string MethodName;
   std::vector<OleVariant> Args;
+  // The memory budget's charge for Args; release it when Args are cleared.
+  MemoryReservation ArgsMemory;
 };
 
 struct ReplyMessage {

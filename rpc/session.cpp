@@ -44,6 +44,7 @@ void TDSSession::Handle(std::string_view message, std::string& reply) {
     EncodeError(e.what(), reply);
   }
   call_.Args.clear();  // do not keep the last call's data alive
+  call_.ArgsMemory = MemoryReservation();
   result_ = OleVariant();
   outs_.clear();
 }

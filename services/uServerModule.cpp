@@ -9,12 +9,15 @@
 #include "common/call_cancel.h"
 #include "common/log_sink.h"
 #include "common/velmora_error.h"
+#include "common/memory_budget.h"
+#include "common/server_limits.h"
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "db/string_list.h"
 #include "db/text_encoding.h"
 #include "dbpool/database_pools.h"
+#include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
 #include "codec/uCompressionStream.h"
@@ -178,19 +181,28 @@ std::vector<std::string> SqlBatchLines(std::string_view bytes) {
   return lines.Lines();
 }
 
+std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet,
+                                         MemoryReservation& held) {
+  const std::string bytes = InflateToString(
+      std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
+      Limits().UpdateSqlMax, "The SQL batch of UpdateSQL", held);
+  // The decoded text, then its lines and the command text joined from them, take about twice
+  // what the inflated bytes take (whose charge stays for them once the bytes are gone).
+  held.Grow(2 * bytes.size());
+  return SqlBatchLines(bytes);
+}
+
 void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
   ErrMsg.clear();
   try {
     PooledConnection conn;
     PooledQuery query(*conn);
-    std::unique_ptr<TMemoryStream> stream = OleVariant2MemoryStream(SQLList);
-    if (stream == nullptr) {
+    if (!SQLList.IsByteArray()) {
       throw EVariantError("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
     }
-    DecompressMemoryStream(*stream);  // EZDecompressionError: a remote error
-    stream->SetPosition(0);
-    std::vector<std::string> lines = SqlBatchLines(stream->View());
-    stream.reset();
+    // EZDecompressionError, EPacketTooLarge, EMemoryBudgetExceeded: remote errors.
+    MemoryReservation held;  // for the text until the batch has run
+    std::vector<std::string> lines = InflateSqlBatch(SQLList.ByteData().bytes, held);
     query->SQL().Clear();
     for (std::string& line : lines) query->SQL().Add(std::move(line));
     try {
@@ -211,12 +223,16 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
 
 double TServerModule1::GetServerDateTime() { return NowAsDateTime(); }
 
+uint64_t ServerTransferLimit() {
+  return FileTransferLimit(Limits().UploadMax, kDefaultMaxFrameSize);
+}
+
 bool TServerModule1::UploadFile(const OleVariant& FileOV, const std::string& FileName) {
-  return velmora::UploadFile(AppPath(), FileOV, FileName);
+  return velmora::UploadFile(AppPath(), FileOV, FileName, ServerTransferLimit());
 }
 
 OleVariant TServerModule1::DownLoadFile(const std::string& FileName, int32_t& Size) {
-  return velmora::DownLoadFile(AppPath(), FileName, Size);
+  return velmora::DownLoadFile(AppPath(), FileName, Size, ServerTransferLimit());
 }
 
 int32_t TServerModule1::CheckUpload(std::string& FileName, std::string& FileTime, std::string& Size) {
@@ -225,12 +241,12 @@ int32_t TServerModule1::CheckUpload(std::string& FileName, std::string& FileTime
 
 OleVariant TServerModule1::ReadData(const std::string& FilePath, const std::string& FileName,
                                     std::string& ErrMsg) {
-  return velmora::ReadData(AppPath(), FilePath, FileName, ErrMsg);
+  return velmora::ReadData(AppPath(), FilePath, FileName, ErrMsg, ServerTransferLimit());
 }
 
 void TServerModule1::PostData(const OleVariant& FileOV, const std::string& FilePath,
                               const std::string& FileName, std::string& ErrMsg) {
-  velmora::PostData(FileOV, AppPath(), FilePath, FileName, ErrMsg);
+  velmora::PostData(FileOV, AppPath(), FilePath, FileName, ErrMsg, ServerTransferLimit());
 }
 
 void TServerModule1::DeleteData(const std::string& FilePath, const std::string& FileName,

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/memory_budget.h"
 #include "common/persistent.h"
 #include "dbpool/database_pools.h"
 #include "rpc/method_table.h"
@@ -55,9 +56,22 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
   void DeleteData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);
 };
 
+// The one limit of files moved by the file methods, both directions: the smaller of
+// Limits().UploadMax and the largest file whose packet one message (a frame of the transport's
+// maximum size) can carry.
+uint64_t ServerTransferLimit();
+
 // Splits the decompressed bytes of an SQL batch packet into its lines: decoded by byte-order mark
 // (none: the ANSI code page), split at CR, LF or CR LF; a terminator at the very end adds no empty
 // line. Raises EEncodingError when the bytes are not valid text.
 std::vector<std::string> SqlBatchLines(std::string_view bytes);
+
+// The lines of an SQL batch packet (UpdateSQL's SQLList bytes), inflated under the memory budget:
+// the memory the text takes on its way to lines is charged to `held`, which the caller keeps while
+// the lines (and the command text made of them) live. Raises EZDecompressionError for bytes that
+// are not a zlib stream, EPacketTooLarge when the text is longer than Limits().UpdateSqlMax,
+// EMemoryBudgetExceeded when the budget cannot hold it.
+std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet,
+                                         MemoryReservation& held);
 
 }  // namespace velmora

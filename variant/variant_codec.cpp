@@ -4,8 +4,36 @@
 
 #include <algorithm>
 
+#include "common/server_limits.h"
+
 namespace velmora {
 namespace {
+
+// Charges reach the budget in steps of this size, so that decoding many small values does not
+// take the budget's lock for each; at most this much is decoded ahead of its charge.
+constexpr uint64_t kChargeStep = 64 * 1024;
+
+class DecodeCharge {
+ public:
+  explicit DecodeCharge(MemoryReservation& held)
+      : held_(held), max_elements_(Limits().VariantArrayMaxElements) {}
+  void Add(uint64_t bytes) {
+    pending_ += bytes;
+    if (pending_ >= kChargeStep) Flush();
+  }
+  void Flush() {
+    if (pending_ == 0) return;
+    const uint64_t bytes = pending_;
+    pending_ = 0;
+    held_.Grow(bytes);
+  }
+  size_t MaxElements() const { return max_elements_; }
+
+ private:
+  MemoryReservation& held_;
+  uint64_t pending_ = 0;
+  size_t max_elements_;
+};
 
 void EncodeTimeStamp(const SqlTimeStamp& t, ByteWriter& out) {
   out.Put<int16_t>(t.year);
@@ -29,7 +57,13 @@ SqlTimeStamp DecodeTimeStamp(ByteReader& in) {
   return t;
 }
 
-OleVariant Decode(ByteReader& in, int depth) {
+std::string GetText(ByteReader& in, DecodeCharge& charge) {
+  const std::string_view text = in.GetString();
+  charge.Add(text.size());
+  return std::string(text);
+}
+
+OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
   const uint16_t type = in.Get<uint16_t>();
   switch (type) {
     case varEmpty: return OleVariant();
@@ -48,14 +82,14 @@ OleVariant Decode(ByteReader& in, int depth) {
     case varDouble: return OleVariant(in.Get<double>());
     case varDate: return OleVariant::Date(in.Get<double>());
     case varCurrency: return OleVariant::Currency(in.Get<int64_t>());
-    case varOleStr: return OleVariant::OleStr(std::string(in.GetString()));
-    case varUString: return OleVariant::UString(std::string(in.GetString()));
-    case varString: return OleVariant::AnsiString(std::string(in.GetString()));
+    case varOleStr: return OleVariant::OleStr(GetText(in, charge));
+    case varUString: return OleVariant::UString(GetText(in, charge));
+    case varString: return OleVariant::AnsiString(GetText(in, charge));
     case varFMTBcd: {
       BcdValue b;
       b.precision = in.Get<uint8_t>();
       b.scale = in.Get<uint8_t>();
-      b.text = std::string(in.GetString());
+      b.text = GetText(in, charge);
       return OleVariant(std::move(b));
     }
     case varSQLTimeStamp: return OleVariant(DecodeTimeStamp(in));
@@ -86,6 +120,7 @@ OleVariant Decode(ByteReader& in, int depth) {
       const uint32_t n = in.Get<uint32_t>();
       if (static_cast<int64_t>(low) + n - 1 > INT32_MAX) throw EFormatError("Invalid array bounds");
       const uint8_t* p = in.GetBytes(n);
+      charge.Add(n);
       return OleVariant::Bytes(std::vector<uint8_t>(p, p + n), low);
     }
     case kVarVariantArray: {
@@ -94,12 +129,26 @@ OleVariant Decode(ByteReader& in, int depth) {
       const uint32_t n = in.Get<uint32_t>();
       if (static_cast<int64_t>(low) + n - 1 > INT32_MAX) throw EFormatError("Invalid array bounds");
       in.Need(size_t{n} * 2);  // every element takes at least its type code
+      if (n > charge.MaxElements()) {
+        throw EVariantLimitExceeded(fmt::format(
+            "A variant array of {} elements exceeds the server's limit of {} elements", n,
+            charge.MaxElements()));
+      }
       VariantArray a;
       a.low = low;
       // Counts are claims of the input: grow with what is actually decoded, so nested arrays
       // that each claim the rest of the input cannot multiply the allocation.
       a.items.reserve(std::min<uint32_t>(n, 256));
-      for (uint32_t i = 0; i < n; ++i) a.items.push_back(Decode(in, depth + 1));
+      charge.Add(VariantElementCost(a.items.capacity()));
+      for (uint32_t i = 0; i < n; ++i) {
+        if (a.items.size() == a.items.capacity()) {
+          // Doubling, as the vector would, but charged before the allocation.
+          const size_t capacity = std::min<size_t>(n, a.items.capacity() * 2);
+          charge.Add(VariantElementCost(capacity - a.items.capacity()));
+          a.items.reserve(capacity);
+        }
+        a.items.push_back(Decode(in, depth + 1, charge));
+      }
       return OleVariant(std::move(a));
     }
     default:
@@ -164,6 +213,16 @@ void EncodeVariant(const OleVariant& v, ByteWriter& out) {
   }
 }
 
-OleVariant DecodeVariant(ByteReader& in) { return Decode(in, 0); }
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held) {
+  DecodeCharge charge(held);
+  OleVariant value = Decode(in, 0, charge);
+  charge.Flush();
+  return value;
+}
+
+OleVariant DecodeVariant(ByteReader& in) {
+  MemoryReservation held;
+  return DecodeVariant(in, held);
+}
 
 }  // namespace velmora

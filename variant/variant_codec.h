@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/memory_budget.h"
 #include "variant/byte_io.h"
 #include "variant/ole_variant.h"
 
@@ -12,9 +13,32 @@ namespace velmora {
 // Nesting of variant arrays accepted by the decoder.
 inline constexpr int kMaxVariantDepth = 32;
 
+// A decoded variant array longer than Limits().VariantArrayMaxElements. Byte arrays are bounded by
+// the sizes of what carries them, not by this count.
+class EVariantLimitExceeded : public EFormatError {
+ public:
+  using EFormatError::EFormatError;
+};
+
 void EncodeVariant(const OleVariant& value, ByteWriter& out);
-// Raises EFormatError on truncated or malformed input, an unknown type code or nesting deeper
-// than kMaxVariantDepth. Never allocates more than the input can justify.
+
+// Decodes one variant. Rules:
+// - Truncated or malformed input, an unknown type code or nesting deeper than kMaxVariantDepth
+//   raise EFormatError; a variant array of more than Limits().VariantArrayMaxElements elements
+//   raises EVariantLimitExceeded before its elements are decoded.
+// - Allocation follows what has actually been decoded, never the counts the input claims.
+// - The memory the decoded value holds (elements, text, bytes) is charged to `held`, grown from
+//   MemoryBudget::Process() as decoding goes on, so the caller keeps the charge as long as it keeps
+//   the value. Over the budget the decoder waits as the budget's Grow does, then raises
+//   EMemoryBudgetExceeded. On any error the value decoded so far is freed; what was charged stays
+//   in `held` until the caller releases it.
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held);
+// As above, with the charge held only while decoding (for values the caller does not keep long).
 OleVariant DecodeVariant(ByteReader& in);
+
+// What a decoded value of `elements` array elements costs in memory beyond the bytes it carries.
+inline constexpr uint64_t VariantElementCost(uint64_t elements) {
+  return elements * sizeof(OleVariant);
+}
 
 }  // namespace velmora

@@ -24,7 +24,8 @@ bool RegularFileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void ReadWholeFile(const std::string& path, TMemoryStream& into) {
+void ReadWholeFile(const std::string& path, TMemoryStream& into, uint64_t max_size,
+                   const std::function<void(uint64_t size)>& before_read) {
   // O_NONBLOCK keeps a FIFO put in place of the file from stalling the call.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw EFOpenError(path, SystemMessage(errno));
@@ -34,6 +35,13 @@ void ReadWholeFile(const std::string& path, TMemoryStream& into) {
   if (S_ISDIR(st.st_mode)) throw EFOpenError(path, SystemMessage(EISDIR));
   if (!S_ISREG(st.st_mode)) throw EFOpenError(path, SystemMessage(EINVAL));
   if (st.st_size > kMaxTransferSize) throw EFOpenError(path, SystemMessage(EFBIG));
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size > max_size) {
+    throw EFOpenError(path, fmt::format("The file is {} bytes long, more than the transfer limit "
+                                        "of {} bytes",
+                                        size, max_size));
+  }
+  if (before_read) before_read(size);
 
   std::string& buffer = into.Buffer();
   buffer.clear();

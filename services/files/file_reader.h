@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "data/memory_stream.h"
@@ -14,8 +15,13 @@ inline constexpr int64_t kMaxTransferSize = INT32_MAX;
 // Whether a regular file exists at path (following links; a folder does not count).
 bool RegularFileExists(const std::string& path);
 
-// Replaces the stream's content by the whole file, position 0. Raises EFOpenError when the file
-// cannot be opened or is longer than kMaxTransferSize, EFileError when reading fails.
-void ReadWholeFile(const std::string& path, TMemoryStream& into);
+// Replaces the stream's content by the whole file, position 0. Raises EFileError when reading
+// fails and EFOpenError, before anything is read, when the file cannot be opened, is longer than
+// kMaxTransferSize ("File too large") or longer than `max_size` (a text naming the size and the
+// limit). `before_read`, when given, is called with the file's size before its buffer is made
+// (to reserve memory for it; what it raises goes to the caller).
+void ReadWholeFile(const std::string& path, TMemoryStream& into,
+                   uint64_t max_size = kMaxTransferSize,
+                   const std::function<void(uint64_t size)>& before_read = {});
 
 }  // namespace velmora

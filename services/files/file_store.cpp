@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "common/file_errors.h"
+#include "common/memory_budget.h"
 #include "data/memory_stream.h"
 #include "services/files/file_holds.h"
 #include "services/files/file_reader.h"
@@ -34,15 +35,19 @@ void MakeFolder(const std::string& folder) {
 }  // namespace
 
 OleVariant ReadData(const std::string& root, const std::string& FilePath,
-                    const std::string& FileName, std::string& ErrMsg) {
+                    const std::string& FileName, std::string& ErrMsg, uint64_t limit) {
   ErrMsg.clear();
   TMemoryStream content;
+  MemoryReservation held;
   try {
     const SafePath source = ResolveInside(root, {FilePath, FileName});
     if (!RegularFileExists(source.full)) return OleVariant::Null();
     auto hold = FileHoldTable::Instance().TryShared(source.key);
     if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
-    ReadWholeFile(source.full, content);
+    ReadWholeFile(source.full, content, limit, [&](uint64_t size) {
+      // The content and the byte array made of it exist at once.
+      held = MemoryBudget::Process().Reserve(2 * size);
+    });
   } catch (const std::exception& e) {
     ErrMsg = e.what();
     return OleVariant();
@@ -53,20 +58,26 @@ OleVariant ReadData(const std::string& root, const std::string& FilePath,
 }
 
 void PostData(const OleVariant& FileOV, const std::string& root, const std::string& FilePath,
-              const std::string& FileName, std::string& ErrMsg) {
+              const std::string& FileName, std::string& ErrMsg, uint64_t limit) {
   ErrMsg.clear();
   try {
     const SafePath target = ResolveInside(root, {FilePath, FileName});
+    if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > limit) {
+      throw EFileError(fmt::format(
+          "Cannot write file \"{}\". The content is {} bytes long, more than the transfer limit "
+          "of {} bytes",
+          target.full, FileOV.ByteData().bytes.size(), limit));
+    }
     MakeFolder(ResolveInside(root, {FilePath}).full);
-    std::unique_ptr<TMemoryStream> content = OleVariant2MemoryStream(FileOV);
-    if (content == nullptr)
+    if (!FileOV.IsByteArray())
       throw EFileError(fmt::format("Invalid file content for \"{}\": a variant of type ({}) is "
                                    "not an array of bytes",
                                    target.full, VarTypeName(FileOV.VarType())));
+    const std::vector<uint8_t>& content = FileOV.ByteData().bytes;
     auto hold = FileHoldTable::Instance().TryExclusive(target.key);
     if (!hold) throw EFCreateError(target.full, kFileInUseMessage);
     ReplacementFile file(target);
-    file.Write(content->Data(), content->Size());
+    file.Write(reinterpret_cast<const char*>(content.data()), content.size());
     file.Commit();
   } catch (const std::exception& e) {
     ErrMsg = e.what();

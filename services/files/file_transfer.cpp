@@ -1,9 +1,17 @@
 #include "services/files/file_transfer.h"
 
-#include <exception>
-#include <memory>
+#include <fmt/format.h>
 
 #include "common/file_errors.h"
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "common/memory_budget.h"
+#include "common/server_limits.h"
 #include "data/memory_stream.h"
 #include "services/files/file_holds.h"
 #include "services/files/file_reader.h"
@@ -20,38 +28,94 @@ std::string ExchangeFolder(const std::string& root) {
   return folder + "Upload/";
 }
 
-bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::string& FileName) {
+uint64_t DeflatedBound(uint64_t n) {
+  // zlib's compressBound, which holds for window bits 15 and memory level 8 at every level.
+  return n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
+}
+
+uint64_t FileTransferLimit(uint64_t upload_max, uint64_t message_max) {
+  const auto fits = [&](uint64_t n) { return DeflatedBound(n) + kReplyOverhead <= message_max; };
+  if (message_max < kReplyOverhead || !fits(0)) return 0;
+  // The largest n that fits: DeflatedBound grows with n, and n itself never exceeds its bound.
+  uint64_t low = 0;
+  uint64_t high = std::min<uint64_t>(message_max, kMaxTransferSize);
+  while (low < high) {
+    const uint64_t mid = low + (high - low + 1) / 2;
+    if (fits(mid)) {
+      low = mid;
+    } else {
+      high = mid - 1;
+    }
+  }
+  return std::min(upload_max, low);
+}
+
+uint64_t DefaultTransferLimit() {
+  return std::min<uint64_t>(Limits().UploadMax, kMaxTransferSize);
+}
+
+bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::string& FileName,
+                uint64_t limit) {
   const SafePath target = ResolveInside(ExchangeFolder(root), {FileName});
+  if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > DeflatedBound(limit)) {
+    throw EPacketTooLarge(fmt::format(
+        "The uploaded packet of {} bytes is larger than any packet of a file within the transfer "
+        "limit of {} bytes",
+        FileOV.ByteData().bytes.size(), limit));
+  }
   auto hold = FileHoldTable::Instance().TryExclusive(target.key);
   if (!hold) throw EFCreateError(target.full, kFileInUseMessage);
   // Created before the packet is decoded, so a target that cannot be made fails the same way
   // whatever the packet holds.
   ReplacementFile file(target);
+  if (!FileOV.IsByteArray()) return false;
+  const std::vector<uint8_t>& packet = FileOV.ByteData().bytes;
   try {
-    std::unique_ptr<TMemoryStream> content = OleVariant2MemoryStream(FileOV);
-    if (content == nullptr) return false;
-    DecompressMemoryStream(*content);
-    file.Write(content->Data(), content->Size());
-    file.Commit();
-    return true;
-  } catch (const std::exception&) {
-    return false;
+    InflateTo(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
+              limit, "The uploaded file",
+              [&](const char* data, size_t size) { file.Write(data, size); });
+  } catch (const EZDecompressionError&) {
+    return false;  // not a zlib stream; the reasons below reach the client as remote errors
   }
+  file.Commit();
+  return true;
 }
 
-OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size) {
+OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
+                        uint64_t limit) {
   const SafePath source = ResolveInside(ExchangeFolder(root), {FileName});
   if (!RegularFileExists(source.full)) return OleVariant::Null();
   auto hold = FileHoldTable::Instance().TryExclusive(source.key);
   if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
   TMemoryStream content;
-  ReadWholeFile(source.full, content);
+  MemoryReservation held;
+  ReadWholeFile(source.full, content, limit, [&](uint64_t size) {
+    // The content and its packet exist at once while the packet is made.
+    held = MemoryBudget::Process().Reserve(size + DeflatedBound(size));
+  });
   hold.reset();
   Size = static_cast<int32_t>(content.Size());
   CompressMemoryStream(content, kPacketSelector);
   OleVariant packet;
   MemoryStream2OleVariant(content, packet);
   return packet;
+}
+
+size_t RemoveLeftoverTemporaries(const std::string& root) {
+  namespace fs = std::filesystem;
+  constexpr int kMaxDepth = 16;
+  size_t removed = 0;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it.depth() >= kMaxDepth) it.disable_recursion_pending();
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
+    if (!IsReplacementTempName(it->path().filename().string())) continue;
+    std::error_code remove_ec;
+    if (fs::remove(it->path(), remove_ec)) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace velmora

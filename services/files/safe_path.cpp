@@ -58,6 +58,10 @@ std::vector<std::string_view> Components(std::string_view part) {
 
 }  // namespace
 
+bool IsListableName(std::string_view name) {
+  return name.find_first_of("|\r\n") == std::string_view::npos;
+}
+
 SafePath ResolveInside(std::string_view root, std::initializer_list<std::string_view> parts) {
   std::string shown;
   for (std::string_view part : parts) {
@@ -69,6 +73,8 @@ SafePath ResolveInside(std::string_view root, std::initializer_list<std::string_
   std::vector<std::string_view> names;
   for (std::string_view part : parts) {
     if (part.find('\0') != std::string_view::npos) Refuse(part, "it contains a NUL character");
+    // The listing of the exchange folder joins names with "|", and clients split it into lines.
+    if (!IsListableName(part)) Refuse(part, "names may not contain \"|\" or a line break");
     if (!part.empty() && IsSeparator(part.front())) Refuse(part, "absolute paths are not allowed");
     if (HasDrive(part)) Refuse(part, "drive letters are not allowed");
     for (std::string_view name : Components(part)) {

@@ -2,9 +2,11 @@
 //
 // Clients name files by relative paths whose separators may be "\" or "/". Before any file is
 // touched the path is checked and normalised: a part that is absolute, carries a drive ("C:"),
-// contains a NUL character, or whose ".." components climb above the folder is refused, and so is
-// a path that a symbolic link inside the folder leads outside of it. "." components and repeated
-// separators are dropped and ".." is applied to the text, as the original platform did.
+// contains a NUL character, "|" or a line break (CR or LF), or whose ".." components climb above
+// the folder is refused, and so is a path that a symbolic link inside the folder leads outside of
+// it ("|" separates the names of the exchange folder's listing, and line breaks would split it
+// for clients). "." components and repeated separators are dropped and ".." is applied to the
+// text, as the original platform did.
 #pragma once
 
 #include <initializer_list>
@@ -27,6 +29,9 @@ struct SafePath {
   std::string leaf;    // the last name; empty when the path names a folder (ends in a separator)
   std::string key;     // canonical absolute path: the key for file holds
 };
+
+// Whether a name holds neither "|" nor a line break, so that a listing can carry it.
+bool IsListableName(std::string_view name);
 
 // Resolves the client parts, joined with "/" in order, below `root` (a folder, with or without a
 // trailing "/"). Raises EUnsafePath for a refused path; touches no file.

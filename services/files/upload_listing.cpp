@@ -9,6 +9,7 @@
 
 #include "services/files/file_transfer.h"
 #include "services/files/replacement_file.h"
+#include "services/files/safe_path.h"
 
 namespace velmora {
 namespace {
@@ -44,6 +45,7 @@ std::vector<std::string> FileNamesOf(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == ".." || IsReplacementTempName(name)) continue;
+    if (!IsListableName(name)) continue;  // put there by other means; it would break the listing
     const std::string path = folder + std::string(name);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) continue;

@@ -1,5 +1,6 @@
-// The real program without a display: start-up on a configured port, a client, SIGTERM; and a
-// second copy that only hands over to the first.
+// The real program without a display: start-up on a configured port, a client, SIGTERM; a second
+// copy for the same folder that only hands over to the first, and one for another folder that
+// serves beside it.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -83,17 +84,31 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
   EXPECT_TRUE(first.WaitForOutput(QStringLiteral("登录服务器\n")));
 
   {
-    // A second copy asks the first to show itself and ends at once, creating nothing.
-    testing_support::TempFolder other;
+    // A second copy for the same folder asks the first to show itself and ends at once, creating
+    // nothing, and says why on standard error.
+    const auto before = folder.Listing();
     QElapsedTimer timer;
     timer.start();
-    Program second(other.Path());
+    Program second(folder.Path());
     ASSERT_TRUE(second.Process().waitForFinished(1000)) << "the second copy kept running";
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(second.Process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.Process().exitCode(), 0);
     EXPECT_TRUE(second.Process().readAllStandardOutput().isEmpty());
-    EXPECT_TRUE(other.Listing().empty());
+    EXPECT_TRUE(second.Process().readAllStandardError().contains("already serves"));
+    EXPECT_EQ(folder.Listing(), before);
+  }
+  {
+    // A copy for another folder is a server of its own.
+    testing_support::TempFolder other;
+    const int other_port = FreePort();
+    testing_support::WriteFile(other.File("CONFIG.CFG"),
+                               "[CONFIG]\r\nSVROPENPORT=" + std::to_string(other_port) + "\r\n");
+    Program beside(other.Path());
+    EXPECT_TRUE(beside.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(other_port)))
+        << beside.Output().toStdString() << beside.Process().readAllStandardError().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(beside.Process().processId()), SIGTERM), 0);
+    EXPECT_TRUE(beside.Process().waitForFinished(2000));
   }
 
   const QElapsedTimer started = [] {
@@ -113,8 +128,7 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
   ExpectStartFailureExitsNonZeroWithTheReason();
 }
 
-// One copy at a time may run per user, so the failed start is checked in the same test, after
-// the copy above has ended.
+// Checked after the copies above have ended, so that the ports they held are free again.
 void ExpectStartFailureExitsNonZeroWithTheReason() {
   testing_support::TempFolder folder;
   QTcpServer blocker;

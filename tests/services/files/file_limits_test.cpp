@@ -1,0 +1,155 @@
+// The bounds of the file methods: names a listing cannot carry, the one transfer limit in both
+// directions, the reason of a failed upload write, and the temporaries of writes cut short.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "services/files/file_errors.h"
+#include "services/files/file_store.h"
+#include "services/files/file_transfer.h"
+#include "services/files/safe_path.h"
+#include "codec/uCompressionStream.h"
+#include "tests/services/files/files_test_support.h"
+
+namespace velmora {
+namespace {
+
+using namespace velmora::test;
+
+class FileLimitsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directory(Upload()); }
+  fs::path Upload() const { return dir_.Path() / "Upload"; }
+  std::string UploadRoot() const { return dir_.Root() + "Upload/"; }
+
+  TempFolder dir_;
+};
+
+TEST_F(FileLimitsTest, NamesWithABarOrALineBreakAreRefusedByEveryFileMethod) {
+  WriteFile(Upload() / "keep.txt", "kept");
+  const auto before = Snapshot(dir_.Path());
+  for (const char* name : {"a|b.txt", "a\nb.txt", "a\rb.txt", "sub|dir\\x.txt", "|"}) {
+    SCOPED_TRACE(testing::PrintToString(name));
+    int32_t size = -1;
+    EXPECT_THROW(UploadFile(dir_.Root(), Packet("x"), name), EUnsafePath);
+    EXPECT_THROW(DownLoadFile(dir_.Root(), name, size), EUnsafePath);
+    std::string err;
+    EXPECT_TRUE(ReadData(dir_.Root(), "Upload", name, err).IsEmpty());
+    EXPECT_NE(err.find("Refused path"), std::string::npos) << err;
+    err.clear();
+    PostData(OleVariant::Bytes("x"), dir_.Root(), "Upload", name, err);
+    EXPECT_NE(err.find("Refused path"), std::string::npos) << err;
+    err.clear();
+    PostData(OleVariant::Bytes("x"), dir_.Root(), name, "y.txt", err);  // in the folder part too
+    EXPECT_NE(err.find("Refused path"), std::string::npos) << err;
+    err.clear();
+    DeleteData(dir_.Root(), "Upload", name, err);
+    EXPECT_NE(err.find("Refused path"), std::string::npos) << err;
+  }
+  EXPECT_EQ(Snapshot(dir_.Path()), before);
+}
+
+// Such a name can only be put there by other means; the listing leaves it out rather than break.
+TEST_F(FileLimitsTest, ListingLeavesOutNamesItCannotCarry) {
+  WriteFile(Upload() / "a|b", "1");
+  WriteFile(Upload() / "line\nbreak", "22");
+  WriteFile(Upload() / "plain.txt", "333");
+  std::string names, times, sizes;
+  EXPECT_EQ(CheckUpload(dir_.Root(), names, times, sizes), 1);
+  EXPECT_EQ(names, "plain.txt");
+  EXPECT_EQ(sizes, "3");
+}
+
+TEST(FileTransferLimit, IsTheLargestFileWhosePacketFitsOneMessage) {
+  for (const uint64_t message : {uint64_t{256} << 20, uint64_t{1} << 20, uint64_t{4096}}) {
+    SCOPED_TRACE(message);
+    const uint64_t limit = FileTransferLimit(UINT64_MAX, message);
+    EXPECT_LE(DeflatedBound(limit) + kReplyOverhead, message);
+    EXPECT_GT(DeflatedBound(limit + 1) + kReplyOverhead, message);
+  }
+  EXPECT_EQ(FileTransferLimit(1000, uint64_t{256} << 20), 1000u);
+  EXPECT_EQ(FileTransferLimit(UINT64_MAX, 50), 0u);
+  EXPECT_EQ(FileTransferLimit(UINT64_MAX, UINT64_MAX / 2), static_cast<uint64_t>(INT32_MAX));
+  // Incompressible content at the limit does fit: the bound is not just on paper.
+  const std::string content = PatternBytes(static_cast<size_t>(FileTransferLimit(UINT64_MAX, 1 << 20)));
+  EXPECT_LE(BytesOf(Packet(content, 2)).size() + kReplyOverhead, uint64_t{1} << 20);
+}
+
+TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
+  constexpr uint64_t kLimit = 1000;
+  WriteFile(Upload() / "at.bin", std::string(kLimit, 'a'));
+  WriteFile(Upload() / "over.bin", std::string(kLimit + 1, 'o'));
+  int32_t size = -1;
+  EXPECT_EQ(Inflate(DownLoadFile(dir_.Root(), "at.bin", size, kLimit)).size(), kLimit);
+  try {
+    DownLoadFile(dir_.Root(), "over.bin", size, kLimit);
+    FAIL() << "a download over the limit";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + UploadRoot() +
+                                         "over.bin\". The file is 1001 bytes long, more than the "
+                                         "transfer limit of 1000 bytes");
+  }
+  std::string err;
+  EXPECT_TRUE(ReadData(dir_.Root(), "Upload", "over.bin", err, kLimit).IsEmpty());
+  EXPECT_NE(err.find("more than the transfer limit of 1000 bytes"), std::string::npos) << err;
+
+  // Uploads: content over the limit, and a packet longer than any packet within it, both refused
+  // with the earlier file kept and no temporary left.
+  const auto before = Snapshot(dir_.Path());
+  EXPECT_THROW(UploadFile(dir_.Root(), Packet(std::string(kLimit + 1, 'u')), "at.bin", kLimit),
+               EPacketTooLarge);
+  EXPECT_THROW(UploadFile(dir_.Root(), Packet(PatternBytes(2 * kLimit), 0), "at.bin", kLimit),
+               EPacketTooLarge);
+  PostData(OleVariant::Bytes(std::string(kLimit + 1, 'p')), dir_.Root(), "Upload", "at.bin", err,
+           kLimit);
+  EXPECT_NE(err.find("more than the transfer limit of 1000 bytes"), std::string::npos) << err;
+  EXPECT_EQ(Snapshot(dir_.Path()), before);
+  EXPECT_TRUE(UploadFile(dir_.Root(), Packet(std::string(kLimit, 'u')), "at.bin", kLimit));
+}
+
+// A write that fails (here: the file-size limit, as a full disk would) reaches the client with
+// its reason instead of a bare false.
+TEST_F(FileLimitsTest, AFailedUploadWriteRaisesItsReason) {
+  WriteFile(Upload() / "keep.txt", "earlier");
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string what = "(no error)";
+  try {
+    UploadFile(dir_.Root(), Packet(PatternBytes(256 * 1024)), "keep.txt");
+  } catch (const EFileError& e) {
+    what = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, saved_handler);
+
+  EXPECT_EQ(what, "Cannot write file \"" + UploadRoot() + "keep.txt\". File too large");
+  EXPECT_EQ(ReadFile(Upload() / "keep.txt"), "earlier");
+  EXPECT_EQ(EntriesOf(Upload()), std::set<std::string>{"keep.txt"});
+}
+
+TEST_F(FileLimitsTest, LeftoverTemporariesAreRemovedAndNothingElse) {
+  fs::create_directories(dir_.Path() / "Data" / "Deep");
+  const std::vector<fs::path> leftovers = {Upload() / ".a.txt.velmora-Ab12Cd",
+                                           dir_.Path() / "Data" / "Deep" / ".p.bin.velmora-zzzzzz",
+                                           dir_.Path() / ".CONFIG.CFG.velmora-000000"};
+  const std::vector<fs::path> kept = {Upload() / "a.txt", Upload() / ".hidden",
+                                      Upload() / ".x.velmora-short", Upload() / "y.velmora-abcdef",
+                                      dir_.Path() / "Data" / "Deep" / "p.bin"};
+  for (const auto& path : leftovers) WriteFile(path, "half written");
+  for (const auto& path : kept) WriteFile(path, "keep");
+  fs::create_directory(Upload() / ".dir.velmora-folder");  // a folder of that name stays
+
+  EXPECT_EQ(RemoveLeftoverTemporaries(dir_.Root()), leftovers.size());
+  for (const auto& path : leftovers) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::is_directory(Upload() / ".dir.velmora-folder"));
+  EXPECT_EQ(RemoveLeftoverTemporaries(dir_.Root()), 0u);
+}
+
+}  // namespace
+}  // namespace velmora

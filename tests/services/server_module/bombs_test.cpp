@@ -1,0 +1,236 @@
+// Packets that are small on the wire but huge once inflated or decoded, sent to a running server
+// after login: each is refused with a clear error while the process's peak memory stays far below
+// what the bomb would have made, the memory budget is given back, and the session goes on.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "common/memory_budget.h"
+#include "common/server_limits.h"
+#include "rpc/frame_codec.h"
+#include "rpc/messages.h"
+#include "rpc/rpc_errors.h"
+#include "server_fixture.h"
+#include "variant/byte_io.h"
+
+namespace velmora::server_test {
+namespace {
+
+// Growth of the process's peak resident memory that any bomb below would exceed many times over
+// if it were inflated or decoded whole.
+constexpr long kMaxPeakGrowthKiB = 96 * 1024;
+
+long PeakKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A zlib stream of `size` copies of `fill`, made in pieces so that the test never holds it whole.
+OleVariant BombPacket(char fill, uint64_t size) {
+  z_stream zs{};
+  EXPECT_EQ(deflateInit(&zs, Z_BEST_COMPRESSION), Z_OK);
+  const std::string piece(1 << 20, fill);
+  std::string out;
+  char buffer[1 << 16];
+  for (uint64_t left = size;;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+    left -= n;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+    zs.avail_in = static_cast<uInt>(n);
+    const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    int rc = Z_OK;
+    do {
+      zs.next_out = reinterpret_cast<Bytef*>(buffer);
+      zs.avail_out = sizeof buffer;
+      rc = deflate(&zs, flush);
+      out.append(buffer, sizeof buffer - zs.avail_out);
+    } while (zs.avail_out == 0);
+    if (rc == Z_STREAM_END) break;
+  }
+  deflateEnd(&zs);
+  return OleVariant::Bytes(out);
+}
+
+// A client that writes its own frames, for messages TDSClientChannel would have to build whole in
+// memory first.
+class RawClient {
+ public:
+  explicit RawClient(uint16_t port) : codec_(kDefaultCompressMoreThan, kDefaultMaxFrameSize) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::string frame;
+    TDSFrameCodec::Begin(frame);
+    EncodeHello({kProtocolVersion, kUser, kPassword, "tcp/ip"}, frame);
+    HelloReplyMessage reply;
+    DecodeHelloReply(RoundTrip(frame), reply);
+    EXPECT_TRUE(reply.Accepted) << reply.Text;
+  }
+  ~RawClient() { ::close(fd_); }
+
+  // Sends a sealed-by-us frame holding `message` (begun with TDSFrameCodec::Begin) and returns
+  // the answer's message.
+  std::string RoundTrip(std::string& frame) {
+    codec_.Seal(frame);
+    for (size_t sent = 0; sent < frame.size();) {
+      const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) throw std::runtime_error("send failed");
+      sent += static_cast<size_t>(n);
+    }
+    uint8_t header[kFrameHeaderSize];
+    ReadExactly(header, sizeof header);
+    const FrameHeader h = codec_.ParseHeader(header);
+    std::string payload(h.length, '\0');
+    ReadExactly(payload.data(), payload.size());
+    return std::string(codec_.Unpack(h, payload));
+  }
+
+ private:
+  void ReadExactly(void* into, size_t size) {
+    auto* p = static_cast<char*>(into);
+    while (size > 0) {
+      const ssize_t n = ::recv(fd_, p, size, 0);
+      if (n <= 0) throw std::runtime_error("connection closed");
+      p += n;
+      size -= static_cast<size_t>(n);
+    }
+  }
+
+  int fd_ = -1;
+  TDSFrameCodec codec_;
+};
+
+// The error text of a call of UploadFile(<array of `elements` Empty variants>, "x.bin"), whose
+// message is written byte by byte.
+std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
+  RawClient client(port);
+  std::string frame;
+  TDSFrameCodec::Begin(frame);
+  frame.push_back(static_cast<char>(TDSMessageType::Call));
+  ByteWriter w(frame);
+  w.PutString(kClass);
+  w.PutString("UploadFile");
+  w.Put<uint32_t>(2);
+  w.Put<uint16_t>(kVarVariantArray);
+  w.Put<int32_t>(0);
+  w.Put<uint32_t>(elements);
+  frame.append(size_t{elements} * 2, '\0');  // each element: type code 0, Empty
+  w.Put<uint16_t>(varOleStr);
+  w.PutString("x.bin");
+  const std::string answer = client.RoundTrip(frame);
+  if (PeekMessageType(answer) != static_cast<uint8_t>(TDSMessageType::Error)) return "(no error)";
+  std::string text;
+  DecodeError(answer, text);
+  return text;
+}
+
+class Bombs : public ServerFixture {
+ protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    std::filesystem::create_directory(dir_.File("Upload"));
+    ServerLimits limits;
+    limits.UpdateSqlMax = 1 * kMiB;
+    limits.UploadMax = 4 * kMiB;
+    limits.MemoryBudget = 64 * kMiB;
+    SetServerLimits(limits);
+  }
+  void TearDown() override {
+    SetServerLimits(ServerLimits{});
+    ServerFixture::TearDown();
+  }
+};
+
+TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
+  const uint16_t port = host_.BoundPort();
+  const struct {
+    const char* name;
+    std::function<std::string(TDSClientChannel&)> send;  // the error text the client got
+    const char* error;
+  } cases[] = {
+      {"UpdateSQL text of 128 MiB",
+       [](TDSClientChannel& c) {
+         const OleVariant packet = BombPacket('x', 128 * kMiB);
+         try {
+           Exec(c, "UpdateSQL", packet);
+         } catch (const EDSRemoteError& e) {
+           return std::string(e.what());
+         }
+         return std::string("(no error)");
+       },
+       "Remote error: The SQL batch of UpdateSQL is larger than the limit of 1048576 bytes"},
+      {"UploadFile of a 1 GiB zlib bomb",
+       [](TDSClientChannel& c) {
+         const OleVariant packet = BombPacket('\0', 1024 * kMiB);
+         try {
+           Call(c, "UploadFile", {packet, OleVariant("bomb.bin")});
+         } catch (const EDSRemoteError& e) {
+           return std::string(e.what());
+         }
+         return std::string("(no error)");
+       },
+       "Remote error: The uploaded file is larger than the limit of 4194304 bytes"},
+      {"two million Empty variants in one array",
+       [port](TDSClientChannel&) { return CallWithEmptyArray(port, 2'000'000); },
+       "A variant array of 2000000 elements exceeds the server's limit of 1000000 elements"},
+  };
+  auto client = Connect();
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const long before = PeakKiB();
+    EXPECT_EQ(c.send(*client), c.error);
+    const long growth = PeakKiB() - before;
+    EXPECT_LT(growth, kMaxPeakGrowthKiB);
+    RecordProperty("peak_growth_kib_" + std::to_string(index++), std::to_string(growth));
+    EXPECT_EQ(MemoryBudget::Process().InUse(), 0u) << "the budget is given back";
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("Upload"))) << "nothing written, no temporary";
+    EXPECT_NO_THROW(Call(*client, "GetServerDateTime"));
+  }
+}
+
+// Within the limit the same methods work: the limit is on the inflated size, not the packet.
+TEST_F(Bombs, ContentUpToTheLimitIsAccepted) {
+  auto client = Connect();
+  const std::string sql = "UPDATE BIG_TABLE SET NAME = NAME WHERE ID = 1;" +
+                          std::string(kMiB - 100, ' ');
+  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet(sql)), "");
+  const std::string content(4 * kMiB, 'z');
+  EXPECT_TRUE(Call(*client, "UploadFile", {Packet(content), OleVariant("ok.bin")}).Result.AsBoolean());
+  EXPECT_EQ(std::filesystem::file_size(dir_.File("Upload/ok.bin")), content.size());
+}
+
+// Over the budget a call is refused with the budget's text instead of being inflated.
+TEST_F(Bombs, AFileLargerThanTheBudgetIsRefusedByTheBudget) {
+  ServerLimits limits = Limits();
+  limits.UploadMax = 512 * kMiB;
+  limits.MemoryBudget = 16 * kMiB;
+  SetServerLimits(limits);
+  std::ofstream(dir_.File("Upload/big.bin"), std::ios::binary) << std::string(20 * kMiB, 'b');
+  auto client = Connect();
+  try {
+    Call(*client, "DownLoadFile", {OleVariant("big.bin")});
+    FAIL() << "a 20 MiB download passed a 16 MiB budget";
+  } catch (const EDSRemoteError& e) {
+    EXPECT_NE(std::string(e.what()).find("more than the server's budget of 16777216 bytes"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(MemoryBudget::Process().InUse(), 0u);
+}
+
+}  // namespace
+}  // namespace velmora::server_test
