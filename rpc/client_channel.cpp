@@ -52,7 +52,7 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
   TDSFrameCodec::Begin(s.out);
   EncodeHello(HelloMessage{kProtocolVersion, user, password, protocol}, s.out);
   std::string_view message;
-  RoundTrip(message);
+  RoundTrip(message, /*may_deflate=*/false);  // the server takes only plain frames before login
   try {
     if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
       DecodeError(message, s.error_text);
@@ -99,9 +99,11 @@ TDSCallResult TDSClientChannel::Call(std::string_view class_name, std::string_vi
   return result;
 }
 
-void TDSClientChannel::RoundTrip(std::string_view& message) {
+void TDSClientChannel::RoundTrip(std::string_view& message, bool may_deflate) {
   Impl& s = *impl_;
-  s.codec.Seal(s.out);  // a message over the maximum raises here, before anything is sent
+  // The last answer has been used by now: its inflated bytes and their reservation go.
+  s.codec.Trim();
+  s.codec.Seal(s.out, may_deflate);  // a message over the maximum raises here, before anything is sent
   try {
     if (!WriteFrame(s.socket, s.out)) throw EDSConnectionError("Connection closed by the server");
     if (!ReadFrame(s.socket, s.codec, s.in, message)) {
@@ -114,7 +116,6 @@ void TDSClientChannel::RoundTrip(std::string_view& message) {
     Close();
     throw EDSConnectionError(e.what());
   }
-  s.codec.Trim();
 }
 
 }  // namespace velmora

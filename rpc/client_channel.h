@@ -42,7 +42,7 @@ class TDSClientChannel {
 
  private:
   // Sends the frame in out_ and reads the answer into message.
-  void RoundTrip(std::string_view& message);
+  void RoundTrip(std::string_view& message, bool may_deflate = true);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
