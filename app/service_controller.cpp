@@ -22,6 +22,17 @@ std::string Cut(std::string text) {
   return text;
 }
 
+// The user name a client tried, fit for one log line: control characters become '?', and a
+// name longer than 64 characters is cut.
+QString PrintableUser(const std::string& user) {
+  QString text = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size()));
+  if (text.size() > 64) text = text.left(64) + QStringLiteral("…");
+  for (QChar& c : text) {
+    if (c.category() == QChar::Other_Control) c = QLatin1Char('?');
+  }
+  return text;
+}
+
 // Each releases one idle object; a pool that does not exist has nothing to release.
 void TrimDatabasePools() {
   if (auto* pool = FDQueryPool()) pool->FreeAndNil();
@@ -40,10 +51,10 @@ TServiceController::TServiceController(TDSServer& server, TDSTCPServerTransport&
   tbClient_.CreateDataSet();
 
   auth_.OnUserAuthenticate = [this](TDSAuthenticationManager&, const std::string&,
-                                    const std::string&, const std::string& user,
+                                    const std::string& context, const std::string& user,
                                     const std::string& password, bool& valid,
                                     std::vector<std::string>& roles) {
-    UserAuthenticate(user, password, valid, roles);
+    UserAuthenticate(context, user, password, valid, roles);
   };
   auth_.OnUserAuthorize = [](TDSAuthenticationManager&, const TDSAuthorizeEventObject&,
                              bool& valid) { valid = true; };
@@ -130,8 +141,9 @@ void TServiceController::AddLog(const QString& text) {
   OnOwnerThread([this, line = std::move(line)] { Q_EMIT LogLine(line); });
 }
 
-void TServiceController::UserAuthenticate(const std::string& user, const std::string& password,
-                                          bool& valid, std::vector<std::string>& roles) {
+void TServiceController::UserAuthenticate(const std::string& address, const std::string& user,
+                                          const std::string& password, bool& valid,
+                                          std::vector<std::string>& roles) {
   {
     std::lock_guard lock(credentials_mu_);
     valid = user == user_ && password == password_;
@@ -140,6 +152,9 @@ void TServiceController::UserAuthenticate(const std::string& user, const std::st
     roles.emplace_back("admins");
   } else {
     AddLog(QString::fromUtf8(kRefusedLogin));
+    // The operator's own line names the address and the user tried.
+    AddLog(QStringLiteral("拒绝登录：地址 ") + QString::fromStdString(address) +
+           QStringLiteral("，用户 ") + PrintableUser(user));
   }
 }
 
