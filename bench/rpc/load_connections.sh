@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Connection load against a real `velmora --headless` on 127.0.0.1 (not run by CTest):
 #   1,000 logged-in connections, then 2,000 silent sockets, then the 1,000 called again once the
-#   silent ones' hello deadline has passed, then SIGTERM while 50 of them are in calls.
+#   silent ones' hello deadline has passed, then 200 silent sockets with room under the
+#   connection cap, then SIGTERM while 50 of the logged-in are in calls.
 # Prints what held, the server's RSS and how long SIGTERM took.
 # Usage: bench/rpc/load_connections.sh [path/to/velmora]   (default build-asan/bin/velmora)
 set -euo pipefail
@@ -97,6 +98,29 @@ for s in silent:
 served = sum(1 for s in logged if now_call(s))
 print(f'after 11 s: silent sockets closed by the server {closed_silent} of {len(silent)}; '
       f'logged-in still served {served} of {len(logged)}; server RSS {rss_kib()} KiB')
+
+# 100 logged-in connections leave; 200 more silent sockets: the per-address cap on connections
+# that have not logged in holds all but 32 of them off.
+for s in logged[-100:]: s.close()
+logged = logged[:-100]
+time.sleep(1)
+silent, kinds = [], {}
+for i in range(200):
+    s = socket.create_connection(('127.0.0.1', port), timeout=5)
+    silent.append(s)
+for s in silent:
+    s.settimeout(0.05)
+    try:
+        m = read_msg(s)
+        key = 'refused: ' + m[5:].decode('utf-8', 'replace') if m and m[:1] == b'\x05' else 'closed'
+    except socket.timeout:
+        key = 'held open'
+    except OSError:
+        key = 'reset'
+    kinds[key] = kinds.get(key, 0) + 1
+print(f'after 100 of the logged-in left, 200 more silent sockets:')
+for k, v in sorted(kinds.items(), key=lambda kv: -kv[1]): print(f'  {v:5d}  {k}')
+for s in silent: s.close()
 
 # SIGTERM while 50 connections call in a loop.
 stop = threading.Event()
