@@ -538,18 +538,12 @@ void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
         }
         CallStopScope scope(stop);
         session.Handle(message, out);
-      }
-      switch (session.LastHello()) {
-        case THelloOutcome::Accepted: {
+        if (session.LastHello() == THelloOutcome::Accepted) {
           std::lock_guard lock(s.mu);
           s.CountLoggedIn(conn);
-          break;
-        }
-        case THelloOutcome::Refused:
+        } else if (session.LastHello() == THelloOutcome::Refused) {
           s.throttle->Refused(conn.Address);
-          break;
-        default:
-          break;
+        }
       }
       in_reserved = MemoryReservation();
       codec.Trim();

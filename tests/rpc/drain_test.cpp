@@ -55,5 +55,38 @@ TEST_F(LimitsTest, ACallIsAskedToStopWhenItsClientHangsUp) {
   ExpectServing();
 }
 
+// The server of RpcServerTest, set up by hand inside a death test's child process.
+class StopProbe : public RpcServerTest {
+ public:
+  void TestBody() override {}
+  // Stops while a call sleeps past the drain and the grace, without looking at its stop token.
+  // Exits 0 when the stop returned in time and counted the call's thread as left behind.
+  [[noreturn]] void StopUnderAStuckCall() {
+    ServerLimits limits;
+    limits.DrainTimeout = seconds(1);
+    SetServerLimits(limits);
+    SetUp();
+    Sock s(Port());
+    const bool ok = s.Login() && s.Send(Frame(CallMessage("Nap", {OleVariant(int32_t{8000})})));
+    while (ok && (Instance(0) == nullptr || !Instance(0)->started)) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    const auto start = Clock::now();
+    server_.Stop();
+    const auto took = Clock::now() - start;
+    const bool answered =
+        s.ReadError(seconds(1)) == "The server is stopping; the call was ended before it finished";
+    std::_Exit(ok && answered && took >= limits.DrainTimeout + kStopGrace && took < seconds(5) &&
+                       transport_.AbandonedThreads() == 1
+                   ? 0
+                   : 1);
+  }
+};
+
+TEST(StopDeathTest, AStopReturnsInTimeEvenWhenACallIgnoresItsStopToken) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StopProbe().StopUnderAStuckCall(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace velmora::rpc_test
