@@ -8,6 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "app/config/ini_file.h"
+#include "app/config/server_config.h"
+#include "common/app_path.h"
 #include "dbpool/database_pools.h"
 #include "variant/ole_date.h"
 
@@ -31,6 +34,23 @@ QString PrintableUser(const std::string& user) {
     if (c.category() == QChar::Other_Control) c = QLatin1Char('?');
   }
   return text;
+}
+
+// TLS from CONFIG.CFG's section "TLS": CertificateFile and PrivateKeyFile, PEM files, relative
+// to the application folder unless absolute. Without a certificate TLS is off.
+TDSTlsServerSettings TlsFromConfig() {
+  const std::string folder = AppPath();
+  const std::string path = folder + std::string(kConfigFileName);
+  const auto file = [&](std::string_view key) {
+    std::string name = GetPrivateProfileString("TLS", key, "", path);
+    if (!name.empty() && name.front() != '/') name = folder + name;
+    return name;
+  };
+  TDSTlsServerSettings tls;
+  tls.CertificateFile = file("CertificateFile");
+  tls.PrivateKeyFile = file("PrivateKeyFile");
+  if (tls.PrivateKeyFile.empty()) tls.PrivateKeyFile = tls.CertificateFile;
+  return tls;
 }
 
 // Each releases one idle object; a pool that does not exist has nothing to release.
@@ -94,6 +114,7 @@ void TServiceController::Start(const QString& port_text) {
     throw std::runtime_error("Invalid port number: " + std::to_string(port));
   }
   transport_.Port = static_cast<uint16_t>(port);
+  transport_.Tls = TlsFromConfig();
   server_.Start();
   AddLog(QStringLiteral("服务启动完成"));
   AddLog(QStringLiteral("端口：") + QString::number(port));

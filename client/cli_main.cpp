@@ -37,6 +37,12 @@ int main(int argc, char** argv) {
   app.add_option("--user", user, "Service account")->envname("VELMORA_USER")->capture_default_str();
   app.add_option("--password", password, "Password of the service account")
       ->envname("VELMORA_PASSWORD");
+  TDSTlsClientSettings tls;
+  app.add_flag("--tls", tls.Enabled, "Speak TLS to the server")->envname("VELMORA_TLS");
+  app.add_option("--ca", tls.CaFile,
+                 "PEM file of the CA that signed the server's certificate (default: the system's "
+                 "trusted certificates); implies --tls")
+      ->envname("VELMORA_CA");
   app.add_option("--format", format_name, "Output of query and ls")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
@@ -89,7 +95,8 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   try {
     TVelmoraClient client;
-    client.Connect(host, static_cast<uint16_t>(port), user, password);
+    if (!tls.CaFile.empty()) tls.Enabled = true;
+    client.Connect(host, static_cast<uint16_t>(port), user, password, tls);
     cli::Context ctx{client, *OutputFormatFromName(format_name), std::cout, std::cerr,
                      isatty(STDERR_FILENO) == 1};
     run(ctx);

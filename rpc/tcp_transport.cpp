@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <asio.hpp>
+#include <asio/ssl.hpp>
 #include <atomic>
 #include <condition_variable>
 #include <list>
@@ -96,6 +97,7 @@ struct TDSTCPServerTransport::Impl {
   ServerLimits limits;
   std::function<std::thread(std::function<void()>)> starter;
   std::unique_ptr<TLoginThrottle> throttle;
+  std::unique_ptr<asio::ssl::context> tls;  // set when TLS is on
 
   void CountLoggedIn(TIdTCPConnection& c) {  // with mu
     if (!c.Unauthenticated) return;
@@ -144,19 +146,20 @@ void SendLastError(int fd, std::string_view text) {
 
 // Sends a last error message on a connection's own thread, then closes our side and discards
 // what the client still sends, within a frame's deadline.
-void FailConnection(TIdTCPConnection& c, const ServerLimits& limits, TDSFrameCodec& codec,
-                    std::string& out, std::string_view text) {
+template <class Stream>
+void FailConnection(Stream& stream, TIdTCPConnection& c, const ServerLimits& limits,
+                    TDSFrameCodec& codec, std::string& out, std::string_view text) {
   SetPhase(c, TPhase::Writing, Clock::now() + limits.FrameTimeout);
   TDSFrameCodec::Begin(out);
   EncodeError(text, out);
   codec.Seal(out);
-  if (!WriteFrame(c.Socket, out)) return;
+  if (!WriteFrame(stream, out)) return;
   asio::error_code ec;
   c.Socket.shutdown(asio::socket_base::shutdown_send, ec);
   char sink[4096];
   size_t drained = 0;
   while (drained < kDrainAfterError) {
-    const size_t n = c.Socket.read_some(asio::buffer(sink), ec);
+    const size_t n = stream.read_some(asio::buffer(sink), ec);
     if (ec) break;
     drained += n;
   }
@@ -176,7 +179,8 @@ enum class TReadResult {
 
 // Reads one frame from a client under its deadlines and size limits. Raises EDSProtocolError for
 // a frame that breaks the protocol or the limits before login.
-TReadResult ReadClientFrame(TIdTCPConnection& c, const ServerLimits& limits, bool logged_in,
+template <class Stream>
+TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLimits& limits, bool logged_in,
                             TDSFrameCodec& codec, std::string& in, MemoryReservation& in_reserved,
                             std::string_view& message, std::string& refusal) {
   const Clock::time_point hello_deadline = c.AcceptedAt + limits.HelloTimeout;
@@ -185,7 +189,7 @@ TReadResult ReadClientFrame(TIdTCPConnection& c, const ServerLimits& limits, boo
   SetPhase(c, TPhase::Reading, logged_in ? Clock::now() + limits.IdleTimeout : hello_deadline);
   uint8_t header[kFrameHeaderSize];
   asio::error_code ec;
-  asio::read(c.Socket, asio::buffer(header, 1), ec);
+  asio::read(stream, asio::buffer(header, 1), ec);
   if (ec) return TReadResult::Closed;
   const Clock::time_point start = Clock::now();
   const auto deadline = [&](uint64_t bytes) {
@@ -193,7 +197,7 @@ TReadResult ReadClientFrame(TIdTCPConnection& c, const ServerLimits& limits, boo
     return logged_in ? d : std::min(d, hello_deadline);
   };
   SetPhase(c, TPhase::Reading, deadline(0));
-  asio::read(c.Socket, asio::buffer(header + 1, kFrameHeaderSize - 1), ec);
+  asio::read(stream, asio::buffer(header + 1, kFrameHeaderSize - 1), ec);
   if (ec) return TReadResult::Closed;
   const FrameHeader h = codec.ParseHeader(header);
   if (!logged_in) {
@@ -222,7 +226,7 @@ TReadResult ReadClientFrame(TIdTCPConnection& c, const ServerLimits& limits, boo
       try {
         if (logged_in) in_reserved.Grow(chunk);
         in.resize(have + chunk);
-        asio::read(c.Socket, asio::buffer(in.data() + have, chunk), ec);
+        asio::read(stream, asio::buffer(in.data() + have, chunk), ec);
         if (ec) return TReadResult::Closed;
         got += chunk;
         continue;
@@ -233,7 +237,7 @@ TReadResult ReadClientFrame(TIdTCPConnection& c, const ServerLimits& limits, boo
       }
     }
     const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof sink));
-    asio::read(c.Socket, asio::buffer(sink, n), ec);
+    asio::read(stream, asio::buffer(sink, n), ec);
     if (ec) return TReadResult::Closed;
     got += n;
   }
@@ -297,6 +301,20 @@ void TDSTCPServerTransport::Start(const TDSSessionContext& context) {
   if (ec) throw EDSServerError(fmt::format("Cannot listen on port {}: {}", Port, ec.message()));
   const uint16_t bound = acceptor->local_endpoint(ec).port();
 
+  std::unique_ptr<asio::ssl::context> tls;
+  if (Tls.Enabled()) {
+    tls = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                     asio::ssl::context::no_tlsv1_1);
+    tls->use_certificate_chain_file(Tls.CertificateFile, ec);
+    if (!ec) tls->use_private_key_file(Tls.PrivateKeyFile, asio::ssl::context::pem, ec);
+    if (ec) {
+      throw EDSServerError(fmt::format("Cannot use the TLS certificate {} and key {}: {}",
+                                       Tls.CertificateFile, Tls.PrivateKeyFile, ec.message()));
+    }
+  }
+  s.tls = std::move(tls);
   s.context = context;
   s.limits = Limits();
   s.starter = ThreadStarter;
@@ -349,7 +367,7 @@ void TDSTCPServerTransport::Stop() {
       const int fd = c->Socket.native_handle();
       if (c->Phase == TPhase::InCall && !c->AnsweredByStop) {
         c->AnsweredByStop = true;
-        SendLastError(fd, "The server is stopping; the call was ended before it finished");
+        if (!s.tls) SendLastError(fd, "The server is stopping; the call was ended before it finished");
       }
       ::shutdown(fd, SHUT_RDWR);
       calls.push_back(c->CallStop);
@@ -447,7 +465,8 @@ void TDSTCPServerTransport::AcceptLoop() {
         }
       }
     }
-    if (!refusal.empty()) SendLastError(conn->Socket.native_handle(), refusal);
+    // A TLS client could not read a plain message: it is only closed.
+    if (!refusal.empty() && !s.tls) SendLastError(conn->Socket.native_handle(), refusal);
     conn.reset();
     for (auto& c : finished) c->Thread.join();
     // A failed accept (out of descriptors, for one) is retried after a pause, not in a tight loop.
@@ -491,7 +510,6 @@ void TDSTCPServerTransport::WatchLoop() {
 
 void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
   Impl& s = *impl_;
-  const ServerLimits& limits = s.limits;
   if (Active() && OnConnect) {
     try {
       OnConnect(TDSTCPConnectEventObject{&conn, &conn.Channel});
@@ -500,71 +518,14 @@ void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
   }
   TDSSession session(s.context, conn.Peer);
   try {
-    TDSFrameCodec codec(CompressMoreThan, MaxFrameSize);
-    std::string in, out, refusal;
-    MemoryReservation in_reserved;
-    for (;;) {
-      std::string_view message;
-      refusal.clear();
-      TReadResult read;
-      try {
-        read = ReadClientFrame(conn, limits, session.LoggedIn(), codec, in, in_reserved, message,
-                               refusal);
-      } catch (const EDSProtocolError& e) {
-        FailConnection(conn, limits, codec, out, e.what());
-        break;
-      }
-      if (read == TReadResult::Closed) break;
-      std::stop_token stop;
-      {
-        std::lock_guard lock(conn.mu);
-        if (s.draining) break;  // a message that arrives during a stop is not started
-        conn.Phase = TPhase::InCall;
-        conn.Deadline = kNever;
-        conn.CallStop = std::stop_source();
-        stop = conn.CallStop.get_token();
-      }
-      TDSFrameCodec::Begin(out);
-      if (read == TReadResult::Refused) {
-        EncodeError(refusal, out);
-      } else {
-        if (IsHello(message) && !session.LoggedIn()) {
-          // A throttled address waits before its login is checked; a stop ends the wait.
-          const std::chrono::seconds delay = s.throttle->Delay(conn.Address);
-          if (delay.count() > 0) {
-            std::unique_lock lock(s.mu);
-            s.changed.wait_for(lock, delay, [&] { return s.draining.load(); });
-          }
-        }
-        CallStopScope scope(stop);
-        session.Handle(message, out);
-        if (session.LastHello() == THelloOutcome::Accepted) {
-          std::lock_guard lock(s.mu);
-          s.CountLoggedIn(conn);
-        } else if (session.LastHello() == THelloOutcome::Refused) {
-          s.throttle->Refused(conn.Address);
-        }
-      }
-      in_reserved = MemoryReservation();
-      codec.Trim();
-      try {
-        codec.Seal(out);
-      } catch (const EDSProtocolError& e) {  // the reply is larger than a frame may be
-        TDSFrameCodec::Begin(out);
-        EncodeError(e.what(), out);
-        codec.Seal(out);
-      }
-      {
-        std::lock_guard lock(conn.mu);
-        if (conn.AnsweredByStop) break;
-        conn.Phase = TPhase::Writing;
-        conn.Deadline = Clock::now() + FrameAllowance(limits, out.size());
-      }
-      if (!WriteFrame(conn.Socket, out)) break;
-      TrimBuffer(in, kKeepInput);
-      TrimBuffer(out, kTrimAbove);
-      if (session.Refusals() >= limits.RefusalsPerConnection) break;
-      if (s.draining) break;  // the call's reply is sent; the connection closes
+    if (s.tls) {
+      asio::ssl::stream<asio::ip::tcp::socket&> tls(conn.Socket, *s.tls);
+      SetPhase(conn, TPhase::Reading, conn.AcceptedAt + s.limits.HelloTimeout);
+      asio::error_code ec;
+      tls.handshake(asio::ssl::stream_base::server, ec);
+      if (!ec) ServeMessages(tls, conn, session);
+    } else {
+      ServeMessages(conn.Socket, conn, session);
     }
   } catch (...) {
     // Out of memory or a socket failure: the connection is dropped; others go on.
@@ -584,6 +545,79 @@ void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
     conn.Finished = true;
   }
   s.changed.notify_all();
+}
+
+template <class Stream>
+void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn,
+                                          TDSSession& session) {
+  Impl& s = *impl_;
+  const ServerLimits& limits = s.limits;
+  TDSFrameCodec codec(CompressMoreThan, MaxFrameSize);
+  std::string in, out, refusal;
+  MemoryReservation in_reserved;
+  for (;;) {
+    std::string_view message;
+    refusal.clear();
+    TReadResult read;
+    try {
+      read = ReadClientFrame(stream, conn, limits, session.LoggedIn(), codec, in, in_reserved,
+                             message, refusal);
+    } catch (const EDSProtocolError& e) {
+      FailConnection(stream, conn, limits, codec, out, e.what());
+      return;
+    }
+    if (read == TReadResult::Closed) return;
+    std::stop_token stop;
+    {
+      std::lock_guard lock(conn.mu);
+      if (s.draining) return;  // a message that arrives during a stop is not started
+      conn.Phase = TPhase::InCall;
+      conn.Deadline = kNever;
+      conn.CallStop = std::stop_source();
+      stop = conn.CallStop.get_token();
+    }
+    TDSFrameCodec::Begin(out);
+    if (read == TReadResult::Refused) {
+      EncodeError(refusal, out);
+    } else {
+      if (IsHello(message) && !session.LoggedIn()) {
+        // A throttled address waits before its login is checked; a stop ends the wait.
+        const std::chrono::seconds delay = s.throttle->Delay(conn.Address);
+        if (delay.count() > 0) {
+          std::unique_lock lock(s.mu);
+          s.changed.wait_for(lock, delay, [&] { return s.draining.load(); });
+        }
+      }
+      CallStopScope scope(stop);
+      session.Handle(message, out);
+      if (session.LastHello() == THelloOutcome::Accepted) {
+        std::lock_guard lock(s.mu);
+        s.CountLoggedIn(conn);
+      } else if (session.LastHello() == THelloOutcome::Refused) {
+        s.throttle->Refused(conn.Address);
+      }
+    }
+    in_reserved = MemoryReservation();
+    codec.Trim();
+    try {
+      codec.Seal(out);
+    } catch (const EDSProtocolError& e) {  // the reply is larger than a frame may be
+      TDSFrameCodec::Begin(out);
+      EncodeError(e.what(), out);
+      codec.Seal(out);
+    }
+    {
+      std::lock_guard lock(conn.mu);
+      if (conn.AnsweredByStop) return;
+      conn.Phase = TPhase::Writing;
+      conn.Deadline = Clock::now() + FrameAllowance(limits, out.size());
+    }
+    if (!WriteFrame(stream, out)) return;
+    TrimBuffer(in, kKeepInput);
+    TrimBuffer(out, kTrimAbove);
+    if (session.Refusals() >= limits.RefusalsPerConnection) return;
+    if (s.draining) return;  // the call's reply is sent; the connection closes
+  }
 }
 
 }  // namespace velmora

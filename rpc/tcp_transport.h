@@ -65,6 +65,16 @@ struct TDSTCPDisconnectEventObject {
   TIdTCPConnection* Connection = nullptr;
 };
 
+// TLS on the wire: off unless a certificate is given. With it, every connection starts with a
+// TLS handshake (TLS 1.2 or later), which must end within the hello's deadline; the protocol then
+// runs inside TLS unchanged. Refusals made before the handshake (the connection caps) and the
+// stop's answer to an unfinished call are not sent on a TLS connection: it is only closed.
+struct TDSTlsServerSettings {
+  std::string CertificateFile;  // PEM, the server's certificate and any chain after it
+  std::string PrivateKeyFile;   // PEM, unencrypted
+  bool Enabled() const { return !CertificateFile.empty(); }
+};
+
 class TDSTCPServerTransport {
  public:
   TDSTCPServerTransport();
@@ -79,6 +89,7 @@ class TDSTCPServerTransport {
   uint32_t CompressMoreThan = kDefaultCompressMoreThan;
   uint32_t MaxFrameSize = kDefaultMaxFrameSize;
   TDSAuthenticationManager* AuthenticationManager = nullptr;
+  TDSTlsServerSettings Tls;  // read when the server starts; Start raises when they cannot be used
   // Starts a connection's thread; read when the server starts. Empty: std::thread. A test may
   // make it raise std::system_error, as a process at its thread limit does.
   std::function<std::thread(std::function<void()> body)> ThreadStarter;
@@ -112,6 +123,8 @@ class TDSTCPServerTransport {
   void AcceptLoop();
   void WatchLoop();
   void Serve(TIdTCPConnection& connection);
+  template <class Stream>
+  void ServeMessages(Stream& stream, TIdTCPConnection& connection, TDSSession& session);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

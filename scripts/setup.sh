@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config sqlite3
-  zlib1g-dev libsqlite3-dev libfmt-dev libasio-dev libcli11-dev nlohmann-json3-dev
+  zlib1g-dev libssl-dev openssl libsqlite3-dev libfmt-dev libasio-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   unixodbc-dev firebird-dev
   qt6-base-dev fonts-wqy-microhei xvfb
