@@ -60,12 +60,23 @@ void TearDownPools() {
   velmora::DestroyDatabasePools();  // connection, query, stored-procedure
 }
 
+// A call that did not return within the stop still runs on its thread and uses the server: the
+// process ends here rather than destroy what that thread uses.
+void ExitIfCallsAbandoned(const velmora::TServiceController& service) {
+  if (service.AbandonedThreads() == 0) return;
+  std::fprintf(stderr, "%zu call(s) did not finish within the stop; exiting without cleanup\n",
+               service.AbandonedThreads());
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 int RunHeadless(velmora::TServiceController& service) {
   velmora::THeadlessShell shell(service);
   velmora::TQuitSignals quit_signals;
   if (!shell.StartUp()) return 1;
   QCoreApplication::exec();
   service.StopServer();
+  ExitIfCallsAbandoned(service);
   return 0;
 }
 
@@ -79,6 +90,7 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
   if (window->ShowAtStartup()) window->show();
   QCoreApplication::exec();
   service.StopServer();
+  ExitIfCallsAbandoned(service);
   TearDownPools();
   window.reset();
   return 0;

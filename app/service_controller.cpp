@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "app/config/ini_file.h"
 #include "app/config/limits_config.h"
+#include "app/config/server_config.h"
 #include "common/app_path.h"
 #include "common/log_sink.h"
 #include "common/server_limits.h"
@@ -25,6 +27,34 @@ constexpr const char* kRefusedLogin = "有陌生用户登录，请管理员注�
 std::string Cut(std::string text) {
   if (text.size() > static_cast<size_t>(kClientFieldSize)) text.resize(kClientFieldSize);
   return text;
+}
+
+// The user name a client tried, fit for one log line: control characters become '?', and a
+// name longer than 64 characters is cut.
+QString PrintableUser(const std::string& user) {
+  QString text = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size()));
+  if (text.size() > 64) text = text.left(64) + QStringLiteral("…");
+  for (QChar& c : text) {
+    if (c.category() == QChar::Other_Control) c = QLatin1Char('?');
+  }
+  return text;
+}
+
+// TLS from CONFIG.CFG's section "TLS": CertificateFile and PrivateKeyFile, PEM files, relative
+// to the application folder unless absolute. Without a certificate TLS is off.
+TDSTlsServerSettings TlsFromConfig() {
+  const std::string folder = AppPath();
+  const std::string path = folder + std::string(kConfigFileName);
+  const auto file = [&](std::string_view key) {
+    std::string name = GetPrivateProfileString("TLS", key, "", path);
+    if (!name.empty() && name.front() != '/') name = folder + name;
+    return name;
+  };
+  TDSTlsServerSettings tls;
+  tls.CertificateFile = file("CertificateFile");
+  tls.PrivateKeyFile = file("PrivateKeyFile");
+  if (tls.PrivateKeyFile.empty()) tls.PrivateKeyFile = tls.CertificateFile;
+  return tls;
 }
 
 // Each releases one idle object; a pool that does not exist has nothing to release.
@@ -45,10 +75,10 @@ TServiceController::TServiceController(TDSServer& server, TDSTCPServerTransport&
   tbClient_.CreateDataSet();
 
   auth_.OnUserAuthenticate = [this](TDSAuthenticationManager&, const std::string&,
-                                    const std::string&, const std::string& user,
+                                    const std::string& context, const std::string& user,
                                     const std::string& password, bool& valid,
                                     std::vector<std::string>& roles) {
-    UserAuthenticate(user, password, valid, roles);
+    UserAuthenticate(context, user, password, valid, roles);
   };
   auth_.OnUserAuthorize = [](TDSAuthenticationManager&, const TDSAuthorizeEventObject&,
                              bool& valid) { valid = true; };
@@ -96,6 +126,7 @@ void TServiceController::Start(const QString& port_text) {
   // No call runs while the service is stopped, so whatever temporary is left was left by a write
   // that a crash or kill cut short.
   RemoveLeftoverTemporaries(AppPath());
+  transport_.Tls = TlsFromConfig();
   server_.Start();
   AddLog(QStringLiteral("服务启动完成"));
   AddLog(QStringLiteral("端口：") + QString::number(port));
@@ -149,8 +180,9 @@ void TServiceController::AddLog(const QString& text) {
   OnOwnerThread([this, line = std::move(line)] { Q_EMIT LogLine(line); });
 }
 
-void TServiceController::UserAuthenticate(const std::string& user, const std::string& password,
-                                          bool& valid, std::vector<std::string>& roles) {
+void TServiceController::UserAuthenticate(const std::string& address, const std::string& user,
+                                          const std::string& password, bool& valid,
+                                          std::vector<std::string>& roles) {
   {
     std::lock_guard lock(credentials_mu_);
     valid = user == user_ && password == password_;
@@ -159,6 +191,9 @@ void TServiceController::UserAuthenticate(const std::string& user, const std::st
     roles.emplace_back("admins");
   } else {
     AddLog(QString::fromUtf8(kRefusedLogin));
+    // The operator's own line names the address and the user tried.
+    AddLog(QStringLiteral("拒绝登录：地址 ") + QString::fromStdString(address) +
+           QStringLiteral("，用户 ") + PrintableUser(user));
   }
 }
 

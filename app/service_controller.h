@@ -61,6 +61,9 @@ class TServiceController : public QObject {
   bool Started() const;
   // Stops the server only, without the stop operation's other steps (the window's teardown).
   void StopServer() { server_.Stop(); }
+  // Connection threads the last stop left running inside a call; the process must then end
+  // without destroying the server (std::_Exit).
+  size_t AbandonedThreads() const { return transport_.AbandonedThreads(); }
 
   // "yyyy-mm-dd hh:mm:ss>>>text"; from any thread. The line reaches LogLine on the controller's
   // thread, in the order of the calls of each thread.
@@ -79,8 +82,9 @@ class TServiceController : public QObject {
   void StateChanged(bool running);
 
  private:
-  void UserAuthenticate(const std::string& user, const std::string& password, bool& valid,
-                        std::vector<std::string>& roles);
+  // `address` is the client's "address:port", named in the log when the login is refused.
+  void UserAuthenticate(const std::string& address, const std::string& user,
+                        const std::string& password, bool& valid, std::vector<std::string>& roles);
   void TransportConnect(const TDSTCPConnectEventObject& event);
   void TransportDisconnect(const TDSTCPDisconnectEventObject& event);
   // Runs `fn` on the controller's thread: at once when called there, else queued.

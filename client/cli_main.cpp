@@ -29,6 +29,7 @@ struct Options {
   std::string user{velmora::kDefaultUserName};
   std::string password{velmora::kDefaultPassword};
   std::string format_name = "table";
+  velmora::TDSTlsClientSettings tls;
 };
 
 void AddOptions(CLI::App& app, Options& o) {
@@ -44,6 +45,11 @@ void AddOptions(CLI::App& app, Options& o) {
       ->capture_default_str();
   app.add_option("--password", o.password, "Password of the service account")
       ->envname("VELMORA_PASSWORD");
+  app.add_flag("--tls", o.tls.Enabled, "Speak TLS to the server")->envname("VELMORA_TLS");
+  app.add_option("--ca", o.tls.CaFile,
+                 "PEM file of the CA that signed the server's certificate (default: the system's "
+                 "trusted certificates); implies --tls")
+      ->envname("VELMORA_CA");
   app.add_option("--format", o.format_name, "Output of query and ls")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
@@ -104,7 +110,9 @@ int Run(const Options& o, const Command& cmd) {
   std::ios::sync_with_stdio(false);
   try {
     TVelmoraClient client;
-    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password);
+    TDSTlsClientSettings tls = o.tls;
+    if (!tls.CaFile.empty()) tls.Enabled = true;
+    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password, tls);
     Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
                 isatty(STDERR_FILENO) == 1};
     cmd.run(ctx);

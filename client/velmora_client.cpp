@@ -22,7 +22,8 @@ std::string OutText(const TDSCallResult& r, size_t index, std::string_view metho
 }  // namespace
 
 void TVelmoraClient::Connect(const std::string& host, uint16_t port, const std::string& user,
-                             const std::string& password) {
+                             const std::string& password, const TDSTlsClientSettings& tls) {
+  channel_.Tls = tls;
   channel_.Connect(host, port, user, password);
 }
 

@@ -26,8 +26,9 @@ class TVelmoraClient {
  public:
   TVelmoraClient() = default;
 
+  // `tls`: see TDSTlsClientSettings (off by default).
   void Connect(const std::string& host, uint16_t port, const std::string& user,
-               const std::string& password);
+               const std::string& password, const TDSTlsClientSettings& tls = {});
   void Close() { channel_.Close(); }
   bool Connected() const { return channel_.Connected(); }
 

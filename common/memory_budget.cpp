@@ -25,7 +25,7 @@ MemoryReservation::~MemoryReservation() { Release(); }
 void MemoryReservation::Grow(uint64_t bytes, std::chrono::milliseconds wait) {
   if (bytes == 0) return;
   if (budget_ == nullptr) budget_ = &MemoryBudget::Process();
-  budget_->Acquire(bytes, wait);
+  budget_->Acquire(bytes, bytes_, wait);
   bytes_ += bytes;
 }
 
@@ -40,16 +40,18 @@ MemoryBudget& MemoryBudget::Process() {
 }
 
 MemoryReservation MemoryBudget::Reserve(uint64_t bytes, std::chrono::milliseconds wait) {
-  Acquire(bytes, wait);
+  Acquire(bytes, 0, wait);
   return MemoryReservation(this, bytes);
 }
 
-void MemoryBudget::Acquire(uint64_t bytes, std::chrono::milliseconds wait) {
+void MemoryBudget::Acquire(uint64_t bytes, uint64_t held, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
-  if (bytes > total_) {
+  // What the caller holds already counts: a reservation that can never fit is refused at once
+  // instead of waiting for bytes that only its own release could free.
+  if (bytes > total_ || held > total_ - bytes) {
     throw EMemoryBudgetExceeded(fmt::format(
-        "The request needs {} bytes of memory, more than the server's budget of {} bytes", bytes,
-        total_));
+        "The request needs {} bytes of memory, more than the server's budget of {} bytes",
+        held + bytes, total_));
   }
   const bool fits = released_.wait_for(
       lock, wait, [&] { return in_use_ <= total_ && total_ - in_use_ >= bytes; });

@@ -4,7 +4,8 @@
 // whatever they send.
 //
 // Rules:
-// - A reservation larger than the whole budget is refused at once.
+// - A reservation larger than the whole budget is refused at once; so is a Grow that would make
+//   its reservation larger than the whole budget.
 // - Otherwise a reservation waits, up to the given time, for others to release enough; then it is
 //   refused. A refusal raises EMemoryBudgetExceeded and leaves nothing reserved.
 // - Grow adds to a reservation under the same rules (for buffers whose size is learnt while they
@@ -70,7 +71,8 @@ class MemoryBudget {
 
  private:
   friend class MemoryReservation;
-  void Acquire(uint64_t bytes, std::chrono::milliseconds wait);  // raises on refusal
+  // Adds `bytes` for a caller that already holds `held`; raises on refusal.
+  void Acquire(uint64_t bytes, uint64_t held, std::chrono::milliseconds wait);
   void Give(uint64_t bytes) noexcept;
 
   mutable std::mutex mutex_;

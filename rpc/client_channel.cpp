@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <asio.hpp>
+#include <asio/ssl.hpp>
+#include <openssl/ssl.h>
 
 #include "rpc/frame_io.h"
 #include "rpc/messages.h"
@@ -15,6 +17,8 @@ struct TDSClientChannel::Impl {
       : socket(io), codec(compress_more_than, max_frame_size) {}
   asio::io_context io;
   asio::ip::tcp::socket socket;
+  std::unique_ptr<asio::ssl::context> tls_context;
+  std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls;  // set while TLS is on
   TDSFrameCodec codec;
   std::string in, out;
   std::string error_text;
@@ -30,6 +34,7 @@ TDSClientChannel::~TDSClientChannel() = default;
 bool TDSClientChannel::Connected() const { return impl_->socket.is_open(); }
 
 void TDSClientChannel::Close() {
+  impl_->tls.reset();
   asio::error_code ec;
   impl_->socket.shutdown(asio::socket_base::shutdown_both, ec);
   impl_->socket.close(ec);
@@ -48,11 +53,12 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
     throw EDSConnectionError(fmt::format("Cannot connect to {}:{}: {}", host, port, ec.message()));
   }
   s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
+  if (Tls.Enabled) StartTls(host, port);
 
   TDSFrameCodec::Begin(s.out);
   EncodeHello(HelloMessage{kProtocolVersion, user, password, protocol}, s.out);
   std::string_view message;
-  RoundTrip(message);
+  RoundTrip(message, /*may_deflate=*/false);  // the server takes only plain frames before login
   try {
     if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
       DecodeError(message, s.error_text);
@@ -99,14 +105,15 @@ TDSCallResult TDSClientChannel::Call(std::string_view class_name, std::string_vi
   return result;
 }
 
-void TDSClientChannel::RoundTrip(std::string_view& message) {
+void TDSClientChannel::RoundTrip(std::string_view& message, bool may_deflate) {
   Impl& s = *impl_;
-  s.codec.Seal(s.out);  // a message over the maximum raises here, before anything is sent
+  // The last answer has been used by now: its inflated bytes and their reservation go.
+  s.codec.Trim();
+  s.codec.Seal(s.out, may_deflate);  // a message over the maximum raises here, before anything is sent
   try {
-    if (!WriteFrame(s.socket, s.out)) throw EDSConnectionError("Connection closed by the server");
-    if (!ReadFrame(s.socket, s.codec, s.in, message)) {
-      throw EDSConnectionError("Connection closed by the server");
-    }
+    const bool ok = s.tls ? WriteFrame(*s.tls, s.out) && ReadFrame(*s.tls, s.codec, s.in, message)
+                          : WriteFrame(s.socket, s.out) && ReadFrame(s.socket, s.codec, s.in, message);
+    if (!ok) throw EDSConnectionError("Connection closed by the server");
   } catch (const EDSConnectionError&) {
     Close();
     throw;
@@ -114,7 +121,35 @@ void TDSClientChannel::RoundTrip(std::string_view& message) {
     Close();
     throw EDSConnectionError(e.what());
   }
-  s.codec.Trim();
+}
+
+void TDSClientChannel::StartTls(const std::string& host, uint16_t port) {
+  Impl& s = *impl_;
+  asio::error_code ec;
+  s.tls_context = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+  s.tls_context->set_options(asio::ssl::context::default_workarounds |
+                             asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                             asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+  if (Tls.CaFile.empty()) {
+    s.tls_context->set_default_verify_paths(ec);
+  } else {
+    s.tls_context->load_verify_file(Tls.CaFile, ec);
+  }
+  if (ec) {
+    Close();
+    throw EDSConnectionError(fmt::format("Cannot load the trusted certificates {}: {}",
+                                         Tls.CaFile.empty() ? "of the system" : Tls.CaFile,
+                                         ec.message()));
+  }
+  s.tls_context->set_verify_mode(asio::ssl::verify_peer);
+  s.tls = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket&>>(s.socket, *s.tls_context);
+  s.tls->set_verify_callback(asio::ssl::host_name_verification(host));
+  SSL_set_tlsext_host_name(s.tls->native_handle(), host.c_str());  // the name the server is asked for
+  s.tls->handshake(asio::ssl::stream_base::client, ec);
+  if (ec) {
+    Close();
+    throw EDSConnectionError(fmt::format("TLS handshake with {}:{} failed: {}", host, port, ec.message()));
+  }
 }
 
 }  // namespace velmora

@@ -19,6 +19,14 @@ struct TDSCallResult {
   std::vector<OleVariant> Outs;   // the out-parameters, in declaration order
 };
 
+// TLS for a client: when enabled, the connection starts with a TLS handshake; the server's
+// certificate must be signed by the given CA (or one the system trusts when CaFile is empty) and
+// name the host connected to.
+struct TDSTlsClientSettings {
+  bool Enabled = false;
+  std::string CaFile;  // PEM; empty: the system's trusted certificates
+};
+
 class TDSClientChannel {
  public:
   explicit TDSClientChannel(uint32_t compress_more_than = kDefaultCompressMoreThan,
@@ -26,6 +34,8 @@ class TDSClientChannel {
   ~TDSClientChannel();
   TDSClientChannel(const TDSClientChannel&) = delete;
   TDSClientChannel& operator=(const TDSClientChannel&) = delete;
+
+  TDSTlsClientSettings Tls;  // read by Connect
 
   // Opens the connection and logs in. Raises EDSLoginError with the server's refusal text,
   // EDSConnectionError when the server cannot be reached or breaks the protocol.
@@ -42,7 +52,9 @@ class TDSClientChannel {
 
  private:
   // Sends the frame in out_ and reads the answer into message.
-  void RoundTrip(std::string_view& message);
+  void RoundTrip(std::string_view& message, bool may_deflate = true);
+  // Starts TLS on the connected socket; raises EDSConnectionError.
+  void StartTls(const std::string& host, uint16_t port);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

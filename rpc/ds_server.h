@@ -16,8 +16,8 @@ class TDSServer {
   // Asks the server class for its class, then opens the transport. Raises EDSServerError when a
   // part is missing or the port cannot be listened on. Does nothing when started.
   void Start();
-  // Closes every connection (without disconnect events) and returns when their threads have
-  // ended. Does nothing when stopped.
+  // Drains and closes every connection (without disconnect events): see
+  // TDSTCPServerTransport::Stop for the drain and its time bound. Does nothing when stopped.
   void Stop();
   bool Started() const;
 };

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -19,6 +20,8 @@ constexpr size_t kTrimAbove = 4u << 20;
 // already-compressed data packets do not cost a full deflate pass on every send.
 constexpr size_t kProbeAbove = 64u << 10;
 constexpr size_t kProbeSize = 16u << 10;
+// The first step of an inflater's output buffer; it doubles from there up to the claimed size.
+constexpr size_t kFirstInflateStep = 64u << 10;
 
 void PutU32(char* at, uint32_t v) { std::memcpy(at, &v, 4); }  // little-endian machines only
 
@@ -57,14 +60,15 @@ TDSFrameCodec::~TDSFrameCodec() = default;
 
 void TDSFrameCodec::Begin(std::string& frame) { frame.assign(kFrameHeaderSize, '\0'); }
 
-void TDSFrameCodec::Seal(std::string& frame) {
+void TDSFrameCodec::Seal(std::string& frame, bool may_deflate) {
   const size_t n = frame.size() - kFrameHeaderSize;
   if (n > max_frame_size_) {
     throw EDSProtocolError(fmt::format("Message of {} bytes exceeds the maximum frame size of {} bytes",
                                        n, max_frame_size_));
   }
   uint8_t flags = 0;
-  if (n > compress_more_than_ && n > 8 && (n <= kProbeAbove || Worthwhile(frame))) {
+  if (may_deflate && n > compress_more_than_ && n > 8 &&
+      (n <= kProbeAbove || Worthwhile(frame))) {
     if (!z_) z_ = std::make_unique<ZState>();
     z_stream& d = z_->deflater;
     deflateReset(&d);
@@ -127,19 +131,39 @@ std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_vi
   if (!z_) z_ = std::make_unique<ZState>();
   z_stream& f = z_->inflater;
   inflateReset(&f);
-  scratch_.resize(raw);
+  // The output grows as it fills, each step reserved from the memory budget first: a claimed
+  // size is only an upper bound, never allocated up front.
+  inflated_reserved_ = MemoryReservation();
+  size_t size = std::min<size_t>(raw, kFirstInflateStep);
+  inflated_reserved_.Grow(size);
+  inflated_.resize(size);
   f.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data() + 4));
   f.avail_in = static_cast<uInt>(payload.size() - 4);
-  f.next_out = reinterpret_cast<Bytef*>(scratch_.data());
-  f.avail_out = raw;
-  if (inflate(&f, Z_FINISH) != Z_STREAM_END || f.avail_out != 0 || f.avail_in != 0) {
+  f.next_out = reinterpret_cast<Bytef*>(inflated_.data());
+  f.avail_out = static_cast<uInt>(size);
+  for (;;) {
+    const int rc = inflate(&f, Z_FINISH);
+    if (rc == Z_STREAM_END) break;
+    if ((rc != Z_BUF_ERROR && rc != Z_OK) || f.avail_out != 0 || size == raw) {
+      throw EDSProtocolError("Corrupt compressed frame");
+    }
+    const size_t grown = std::min<size_t>(raw, size * 2);
+    inflated_reserved_.Grow(grown - size);
+    inflated_.resize(grown);
+    f.next_out = reinterpret_cast<Bytef*>(inflated_.data() + size);
+    f.avail_out = static_cast<uInt>(grown - size);
+    size = grown;
+  }
+  if (f.avail_out != 0 || f.avail_in != 0 || size != raw) {
     throw EDSProtocolError("Corrupt compressed frame");
   }
-  return scratch_;
+  return inflated_;
 }
 
 void TDSFrameCodec::Trim() {
   if (scratch_.capacity() > kTrimAbove) std::string().swap(scratch_);
+  if (inflated_.capacity() > kFirstInflateStep) std::string().swap(inflated_);
+  inflated_reserved_ = MemoryReservation();
 }
 
 }  // namespace velmora

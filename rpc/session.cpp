@@ -29,6 +29,7 @@ void TDSSession::End() {
 
 void TDSSession::Handle(std::string_view message, std::string& reply) {
   const size_t mark = reply.size();
+  last_hello_ = THelloOutcome::None;
   try {
     const uint8_t type = PeekMessageType(message);
     if (type == static_cast<uint8_t>(TDSMessageType::Hello)) {
@@ -52,10 +53,15 @@ void TDSSession::Handle(std::string_view message, std::string& reply) {
 void TDSSession::HandleHello(std::string_view message, std::string& reply) {
   DecodeHello(message, hello_);
   if (logged_in_) {
+    // Login happens once per connection: a further hello is refused unchecked.
+    ++refusals_;
+    last_hello_ = THelloOutcome::Rejected;
     EncodeError("The session is already logged in", reply);
     return;
   }
   if (hello_.Version != kProtocolVersion) {
+    ++refusals_;
+    last_hello_ = THelloOutcome::Rejected;
     EncodeHelloReply(false,
                      fmt::format("Unsupported protocol version {}; the server speaks version {}",
                                  hello_.Version, kProtocolVersion),
@@ -73,14 +79,17 @@ void TDSSession::HandleHello(std::string_view message, std::string& reply) {
       valid = false;
     }
   }
+  hello_.Password.clear();  // not kept between messages
   if (!valid) {
+    ++refusals_;
+    last_hello_ = THelloOutcome::Refused;
     EncodeHelloReply(false, kAuthenticationRejected, reply);
     return;
   }
   logged_in_ = true;
+  last_hello_ = THelloOutcome::Accepted;
   authorize_.UserName = hello_.User;
   authorize_.UserRoles = std::move(roles);
-  hello_.Password.clear();
   EncodeHelloReply(true, {}, reply);
 }
 

@@ -21,6 +21,14 @@ struct TDSSessionContext {
   TDSAuthenticationManager* AuthenticationManager = nullptr;  // nullptr admits every client
 };
 
+// What the last handled message did to the login.
+enum class THelloOutcome {
+  None,      // the message was no hello
+  Accepted,  // the client is now logged in
+  Refused,   // the login check refused the credentials
+  Rejected,  // refused without a check: another protocol version, or already logged in
+};
+
 class TDSSession {
  public:
   // `peer` is the client's "address:port", given to the login check as its context.
@@ -35,6 +43,9 @@ class TDSSession {
   void End();
 
   bool LoggedIn() const { return logged_in_; }
+  THelloOutcome LastHello() const { return last_hello_; }
+  // Hellos refused on this connection, whether by the login check or not.
+  int Refusals() const { return refusals_; }
   const std::string& UserName() const { return authorize_.UserName; }
 
  private:
@@ -44,6 +55,8 @@ class TDSSession {
   TDSSessionContext context_;
   std::string peer_;
   bool logged_in_ = false;
+  THelloOutcome last_hello_ = THelloOutcome::None;
+  int refusals_ = 0;
   TDSAuthorizeEventObject authorize_;  // user and roles from the login; method per call
   TDSServerModuleBase* instance_ = nullptr;
   // Kept between calls so a call reuses their storage.

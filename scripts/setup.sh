@@ -10,8 +10,8 @@ packages=(
   # The server core: zlib (packets and the transport's compression filter), SQLite (the database
   # engine), fmt (text formatting), standalone Asio (the TCP transport).
   zlib1g-dev libsqlite3-dev libfmt-dev libasio-dev
-  # TLS for the transport, through Asio's OpenSSL support.
-  libssl-dev
+  # TLS for the transport, through Asio's OpenSSL support; openssl makes the tests' certificates.
+  libssl-dev openssl
   # The clients and tools: CLI11 (velmora-cli and velmora-bench options), nlohmann JSON
   # (velmora-bench reports, the client's JSON output tests).
   libcli11-dev nlohmann-json3-dev

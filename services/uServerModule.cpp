@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "common/app_path.h"
-#include "common/call_cancel.h"
+#include "common/call_stop.h"
 #include "common/log_sink.h"
 #include "common/velmora_error.h"
 #include "common/memory_budget.h"
@@ -65,7 +65,7 @@ class PooledConnection {
  private:
   TFDConnectionPool* pool_ = nullptr;
   TFDConnection* conn_ = nullptr;
-  std::optional<TCallCancelRegistration> cancel_;
+  std::optional<CallStopRegistration> cancel_;
 };
 
 // A query borrowed from FDQueryPool() and attached to the call's connection. Declared after the

@@ -22,6 +22,7 @@
 #include <sys/time.h>
 #endif
 
+#include "common/call_stop.h"
 #include "rpc/client_channel.h"
 #include "rpc/ds_server.h"
 #include "rpc/frame_codec.h"
@@ -50,6 +51,20 @@ class TTestModule : public TDSServerModuleBase {
     started = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
+  // Sleeps up to `ms`, or until the call's stop token is stopped; true when it was.
+  bool Wait(int32_t ms) {
+    started = true;
+    const std::stop_token stop = CurrentCallStopToken();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (stop.stop_requested()) {
+        stopped = true;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
   void Fail(const std::string& message) {
     try {
       try {
@@ -72,6 +87,7 @@ class TTestModule : public TDSServerModuleBase {
   }
 
   std::atomic<bool> started{false};
+  std::atomic<bool> stopped{false};
 };
 
 inline const TDSMethodTable& TestMethods() {
@@ -82,6 +98,7 @@ inline const TDSMethodTable& TestMethods() {
         .Add("Add", &TTestModule::Add)
         .AddDateTime("Now", &TTestModule::Now)
         .Add("Nap", &TTestModule::Nap)
+        .Add("Wait", &TTestModule::Wait)
         .Add("Fail", &TTestModule::Fail)
         .Add("Bytes", &TTestModule::Bytes);
     return t;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/call_cancel.h"
+#include "common/call_stop.h"
 #include "common/log_sink.h"
 #include "common/server_limits.h"
 #include "db/statement_stop.h"
@@ -168,15 +168,15 @@ TEST_F(Hardening, CancellingTheCallInterruptsItsStatement) {
   for (const bool before : {false, true}) {
     for (const std::string method : {"SQL2OleVariant", "ExecSQL"}) {
       SCOPED_TRACE(method + (before ? ", cancelled before the call" : ", cancelled during it"));
-      TCallCancel cancel;
-      if (before) cancel.Cancel();
+      std::stop_source cancel;
+      if (before) cancel.request_stop();
       std::thread transport([&cancel] {
         std::this_thread::sleep_for(300ms);
-        cancel.Cancel();
+        cancel.request_stop();
       });
       std::string err;
       {
-        TCallCancelScope scope(cancel);
+        CallStopScope scope(cancel.get_token());
         TServerModule1 module;
         method == "ExecSQL" ? module.ExecSQL(kRunaway, err)
                             : (void)module.SQL2OleVariant(kRunaway, err);
