@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "services/files/file_errors.h"
+#include "common/file_errors.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
 #include "services/files/safe_path.h"
