@@ -15,4 +15,6 @@ bool TrayAvailable() {
 
 void SetTrayAvailable(std::optional<bool> available) { g_forced = available; }
 
+Qt::WindowType MainWindowType() { return TrayAvailable() ? Qt::Tool : Qt::Window; }
+
 }  // namespace velmora

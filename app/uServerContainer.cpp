@@ -81,7 +81,8 @@ void TFrmDataSnap::Guarded(F&& operation) {
 // ---- Construction ----
 
 void TFrmDataSnap::BuildWindow() {
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+  // No taskbar entry where the tray reaches the window (see MainWindowType).
+  setWindowFlags(MainWindowType() | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
 
@@ -383,7 +384,7 @@ void TFrmDataSnap::BackupTypeClick() {
 void TFrmDataSnap::FormClose() {
   const QFileInfo exe(QString::fromStdString(settings_.exe_path));
   SetAutostart(settings_.autostart_folder, exe.fileName().toStdString(), settings_.exe_path,
-               Start->isChecked());
+               Start->isChecked(), app_path_);
   ServerConfig values;
   values.BackupType = BackupType->ItemIndex();
   values.EveryTime = EdtMinute->value();

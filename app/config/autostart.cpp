@@ -51,6 +51,20 @@ std::string ExecArgument(std::string_view arg) {
   return out;
 }
 
+std::string FolderOf(std::string_view file) {
+  return std::filesystem::path(file).parent_path().string();
+}
+
+// A folder as absolute, normalised text without a trailing separator.
+std::string NormalFolder(std::string_view folder) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(folder), ec);
+  if (ec) path = folder;  // no working folder to resolve against: the text as given
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
 bool FolderUsable(const std::string& folder) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -63,18 +77,26 @@ std::string AutostartEntryName(std::string_view exe_file_name) {
   return std::filesystem::path(exe_file_name).stem().string();
 }
 
-std::string DesktopEntryText(std::string_view name, std::string_view exe_path) {
+std::string DesktopEntryText(std::string_view name, std::string_view exe_path,
+                             std::string_view app_path) {
+  std::string command = ExecArgument(exe_path);
+  // Compared as text: a folder reached through a link counts as another, and passing it then is
+  // harmless. Absolute, because the session starts the entry in a working folder of its own.
+  if (!app_path.empty() && NormalFolder(app_path) != NormalFolder(FolderOf(exe_path))) {
+    command += " --app-dir ";
+    command += ExecArgument(NormalFolder(app_path));
+  }
   return fmt::format(
       "[Desktop Entry]\n"
       "Type=Application\n"
       "Name={}\n"
       "Exec={}\n"
       "X-GNOME-Autostart-enabled=true\n",
-      EscapeValue(name), EscapeValue(ExecArgument(exe_path)));
+      EscapeValue(name), EscapeValue(command));
 }
 
 bool SetAutostart(const std::string& folder, std::string_view exe_file_name,
-                  std::string_view exe_path, bool enabled) {
+                  std::string_view exe_path, bool enabled, std::string_view app_path) {
   if (!FolderUsable(folder)) return false;
   const std::string name = AutostartEntryName(exe_file_name);
   const std::string file = (std::filesystem::path(folder) / (name + ".desktop")).string();
@@ -82,7 +104,7 @@ bool SetAutostart(const std::string& folder, std::string_view exe_file_name,
     ::unlink(file.c_str());  // absent or not removable: nothing to report
     return true;
   }
-  if (name.empty() || !ReplaceFileContents(file, DesktopEntryText(name, exe_path))) {
+  if (name.empty() || !ReplaceFileContents(file, DesktopEntryText(name, exe_path, app_path))) {
     throw EAutostartError(fmt::format("Failed to set data for '{}'", name));
   }
   return true;

@@ -27,12 +27,16 @@ inline constexpr std::string_view kSystemAutostartFolder = "/etc/xdg/autostart";
 // "Velmora.exe" -> "Velmora"; a name without extension stays as it is.
 std::string AutostartEntryName(std::string_view exe_file_name);
 
-// The desktop entry that starts `exe_path`; the path is quoted in Exec= when it needs quoting.
-std::string DesktopEntryText(std::string_view name, std::string_view exe_path);
+// The desktop entry that starts `exe_path` in the application folder `app_path`. The folder is
+// passed as "--app-dir <folder>" when it is not the executable's own, so that a server started
+// with another folder comes back in it at login; `app_path` empty means the executable's folder.
+// Each Exec= argument is quoted when the desktop-entry rules need it.
+std::string DesktopEntryText(std::string_view name, std::string_view exe_path,
+                             std::string_view app_path = {});
 
 // Returns false when the folder could not be opened (see above), true when the entry now follows
-// `enabled`.
+// `enabled`. `app_path` as for DesktopEntryText.
 bool SetAutostart(const std::string& folder, std::string_view exe_file_name,
-                  std::string_view exe_path, bool enabled);
+                  std::string_view exe_path, bool enabled, std::string_view app_path = {});
 
 }  // namespace velmora

@@ -6,6 +6,11 @@
 #include <thread>
 #include <QToolButton>
 
+#include <asio.hpp>
+
+#include "rpc/frame_codec.h"
+#include "rpc/frame_io.h"
+#include "rpc/messages.h"
 #include "rpc/rpc_errors.h"
 #include "tests/app/shell_fixture.h"
 
@@ -107,13 +112,31 @@ TEST_F(OnlineUsersTest, TwoClientsHaveTwoRowsWithDifferentIdsAndPorts) {
 }
 
 TEST_F(OnlineUsersTest, RefusedClientKeepsItsRowUntilItsConnectionCloses) {
-  // A raw connection that never logs in stands for a client whose login is pending or refused.
-  QTcpSocket raw;
-  raw.connectToHost(QHostAddress::LocalHost, transport_.BoundPort());
-  ASSERT_TRUE(raw.waitForConnected(2000));
+  // The client speaks the protocol itself, so that its connection stays open after the refusal
+  // (the client channel closes it at once).
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  socket.connect({asio::ip::make_address("127.0.0.1"), transport_.BoundPort()});
   ASSERT_TRUE(CountIs(1));
-  raw.disconnectFromHost();
-  raw.close();
+  TDSFrameCodec codec(kDefaultCompressMoreThan, kDefaultMaxFrameSize);
+  std::string frame;
+  TDSFrameCodec::Begin(frame);
+  EncodeHello(HelloMessage{kProtocolVersion, "admin", "wrong", "tcp/ip"}, frame);
+  codec.Seal(frame);
+  ASSERT_TRUE(WriteFrame(socket, frame));
+  std::string buffer;
+  std::string_view message;
+  ASSERT_TRUE(ReadFrame(socket, codec, buffer, message));
+  HelloReplyMessage reply;
+  DecodeHelloReply(message, reply);
+  EXPECT_FALSE(reply.Accepted);
+  ASSERT_TRUE(WaitUntil([&] { return LogCount(QString::fromUtf8(kRefused)) == 1; }));
+  // Refused, and still online while the connection is open.
+  Pump(200);
+  EXPECT_TRUE(socket.is_open());
+  EXPECT_EQ(GridRows(), 1);
+  EXPECT_EQ(Text("E_UserCount"), QStringLiteral("1"));
+  socket.close();
   ASSERT_TRUE(CountIs(0));
 }
 
