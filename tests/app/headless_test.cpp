@@ -13,9 +13,9 @@
 
 #include "app/config/server_config.h"
 #include "rpc/client_channel.h"
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 int FreePort() {
@@ -67,11 +67,11 @@ class Program {
 };
 
 TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartExits) {
-  testing_support::TempFolder folder;
+  TempDir folder;
   const int port = FreePort();
   ASSERT_NE(port, 0);
-  testing_support::WriteFile(folder.File("CONFIG.CFG"),
-                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
+  WriteFile(folder.File("CONFIG.CFG"),
+            "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
   Program first(folder.Path());
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
       << first.Output().toStdString()
@@ -84,7 +84,7 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
 
   {
     // A second copy asks the first to show itself and ends at once, creating nothing.
-    testing_support::TempFolder other;
+    TempDir other;
     QElapsedTimer timer;
     timer.start();
     Program second(other.Path());
@@ -116,11 +116,11 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
 // One copy at a time may run per user, so the failed start is checked in the same test, after
 // the copy above has ended.
 void ExpectStartFailureExitsNonZeroWithTheReason() {
-  testing_support::TempFolder folder;
+  TempDir folder;
   QTcpServer blocker;
   ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
-  testing_support::WriteFile(folder.File("CONFIG.CFG"),
-                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
+  WriteFile(folder.File("CONFIG.CFG"),
+            "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
   Program program(folder.Path());
   ASSERT_TRUE(program.Process().waitForFinished(5000));
   EXPECT_NE(program.Process().exitCode(), 0);
@@ -129,7 +129,7 @@ void ExpectStartFailureExitsNonZeroWithTheReason() {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
