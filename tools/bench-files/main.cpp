@@ -34,6 +34,8 @@
 #include "client/packets.h"
 #include "client/velmora_client.h"
 #include "services/uCompressionStream.h"
+#include "tools/self_host/database_config.h"
+#include "tools/self_host/scratch_folder.h"
 
 extern char** environ;
 
@@ -224,23 +226,14 @@ int Run(size_t size, int reps) {
              100.0 * static_cast<double>(packed_size) / static_cast<double>(size));
 
   // The server in a temporary application folder.
-  char tmpl[] = "/tmp/velmora-bench-files-XXXXXX";
-  if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-  const fs::path dir = tmpl;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{dir};
+  const self_host::ScratchFolder folder;  // outlives the server process below
+  const fs::path dir = folder.Path();
   const uint16_t port = FreePort();
   fs::create_directory(dir / "Upload");
   WriteFile(dir / "CONFIG.CFG",
             fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n", kUser,
                         kPassword, port));
-  WriteFile(dir / "DataBase.CFG",
-            fmt::format("DriverID=SQLite\r\nDatabase={}\r\n", (dir / "bench.db").string()));
+  self_host::WriteSqliteConfig(folder.Path(), folder.File("bench.db"));
 
   ServerProcess server(VELMORA_SERVER_BINARY, dir);
   server.WaitReady(std::chrono::seconds(30));
