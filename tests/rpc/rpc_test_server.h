@@ -27,7 +27,7 @@
 #include "rpc/frame_codec.h"
 #include "rpc/messages.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 
 inline constexpr const char* kClass = "TTestModule";
 inline constexpr const char* kUser = "admin";
@@ -272,4 +272,4 @@ class RawClient {
   asio::ip::tcp::socket socket_;
 };
 
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test
