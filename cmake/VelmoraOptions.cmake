@@ -11,6 +11,7 @@ if(VELMORA_SANITIZE)
 endif()
 
 # velmora_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
+# NAME is velmora_<folder or library>[_<part>]_test (velmora_db_sqlite_test, velmora_files_test).
 function(velmora_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})

@@ -10,8 +10,8 @@
 
 #include "db/connection.h"
 #include "db/query.h"
-#include "tests/support/fixture_db.h"
-#include "tests/support/temp_dir.h"
+#include "tools/self_host/fixture_db.h"
+#include "tools/self_host/scratch_folder.h"
 
 namespace {
 
@@ -19,10 +19,10 @@ constexpr int kRows = 100000;
 constexpr const char* kSql = "SELECT * FROM BIG_TABLE";
 
 const std::string& FixturePath() {
-  static velmora::testing::TempDir dir;
+  static velmora::self_host::ScratchFolder dir;
   static const std::string path = [] {
     std::string p = dir.File("bench.db");
-    velmora::testing::CreateFixtureDatabase(p, kRows);
+    velmora::self_host::CreateFixtureDatabase(p, kRows);
     return p;
   }();
   return path;

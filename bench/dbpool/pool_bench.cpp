@@ -2,9 +2,6 @@
 // this measures the pool's own cost (permit, list lock, scan) and its contention.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -12,6 +9,8 @@
 
 #include "common/app_path.h"
 #include "dbpool/uFDConnPool.h"
+#include "tools/self_host/database_config.h"
+#include "tools/self_host/scratch_folder.h"
 
 namespace velmora {
 namespace {
@@ -21,13 +20,9 @@ constexpr int kMaxThreads = 8;
 class WarmPool {
  public:
   WarmPool() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-    SetAppPath(folder_.string());
-    std::ofstream(folder_ / "DataBase.CFG", std::ios::binary)
-        << "DriverID=SQLite\r\nCreateDatabase=Yes\r\nDatabase=" << (folder_ / "bench.db").string()
-        << "\r\n";
+    SetAppPath(folder_.Path());
+    self_host::WriteSqliteConfig(folder_.Path(), folder_.File("bench.db"),
+                                 self_host::NewDatabase::kCreate);
     pool_ = std::make_unique<TFDConnectionPool>(30);
     std::vector<TFDConnection*> held;
     for (int i = 0; i < kMaxThreads; ++i) held.push_back(pool_->Lock());
@@ -36,15 +31,11 @@ class WarmPool {
       pool_->Unlock(c);
     }
   }
-  ~WarmPool() {
-    pool_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+
   TFDConnectionPool& pool() { return *pool_; }
 
  private:
-  std::filesystem::path folder_;
+  self_host::ScratchFolder folder_;  // outlives the pool's connections to the database in it
   std::unique_ptr<TFDConnectionPool> pool_;
 };
 

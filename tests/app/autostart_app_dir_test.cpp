@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/config/autostart.h"
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // The Exec= line of an entry's text, as stored (string escapes still in).
@@ -132,11 +132,11 @@ TEST(AutostartAppDir, ARelativeFolderIsWrittenAbsolute) {
 }
 
 TEST(AutostartAppDir, TheWrittenEntryCarriesTheFolder) {
-  testing_support::TempFolder temp;
+  TempDir temp;
   const std::string folder = temp.File("autostart");
   ASSERT_TRUE(SetAutostart(folder, "Velmora.exe", "/opt/velmora/Velmora.exe", true,
                            "/srv/other shop/"));
-  EXPECT_EQ(testing_support::ReadFile(folder + "/Velmora.desktop"),
+  EXPECT_EQ(ReadFile(folder + "/Velmora.desktop"),
             "[Desktop Entry]\n"
             "Type=Application\n"
             "Name=Velmora\n"
@@ -145,4 +145,4 @@ TEST(AutostartAppDir, TheWrittenEntryCarriesTheFolder) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -6,18 +6,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using testing_support::ReadFile;
-using testing_support::TempFolder;
-using testing_support::WriteFile;
 
 class AutostartTest : public ::testing::Test {
  protected:
-  TempFolder temp_;
+  TempDir temp_;
   std::string folder_ = temp_.File("autostart");
   std::string entry_ = folder_ + "/Velmora.desktop";
 };
@@ -85,4 +81,4 @@ TEST_F(AutostartTest, AnEntryThatCannotBeWrittenRaisesFailedToSetData) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

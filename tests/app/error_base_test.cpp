@@ -32,11 +32,11 @@
 #include "variant/byte_io.h"
 #include "variant/ole_variant.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(ErrorBase, CatchingTheBaseCatchesEverySystemException) {
-  const testing::TempDir dir;
+  const TempDir dir;
   const std::string missing = dir.File("no-such-folder/file.CFG");
   struct Case {
     const char* name;
@@ -106,4 +106,4 @@ TEST(ErrorBase, CatchingTheBaseCatchesEverySystemException) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -14,9 +14,9 @@
 
 #include "app/config/server_config.h"
 #include "rpc/client_channel.h"
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 int FreePort() {
@@ -68,11 +68,11 @@ class Program {
 };
 
 TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartExits) {
-  testing_support::TempFolder folder;
+  TempDir folder;
   const int port = FreePort();
   ASSERT_NE(port, 0);
-  testing_support::WriteFile(folder.File("CONFIG.CFG"),
-                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
+  WriteFile(folder.File("CONFIG.CFG"),
+            "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
   Program first(folder.Path());
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
       << first.Output().toStdString()
@@ -100,10 +100,10 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
   }
   {
     // A copy for another folder is a server of its own.
-    testing_support::TempFolder other;
+    TempDir other;
     const int other_port = FreePort();
-    testing_support::WriteFile(other.File("CONFIG.CFG"),
-                               "[CONFIG]\r\nSVROPENPORT=" + std::to_string(other_port) + "\r\n");
+    WriteFile(other.File("CONFIG.CFG"),
+              "[CONFIG]\r\nSVROPENPORT=" + std::to_string(other_port) + "\r\n");
     Program beside(other.Path());
     EXPECT_TRUE(beside.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(other_port)))
         << beside.Output().toStdString() << beside.Process().readAllStandardError().toStdString();
@@ -130,11 +130,11 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
 
 // Checked after the copies above have ended, so that the ports they held are free again.
 void ExpectStartFailureExitsNonZeroWithTheReason() {
-  testing_support::TempFolder folder;
+  TempDir folder;
   QTcpServer blocker;
   ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
-  testing_support::WriteFile(folder.File("CONFIG.CFG"),
-                             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
+  WriteFile(folder.File("CONFIG.CFG"),
+            "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
   Program program(folder.Path());
   ASSERT_TRUE(program.Process().waitForFinished(5000));
   EXPECT_NE(program.Process().exitCode(), 0);
@@ -143,7 +143,7 @@ void ExpectStartFailureExitsNonZeroWithTheReason() {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

@@ -7,14 +7,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using testing_support::ReadFile;
-using testing_support::TempFolder;
-using testing_support::WriteFile;
 
 // Expects `write` to raise exactly "Unable to write to <path>".
 template <typename Write>
@@ -51,7 +47,7 @@ class IniReadTest : public ::testing::Test {
               "[CONFIG]\r\n"
               "Second=ignored\r\n");
   }
-  TempFolder folder_;
+  TempDir folder_;
   std::string path_ = folder_.File("CONFIG.CFG");
 };
 
@@ -85,7 +81,7 @@ TEST_F(IniReadTest, FindsKeysByTheProfileRules) {
 }
 
 TEST(IniRead, MissingFileGivesDefaultsAndCreatesNothing) {
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("CONFIG.CFG");
   EXPECT_EQ(GetPrivateProfileString("CONFIG", "Caption", "fallback", path), "fallback");
   EXPECT_EQ(ReadProfileInteger("Backup", "EveryTime", 17, path), 17);
@@ -94,7 +90,7 @@ TEST(IniRead, MissingFileGivesDefaultsAndCreatesNothing) {
 }
 
 TEST(IniRead, ValuesAreCutAt2047CodePoints) {
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("long.ini");
   const std::string ascii(3000, 'a');
   // 2046 ASCII letters then Chinese characters of three bytes each: the cut keeps one of them.
@@ -133,7 +129,7 @@ TEST(IniRead, IntegersFollowTheHexAndSignedRules) {
       {"0xZZ", 7},
       {nullptr, 7},
   };
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("int.ini");
   for (const IntegerCase& c : cases) {
     WriteFile(path, c.stored ? std::string("[S]\nN=") + c.stored + "\n" : "[S]\n");
@@ -153,7 +149,7 @@ TEST(IniRead, BooleansAreIntegersWithTheDefaultForText) {
       {"1", false, true}, {"0", true, false},   {"0x1", false, true},  {"-1", false, true},
       {"no", true, true}, {"no", false, false}, {"yes", false, false}, {"$0", true, false},
   };
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("bool.ini");
   for (const BoolCase& c : cases) {
     WriteFile(path, std::string("[S]\nB=") + c.stored + "\n");
@@ -198,7 +194,7 @@ TEST(IniWrite, ChangesOneLineAndKeepsEveryOtherByte) {
       {"values are stored as typed", "[CONFIG]\nSVRPASSWORD=x\n", "CONFIG", "SVRPASSWORD",
        " a=b;c ", "[CONFIG]\nSVRPASSWORD= a=b;c \n"},
   };
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("CONFIG.CFG");
   for (const WriteCase& c : cases) {
     WriteFile(path, c.before);
@@ -208,7 +204,7 @@ TEST(IniWrite, ChangesOneLineAndKeepsEveryOtherByte) {
 }
 
 TEST(IniWrite, FirstWriteCreatesTheFileAndReadsSeeEveryChange) {
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("CONFIG.CFG");
   WritePrivateProfileString("CONFIG", "Caption", "数据服务器3.0", path);
   EXPECT_EQ(ReadFile(path), "[CONFIG]\nCaption=数据服务器3.0\n");
@@ -221,7 +217,7 @@ TEST(IniWrite, FirstWriteCreatesTheFileAndReadsSeeEveryChange) {
 }
 
 TEST(IniWrite, AFileWithoutWriteBitsKeepsItsPermissionsOtherwise) {
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.File("CONFIG.CFG");
   WriteFile(path, "[CONFIG]\nCaption=A\n");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -235,7 +231,7 @@ TEST(IniWrite, AFileWithoutWriteBitsKeepsItsPermissionsOtherwise) {
 class IniWriteFailureTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteFile(existing_, original_); }
-  TempFolder folder_;
+  TempDir folder_;
   std::string existing_ = folder_.File("CONFIG.CFG");
   std::string original_ = "[CONFIG]\nCaption=A\n";
 };
@@ -288,4 +284,4 @@ TEST_F(IniWriteFailureTest, NamesAndValuesThatWouldBreakTheLinesAreRefused) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

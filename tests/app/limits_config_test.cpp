@@ -7,13 +7,11 @@
 #include <set>
 #include <string>
 
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
-using testing_support::TempFolder;
-using testing_support::WriteFile;
 
 class LimitsConfigTest : public ::testing::Test {
  protected:
@@ -21,7 +19,7 @@ class LimitsConfigTest : public ::testing::Test {
     WriteFile(path_, "[CONFIG]\r\nSVROPENPORT=211\r\n[Limits]\r\n" + section_body);
     return LoadLimits(path_);
   }
-  TempFolder folder_;
+  TempDir folder_;
   std::string path_ = folder_.Path() + "/CONFIG.CFG";
 };
 
@@ -88,4 +86,4 @@ TEST_F(LimitsConfigTest, BadValuesAreRefusedOrClampedWithANote) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -19,10 +19,8 @@
 #include "app/radio_group.h"
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
-
-using testing_support::ReadFile;
 
 TEST(ErrorReportText, FullStopAfterCharactersAboveTheFullStop) {
   const struct {
@@ -127,7 +125,7 @@ TEST_F(ShellTest, SaveWritesExactlyTheThreeSecurityKeysAndConfirms) {
   port_ = FreePort();
   const std::string before = "[CONFIG]\r\nCaption=Mine\r\nSVROPENPORT=" + std::to_string(port_) +
                              "\r\n[Backup]\r\nEveryTime=7\r\n";
-  testing_support::WriteFile(folder_.File("CONFIG.CFG"), before);
+  WriteFile(folder_.File("CONFIG.CFG"), before);
   CreateWindow();
   Find<QLineEdit>("E_SVRUSERNAME")->setText("ops");
   Find<QLineEdit>("E_SVRPASSWORD")->setText("pa ss");
@@ -319,4 +317,4 @@ TEST_F(ShellTest, ExitFromTheTrayEndsTheLoopWithoutTheCloseSettings) {
 }
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

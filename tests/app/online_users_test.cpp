@@ -14,7 +14,7 @@
 #include "rpc/rpc_errors.h"
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
 
 constexpr const char* kRefused = "有陌生用户登录，请管理员注意！";
@@ -223,4 +223,4 @@ TEST_F(OnlineUsersTest, StopWhileClientsComeAndGoReturnsAndLeavesNothingBehind) 
 }
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

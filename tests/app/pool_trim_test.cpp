@@ -8,14 +8,14 @@
 #include "dbpool/database_pools.h"
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
 
 class PoolTrimTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    testing_support::WriteFile(
+    WriteFile(
         folder_.File("DataBase.CFG"),
         "DriverID=SQLite\r\nDatabase=" + folder_.File("pools.db") + "\r\nCreateDatabase=Yes\r\n");
     CreateDatabasePools();
@@ -86,4 +86,4 @@ TEST_F(PoolTrimTest, StopAndEachDisconnectDropOneIdleObjectFromEachPool) {
 }
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

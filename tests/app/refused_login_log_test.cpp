@@ -5,7 +5,7 @@
 #include "rpc/rpc_errors.h"
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
 
 class RefusedLoginLogTest : public ShellTest {
@@ -46,4 +46,4 @@ TEST_F(RefusedLoginLogTest, ASecondLineNamesTheAddressAndTheUserTried) {
 }
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

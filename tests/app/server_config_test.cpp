@@ -6,14 +6,10 @@
 #include <string>
 
 #include "app/config/ini_file.h"
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using testing_support::ReadFile;
-using testing_support::TempFolder;
-using testing_support::WriteFile;
 
 class ServerConfigTest : public ::testing::Test {
  protected:
@@ -26,7 +22,7 @@ class ServerConfigTest : public ::testing::Test {
     ADD_FAILURE() << "no error";
     return {};
   }
-  TempFolder folder_;
+  TempDir folder_;
   std::string app_path_ = folder_.Path() + "/";
   std::string path_ = app_path_ + std::string(kConfigFileName);
 };
@@ -172,4 +168,4 @@ TEST_F(ServerConfigTest, SavesIntoAnUnwritablePlaceRaiseWithThePath) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

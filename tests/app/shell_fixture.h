@@ -27,9 +27,9 @@
 #include "rpc/client_channel.h"
 #include "rpc/ds_server.h"
 #include "rpc/method_table.h"
-#include "tests/app/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 
 class TPingModule : public TDSServerModuleBase {
  public:
@@ -102,7 +102,7 @@ class ShellTest : public ::testing::Test {
   // CONFIG.CFG with the given lines under [CONFIG] (a free port unless one is given) and
   // optional further text.
   void WriteConfig(const std::string& config_lines, const std::string& more = "") {
-    testing_support::WriteFile(folder_.File("CONFIG.CFG"), "[CONFIG]\r\n" + config_lines + more);
+    WriteFile(folder_.File("CONFIG.CFG"), "[CONFIG]\r\n" + config_lines + more);
   }
   void WriteConfigWithFreePort(const std::string& more = "") {
     port_ = FreePort();
@@ -144,7 +144,7 @@ class ShellTest : public ::testing::Test {
     return c;
   }
 
-  testing_support::TempFolder folder_;
+  TempDir folder_;
   std::string autostart_;
   int port_ = 0;
   TPingModule module_;
@@ -157,4 +157,4 @@ class ShellTest : public ::testing::Test {
   std::vector<Notice> notices_;
 };
 
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "common/server_limits.h"
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
 
 class ShellMemoryTest : public ShellTest {
@@ -61,8 +61,8 @@ TEST_F(ShellMemoryTest, AStartRemovesLeftoverUploadTemporaries) {
   fs::create_directory(fs::path(folder_.Path()) / "Upload");
   const fs::path leftover = fs::path(folder_.Path()) / "Upload" / ".big.iso.velmora-Q1w2E3";
   const fs::path kept = fs::path(folder_.Path()) / "Upload" / "big.iso";
-  testing_support::WriteFile(leftover.string(), "half an upload");
-  testing_support::WriteFile(kept.string(), "a whole one");
+  WriteFile(leftover.string(), "half an upload");
+  WriteFile(kept.string(), "a whole one");
   WriteConfigWithFreePort();
   CreateWindow();
   ASSERT_TRUE(service_->Started());
@@ -71,4 +71,4 @@ TEST_F(ShellMemoryTest, AStartRemovesLeftoverUploadTemporaries) {
 }
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

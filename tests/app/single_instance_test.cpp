@@ -17,7 +17,7 @@
 
 #include "app/single_instance.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 QString UniqueName() {
@@ -74,4 +74,4 @@ TEST(SingleInstance, NameLeftByACopyThatDiedIsTakenOver) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -4,7 +4,7 @@
 
 #include "tests/app/shell_fixture.h"
 
-namespace velmora::shell_test {
+namespace velmora::test {
 namespace {
 
 class TaskbarEntryTest : public ShellTest, public ::testing::WithParamInterface<bool> {};
@@ -37,4 +37,4 @@ INSTANTIATE_TEST_SUITE_P(Tray, TaskbarEntryTest, ::testing::Bool(),
                          });
 
 }  // namespace
-}  // namespace velmora::shell_test
+}  // namespace velmora::test

@@ -2,15 +2,14 @@
 // large transfers (the program shows them only when standard error is a terminal).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "client/cli_commands.h"
-#include "tests/client/server_fixture.h"
+#include "tests/support/server_fixture.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(FormatServerTime, AlwaysShowsMilliseconds) {
@@ -25,14 +24,14 @@ TEST(FormatServerTime, AlwaysShowsMilliseconds) {
   for (const auto& c : cases) EXPECT_EQ(cli::FormatServerTime(EncodeDateTime(c.parts)), c.text);
 }
 
-class CliCommandsTest : public client_test::ServerFixture {
+class CliCommandsTest : public ServerFixture {
  protected:
   void SetUp() override {
     ServerFixture::SetUp();
-    client_.Connect("127.0.0.1", host_.BoundPort(), client_test::kUser, client_test::kPassword);
+    client_.Connect("127.0.0.1", Port(), kUser, kPassword);
   }
   void WriteLocal(const std::string& name, size_t size) {
-    std::ofstream(work_ + "/" + name, std::ios::binary) << std::string(size, 'v');
+    WriteFile(work_ + "/" + name, std::string(size, 'v'));
   }
 
   TVelmoraClient client_;
@@ -61,4 +60,4 @@ TEST_F(CliCommandsTest, LargeTransfersGetANoteWhenAsked) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -15,42 +15,27 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "rpc/auth_manager.h"
-#include "tests/client/server_fixture.h"
-#include "tests/support/fixture_db.h"
+#include "tests/support/server_fixture.h"
+#include "tools/self_host/fixture_db.h"
 #include "variant/ole_date.h"
 
 extern char** environ;
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-using client_test::kPassword;
-using client_test::kUser;
 
 struct RunResult {
   int code = -1;
   std::string out;
   std::string err;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
 
 // True when `s` has the shape of `pattern`: '9' stands for any digit, every other character for
 // itself.
@@ -78,7 +63,7 @@ std::string BinaryContent(size_t n) {
   return s;
 }
 
-class CliTest : public client_test::ServerFixture {
+class CliTest : public ServerFixture {
  protected:
   // Runs velmora-cli with `args` (no connection options added), the environment without any
   // VELMORA_ variable plus `env`, standard input from `stdin_file` (or /dev/null).
@@ -121,7 +106,7 @@ class CliTest : public client_test::ServerFixture {
 
   // Runs velmora-cli connected to the test server.
   RunResult Run(std::vector<std::string> args, const std::string& stdin_file = "/dev/null") {
-    std::vector<std::string> full{"--host", "127.0.0.1", "--port", std::to_string(host_.BoundPort()),
+    std::vector<std::string> full{"--host", "127.0.0.1", "--port", std::to_string(Port()),
                                   "--user", kUser, "--password", kPassword};
     full.insert(full.end(), args.begin(), args.end());
     return RunRaw(full, {}, stdin_file);
@@ -141,7 +126,7 @@ TEST_F(CliTest, TimePrintsTheServerClockToTheMillisecond) {
 TEST_F(CliTest, QueryAsCsvAndJson) {
   RunResult r = Run({"--format", "csv", "query", "SELECT ID, NAME FROM BIG_TABLE WHERE ID <= 2 ORDER BY ID"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "ID,NAME\r\n1," + testing::FixtureName(1) + "\r\n2," + testing::FixtureName(2) + "\r\n");
+  EXPECT_EQ(r.out, "ID,NAME\r\n1," + self_host::FixtureName(1) + "\r\n2," + self_host::FixtureName(2) + "\r\n");
 
   r = Run({"--format", "json", "query",
            "SELECT ID, NAME, PRICE, NOTE, DATA FROM BIG_TABLE WHERE ID IN (5, 7, 10) ORDER BY ID"});
@@ -151,7 +136,7 @@ TEST_F(CliTest, QueryAsCsvAndJson) {
   EXPECT_EQ(doc["fields"][0]["name"], "ID");
   ASSERT_EQ(doc["rows"].size(), 3u);
   EXPECT_TRUE(doc["rows"][0][0].is_number_integer());
-  EXPECT_EQ(doc["rows"][2][1], testing::FixtureName(10));  // non-ASCII text intact
+  EXPECT_EQ(doc["rows"][2][1], self_host::FixtureName(10));  // non-ASCII text intact
   EXPECT_TRUE(doc["rows"][0][2].is_number());
   EXPECT_TRUE(doc["rows"][1][3].is_null());                // NOTE is NULL in every 7th row
   EXPECT_TRUE(doc["rows"][0][4].is_string());              // DATA holds 16 bytes in every 5th row
@@ -189,7 +174,7 @@ TEST_F(CliTest, BatchSendsTheFileAsItIsFromAFileOrStandardInput) {
 }
 
 TEST_F(CliTest, RefusedLoginAndNoServerExitTwo) {
-  RunResult r = RunRaw({"--port", std::to_string(host_.BoundPort()), "--user", kUser, "--password",
+  RunResult r = RunRaw({"--port", std::to_string(Port()), "--user", kUser, "--password",
                         "wrong", "time"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find(kAuthenticationRejected), std::string::npos) << r.err;
@@ -210,7 +195,7 @@ TEST_F(CliTest, RefusedLoginAndNoServerExitTwo) {
 }
 
 TEST_F(CliTest, EnvironmentGivesDefaultsAndOptionsWin) {
-  const std::string port = "VELMORA_PORT=" + std::to_string(host_.BoundPort());
+  const std::string port = "VELMORA_PORT=" + std::to_string(Port());
   RunResult r = RunRaw({"time"}, {port, std::string("VELMORA_USER=") + kUser,
                                   std::string("VELMORA_PASSWORD=") + kPassword,
                                   "VELMORA_HOST=127.0.0.1"});
@@ -322,4 +307,4 @@ TEST_F(CliTest, LargeFileTravelsWholeAndNotesNeedATerminal) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

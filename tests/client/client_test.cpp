@@ -5,31 +5,24 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "client/velmora_client.h"
-#include "tests/client/server_fixture.h"
+#include "tests/support/server_fixture.h"
+#include "tools/self_host/fixture_db.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
-using client_test::kPassword;
-using client_test::kUser;
-
-class ClientTest : public client_test::ServerFixture {
+class ClientTest : public ServerFixture {
  protected:
   void Connect(TVelmoraClient& client) {
-    client.Connect("127.0.0.1", host_.BoundPort(), kUser, kPassword);
+    client.Connect("127.0.0.1", Port(), kUser, kPassword);
   }
-  std::string ServerFile(const std::string& name) const {
-    std::ifstream in(dir_.File(name), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string ServerFile(const std::string& name) const { return ReadFile(dir_.File(name)); }
 };
 
 TEST_F(ClientTest, QueryAndCommandMethods) {
@@ -42,8 +35,8 @@ TEST_F(ClientTest, QueryAndCommandMethods) {
   EXPECT_EQ(errMsg, "");
   TFDMemTable table;
   ReadResultPacket(packet, table);
-  EXPECT_EQ(table.RecordCount(), client_test::kBigRows);
-  EXPECT_EQ(table.FieldValue(1).AsString(), testing::FixtureName(1));
+  EXPECT_EQ(table.RecordCount(), kBigRows);
+  EXPECT_EQ(table.FieldValue(1).AsString(), self_host::FixtureName(1));
 
   packet = client.SQL2OleVariant("SELECT * FROM NO_SUCH_TABLE", errMsg);
   EXPECT_NE(errMsg.find("NO_SUCH_TABLE"), std::string::npos) << errMsg;
@@ -108,14 +101,14 @@ TEST_F(ClientTest, FileStoreMethods) {
 TEST_F(ClientTest, LoginFailures) {
   TVelmoraClient client;
   try {
-    client.Connect("127.0.0.1", host_.BoundPort(), kUser, "wrong");
+    client.Connect("127.0.0.1", Port(), kUser, "wrong");
     FAIL() << "login admitted";
   } catch (const EDSLoginError& e) {
     EXPECT_EQ(std::string(e.what()), kAuthenticationRejected);
   }
   EXPECT_FALSE(client.Connected());
-  const uint16_t port = host_.BoundPort();
-  host_.Stop();
+  const uint16_t port = Port();
+  Host().Stop();
   EXPECT_THROW(client.Connect("127.0.0.1", port, kUser, kPassword), EDSConnectionError);
 }
 
@@ -130,7 +123,7 @@ TEST_F(ClientTest, OneClientPerThreadRunsInParallel) {
         TVelmoraClient client;
         Connect(client);
         for (int i = 0; i < kCalls; ++i) {
-          const int limit = 1 + (t * kCalls + i) % client_test::kBigRows;
+          const int limit = 1 + (t * kCalls + i) % kBigRows;
           std::string errMsg;
           TFDMemTable table;
           ReadResultPacket(client.SQL2OleVariant(
@@ -147,4 +140,4 @@ TEST_F(ClientTest, OneClientPerThreadRunsInParallel) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -16,7 +16,7 @@
 #include "data/mem_table.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 std::string Render(OutputFormat format, TDataSet& ds) {
@@ -242,4 +242,4 @@ TEST(FileListing, EmptyTextsGiveNoRowsAndUnevenTextsAreRefused) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

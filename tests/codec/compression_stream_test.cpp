@@ -7,7 +7,7 @@
 
 #include "codec/uCompressionStream.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // Text-like and random halves, so that every level has something to do.
@@ -164,4 +164,4 @@ TEST(CompressionStream, ExpandsFarBeyondTheFirstGuess) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -4,7 +4,7 @@
 
 #include "codec/uMemoryStream2OLEVariant.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(MemoryStreamVariant, StreamBecomesAZeroBasedByteArray) {
@@ -60,4 +60,4 @@ TEST(MemoryStreamVariant, AnythingButAByteArrayGivesNothing) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

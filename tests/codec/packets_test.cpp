@@ -6,7 +6,7 @@
 #include "codec/packets.h"
 #include "codec/uCompressionStream.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(Packets, CompressedPacketRoundTripsAnyBytes) {
@@ -67,4 +67,4 @@ TEST(Packets, ResultPacketThatIsNotADatasetIsRefused) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,7 +5,7 @@
 
 #include "codec/uMemoryStream2OLEVariant.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 OleVariant Entry(std::vector<OleVariant> items, int32_t low = 0) {
@@ -246,4 +246,4 @@ TEST_F(ParamsPacking, EntriesWithOtherLowerBoundsAreReadFromTheirFirstElement) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

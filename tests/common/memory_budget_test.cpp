@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -104,4 +104,4 @@ TEST(MemoryBudget, AnEmptyReservationGrowsFromTheProcessBudget) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -3,7 +3,7 @@
 
 #include "data/dataset.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 class DataSetTest : public ::testing::Test {
@@ -274,4 +274,4 @@ TEST_F(DataSetTest, AppendPathRecoversFromBadValues) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

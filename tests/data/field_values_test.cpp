@@ -7,7 +7,7 @@
 #include "data/dataset_values.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 struct ConversionCase {
@@ -109,4 +109,4 @@ TEST(FieldValues, AssignedTextIsCutToFieldSizeInCharacters) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -4,7 +4,7 @@
 #include "data/mem_table.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 class OnlineUserTable : public ::testing::Test {
@@ -85,4 +85,4 @@ TEST(MemTable, CreateDataSetNeedsFields) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

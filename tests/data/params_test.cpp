@@ -2,7 +2,7 @@
 
 #include "data/params.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(Params, ValueGivesTheTypeOfAnUntypedParameter) {
@@ -112,4 +112,4 @@ TEST(Params, KindSets) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -6,7 +6,7 @@
 
 #include "data/mem_table.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // Storage that a handful of live rows may use, with the slack reclaiming allows.
@@ -109,4 +109,4 @@ TEST_F(RecordReclaim, ChangeLogOriginalsSurviveReclaiming) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "data/dataset_values.h"
 #include "data/storage_format.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // A value of the type a field of `type` reads back as; Null for types that hold no value.
@@ -319,9 +319,9 @@ TEST_F(MalformedInput, FailedLoadLeavesDataSetAsItWas) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // The worked example of docs/storage-format.md, byte for byte, both ways.
@@ -377,4 +377,4 @@ TEST(StorageLayout, MatchesTheDocumentedExample) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "data/storage_format.h"
 #include "variant/byte_io.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(TruncatedInput, ReaderRaisesTheTruncatedKind) {
@@ -91,4 +91,4 @@ TEST_F(SavedDataSet, CorruptInputIsNotTruncated) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

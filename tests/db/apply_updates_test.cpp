@@ -4,7 +4,7 @@
 #include "db/query.h"
 #include "tests/db/sqlite_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // A client's round trip: open, save, load elsewhere with the change log on, edit, save the delta,
@@ -144,4 +144,4 @@ TEST_F(ApplyUpdatesTest, WithoutKeysTheOriginalValuesFindTheRowAndAmbiguityIsUnd
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,7 +5,7 @@
 #include "data/field_type.h"
 #include "db/sqlite/sqlite_types.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 struct PreprocessCase {
@@ -108,4 +108,4 @@ TEST(SQLiteTypesTest, DeclaredTypesMapToFieldTypes) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -10,7 +10,7 @@
 #include "db/stored_proc.h"
 #include "tests/db/sqlite_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(ConnectionStringTest, ParsesPairsAndKeepsAnEarlierDriverName) {
@@ -46,7 +46,7 @@ TEST(ConnectionTest, UnknownOrMissingDriverFailsNamingIt) {
 }
 
 TEST(ConnectionTest, SQLiteCreatesTheFileWithSharingDefaults) {
-  testing::TempDir dir;
+  TempDir dir;
   TFDConnection c;
   c.SetConnectionString("DriverID=SQLite;CreateDatabase=Yes;Database=" + dir.File("new.db"));
   c.SetConnected(true);
@@ -65,7 +65,7 @@ TEST(ConnectionTest, SQLiteCreatesTheFileWithSharingDefaults) {
 }
 
 TEST(ConnectionTest, CfgLinesOverrideTheDefaults) {
-  testing::TempDir dir;
+  TempDir dir;
   TStringList cfg;
   cfg.SetText("DriverID=SQLite\nDatabase=" + dir.File("o.db") +
               "\nCreateDatabase=Yes\nJournalMode=delete\nBusyTimeout=250\nForeignKeys=Off\nSynchronous=OFF");
@@ -88,7 +88,7 @@ TEST(ConnectionTest, CfgLinesOverrideTheDefaults) {
 }
 
 TEST(ConnectionTest, BadParameterValuesAndUnreachableFilesFail) {
-  testing::TempDir dir;
+  TempDir dir;
   const std::string cases[] = {
       "DriverID=SQLite;Database=" + dir.File("a.db") + ";JournalMode=WAL DROP TABLE x",
       "DriverID=SQLite;Database=" + dir.File("a.db") + ";BusyTimeout=soon",
@@ -185,4 +185,4 @@ TEST_F(TransactionTest, StoredProceduresAreRefusedBySQLite) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

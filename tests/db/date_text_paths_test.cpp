@@ -11,7 +11,7 @@
 #include "tests/db/sqlite_test_support.h"
 #include "variant/date_time_text.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST_F(SQLiteTest, DateTimeTextReadsTheSameOnTheDatasetAndTheDriverPath) {
@@ -56,4 +56,4 @@ TEST_F(SQLiteTest, DateTimeTextReadsTheSameOnTheDatasetAndTheDriverPath) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,7 +5,7 @@
 #include "db/command_text.h"
 #include "tests/db/sqlite_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(MacroTextTest, AmpersandAndBangReachTheEngineAsWritten) {
@@ -39,4 +39,4 @@ TEST_F(MacroQueryTest, AmpersandIsBitwiseAndInTheEngine) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

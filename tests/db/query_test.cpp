@@ -6,7 +6,7 @@
 #include "tests/db/sqlite_test_support.h"
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using QueryTest = SQLiteTest;
@@ -142,7 +142,7 @@ TEST_F(QueryTest, ValueThatDoesNotFitItsDeclaredTypeFailsInsteadOfBeingCut) {
 TEST_F(QueryTest, EveryColumnTypeSurvivesSaveAndLoad) {
   query_.SQL().SetText("SELECT * FROM ALL_TYPES ORDER BY ID");
   query_.Open();
-  ASSERT_EQ(query_.RecordCount(), testing::kAllTypesRows);
+  ASSERT_EQ(query_.RecordCount(), self_host::kAllTypesRows);
   TMemoryStream saved;
   query_.SaveToStream(saved, sfAuto);
 
@@ -197,4 +197,4 @@ TEST_F(QueryTest, ColumnTypesAndValuesOfTheFixture) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

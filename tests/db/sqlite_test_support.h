@@ -7,15 +7,15 @@
 
 #include "db/connection.h"
 #include "db/query.h"
-#include "tests/support/fixture_db.h"
 #include "tests/support/temp_dir.h"
+#include "tools/self_host/fixture_db.h"
 
-namespace velmora {
+namespace velmora::test {
 
 class SQLiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::CreateFixtureDatabase(db_path_, 50);
+    self_host::CreateFixtureDatabase(db_path_, 50);
     connection_.Params().SetValue("DriverID", "SQLite");
     connection_.Params().SetValue("Database", db_path_);
     connection_.Open();
@@ -49,10 +49,10 @@ class SQLiteTest : public ::testing::Test {
     return "";
   }
 
-  testing::TempDir dir_;
+  TempDir dir_;
   std::string db_path_ = dir_.File("fixture.db");
   TFDConnection connection_;
   TFDQuery query_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::test

@@ -13,7 +13,7 @@
 #include "db/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -139,7 +139,7 @@ TEST_F(StatementGuards, RollbackAfterTheEngineRolledBackIsNotAnError) {
 }
 
 TEST(SQLiteOpen, AMissingFileIsCreatedOnlyWhenTheParametersSaySo) {
-  testing::TempDir dir;
+  TempDir dir;
   const std::string path = dir.File("absent.db");
   struct Case {
     const char* extra;
@@ -182,7 +182,7 @@ TEST_F(StatementGuards, WritesThroughAStaleConnectionFail) {
        "deleted"},
       {"replaced",
        [](const std::string& path, const std::string& replacement) {
-         testing::CreateFixtureDatabase(replacement, 5);
+         self_host::CreateFixtureDatabase(replacement, 5);
          std::filesystem::rename(replacement, path);
        },
        "replaced"},
@@ -190,7 +190,7 @@ TEST_F(StatementGuards, WritesThroughAStaleConnectionFail) {
   for (const auto& c : cases) {
     for (bool in_transaction : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (in_transaction ? " at commit" : " in autocommit"));
-      testing::CreateFixtureDatabase(db_path_, 50);
+      self_host::CreateFixtureDatabase(db_path_, 50);
       TFDConnection conn;
       conn.SetConnectionString("DriverID=SQLite;Database=" + db_path_);
       conn.Open();
@@ -218,4 +218,4 @@ TEST_F(StatementGuards, WritesThroughAStaleConnectionFail) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "db/text_encoding.h"
 #include "tests/support/temp_dir.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 std::string ReadBytes(const std::string& path) {
@@ -23,7 +23,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 class DataBaseCfgTest : public ::testing::Test {
  protected:
   void TearDown() override { SetAnsiCodePage(""); }
-  testing::TempDir dir_;
+  TempDir dir_;
   std::string path_ = dir_.File("DataBase.CFG");
 };
 
@@ -136,4 +136,4 @@ TEST(StringListTest, TextSplitsAtEveryLineEndAndAFinalEndAddsNoLine) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -1,48 +1,28 @@
-// A temporary application folder for pool tests: made the AppPath, with a DataBase.CFG the test
-// writes and rewrites. Removed with everything in it at the end.
+// AppFolder: the tests' temporary folder made the AppPath, with the DataBase.CFG the pool tests
+// write and rewrite. Removed with everything in it at the end.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <stdexcept>
 #include <string>
 
 #include "common/app_path.h"
+#include "tests/support/temp_dir.h"
+#include "tools/self_host/database_config.h"
 
-namespace velmora {
+namespace velmora::test {
 
-class AppFolder {
+class AppFolder : public TempDir {
  public:
-  AppFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-pool-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    SetAppPath(path_.string());
-  }
-  ~AppFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  AppFolder(const AppFolder&) = delete;
-  AppFolder& operator=(const AppFolder&) = delete;
-
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  AppFolder() { SetAppPath(Path()); }
 
   // Writes DataBase.CFG: one Name=Value line each, ended by CR LF.
   void WriteConfig(std::initializer_list<std::string> lines) const {
-    std::ofstream out(File("DataBase.CFG"), std::ios::binary | std::ios::trunc);
-    for (const auto& line : lines) out << line << "\r\n";
-    if (!out) throw std::runtime_error("cannot write DataBase.CFG");
+    self_host::WriteDatabaseConfig(Path(), lines);
   }
   // A SQLite database file in this folder, created by the first connection when missing.
   void UseSqlite(const std::string& name) const {
-    WriteConfig({"DriverID=SQLite", "Database=" + File(name), "CreateDatabase=Yes"});
+    self_host::WriteSqliteConfig(Path(), File(name), self_host::NewDatabase::kCreate);
   }
-
- private:
-  std::filesystem::path path_;
 };
 
-}  // namespace velmora
+}  // namespace velmora::test

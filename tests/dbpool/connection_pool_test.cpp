@@ -9,7 +9,7 @@
 #include "dbpool/uFDConnPool.h"
 #include "tests/dbpool/app_folder.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -174,4 +174,4 @@ TEST_F(ConnectionPoolTest, UnreachableDatabaseYieldsNothingThenHandOutsGoOnSlowl
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

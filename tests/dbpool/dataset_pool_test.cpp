@@ -8,7 +8,7 @@
 #include "dbpool/uFDStoredProcPool.h"
 #include "tests/dbpool/app_folder.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 // What both dataset pools share.
@@ -132,4 +132,4 @@ TEST(DatabasePools, CreatedWithCapacityThirtyAndDestroyedWithEverything) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

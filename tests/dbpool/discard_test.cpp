@@ -19,7 +19,7 @@
 #include "dbpool/uFDConnPool.h"
 #include "tests/dbpool/app_folder.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -268,4 +268,4 @@ TEST_F(ConnectionPoolGiveBack, AStaleConnectionIsNeverHandedOutAgain) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -10,7 +10,7 @@
 #include "dbpool/counting_semaphore.h"
 #include "dbpool/object_pool.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -236,4 +236,4 @@ TEST_F(ObjectPoolTest, ZeroCapacityYieldsNothingAfterTheWait) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -15,7 +15,7 @@
 #include "dbpool/uFDQueryPool.h"
 #include "tests/dbpool/app_folder.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 constexpr int kThreads = 16;
@@ -148,4 +148,4 @@ TEST(PoolStress, TrimmingWhileAnotherCallerReattachesTheIdleQuery) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

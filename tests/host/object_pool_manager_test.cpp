@@ -9,7 +9,7 @@
 
 #include "host/uObjPoolMgr.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 std::atomic<int> g_alive{0};
@@ -133,4 +133,4 @@ TEST(PoolManager, ConcurrentSessionsNeverShareAnInstance) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,7 +5,7 @@
 #include "host/server_module_pool.h"
 #include "services/uServerModule.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(ServerModulePool, ExistsBetweenCreateAndDestroyWithItsClass) {
@@ -55,4 +55,4 @@ TEST(ServerHost, ComponentsAreWiredToTheModuleAndItsPool) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -6,7 +6,7 @@
 #include "tests/rpc/rpc_test_server.h"
 #include "variant/byte_io.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 std::string Header(uint32_t length, uint8_t flags) {
@@ -126,4 +126,4 @@ TEST_F(RpcServerTest, TruncatedFrameThenCloseEndsTheSessionNormally) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "common/memory_budget.h"
 #include "tests/rpc/hardening_test_support.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 long PeakRssKiB() {
@@ -193,4 +193,4 @@ TEST_F(LimitsTest, DeadlinesCloseSlowAndSilentClients) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

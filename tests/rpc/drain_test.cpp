@@ -5,7 +5,7 @@
 
 #include "tests/rpc/hardening_test_support.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 TEST_F(LimitsTest, StopLetsRunningCallsFinishForTheDrainTimeThenAnswersTheRest) {
@@ -89,4 +89,4 @@ TEST(StopDeathTest, AStopReturnsInTimeEvenWhenACallIgnoresItsStopToken) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

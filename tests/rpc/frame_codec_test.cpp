@@ -9,7 +9,7 @@
 #include "rpc/frame_io.h"
 #include "rpc/rpc_errors.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 std::string Compressible(size_t n) {
@@ -184,4 +184,4 @@ TEST(FrameIoTest, BufferGrowsWithTheBytesThatArriveNotWithTheClaim) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

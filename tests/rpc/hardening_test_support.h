@@ -17,7 +17,7 @@
 #include "common/server_limits.h"
 #include "tests/rpc/rpc_test_server.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -201,4 +201,4 @@ class LimitsTest : public RpcServerTest {
   }
 };
 
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

@@ -5,7 +5,7 @@
 #include "rpc/login_throttle.h"
 #include "tests/rpc/hardening_test_support.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 std::string HelloReplyText(Sock& s) {
@@ -111,4 +111,4 @@ TEST(LoginThrottle, ForgottenAddressesAreDropped) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

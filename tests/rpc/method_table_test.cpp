@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 class TModule : public TDSServerModuleBase {
@@ -114,4 +114,4 @@ TEST(MethodTableTest, OutParametersAndDateResultsTravelTyped) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -28,7 +28,7 @@
 #include "rpc/frame_codec.h"
 #include "rpc/messages.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 
 inline constexpr const char* kClass = "TTestModule";
 inline constexpr const char* kUser = "admin";
@@ -289,4 +289,4 @@ class RawClient {
   asio::ip::tcp::socket socket_;
 };
 
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

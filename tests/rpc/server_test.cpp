@@ -8,7 +8,7 @@
 #include "rpc/rpc_errors.h"
 #include "tests/rpc/rpc_test_server.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 OleVariant Nested() {
@@ -284,4 +284,4 @@ TEST_F(RpcServerTest, LargeRepliesAreCompressedOnlyWhenThatPays) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

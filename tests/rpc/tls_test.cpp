@@ -3,20 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "rpc/rpc_errors.h"
 #include "tests/rpc/hardening_test_support.h"
+#include "tests/support/temp_dir.h"
 
-namespace velmora::rpc_test {
+namespace velmora::test {
 namespace {
 
 class TlsTest : public LimitsTest {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/velmora-tls-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
+    dir_ = temp_.Path();
     const std::string command =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
         " -addext subjectAltName=IP:127.0.0.1 -keyout " + dir_ + "/key.pem -out " + dir_ +
@@ -26,7 +24,6 @@ class TlsTest : public LimitsTest {
   }
   void TearDown() override {
     LimitsTest::TearDown();
-    std::filesystem::remove_all(dir_);
   }
   void RestartWithTls(bool on) {
     server_.Stop();
@@ -48,6 +45,7 @@ class TlsTest : public LimitsTest {
       return e.what();
     }
   }
+  TempDir temp_;
   std::string dir_;
 };
 
@@ -89,4 +87,4 @@ TEST_F(TlsTest, AServerWhoseCertificateCannotBeReadDoesNotStart) {
 }
 
 }  // namespace
-}  // namespace velmora::rpc_test
+}  // namespace velmora::test

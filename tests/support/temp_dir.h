@@ -1,24 +1,27 @@
-// TempDir: a fresh folder below the system's temporary folder, removed with everything in it
-// when the object goes.
+// TempDir: the tests' temporary folder, a self_host::ScratchFolder (fresh below the system's
+// temporary folder, removed with everything in it when the object goes) with what tests ask of
+// it, and the file helpers tests write and read through.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
-namespace velmora::testing {
+#include "tools/self_host/scratch_folder.h"
 
-class TempDir {
+namespace velmora::test {
+
+class TempDir : public self_host::ScratchFolder {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& Path() const { return path_; }
-  // Path() + "/" + name.
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  // The folder with a trailing "/", the form the file operations take their base folder in.
+  std::string Root() const { return Path() + "/"; }
+  // Names of everything directly in the folder, sorted.
+  std::vector<std::string> Listing() const;
 };
 
-}  // namespace velmora::testing
+// Writes `bytes` to `path`, replacing a file there. Raises std::runtime_error when it cannot.
+void WriteFile(const std::string& path, std::string_view bytes);
+// The whole content of the file at `path`. Raises std::runtime_error when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+}  // namespace velmora::test

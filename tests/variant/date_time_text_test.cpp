@@ -10,7 +10,7 @@
 
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(DateTimeText, OneRuleForEveryText) {
@@ -74,4 +74,4 @@ TEST(DateTimeText, OneRuleForEveryText) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

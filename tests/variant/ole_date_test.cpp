@@ -4,7 +4,7 @@
 
 #include "variant/ole_date.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 struct DateCase {
@@ -74,4 +74,4 @@ TEST(OleDate, NowIsAPlausibleLocalDate) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

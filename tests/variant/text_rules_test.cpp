@@ -9,7 +9,7 @@
 
 #include "variant/variant_text.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(TextRules, DecimalTextOfADoubleHasNoExponentAndNoTrailingZeros) {
@@ -52,4 +52,4 @@ TEST(TextRules, BlanksAndLetterCaseAreAsciiOnly) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -8,7 +8,7 @@
 #include "tests/variant/allocation_probe.h"
 #include "variant/variant_codec.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 std::string Encode(const OleVariant& v) {
@@ -172,4 +172,4 @@ TEST(VariantCodec, ClaimedCountsDoNotDriveAllocation) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

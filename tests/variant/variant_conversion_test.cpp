@@ -6,7 +6,7 @@
 
 #include "variant/ole_variant.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 struct IntCase {
@@ -123,4 +123,4 @@ TEST(VariantConversion, ArrayBoundsIncludingExtremeLowBounds) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

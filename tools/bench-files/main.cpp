@@ -35,6 +35,8 @@
 #include "codec/packets.h"
 #include "codec/uCompressionStream.h"
 #include "common/service_defaults.h"
+#include "tools/self_host/database_config.h"
+#include "tools/self_host/scratch_folder.h"
 
 extern char** environ;
 
@@ -233,36 +235,25 @@ BestOf CompressInProcess(const std::string& content, int reps) {
   return best;
 }
 
-// A temporary application folder for the server, removed with everything in it at the end.
+// The server's application folder: a scratch folder, removed with everything in it at the end.
 class AppFolder {
  public:
-  AppFolder() {
-    char tmpl[] = "/tmp/velmora-bench-files-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = tmpl;
-  }
-  ~AppFolder() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  AppFolder(const AppFolder&) = delete;
-  AppFolder& operator=(const AppFolder&) = delete;
+  fs::path Dir() const { return folder_.Path(); }
 
-  const fs::path& Dir() const { return dir_; }
-
-  // CONFIG.CFG with the account and `port`, the Upload/ folder and a SQLite DataBase.CFG.
+  // CONFIG.CFG with the account and `port`, the Upload/ folder and a SQLite DataBase.CFG naming
+  // a database the server creates at its start.
   void Prepare(uint16_t port) const {
-    fs::create_directory(dir_ / "Upload");
-    WriteFile(dir_ / "CONFIG.CFG",
+    const fs::path dir = Dir();
+    fs::create_directory(dir / "Upload");
+    WriteFile(dir / "CONFIG.CFG",
               fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n",
                           kUser, kPassword, port));
-    WriteFile(dir_ / "DataBase.CFG",
-              fmt::format("DriverID=SQLite\r\nDatabase={}\r\nCreateDatabase=Yes\r\n",
-                          (dir_ / "bench.db").string()));
+    velmora::self_host::WriteSqliteConfig(folder_.Path(), folder_.File("bench.db"),
+                                          velmora::self_host::NewDatabase::kCreate);
   }
 
  private:
-  fs::path dir_;
+  velmora::self_host::ScratchFolder folder_;
 };
 
 // Uploads and downloads the content through the server; best upload and download speeds. The

@@ -5,7 +5,6 @@
 #include <fmt/core.h>
 
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,17 +12,21 @@
 #include "tools/bench/bench_options.h"
 #include "tools/bench/network_run.h"
 #include "tools/bench/report.h"
-#include "tools/bench/self_host.h"
+#include "tools/self_host/scratch_folder.h"
+#include "tools/self_host/self_hosted_server.h"
 
 namespace velmora::bench {
 namespace {
 
 int Run(const BenchOptions& options) {
-  std::unique_ptr<SelfHostedServer> own;
+  std::optional<self_host::ScratchFolder> folder;  // outlives the server running in it
+  std::optional<self_host::SelfHostedServer> own;
   ServerAddress server{options.host, options.port, options.user, options.password};
   if (options.SelfHosted()) {
     if (!options.json) fmt::print("generating a {}-row database and starting a server...\n", kBigTableRows);
-    own = std::make_unique<SelfHostedServer>(options.user, options.password);
+    folder.emplace();
+    own.emplace(self_host::SelfHostOptions{folder->Path(), options.user, options.password,
+                                           kBigTableRows});
     server.host = "127.0.0.1";
     server.port = own->Port();
   }

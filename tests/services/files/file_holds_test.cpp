@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 struct HoldCase {
@@ -68,4 +68,4 @@ TEST(FileHoldTableTest, HoldFromAnotherThreadIsRefusedWithoutWaiting) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,25 +5,25 @@
 
 #include <csignal>
 
+#include "codec/packets.h"
+#include "codec/uCompressionStream.h"
 #include "common/file_errors.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
 #include "services/files/safe_path.h"
-#include "codec/uCompressionStream.h"
 #include "tests/services/files/files_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using namespace velmora::test;
 
 class FileLimitsTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(Upload()); }
-  fs::path Upload() const { return dir_.Path() / "Upload"; }
+  fs::path Base() const { return dir_.Path(); }
+  fs::path Upload() const { return Base() / "Upload"; }
   std::string UploadRoot() const { return dir_.Root() + "Upload/"; }
 
-  TempFolder dir_;
+  TempDir dir_;
 };
 
 TEST_F(FileLimitsTest, NamesWithABarOrALineBreakAreRefusedByEveryFileMethod) {
@@ -32,7 +32,7 @@ TEST_F(FileLimitsTest, NamesWithABarOrALineBreakAreRefusedByEveryFileMethod) {
   for (const char* name : {"a|b.txt", "a\nb.txt", "a\rb.txt", "sub|dir\\x.txt", "|"}) {
     SCOPED_TRACE(testing::PrintToString(name));
     int32_t size = -1;
-    EXPECT_THROW(UploadFile(dir_.Root(), Packet("x"), name), EUnsafePath);
+    EXPECT_THROW(UploadFile(dir_.Root(), CompressToPacket("x"), name), EUnsafePath);
     EXPECT_THROW(DownLoadFile(dir_.Root(), name, size), EUnsafePath);
     std::string err;
     EXPECT_TRUE(ReadData(dir_.Root(), "Upload", name, err).IsEmpty());
@@ -73,7 +73,8 @@ TEST(FileTransferLimit, IsTheLargestFileWhosePacketFitsOneMessage) {
   EXPECT_EQ(FileTransferLimit(UINT64_MAX, UINT64_MAX / 2), static_cast<uint64_t>(INT32_MAX));
   // Incompressible content at the limit does fit: the bound is not just on paper.
   const std::string content = PatternBytes(static_cast<size_t>(FileTransferLimit(UINT64_MAX, 1 << 20)));
-  EXPECT_LE(BytesOf(Packet(content, 2)).size() + kReplyOverhead, uint64_t{1} << 20);
+  EXPECT_LE(ByteArrayToBytes(CompressToPacket(content)).size() + kReplyOverhead,
+            uint64_t{1} << 20);
 }
 
 TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
@@ -81,7 +82,7 @@ TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
   WriteFile(Upload() / "at.bin", std::string(kLimit, 'a'));
   WriteFile(Upload() / "over.bin", std::string(kLimit + 1, 'o'));
   int32_t size = -1;
-  EXPECT_EQ(Inflate(DownLoadFile(dir_.Root(), "at.bin", size, kLimit)).size(), kLimit);
+  EXPECT_EQ(PacketToBytes(DownLoadFile(dir_.Root(), "at.bin", size, kLimit)).size(), kLimit);
   try {
     DownLoadFile(dir_.Root(), "over.bin", size, kLimit);
     FAIL() << "a download over the limit";
@@ -97,15 +98,17 @@ TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
   // Uploads: content over the limit, and a packet longer than any packet within it, both refused
   // with the earlier file kept and no temporary left.
   const auto before = Snapshot(dir_.Path());
-  EXPECT_THROW(UploadFile(dir_.Root(), Packet(std::string(kLimit + 1, 'u')), "at.bin", kLimit),
-               EPacketTooLarge);
-  EXPECT_THROW(UploadFile(dir_.Root(), Packet(PatternBytes(2 * kLimit), 0), "at.bin", kLimit),
+  EXPECT_THROW(
+      UploadFile(dir_.Root(), CompressToPacket(std::string(kLimit + 1, 'u')), "at.bin", kLimit),
+      EPacketTooLarge);
+  EXPECT_THROW(UploadFile(dir_.Root(), PacketAt(PatternBytes(2 * kLimit), 0), "at.bin", kLimit),
                EPacketTooLarge);
   PostData(OleVariant::Bytes(std::string(kLimit + 1, 'p')), dir_.Root(), "Upload", "at.bin", err,
            kLimit);
   EXPECT_NE(err.find("more than the transfer limit of 1000 bytes"), std::string::npos) << err;
   EXPECT_EQ(Snapshot(dir_.Path()), before);
-  EXPECT_TRUE(UploadFile(dir_.Root(), Packet(std::string(kLimit, 'u')), "at.bin", kLimit));
+  EXPECT_TRUE(
+      UploadFile(dir_.Root(), CompressToPacket(std::string(kLimit, 'u')), "at.bin", kLimit));
 }
 
 // A write that fails (here: the file-size limit, as a full disk would) reaches the client with
@@ -120,7 +123,7 @@ TEST_F(FileLimitsTest, AFailedUploadWriteRaisesItsReason) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string what = "(no error)";
   try {
-    UploadFile(dir_.Root(), Packet(PatternBytes(256 * 1024)), "keep.txt");
+    UploadFile(dir_.Root(), CompressToPacket(PatternBytes(256 * 1024)), "keep.txt");
   } catch (const EFileError& e) {
     what = e.what();
   }
@@ -133,13 +136,13 @@ TEST_F(FileLimitsTest, AFailedUploadWriteRaisesItsReason) {
 }
 
 TEST_F(FileLimitsTest, LeftoverTemporariesAreRemovedAndNothingElse) {
-  fs::create_directories(dir_.Path() / "Data" / "Deep");
+  fs::create_directories(Base() / "Data" / "Deep");
   const std::vector<fs::path> leftovers = {Upload() / ".a.txt.velmora-Ab12Cd",
-                                           dir_.Path() / "Data" / "Deep" / ".p.bin.velmora-zzzzzz",
-                                           dir_.Path() / ".CONFIG.CFG.velmora-000000"};
+                                           Base() / "Data" / "Deep" / ".p.bin.velmora-zzzzzz",
+                                           Base() / ".CONFIG.CFG.velmora-000000"};
   const std::vector<fs::path> kept = {Upload() / "a.txt", Upload() / ".hidden",
                                       Upload() / ".x.velmora-short", Upload() / "y.velmora-abcdef",
-                                      dir_.Path() / "Data" / "Deep" / "p.bin"};
+                                      Base() / "Data" / "Deep" / "p.bin"};
   for (const auto& path : leftovers) WriteFile(path, "half written");
   for (const auto& path : kept) WriteFile(path, "keep");
   fs::create_directory(Upload() / ".dir.velmora-folder");  // a folder of that name stays
@@ -152,4 +155,4 @@ TEST_F(FileLimitsTest, LeftoverTemporariesAreRemovedAndNothingElse) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,21 +5,20 @@
 
 #include <csignal>
 
+#include "codec/packets.h"
 #include "services/files/file_holds.h"
 #include "services/files/safe_path.h"
 #include "tests/services/files/files_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using namespace velmora::test;
 
 class FileStoreTest : public ::testing::Test {
  protected:
   std::string Root() const { return dir_.Root(); }
-  fs::path At(const std::string& rel) const { return dir_.Path() / rel; }
+  fs::path At(const std::string& rel) const { return fs::path(dir_.Path()) / rel; }
 
-  TempFolder dir_;
+  TempDir dir_;
   std::string err_ = "stale";
 };
 
@@ -44,7 +43,7 @@ TEST_F(FileStoreTest, ReadGivesTheBytesWithBoundsFromZero) {
   EXPECT_EQ(err_, "");
   ASSERT_TRUE(bytes.IsByteArray());
   EXPECT_EQ(bytes.LowBound(), 0);
-  EXPECT_EQ(BytesOf(bytes), content);
+  EXPECT_EQ(ByteArrayToBytes(bytes), content);
 
   const OleVariant none = ReadData(Root(), "", "empty", err_);
   ASSERT_TRUE(none.IsByteArray());
@@ -131,7 +130,7 @@ TEST_F(FileStoreTest, HoldsSettleConcurrentAccess) {
   {
     auto reader = FileHoldTable::Instance().TryShared(key);
     ASSERT_TRUE(reader.has_value());
-    EXPECT_EQ(BytesOf(ReadData(Root(), "", "f.txt", err_)), "content");
+    EXPECT_EQ(ByteArrayToBytes(ReadData(Root(), "", "f.txt", err_)), "content");
     EXPECT_EQ(err_, "");
     PostData(OleVariant::Bytes("other"), Root(), "", "f.txt", err_);
     EXPECT_EQ(err_, "Cannot create file \"" + full + "\". " + kFileInUseMessage);
@@ -149,4 +148,4 @@ TEST_F(FileStoreTest, HoldsSettleConcurrentAccess) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -6,29 +6,29 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <future>
 #include <map>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "codec/packets.h"
 #include "common/file_errors.h"
 #include "services/files/file_holds.h"
 #include "services/files/safe_path.h"
 #include "tests/services/files/files_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using namespace velmora::test;
 
 class FileTransferTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(Upload()); }
-  fs::path Upload() const { return dir_.Path() / "Upload"; }
+  fs::path Upload() const { return fs::path(dir_.Path()) / "Upload"; }
   std::string UploadRoot() const { return dir_.Root() + "Upload/"; }
 
-  TempFolder dir_;
+  TempDir dir_;
 };
 
 struct RoundTripCase {
@@ -41,7 +41,7 @@ class UploadRoundTripTest : public FileTransferTest,
 
 TEST_P(UploadRoundTripTest, UploadedContentDownloadsUnchanged) {
   const std::string content = PatternBytes(GetParam().size);
-  ASSERT_TRUE(UploadFile(dir_.Root(), Packet(content, GetParam().selector), "f.bin"));
+  ASSERT_TRUE(UploadFile(dir_.Root(), PacketAt(content, GetParam().selector), "f.bin"));
   EXPECT_EQ(ReadFile(Upload() / "f.bin"), content);
 
   int32_t size = -1;
@@ -49,7 +49,7 @@ TEST_P(UploadRoundTripTest, UploadedContentDownloadsUnchanged) {
   EXPECT_EQ(size, static_cast<int32_t>(content.size()));
   ASSERT_TRUE(packet.IsByteArray());
   EXPECT_EQ(packet.LowBound(), 0);
-  EXPECT_EQ(Inflate(packet), content);
+  EXPECT_EQ(PacketToBytes(packet), content);
   EXPECT_EQ(EntriesOf(Upload()), std::set<std::string>{"f.bin"}) << "no temporary left behind";
 }
 
@@ -60,13 +60,13 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UploadRoundTripTest,
 
 TEST_F(FileTransferTest, UploadReplacesWhollyLeavingNoTail) {
   WriteFile(Upload() / "f.txt", std::string(5000, 'o'));
-  ASSERT_TRUE(UploadFile(dir_.Root(), Packet("new"), "f.txt"));
+  ASSERT_TRUE(UploadFile(dir_.Root(), CompressToPacket("new"), "f.txt"));
   EXPECT_EQ(ReadFile(Upload() / "f.txt"), "new");
 }
 
 TEST_F(FileTransferTest, UploadIntoExistingSubFolderWithBackslash) {
   fs::create_directory(Upload() / "sub");
-  ASSERT_TRUE(UploadFile(dir_.Root(), Packet("x"), "sub\\x.txt"));
+  ASSERT_TRUE(UploadFile(dir_.Root(), CompressToPacket("x"), "sub\\x.txt"));
   EXPECT_EQ(ReadFile(Upload() / "sub" / "x.txt"), "x");
 }
 
@@ -85,7 +85,7 @@ TEST_F(FileTransferTest, UndecodablePacketReturnsFalseAndKeepsTheEarlierFile) {
 
 TEST_F(FileTransferTest, TruncatedPacketKeepsTheEarlierFile) {
   WriteFile(Upload() / "keep.txt", "earlier content");
-  const std::string whole = BytesOf(Packet(PatternBytes(100000)));
+  const std::string whole = ByteArrayToBytes(CompressToPacket(PatternBytes(100000)));
   EXPECT_FALSE(UploadFile(dir_.Root(), OleVariant::Bytes(whole.substr(0, whole.size() / 2)),
                           "keep.txt"));
   EXPECT_EQ(ReadFile(Upload() / "keep.txt"), "earlier content");
@@ -101,7 +101,7 @@ TEST_F(FileTransferTest, UploadThatCannotCreateRaisesTheCreationErrorWhateverThe
   const std::vector<Case> cases = {{"sub\\x.txt", "No such file or directory"},
                                    {"folder", "Is a directory"}};
   for (const Case& c : cases) {
-    for (const OleVariant& packet : {Packet("x"), OleVariant("bad")}) {
+    for (const OleVariant& packet : {CompressToPacket("x"), OleVariant("bad")}) {
       const std::string full = UploadRoot() + (c.name == "folder" ? "folder" : "sub/x.txt");
       try {
         UploadFile(dir_.Root(), packet, c.name);
@@ -116,8 +116,8 @@ TEST_F(FileTransferTest, UploadThatCannotCreateRaisesTheCreationErrorWhateverThe
 }
 
 TEST(FileTransferNoFolderTest, MissingExchangeFolderIsNeverCreated) {
-  TempFolder dir;
-  EXPECT_THROW(UploadFile(dir.Root(), Packet("x"), "x.txt"), EFCreateError);
+  TempDir dir;
+  EXPECT_THROW(UploadFile(dir.Root(), CompressToPacket("x"), "x.txt"), EFCreateError);
   int32_t size = 7;
   EXPECT_TRUE(DownLoadFile(dir.Root(), "x.txt", size).IsNull());
   EXPECT_EQ(size, 7);
@@ -164,7 +164,7 @@ TEST_F(FileTransferTest, UploadAndDownloadOfAHeldNameFailWithTheFileInUse) {
   taken.get_future().wait();
   const std::string full = UploadRoot() + "busy.txt";
   try {
-    UploadFile(dir_.Root(), Packet("other"), "busy.txt");
+    UploadFile(dir_.Root(), CompressToPacket("other"), "busy.txt");
     ADD_FAILURE() << "upload went through";
   } catch (const EFCreateError& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + full + "\". " + kFileInUseMessage);
@@ -179,7 +179,7 @@ TEST_F(FileTransferTest, UploadAndDownloadOfAHeldNameFailWithTheFileInUse) {
   done.set_value();
   holder.join();
   EXPECT_EQ(ReadFile(Upload() / "busy.txt"), "held");
-  EXPECT_EQ(Inflate(DownLoadFile(dir_.Root(), "busy.txt", size)), "held");
+  EXPECT_EQ(PacketToBytes(DownLoadFile(dir_.Root(), "busy.txt", size)), "held");
   EXPECT_EQ(FileHoldTable::Instance().HeldCount(), 0u);
 }
 
@@ -280,4 +280,4 @@ TEST_F(ListingTest, TimesUseTheOffsetInForceNowNotAtTheFileDate) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

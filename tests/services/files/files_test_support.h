@@ -1,59 +1,24 @@
-// Temporary folders and packet helpers for the file operation tests.
+// Helpers of the file operation tests: pattern bytes, packets at a compression level the client
+// never uses, and snapshots of a folder that show whether anything in it was created, changed or
+// deleted. The temporary folder is tests/support/temp_dir.h; the client's packets are made and
+// read with codec/packets.h.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
+#include <cstddef>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 
-#include "data/memory_stream.h"
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
+#include "data/memory_stream.h"
+#include "tests/support/temp_dir.h"
 #include "variant/ole_variant.h"
 
 namespace velmora::test {
 
 namespace fs = std::filesystem;
-
-// A fresh folder, removed with everything in it when the object goes.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velmora-files-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  // The folder with a trailing "/".
-  std::string Root() const { return path_.string() + "/"; }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write test file " + path.string());
-}
-
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read test file " + path.string());
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Bytes that do not compress well and show any misplaced byte.
 inline std::string PatternBytes(size_t n, unsigned seed = 1) {
@@ -66,26 +31,14 @@ inline std::string PatternBytes(size_t n, unsigned seed = 1) {
   return out;
 }
 
-// A data packet: the zlib stream of the bytes in a byte array.
-inline OleVariant Packet(const std::string& bytes, int selector = 2) {
+// A packet compressed at `selector`: uploads hold for every level a client may pick, not only the
+// one the client library compresses at.
+inline OleVariant PacketAt(const std::string& bytes, int selector) {
   TMemoryStream stream(bytes);
   CompressMemoryStream(stream, selector);
   OleVariant out;
   MemoryStream2OleVariant(stream, out);
   return out;
-}
-
-// The bytes a data packet inflates to.
-inline std::string Inflate(const OleVariant& packet) {
-  std::unique_ptr<TMemoryStream> stream = OleVariant2MemoryStream(packet);
-  if (stream == nullptr) throw std::runtime_error("not a byte array");
-  DecompressMemoryStream(*stream);
-  return std::string(stream->View());
-}
-
-inline std::string BytesOf(const OleVariant& array) {
-  const auto& bytes = array.ByteData().bytes;
-  return std::string(bytes.begin(), bytes.end());
 }
 
 // Every entry below a folder (links not followed) with its content, or a mark for folders and

@@ -5,15 +5,14 @@
 #include <cctype>
 #include <string>
 
+#include "codec/packets.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
 #include "services/files/safe_path.h"
 #include "tests/services/files/files_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using namespace velmora::test;
 
 // base/app is the root, with its exchange folder app/Upload; base/outside lies beside it. Links
 // inside both the root and the exchange folder lead to base/outside and to a file in it.
@@ -22,7 +21,7 @@ class PathRefusalTest : public ::testing::TestWithParam<std::tuple<std::string, 
   void SetUp() override {
     fs::create_directories(App() / "Upload" / "a");
     fs::create_directories(Outside());
-    for (const fs::path& where : {App() / "x", App() / "Upload" / "x", base_.Path() / "x",
+    for (const fs::path& where : {App() / "x", App() / "Upload" / "x", fs::path(base_.Path()) / "x",
                                   Outside() / "x", Outside() / "passwd"})
       WriteFile(where, "keep " + where.string());
     for (const fs::path& folder : {App(), App() / "Upload"}) {
@@ -30,8 +29,8 @@ class PathRefusalTest : public ::testing::TestWithParam<std::tuple<std::string, 
       fs::create_symlink(Outside() / "x", folder / "leaf");
     }
   }
-  fs::path App() const { return base_.Path() / "app"; }
-  fs::path Outside() const { return base_.Path() / "outside"; }
+  fs::path App() const { return fs::path(base_.Path()) / "app"; }
+  fs::path Outside() const { return fs::path(base_.Path()) / "outside"; }
   std::string Root() const { return App().string() + "/"; }
 
   // The client's name for a case; the store splits it into folder and file name.
@@ -40,7 +39,7 @@ class PathRefusalTest : public ::testing::TestWithParam<std::tuple<std::string, 
     return n == "<absolute>" ? Outside().string() + "/x" : n;
   }
 
-  TempFolder base_;
+  TempDir base_;
 };
 
 TEST_P(PathRefusalTest, RefusedAndNothingTouched) {
@@ -55,7 +54,7 @@ TEST_P(PathRefusalTest, RefusedAndNothingTouched) {
 
   switch (std::get<1>(GetParam())) {
     case 0:
-      EXPECT_THROW(UploadFile(Root(), Packet("evil"), name), EUnsafePath);
+      EXPECT_THROW(UploadFile(Root(), CompressToPacket("evil"), name), EUnsafePath);
       break;
     case 1:
       EXPECT_THROW(DownLoadFile(Root(), name, size), EUnsafePath);
@@ -94,4 +93,4 @@ INSTANTIATE_TEST_SUITE_P(Names, PathRefusalTest,
                          CaseLabel);
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

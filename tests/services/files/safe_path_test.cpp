@@ -8,10 +8,10 @@
 
 #include "tests/services/files/files_test_support.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 namespace fs = std::filesystem;
 
 struct AcceptedCase {
@@ -26,7 +26,7 @@ class SafePathTest : public ::testing::TestWithParam<AcceptedCase> {
     if (parts.size() == 1) return ResolveInside(dir_.Root(), {parts[0]});
     return ResolveInside(dir_.Root(), {parts[0], parts[1]});
   }
-  TempFolder dir_;
+  TempDir dir_;
 };
 
 TEST_P(SafePathTest, NormalisesSeparatorsAndDotsInsideTheRoot) {
@@ -62,7 +62,7 @@ struct RefusedCase {
 
 class SafePathRefusalTest : public ::testing::TestWithParam<RefusedCase> {
  protected:
-  TempFolder dir_;
+  TempDir dir_;
 };
 
 TEST_P(SafePathRefusalTest, RefusesWithAMessageNamingThePath) {
@@ -93,11 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{{"Data", "/x"}, "/x"}));
 
 TEST(SafePathLinkTest, LinkLeadingOutsideIsRefusedAndLinkInsideShareTheKey) {
-  TempFolder root;
-  TempFolder outside;
-  fs::create_directory(root.Path() / "real");
-  fs::create_directory_symlink(outside.Path(), root.Path() / "out");
-  fs::create_directory_symlink(root.Path() / "real", root.Path() / "in");
+  TempDir root;
+  TempDir outside;
+  fs::create_directory(fs::path(root.Path()) / "real");
+  fs::create_directory_symlink(outside.Path(), fs::path(root.Path()) / "out");
+  fs::create_directory_symlink(fs::path(root.Path()) / "real", fs::path(root.Path()) / "in");
 
   EXPECT_THROW(ResolveInside(root.Root(), {"out\\x.txt"}), EUnsafePath);
   EXPECT_THROW(ResolveInside(root.Root(), {"out", "new\\x.txt"}), EUnsafePath);
@@ -108,4 +108,4 @@ TEST(SafePathLinkTest, LinkLeadingOutsideIsRefusedAndLinkInsideShareTheKey) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

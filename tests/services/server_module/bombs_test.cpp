@@ -14,15 +14,16 @@
 #include <functional>
 #include <string>
 
+#include "codec/packets.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "rpc/frame_codec.h"
 #include "rpc/messages.h"
 #include "rpc/rpc_errors.h"
-#include "server_fixture.h"
+#include "tests/support/server_fixture.h"
 #include "variant/byte_io.h"
 
-namespace velmora::server_test {
+namespace velmora::test {
 namespace {
 
 // Growth of the process's peak resident memory that any bomb below would exceed many times over
@@ -121,7 +122,7 @@ std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
   TDSFrameCodec::Begin(frame);
   frame.push_back(static_cast<char>(TDSMessageType::Call));
   ByteWriter w(frame);
-  w.PutString(kClass);
+  w.PutString(kServerClass);
   w.PutString("UploadFile");
   w.Put<uint32_t>(2);
   w.Put<uint16_t>(kVarVariantArray);
@@ -141,7 +142,6 @@ class Bombs : public ServerFixture {
  protected:
   void SetUp() override {
     ServerFixture::SetUp();
-    std::filesystem::create_directory(dir_.File("Upload"));
     ServerLimits limits;
     limits.UpdateSqlMax = 1 * kMiB;
     limits.UploadMax = 4 * kMiB;
@@ -155,7 +155,7 @@ class Bombs : public ServerFixture {
 };
 
 TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
-  const uint16_t port = host_.BoundPort();
+  const uint16_t port = Port();
   const struct {
     const char* name;
     std::function<std::string(TDSClientChannel&)> send;  // the error text the client got
@@ -207,9 +207,10 @@ TEST_F(Bombs, ContentUpToTheLimitIsAccepted) {
   auto client = Connect();
   const std::string sql = "UPDATE BIG_TABLE SET NAME = NAME WHERE ID = 1;" +
                           std::string(kMiB - 100, ' ');
-  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet(sql)), "");
+  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket(sql)), "");
   const std::string content(4 * kMiB, 'z');
-  EXPECT_TRUE(Call(*client, "UploadFile", {Packet(content), OleVariant("ok.bin")}).Result.AsBoolean());
+  EXPECT_TRUE(Call(*client, "UploadFile", {CompressToPacket(content), OleVariant("ok.bin")})
+                  .Result.AsBoolean());
   EXPECT_EQ(std::filesystem::file_size(dir_.File("Upload/ok.bin")), content.size());
 }
 
@@ -233,4 +234,4 @@ TEST_F(Bombs, AFileLargerThanTheBudgetIsRefusedByTheBudget) {
 }
 
 }  // namespace
-}  // namespace velmora::server_test
+}  // namespace velmora::test

@@ -11,14 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "codec/packets.h"
 #include "common/call_stop.h"
 #include "common/log_sink.h"
 #include "common/server_limits.h"
 #include "db/statement_stop.h"
-#include "server_fixture.h"
 #include "services/uServerModule.h"
+#include "tests/support/server_fixture.h"
 
-namespace velmora::server_test {
+namespace velmora::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -33,7 +34,7 @@ constexpr const char* kRunaway =
 std::string ErrMsgOf(TDSClientChannel& channel, const std::string& method, const std::string& sql) {
   if (method == "SQL2OleVariant") return ServerFixture::Sql(channel, sql).second;
   if (method == "ExecSQL") return ServerFixture::Exec(channel, method, OleVariant(sql));
-  return ServerFixture::Exec(channel, method, ServerFixture::Packet(sql));
+  return ServerFixture::Exec(channel, method, CompressToPacket(sql));
 }
 
 // Collects what the server logs while it lives.
@@ -192,4 +193,4 @@ TEST_F(Hardening, CancellingTheCallInterruptsItsStatement) {
 }
 
 }  // namespace
-}  // namespace velmora::server_test
+}  // namespace velmora::test

@@ -3,7 +3,7 @@
 
 #include "services/uServerModule.h"
 
-namespace velmora {
+namespace velmora::test {
 namespace {
 
 TEST(ServerModuleMethods, PublishesEachMethodWithItsSignature) {
@@ -42,4 +42,4 @@ TEST(ServerModuleMethods, DateTimeTravelsAsDate) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -5,15 +5,18 @@
 #include <cmath>
 #include <thread>
 
+#include "codec/packets.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "db/text_encoding.h"
+#include "dbpool/database_pools.h"
 #include "rpc/rpc_errors.h"
-#include "server_fixture.h"
 #include "services/uServerModule.h"
+#include "tests/support/server_fixture.h"
+#include "tools/self_host/fixture_db.h"
 #include "variant/ole_date.h"
 
-namespace velmora::server_test {
+namespace velmora::test {
 namespace {
 
 using namespace std::string_literals;
@@ -78,7 +81,7 @@ TEST_F(QueryMethods, RowsAndTypesArriveWhole) {
   for (int id = 1; id <= kBigRows; ++id, table->Next()) {
     ASSERT_FALSE(table->Eof());
     EXPECT_EQ(table->Fields(0).AsLargeInt(), id);
-    EXPECT_EQ(table->Fields(1).AsString(), testing::FixtureName(id));
+    EXPECT_EQ(table->Fields(1).AsString(), self_host::FixtureName(id));
   }
 
   auto [all_types, err2] = Sql(*client, "SELECT C_NVARCHAR, C_BLOB FROM ALL_TYPES WHERE ID = 2");
@@ -118,7 +121,7 @@ TEST_F(QueryMethods, ExecSqlCommitsOrRollsBackItsOwnTransaction) {
   const std::string failing = "INSERT INTO BIG_TABLE (ID, NAME) VALUES (1, 'dup')";
   std::string err = Exec(*client, "ExecSQL",
                          OleVariant("INSERT INTO BIG_TABLE (ID, NAME) VALUES (1000, 'new');\n" + failing));
-  EXPECT_EQ(err, LayerMessage(dir_.File("test.db"), failing));
+  EXPECT_EQ(err, LayerMessage(DatabasePath(), failing));
   EXPECT_NE(err, "");
   EXPECT_EQ(CountRows(*client, "ID = 1000"), 0);
   ExpectAllGivenBack();
@@ -128,12 +131,12 @@ TEST_F(QueryMethods, ExecSqlCommitsOrRollsBackItsOwnTransaction) {
 TEST_F(QueryMethods, UpdateSqlBatchKeepsWhatRanBeforeTheFailure) {
   auto client = Connect();
   std::string err = Exec(*client, "UpdateSQL",
-                         Packet("UPDATE BIG_TABLE SET NAME = 'first' WHERE ID = 1;\r\n"
+                         CompressToPacket("UPDATE BIG_TABLE SET NAME = 'first' WHERE ID = 1;\r\n"
                                 "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2;\r\n"));
-  EXPECT_EQ(err, LayerMessage(dir_.File("test.db"), "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2"));
+  EXPECT_EQ(err, LayerMessage(DatabasePath(), "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2"));
   EXPECT_NE(err, "");
   EXPECT_EQ(NameOf(*client, 1), "first");
-  EXPECT_EQ(NameOf(*client, 2), testing::FixtureName(2));
+  EXPECT_EQ(NameOf(*client, 2), self_host::FixtureName(2));
   ExpectAllGivenBack();
 }
 
@@ -161,7 +164,7 @@ TEST_F(QueryMethods, UpdateSqlDecodesByByteOrderMark) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetAnsiCodePage(c.ansi);
-    EXPECT_EQ(Exec(*client, "UpdateSQL", Packet(c.bytes)), "");
+    EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket(c.bytes)), "");
     SetAnsiCodePage("");
     EXPECT_EQ(NameOf(*client, 4), c.expected);
     EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("UPDATE BIG_TABLE SET NAME = 'reset' WHERE ID = 4")), "");
@@ -187,7 +190,7 @@ TEST(SqlBatchLines, SplitsAtEveryLineBreak) {
 TEST_F(QueryMethods, EmptyBatchIsRefusedByTheLayer) {
   auto client = Connect();
   EXPECT_EQ(Exec(*client, "UpdateSQL", OleVariant::Bytes(std::string_view())), "Command text is empty");
-  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet("")), "Command text is empty");
+  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("")), "Command text is empty");
   ExpectAllGivenBack();
 }
 
@@ -196,7 +199,7 @@ TEST_F(QueryMethods, ParameterMarkersAreRefusedInEverySqlMethod) {
   auto client = Connect();
   EXPECT_EQ(Sql(*client, "SELECT * FROM BIG_TABLE WHERE ID = :ID").second, expected);
   EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("DELETE FROM BIG_TABLE WHERE ID = :ID")), expected);
-  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet("DELETE FROM BIG_TABLE WHERE ID = :ID")), expected);
+  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("DELETE FROM BIG_TABLE WHERE ID = :ID")), expected);
   EXPECT_EQ(CountRows(*client, "1 = 1"), kBigRows);
   ExpectAllGivenBack();
 }
@@ -205,7 +208,7 @@ TEST_F(QueryMethods, UndecodableBatchIsARemoteErrorAndRunsNothing) {
   auto client = Connect();
   const OleVariant bad[] = {OleVariant("DELETE FROM BIG_TABLE"), OleVariant::Null(),
                             OleVariant::Bytes(std::string_view("DELETE FROM BIG_TABLE")),
-                            Packet("DELETE FROM BIG_TABLE -- \xC3\x28")};  // not valid UTF-8
+                            CompressToPacket("DELETE FROM BIG_TABLE -- \xC3\x28")};  // not valid UTF-8
   SetAnsiCodePage("UTF-8");
   for (const OleVariant& arg : bad) {
     SCOPED_TRACE(VarTypeName(arg.VarType()));
@@ -225,7 +228,7 @@ TEST_F(QueryMethods, NoDatabaseGivesAClearMessage) {
   const std::string expected = "unable to open database file: " + path;
   EXPECT_EQ(Sql(*client, "SELECT 1").second, expected);
   EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("SELECT 1")), expected);
-  EXPECT_EQ(Exec(*client, "UpdateSQL", Packet("SELECT 1")), expected);
+  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("SELECT 1")), expected);
   EXPECT_EQ(FDQueryPool()->Count(), 0u);
 }
 
@@ -268,4 +271,4 @@ TEST_F(QueryMethods, ServerDateTimeFollowsTheClock) {
 }
 
 }  // namespace
-}  // namespace velmora::server_test
+}  // namespace velmora::test

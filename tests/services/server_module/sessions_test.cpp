@@ -8,10 +8,13 @@
 
 #include <fmt/format.h>
 
+#include "codec/packets.h"
+#include "dbpool/database_pools.h"
+#include "host/server_module_pool.h"
 #include "rpc/rpc_errors.h"
-#include "server_fixture.h"
+#include "tests/support/server_fixture.h"
 
-namespace velmora::server_test {
+namespace velmora::test {
 namespace {
 
 using Sessions = ServerFixture;
@@ -19,7 +22,7 @@ using Sessions = ServerFixture;
 TEST_F(Sessions, WrongPasswordIsRefusedWithTheFrameworkText) {
   TDSClientChannel channel;
   try {
-    channel.Connect("127.0.0.1", host_.BoundPort(), kUser, "wrong");
+    channel.Connect("127.0.0.1", Port(), kUser, "wrong");
     FAIL() << "login admitted";
   } catch (const EDSLoginError& e) {
     EXPECT_STREQ(e.what(), kAuthenticationRejected);
@@ -58,22 +61,22 @@ TEST_F(Sessions, InstancesAreReusedInPoolOrder) {
 
 TEST_F(Sessions, StopWithClientsConnectedThenRestart) {
   std::atomic<int> disconnects{0};
-  host_.DSTCPServerTransport1.OnDisconnect = [&](const TDSTCPDisconnectEventObject&) { ++disconnects; };
+  Host().DSTCPServerTransport1.OnDisconnect = [&](const TDSTCPDisconnectEventObject&) { ++disconnects; };
   auto a = Connect();
   auto b = Connect();
   EXPECT_EQ(Sql(*a, "SELECT 1 AS ONE").second, "");
   Call(*b, "GetServerDateTime");
   ASSERT_EQ(ServerModulePool()->Count(), 2u);
 
-  host_.Stop();
-  EXPECT_FALSE(host_.Started());
+  Host().Stop();
+  EXPECT_FALSE(Host().Started());
   EXPECT_EQ(disconnects.load(), 0);
   EXPECT_TRUE(ModulesFree());
   ExpectAllGivenBack();
   EXPECT_THROW(Call(*a, "GetServerDateTime"), EDSConnectionError);
 
-  host_.Start(0);
-  ASSERT_TRUE(host_.Started());
+  Host().Start(0);
+  ASSERT_TRUE(Host().Started());
   auto c = Connect();
   EXPECT_EQ(Sql(*c, "SELECT 2 AS TWO").second, "");
   EXPECT_EQ(ServerModulePool()->Count(), 2u);  // made before the stop, serving after it
@@ -109,11 +112,10 @@ TEST_F(Sessions, ConcurrentClientsUseTheirOwnConnections) {
 }
 
 TEST_F(Sessions, FileMethodsRoundTrip) {
-  std::filesystem::create_directory(dir_.File("Upload"));
   auto client = Connect();
   const std::string content = "exchange file\r\n中文";
 
-  EXPECT_TRUE(Call(*client, "UploadFile", {Packet(content), OleVariant("report.txt")}).Result.AsBoolean());
+  EXPECT_TRUE(Call(*client, "UploadFile", {CompressToPacket(content), OleVariant("report.txt")}).Result.AsBoolean());
   TDSCallResult listing = Call(*client, "CheckUpload");
   EXPECT_EQ(listing.Result.AsInteger(), 1);
   ASSERT_EQ(listing.Outs.size(), 3u);
@@ -122,7 +124,7 @@ TEST_F(Sessions, FileMethodsRoundTrip) {
   EXPECT_EQ(listing.Outs[2].AsString(), std::to_string(content.size()));
 
   TDSCallResult download = Call(*client, "DownLoadFile", {OleVariant("report.txt")});
-  EXPECT_EQ(Unpack(download.Result), content);
+  EXPECT_EQ(PacketToBytes(download.Result), content);
   EXPECT_EQ(download.Outs.at(0).AsInteger(), static_cast<int32_t>(content.size()));
 
   const OleVariant bytes = OleVariant::Bytes(std::string_view("\x00\x01stored", 8));
@@ -136,4 +138,4 @@ TEST_F(Sessions, FileMethodsRoundTrip) {
 }
 
 }  // namespace
-}  // namespace velmora::server_test
+}  // namespace velmora::test

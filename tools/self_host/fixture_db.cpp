@@ -1,4 +1,4 @@
-#include "tests/support/fixture_db.h"
+#include "tools/self_host/fixture_db.h"
 
 #include <fmt/core.h>
 #include <sqlite3.h>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
-namespace velmora::testing {
+namespace velmora::self_host {
 namespace {
 
 struct DbCloser {
@@ -100,4 +100,4 @@ void CreateFixtureDatabase(const std::string& path, int rows) {
   Exec(raw, "COMMIT");
 }
 
-}  // namespace velmora::testing
+}  // namespace velmora::self_host

@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace velmora::testing {
+namespace velmora::self_host {
 
 inline constexpr int kAllTypesRows = 3;
 
@@ -21,4 +21,4 @@ void CreateFixtureDatabase(const std::string& path, int rows);
 // The NAME of BIG_TABLE row `id` (every 10th holds non-ASCII text).
 std::string FixtureName(int id);
 
-}  // namespace velmora::testing
+}  // namespace velmora::self_host
