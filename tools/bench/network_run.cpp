@@ -26,11 +26,19 @@ class NetworkCaller : public Caller {
  public:
   NetworkCaller(const ServerAddress& server, Workload w, int client, int64_t large_rows)
       : workload_(w), client_id_(client), rows_(RowsPerCall(w, large_rows)),
-        rng_(0x5eed + static_cast<uint64_t>(client)) {
-    connection_.Connect(server.host, server.port, server.user, server.password);
+        rng_(0x5eed + static_cast<uint64_t>(client)), server_(server) {
+    if (workload_ != Workload::Connect) {
+      connection_.Connect(server.host, server.port, server.user, server.password);
+    }
   }
 
   CallOutcome Call(int64_t seq) override {
+    if (workload_ == Workload::Connect) {
+      TVelmoraClient once;  // disconnects when it goes
+      once.Connect(server_.host, server_.port, server_.user, server_.password);
+      once.GetServerDateTime();
+      return CallOutcome{};
+    }
     const std::string sql = CallSql(workload_, rng_, client_id_, seq);
     CallOutcome o;
     o.rows = rows_;
@@ -51,6 +59,7 @@ class NetworkCaller : public Caller {
   int client_id_;
   int64_t rows_;
   std::mt19937_64 rng_;
+  ServerAddress server_;
   TVelmoraClient connection_;
   std::string err_msg_;
 };
@@ -61,6 +70,7 @@ int64_t PrepareWorkload(const ServerAddress& server, Workload w) {
   TVelmoraClient client;
   client.Connect(server.host, server.port, server.user, server.password);
   std::string err_msg;
+  if (w == Workload::Connect) return 0;
   if (w == Workload::Insert) {
     client.ExecSQL(CreateInsertTableSql(), err_msg);
     CheckErrMsg(err_msg);

@@ -9,6 +9,7 @@ std::string_view WorkloadName(Workload w) {
     case Workload::Small: return "small";
     case Workload::Large: return "large";
     case Workload::Insert: return "insert";
+    case Workload::Connect: return "connect";
   }
   return "?";
 }
@@ -20,7 +21,9 @@ std::optional<Workload> ParseWorkload(std::string_view name) {
   return std::nullopt;
 }
 
-std::vector<Workload> AllWorkloads() { return {Workload::Small, Workload::Large, Workload::Insert}; }
+std::vector<Workload> AllWorkloads() {
+  return {Workload::Small, Workload::Large, Workload::Insert, Workload::Connect};
+}
 
 std::string CreateInsertTableSql() {
   return fmt::format(
@@ -40,11 +43,14 @@ std::string CallSql(Workload w, std::mt19937_64& rng, int client, int64_t seq) {
     case Workload::Insert:
       return fmt::format("INSERT INTO {} (CLIENT, SEQ, NOTE) VALUES ({}, {}, 'bench row')",
                          kInsertTable, client, seq);
+    case Workload::Connect:
+      return {};  // no SQL: the call is GetServerDateTime
   }
   return {};
 }
 
 int64_t RowsPerCall(Workload w, int64_t large_rows) {
+  if (w == Workload::Connect) return 0;
   return w == Workload::Large ? large_rows : 1;
 }
 

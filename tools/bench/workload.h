@@ -1,4 +1,4 @@
-// The three workloads of velmora-bench and the SQL text each call sends.
+// The workloads of velmora-bench and the SQL text each call sends.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,9 @@
 
 namespace velmora::bench {
 
-enum class Workload { Small, Large, Insert };
+// Small, Large and Insert each make one call on a connection kept for the run; Connect opens a
+// connection, logs in, reads the server's clock and disconnects, every call.
+enum class Workload { Small, Large, Insert, Connect };
 
 // Rows of BIG_TABLE in the generated database; the large workload reads all of them.
 inline constexpr int kBigTableRows = 100000;
