@@ -5,7 +5,6 @@
 #include <QAbstractTableModel>
 #include <QDateTime>
 #include <QString>
-
 #include <vector>
 
 namespace velmora {

@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <cstdio>
 
 namespace velmora {
@@ -20,8 +19,8 @@ class THeadlessShell : public QObject {
                           std::FILE* err = stderr, QObject* parent = nullptr);
 
   // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), puts its limits in force, hands
-  // the account and password to the login check and starts the service on the configured port. False, with the reason on
-  // the error stream, when the service cannot start.
+  // the account and password to the login check and starts the service on the configured port.
+  // False, with the reason on the error stream, when the service cannot start.
   bool StartUp();
   void ReportError(const QString& message);
 

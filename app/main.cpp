@@ -10,7 +10,6 @@
 // then the connection, query and stored-procedure pools; the window goes last.
 #include <QApplication>
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>

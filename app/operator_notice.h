@@ -4,7 +4,6 @@
 
 #include <QMessageBox>
 #include <QString>
-
 #include <functional>
 
 namespace velmora {

@@ -1,13 +1,12 @@
 #include "app/quit_signals.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
-
-#include <csignal>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
 
 #include "common/velmora_error.h"
 

@@ -17,9 +17,13 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
   connect(buttons_, &QButtonGroup::idClicked, this, &TRadioGroup::Click);
 }
 
-int TRadioGroup::ItemIndex() const { return buttons_->checkedId(); }
+int TRadioGroup::ItemIndex() const {
+  return buttons_->checkedId();
+}
 
-int TRadioGroup::Count() const { return static_cast<int>(buttons_->buttons().size()); }
+int TRadioGroup::Count() const {
+  return static_cast<int>(buttons_->buttons().size());
+}
 
 void TRadioGroup::SetItemIndex(int index) {
   if (index >= 0 && index < Count()) {

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QThread>
-
 #include <string>
 #include <utility>
 
@@ -154,7 +153,9 @@ void TServiceController::Stop() {
   Q_EMIT StateChanged(false);
 }
 
-bool TServiceController::Started() const { return server_.Started(); }
+bool TServiceController::Started() const {
+  return server_.Started();
+}
 
 size_t TServiceController::ConnectionCount() const {
   std::lock_guard lock(connections_mu_);
@@ -251,6 +252,8 @@ void TServiceController::DeleteClient(const std::string& id) {
   }
 }
 
-void TServiceController::EmitCount() { Q_EMIT UserCountChanged(UserCount()); }
+void TServiceController::EmitCount() {
+  Q_EMIT UserCountChanged(UserCount());
+}
 
 }  // namespace velmora

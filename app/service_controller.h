@@ -11,7 +11,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <atomic>
 #include <map>
 #include <mutex>

@@ -1,11 +1,11 @@
 #include "app/single_instance.h"
 
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-
-#include <unistd.h>
 
 #include "common/app_path.h"
 
@@ -18,8 +18,7 @@ constexpr char kShowRequest[] = "show\n";
 QString SingleInstanceName(const QString& app_folder) {
   QString user = qEnvironmentVariable("USER");
   if (user.isEmpty()) user = QString::number(::getuid());
-  const QString given =
-      app_folder.isEmpty() ? QString::fromStdString(AppPath()) : app_folder;
+  const QString given = app_folder.isEmpty() ? QString::fromStdString(AppPath()) : app_folder;
   const QFileInfo info(given);
   const QString canonical = info.canonicalFilePath();
   const QString folder = canonical.isEmpty() ? info.absoluteFilePath() : canonical;

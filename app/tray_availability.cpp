@@ -13,8 +13,12 @@ bool TrayAvailable() {
   return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void SetTrayAvailable(std::optional<bool> available) { g_forced = available; }
+void SetTrayAvailable(std::optional<bool> available) {
+  g_forced = available;
+}
 
-Qt::WindowType MainWindowType() { return TrayAvailable() ? Qt::Tool : Qt::Window; }
+Qt::WindowType MainWindowType() {
+  return TrayAvailable() ? Qt::Tool : Qt::Window;
+}
 
 }  // namespace velmora

@@ -23,7 +23,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <climits>
 #include <utility>
@@ -48,7 +47,9 @@ QSpinBox* NumberField(const char* name, int low, int high, int value, QWidget* p
   return field;
 }
 
-QLabel* Label(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
+QLabel* Label(const QString& text, QWidget* parent) {
+  return new QLabel(text, parent);
+}
 
 // The log page's block (line) count, as Qt takes it.
 int LogBlocksKept() {
@@ -67,7 +68,9 @@ TFrmDataSnap::TFrmDataSnap(TServiceController& service, TShellSettings settings,
   FormCreate();
 }
 
-TFrmDataSnap::~TFrmDataSnap() { service_.StopServer(); }
+TFrmDataSnap::~TFrmDataSnap() {
+  service_.StopServer();
+}
 
 template <class F>
 void TFrmDataSnap::Guarded(F&& operation) {
@@ -255,22 +258,22 @@ QWidget* TFrmDataSnap::BuildMaintenancePage() {
   path_row->addWidget(Button5);
   layout->addLayout(path_row);
 
-  BackupType = new TRadioGroup(
-      QStringLiteral("自动备份"),
-      {QStringLiteral("不备份"), QStringLiteral("每小时"), QStringLiteral("每天"),
-       QStringLiteral("每周"), QStringLiteral("每月")},
-      page);
+  BackupType =
+      new TRadioGroup(QStringLiteral("自动备份"),
+                      {QStringLiteral("不备份"), QStringLiteral("每小时"), QStringLiteral("每天"),
+                       QStringLiteral("每周"), QStringLiteral("每月")},
+                      page);
   BackupType->setObjectName(QStringLiteral("BackupType"));
   BackupType->SetItemIndex(0);
   connect(BackupType, &TRadioGroup::Click, this, [this] { BackupTypeClick(); });
   layout->addWidget(BackupType);
 
-  CmbWeek = new TRadioGroup(
-      QStringLiteral("星期"),
-      {QStringLiteral("星期天"), QStringLiteral("星期一"), QStringLiteral("星期二"),
-       QStringLiteral("星期三"), QStringLiteral("星期四"), QStringLiteral("星期五"),
-       QStringLiteral("星期六")},
-      page);
+  CmbWeek =
+      new TRadioGroup(QStringLiteral("星期"),
+                      {QStringLiteral("星期天"), QStringLiteral("星期一"), QStringLiteral("星期二"),
+                       QStringLiteral("星期三"), QStringLiteral("星期四"), QStringLiteral("星期五"),
+                       QStringLiteral("星期六")},
+                      page);
   CmbWeek->setObjectName(QStringLiteral("CmbWeek"));
   layout->addWidget(CmbWeek);
 
@@ -365,7 +368,9 @@ void TFrmDataSnap::Button2Click() {
                  QStringLiteral("安全配置被修改！"));
 }
 
-void TFrmDataSnap::StartClick() { SaveStart(ConfigPath().toStdString(), Start->isChecked()); }
+void TFrmDataSnap::StartClick() {
+  SaveStart(ConfigPath().toStdString(), Start->isChecked());
+}
 
 void TFrmDataSnap::BackupTypeClick() {
   const int kind = BackupType->ItemIndex();
@@ -412,9 +417,13 @@ void TFrmDataSnap::closeEvent(QCloseEvent* event) {
 
 // ---- The service ----
 
-void TFrmDataSnap::B_StartClick() { service_.Start(E_SVROPENPORT->text()); }
+void TFrmDataSnap::B_StartClick() {
+  service_.Start(E_SVROPENPORT->text());
+}
 
-void TFrmDataSnap::B_StopClick() { service_.Stop(); }
+void TFrmDataSnap::B_StopClick() {
+  service_.Stop();
+}
 
 void TFrmDataSnap::ShowState(bool running) {
   B_Start->setEnabled(!running);
@@ -422,12 +431,16 @@ void TFrmDataSnap::ShowState(bool running) {
   N4->setText(running ? QStringLiteral("断开服务") : QStringLiteral("启动服务"));
 }
 
-void TFrmDataSnap::AddLog(const QString& text) { service_.AddLog(text); }
+void TFrmDataSnap::AddLog(const QString& text) {
+  service_.AddLog(text);
+}
 
 // ---- Tray ----
 
 // exit, not quit: quit would ask the window to close first, and closing only hides it.
-void TFrmDataSnap::N1Click() { QCoreApplication::exit(0); }
+void TFrmDataSnap::N1Click() {
+  QCoreApplication::exit(0);
+}
 
 void TFrmDataSnap::N4Click() {
   if (service_.Started()) {
@@ -454,6 +467,8 @@ void TFrmDataSnap::N5Click() {
   PageControl1->setCurrentIndex(3);
 }
 
-void TFrmDataSnap::TrayIcon1DblClick() { setVisible(!isVisible()); }
+void TFrmDataSnap::TrayIcon1DblClick() {
+  setVisible(!isVisible());
+}
 
 }  // namespace velmora

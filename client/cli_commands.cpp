@@ -1,5 +1,7 @@
 #include "client/cli_commands.h"
 
+#include <fmt/format.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -7,8 +9,6 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "client/file_listing.h"
 #include "variant/ole_date.h"
@@ -59,7 +59,8 @@ class ProgressNote {
   ProgressNote(Context& ctx, std::string_view verb, std::string_view name, size_t bytes)
       : ctx_(ctx), shown_(ctx.progress && bytes >= kProgressThreshold) {
     if (shown_)
-      ctx_.err << fmt::format("{} {} ({:.1f} MiB)... ", verb, name, bytes / 1048576.0) << std::flush;
+      ctx_.err << fmt::format("{} {} ({:.1f} MiB)... ", verb, name, bytes / 1048576.0)
+               << std::flush;
   }
   void Done() {
     if (shown_) ctx_.err << "done\n" << std::flush;
@@ -84,7 +85,9 @@ std::string FormatServerTime(double value) {
                      p.minute, p.second, p.millisecond);
 }
 
-void RunTime(Context& ctx) { ctx.out << FormatServerTime(ctx.client.GetServerDateTime()) << '\n'; }
+void RunTime(Context& ctx) {
+  ctx.out << FormatServerTime(ctx.client.GetServerDateTime()) << '\n';
+}
 
 void RunQuery(Context& ctx, const std::string& sql) {
   std::string errMsg;
@@ -124,8 +127,8 @@ void RunDownload(Context& ctx, const std::string& name, std::string local) {
   if (packet.IsNull()) throw ECommandFailed(fmt::format("No such file: {}", name));
   const std::string bytes = PacketToBytes(packet);
   if (size >= 0 && bytes.size() != static_cast<size_t>(size))
-    throw ECommandFailed(fmt::format("Download of {} gave {} bytes, the server announced {}",
-                                     name, bytes.size(), size));
+    throw ECommandFailed(fmt::format("Download of {} gave {} bytes, the server announced {}", name,
+                                     bytes.size(), size));
   ProgressNote note(ctx, "Writing", local, bytes.size());
   WriteLocal(local, bytes);
   note.Done();

@@ -20,9 +20,9 @@ class ECommandFailed : public EVelmoraError {
 struct Context {
   TVelmoraClient& client;
   OutputFormat format;
-  std::ostream& out;   // results
-  std::ostream& err;   // progress notes
-  bool progress;       // show progress notes for large files
+  std::ostream& out;  // results
+  std::ostream& err;  // progress notes
+  bool progress;      // show progress notes for large files
 };
 
 void RunTime(Context& ctx);

@@ -4,13 +4,12 @@
 // file; 2 bad usage, a refused login, no connection or a remote error.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "client/cli_commands.h"
 #include "common/service_defaults.h"
@@ -90,14 +89,12 @@ void AddCommands(CLI::App& app, Command& cmd) {
   read->add_option("PATH", cmd.a1)->required();
   read->add_option("NAME", cmd.a2)->required();
   read->add_option("LOCAL", cmd.a3, "Local file (default: standard output)");
-  read->callback(
-      [&cmd] { cmd.run = [&cmd](Context& c) { RunRead(c, cmd.a1, cmd.a2, cmd.a3); }; });
+  read->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunRead(c, cmd.a1, cmd.a2, cmd.a3); }; });
   auto* post = app.add_subcommand("post", "Write a file below the server's folder");
   post->add_option("LOCAL", cmd.a1)->required();
   post->add_option("PATH", cmd.a2)->required();
   post->add_option("NAME", cmd.a3)->required();
-  post->callback(
-      [&cmd] { cmd.run = [&cmd](Context& c) { RunPost(c, cmd.a1, cmd.a2, cmd.a3); }; });
+  post->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunPost(c, cmd.a1, cmd.a2, cmd.a3); }; });
   auto* rm = app.add_subcommand("rm", "Delete a file below the server's folder");
   rm->add_option("PATH", cmd.a1)->required();
   rm->add_option("NAME", cmd.a2)->required();

@@ -47,7 +47,11 @@ size_t DisplayWidth(std::string_view s) {
   size_t width = 0;
   for (size_t i = 0; i < s.size();) {
     const auto b = static_cast<uint8_t>(s[i]);
-    int len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    int len = b < 0x80             ? 1
+              : (b & 0xE0) == 0xC0 ? 2
+              : (b & 0xF0) == 0xE0 ? 3
+              : (b & 0xF8) == 0xF0 ? 4
+                                   : 0;
     uint32_t cp = len == 1 ? b : len == 2 ? (b & 0x1Fu) : len == 3 ? (b & 0x0Fu) : (b & 0x07u);
     for (int k = 1; k < len; ++k) {
       if (i + static_cast<size_t>(k) >= s.size() ||

@@ -1,9 +1,9 @@
 #include "client/file_listing.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
-
-#include <fmt/format.h>
 
 #include "variant/byte_io.h"
 #include "variant/ole_date.h"
@@ -18,7 +18,8 @@ bool ParseNumber(std::string_view s, int64_t& out) {
 
 // "YYYYMMDDHHNN" -> a date-time value; nothing when the text is not one.
 OleVariant ListingTime(std::string_view s) {
-  if (s.size() != 12 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  if (s.size() != 12 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return OleVariant::Null();
   auto part = [&](size_t at, size_t len) {
     int v = 0;
@@ -46,14 +47,14 @@ std::vector<std::string> SplitListing(const std::string& text) {
   return items;
 }
 
-void BuildFileListing(const std::string& names, const std::string& times,
-                      const std::string& sizes, TFDMemTable& table) {
+void BuildFileListing(const std::string& names, const std::string& times, const std::string& sizes,
+                      TFDMemTable& table) {
   const std::vector<std::string> name_items = SplitListing(names);
   const std::vector<std::string> time_items = SplitListing(times);
   const std::vector<std::string> size_items = SplitListing(sizes);
   if (time_items.size() != name_items.size() || size_items.size() != name_items.size())
     throw EFormatError(fmt::format("Inconsistent listing: {} names, {} times, {} sizes",
-                                         name_items.size(), time_items.size(), size_items.size()));
+                                   name_items.size(), time_items.size(), size_items.size()));
   size_t longest = 1;
   for (const auto& n : name_items) longest = std::max(longest, n.size());
   table.Close();
@@ -66,7 +67,8 @@ void BuildFileListing(const std::string& names, const std::string& times,
     table.Append();
     table.SetFieldValue(0, OleVariant(name_items[i]));
     int64_t size = 0;
-    table.SetFieldValue(1, ParseNumber(size_items[i], size) ? OleVariant(size) : OleVariant::Null());
+    table.SetFieldValue(1,
+                        ParseNumber(size_items[i], size) ? OleVariant(size) : OleVariant::Null());
     table.SetFieldValue(2, ListingTime(time_items[i]));
     table.Post();
   }

@@ -15,7 +15,7 @@ std::vector<std::string> SplitListing(const std::string& text);
 // Fills `table` (fields name, size, time) with one row per listed file, in listing order. Raises
 // EFormatError when the three texts do not hold the same number of items. A size or time
 // that cannot be read gives NULL.
-void BuildFileListing(const std::string& names, const std::string& times,
-                      const std::string& sizes, TFDMemTable& table);
+void BuildFileListing(const std::string& names, const std::string& times, const std::string& sizes,
+                      TFDMemTable& table);
 
 }  // namespace velmora

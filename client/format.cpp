@@ -11,9 +11,12 @@ std::optional<OutputFormat> OutputFormatFromName(std::string_view name) {
 
 void WriteDataSet(OutputFormat format, TDataSet& dataset, std::ostream& out) {
   switch (format) {
-    case OutputFormat::Table: return WriteTable(dataset, out);
-    case OutputFormat::Csv: return WriteCsv(dataset, out);
-    case OutputFormat::Json: return WriteJson(dataset, out);
+    case OutputFormat::Table:
+      return WriteTable(dataset, out);
+    case OutputFormat::Csv:
+      return WriteCsv(dataset, out);
+    case OutputFormat::Json:
+      return WriteJson(dataset, out);
   }
 }
 

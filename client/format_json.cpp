@@ -1,6 +1,6 @@
-#include <cmath>
-
 #include <fmt/format.h>
+
+#include <cmath>
 
 #include "client/format.h"
 #include "client/format_value.h"
@@ -13,14 +13,26 @@ void WriteString(std::ostream& out, std::string_view s) {
   out << '"';
   for (char c : s) {
     switch (c) {
-      case '"': out << "\\\""; break;
-      case '\\': out << "\\\\"; break;
-      case '\n': out << "\\n"; break;
-      case '\r': out << "\\r"; break;
-      case '\t': out << "\\t"; break;
+      case '"':
+        out << "\\\"";
+        break;
+      case '\\':
+        out << "\\\\";
+        break;
+      case '\n':
+        out << "\\n";
+        break;
+      case '\r':
+        out << "\\r";
+        break;
+      case '\t':
+        out << "\\t";
+        break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) out << fmt::format("\\u{:04x}", static_cast<int>(c));
-        else out << c;
+        if (static_cast<unsigned char>(c) < 0x20)
+          out << fmt::format("\\u{:04x}", static_cast<int>(c));
+        else
+          out << c;
     }
   }
   out << '"';
@@ -49,16 +61,27 @@ void WriteValue(std::ostream& out, const OleVariant& v, TFieldType type) {
     return;
   }
   switch (v.VarType()) {
-    case varBoolean: out << (v.AsBoolean() ? "true" : "false"); return;
-    case varSingle: case varDouble: WriteFloat(out, v.RawDouble(), v.VarType() == varSingle); return;
-    case varCurrency: out << CurrencyText(v.CurrencyScaled()); return;
+    case varBoolean:
+      out << (v.AsBoolean() ? "true" : "false");
+      return;
+    case varSingle:
+    case varDouble:
+      WriteFloat(out, v.RawDouble(), v.VarType() == varSingle);
+      return;
+    case varCurrency:
+      out << CurrencyText(v.CurrencyScaled());
+      return;
     case varFMTBcd: {
       std::string number;
-      if (NormalizeDecimalText(v.Bcd().text, number)) out << number;
-      else WriteString(out, v.Bcd().text);
+      if (NormalizeDecimalText(v.Bcd().text, number))
+        out << number;
+      else
+        WriteString(out, v.Bcd().text);
       return;
     }
-    default: WriteString(out, CellText(v, type)); return;  // texts, base64 of binary values
+    default:
+      WriteString(out, CellText(v, type));
+      return;  // texts, base64 of binary values
   }
 }
 

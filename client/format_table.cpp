@@ -17,10 +17,14 @@ std::string Printable(std::string text) {
   if (std::none_of(text.begin(), text.end(), is_control)) return text;
   std::string out;
   for (char c : text) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else out += is_control(c) ? '?' : c;
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += is_control(c) ? '?' : c;
   }
   return out;
 }
@@ -73,14 +77,16 @@ void WriteTable(TDataSet& ds, std::ostream& out) {
     const size_t w = DisplayWidth(name);
     names.emplace_back(std::move(name), w);
   }
-  write_row([&](size_t c) -> const auto& { return names[c]; }, true);
+  write_row(
+      [&](size_t c) -> const auto& { return names[c]; }, true);
   for (size_t c = 0; c < columns; ++c) {
     if (c > 0) out << "-+-";
     out << std::string(widths[c], '-');
   }
   out << '\n';
   for (size_t r = 0; r < rows; ++r)
-    write_row([&](size_t c) -> const auto& { return cells[r * columns + c]; }, false);
+    write_row(
+        [&](size_t c) -> const auto& { return cells[r * columns + c]; }, false);
   out << '(' << rows << (rows == 1 ? " row)" : " rows)") << '\n';
 }
 

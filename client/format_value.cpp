@@ -1,10 +1,10 @@
 #include "client/format_value.h"
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <cstdint>
 #include <optional>
-
-#include <fmt/format.h>
 
 #include "variant/ole_date.h"
 
@@ -80,9 +80,20 @@ std::string Base64Encode(std::string_view bytes) {
 
 bool IsNumericField(TFieldType type) {
   switch (type) {
-    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency: case ftBCD:
-    case ftAutoInc: case ftLargeint: case ftFMTBcd: case ftLongWord: case ftShortint: case ftByte:
-    case ftExtended: case ftSingle:
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFMTBcd:
+    case ftLongWord:
+    case ftShortint:
+    case ftByte:
+    case ftExtended:
+    case ftSingle:
       return true;
     default:
       return false;
@@ -91,7 +102,8 @@ bool IsNumericField(TFieldType type) {
 
 std::string CurrencyText(int64_t scaled) {
   const bool negative = scaled < 0;
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
   std::string s = fmt::format("{}{}", negative ? "-" : "", magnitude / 10000);
   if (uint64_t frac = magnitude % 10000; frac != 0) {
     std::string digits = fmt::format("{:04}", frac);
@@ -113,10 +125,15 @@ std::string CellText(const OleVariant& v, TFieldType type) {
   }
   if (auto date = DateText(v, type, false)) return *date;
   switch (v.VarType()) {
-    case varBoolean: return v.AsBoolean() ? "true" : "false";
-    case varSingle: case varDouble: return FloatText(v);
-    case varCurrency: return CurrencyText(v.CurrencyScaled());
-    case varFMTBcd: return v.Bcd().text;
+    case varBoolean:
+      return v.AsBoolean() ? "true" : "false";
+    case varSingle:
+    case varDouble:
+      return FloatText(v);
+    case varCurrency:
+      return CurrencyText(v.CurrencyScaled());
+    case varFMTBcd:
+      return v.Bcd().text;
     default:
       if (v.IsArray()) return "<" + VarTypeName(v.VarType()) + ">";  // no text form
       return v.AsString();

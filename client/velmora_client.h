@@ -53,8 +53,8 @@ class TVelmoraClient {
   // The file's bytes as a byte array, Null for no such file, Empty with errMsg set on failure.
   OleVariant ReadData(const std::string& filePath, const std::string& fileName,
                       std::string& errMsg);
-  void PostData(const OleVariant& fileOV, const std::string& filePath,
-                const std::string& fileName, std::string& errMsg);
+  void PostData(const OleVariant& fileOV, const std::string& filePath, const std::string& fileName,
+                std::string& errMsg);
   void DeleteData(const std::string& filePath, const std::string& fileName, std::string& errMsg);
 
   // Any method of the server module, untyped.

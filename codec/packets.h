@@ -1,6 +1,6 @@
 // Data packets as every side makes and reads them (the client, the tools and the tests): text or
-// file bytes into a compressed packet, packets and plain byte arrays back into bytes, result packets
-// into a memory table and a dataset into a packet.
+// file bytes into a compressed packet, packets and plain byte arrays back into bytes, result
+// packets into a memory table and a dataset into a packet.
 #pragma once
 
 #include <string>

@@ -21,10 +21,37 @@ const char* ZMessage(const z_stream& zs, int rc) {
   return zs.msg != nullptr ? zs.msg : zError(rc);
 }
 
-// Ends the deflater or inflater on every path out of the routine.
-struct InflateGuard {
-  z_stream* zs;
-  ~InflateGuard() { inflateEnd(zs); }
+// An inflater for one zlib stream, ended on every path out of the routine that made it.
+class Inflater {
+ public:
+  Inflater() {
+    const int init = inflateInit2(&zs, kWindowBits);
+    if (init == Z_MEM_ERROR) throw std::bad_alloc();
+    if (init != Z_OK) {
+      throw EZDecompressionError(fmt::format("Decompression error: {}", zError(init)));
+    }
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  ~Inflater() { inflateEnd(&zs); }
+
+  // Raises for the results of inflate() that end the stream as broken.
+  void Check(int rc) const {
+    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+    if (rc == Z_NEED_DICT)
+      throw EZDecompressionError("Decompression error: stream needs a preset dictionary");
+    if (rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR)
+      throw EZDecompressionError(fmt::format("Decompression error: {}", ZMessage(zs, rc)));
+  }
+  // Raises when inflate() stopped short of the end with all of the input's `size` bytes used
+  // (Z_OK or Z_BUF_ERROR with room left for output): the data was cut off.
+  void CheckNotCutShort(size_t consumed, size_t size) const {
+    if (zs.avail_in == 0 && consumed == size && zs.avail_out != 0)
+      throw EZDecompressionError(
+          "Decompression error: the compressed data ends before the end of the stream");
+  }
+
+  z_stream zs{};
 };
 
 // One deflater per thread, reset for each packet. Making a deflater allocates about 256 KB; made
@@ -48,8 +75,8 @@ class ThreadDeflater {
     }
     Discard();
     zs_ = z_stream{};
-    const int init = deflateInit2(&zs_, level, Z_DEFLATED, kWindowBits, kMemLevel,
-                                  Z_DEFAULT_STRATEGY);
+    const int init =
+        deflateInit2(&zs_, level, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY);
     if (init == Z_MEM_ERROR) throw std::bad_alloc();
     if (init != Z_OK) throw EZCompressionError(fmt::format("Compression error: {}", zError(init)));
     ready_ = true;
@@ -84,10 +111,14 @@ void FeedInput(z_stream& zs, const char* data, size_t size, size_t& consumed) {
 
 int CompressionLevelOfSelector(int selector) {
   switch (selector) {
-    case 0: return Z_NO_COMPRESSION;
-    case 1: return Z_BEST_SPEED;
-    case 2: return Z_DEFAULT_COMPRESSION;
-    default: return Z_BEST_COMPRESSION;
+    case 0:
+      return Z_NO_COMPRESSION;
+    case 1:
+      return Z_BEST_SPEED;
+    case 2:
+      return Z_DEFAULT_COMPRESSION;
+    default:
+      return Z_BEST_COMPRESSION;
   }
 }
 
@@ -135,12 +166,8 @@ void DecompressMemoryStream(TMemoryStream& stream) {
   const std::string& in = stream.Buffer();
   if (in.empty()) return;
 
-  z_stream zs{};
-  const int init = inflateInit2(&zs, kWindowBits);
-  if (init == Z_MEM_ERROR) throw std::bad_alloc();
-  if (init != Z_OK)
-    throw EZDecompressionError(fmt::format("Decompression error: {}", zError(init)));
-  InflateGuard guard{&zs};
+  Inflater inflater;
+  z_stream& zs = inflater.zs;
 
   // Packets usually shrink to a quarter or less; grow by doubling when the guess is short.
   std::string out;
@@ -157,15 +184,8 @@ void DecompressMemoryStream(TMemoryStream& stream) {
     const int rc = inflate(&zs, Z_NO_FLUSH);
     produced += room - zs.avail_out;
     if (rc == Z_STREAM_END) break;
-    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-    if (rc == Z_NEED_DICT)
-      throw EZDecompressionError("Decompression error: stream needs a preset dictionary");
-    if (rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR)
-      throw EZDecompressionError(fmt::format("Decompression error: {}", ZMessage(zs, rc)));
-    // Z_OK or Z_BUF_ERROR: stop only when all input is used up without reaching the end.
-    if (zs.avail_in == 0 && consumed == in.size() && zs.avail_out != 0)
-      throw EZDecompressionError(
-          "Decompression error: the compressed data ends before the end of the stream");
+    inflater.Check(rc);
+    inflater.CheckNotCutShort(consumed, in.size());
   }
   out.resize(produced);
   stream.Buffer().swap(out);
@@ -185,12 +205,8 @@ void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what
   MemoryReservation working = MemoryBudget::Process().Reserve(kInflateChunk + kInflaterState);
   std::string buffer(kInflateChunk, '\0');
 
-  z_stream zs{};
-  const int init = inflateInit2(&zs, kWindowBits);
-  if (init == Z_MEM_ERROR) throw std::bad_alloc();
-  if (init != Z_OK)
-    throw EZDecompressionError(fmt::format("Decompression error: {}", zError(init)));
-  InflateGuard guard{&zs};
+  Inflater inflater;
+  z_stream& zs = inflater.zs;
 
   size_t consumed = 0;
   uint64_t total = 0;
@@ -200,22 +216,14 @@ void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what
     zs.avail_out = static_cast<uInt>(buffer.size());
     const int rc = inflate(&zs, Z_NO_FLUSH);
     const size_t produced = buffer.size() - zs.avail_out;
-    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-    if (rc == Z_NEED_DICT)
-      throw EZDecompressionError("Decompression error: stream needs a preset dictionary");
-    if (rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR)
-      throw EZDecompressionError(fmt::format("Decompression error: {}", ZMessage(zs, rc)));
+    inflater.Check(rc);
     total += produced;
     if (total > max_size) {
-      throw EPacketTooLarge(
-          fmt::format("{} is larger than the limit of {} bytes", what, max_size));
+      throw EPacketTooLarge(fmt::format("{} is larger than the limit of {} bytes", what, max_size));
     }
     if (produced > 0) sink(buffer.data(), produced);
     if (rc == Z_STREAM_END) return;
-    // Z_OK or Z_BUF_ERROR: stop only when all input is used up without reaching the end.
-    if (zs.avail_in == 0 && consumed == packet.size() && zs.avail_out != 0)
-      throw EZDecompressionError(
-          "Decompression error: the compressed data ends before the end of the stream");
+    inflater.CheckNotCutShort(consumed, packet.size());
   }
 }
 

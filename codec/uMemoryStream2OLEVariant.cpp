@@ -8,7 +8,14 @@ namespace {
 
 // Packed entry layout.
 enum PackedIndex : int32_t {
-  kName = 0, kValue, kDataType, kParamType, kSize, kPrecision, kNumericScale, kEntryLength
+  kName = 0,
+  kValue,
+  kDataType,
+  kParamType,
+  kSize,
+  kPrecision,
+  kNumericScale,
+  kEntryLength
 };
 
 OleVariant PackedValue(const OleVariant& v) {
@@ -47,14 +54,14 @@ TParamType ParamTypeFromEntry(const OleVariant& v) {
 // Reads one packed entry; elements are taken relative to the entry's lower bound.
 void UnpackParam(const OleVariant& entry, size_t index, TParam& p) {
   if (!entry.IsVariantArray())
-    throw EVariantError(fmt::format(
-        "Invalid packed parameter {}: variant of type ({}) is not an array of variants", index,
-        VarTypeName(entry.VarType())));
+    throw EVariantError(
+        fmt::format("Invalid packed parameter {}: variant of type ({}) is not an array of variants",
+                    index, VarTypeName(entry.VarType())));
   const auto& items = entry.Array().items;
   const size_t n = items.size();
   if (n < 2)
-    throw EVariantError(fmt::format(
-        "Invalid packed parameter {}: variant array index out of bounds", index));
+    throw EVariantError(
+        fmt::format("Invalid packed parameter {}: variant array index out of bounds", index));
   p.Name = items[kName].AsString();
   if (n > kDataType) p.DataType = FieldTypeFromEntry(items[kDataType]);
   if (n > kParamType) p.ParamType = ParamTypeFromEntry(items[kParamType]);

@@ -1,8 +1,8 @@
 #include "common/app_path.h"
 
+#include <filesystem>
 #include <mutex>
 #include <system_error>
-#include <filesystem>
 
 namespace velmora {
 namespace {

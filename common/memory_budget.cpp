@@ -20,7 +20,9 @@ MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexc
   return *this;
 }
 
-MemoryReservation::~MemoryReservation() { Release(); }
+MemoryReservation::~MemoryReservation() {
+  Release();
+}
 
 void MemoryReservation::Grow(uint64_t bytes, std::chrono::milliseconds wait) {
   if (bytes == 0) return;
@@ -56,9 +58,9 @@ void MemoryBudget::Acquire(uint64_t bytes, uint64_t held, std::chrono::milliseco
   const bool fits = released_.wait_for(
       lock, wait, [&] { return in_use_ <= total_ && total_ - in_use_ >= bytes; });
   if (!fits) {
-    throw EMemoryBudgetExceeded(fmt::format(
-        "The server is busy: {} bytes of memory could not be had within {} ms", bytes,
-        wait.count()));
+    throw EMemoryBudgetExceeded(
+        fmt::format("The server is busy: {} bytes of memory could not be had within {} ms", bytes,
+                    wait.count()));
   }
   in_use_ += bytes;
 }

@@ -11,7 +11,9 @@ ServerLimits& Current() {
 }
 }  // namespace
 
-const ServerLimits& Limits() { return Current(); }
+const ServerLimits& Limits() {
+  return Current();
+}
 
 void SetServerLimits(const ServerLimits& limits) {
   Current() = limits;

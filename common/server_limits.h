@@ -16,29 +16,29 @@ inline constexpr uint64_t kMiB = 1024 * 1024;
 
 struct ServerLimits {
   // Connections.
-  size_t MaxConnections = 1000;            // more get one error frame and are closed
+  size_t MaxConnections = 1000;  // more get one error frame and are closed
   size_t MaxUnauthenticatedPerAddress = 32;
   // Deadlines.
-  std::chrono::seconds HelloTimeout{10};   // from accept to a complete hello
-  std::chrono::seconds FrameTimeout{30};   // per frame, plus FrameSecondsPerMiB for each MiB
+  std::chrono::seconds HelloTimeout{10};  // from accept to a complete hello
+  std::chrono::seconds FrameTimeout{30};  // per frame, plus FrameSecondsPerMiB for each MiB
   std::chrono::seconds FrameSecondsPerMiB{1};
-  std::chrono::seconds IdleTimeout{1800};  // a logged-in session with no call
-  std::chrono::seconds DrainTimeout{10};   // on SIGTERM: unfinished calls get this long
+  std::chrono::seconds IdleTimeout{1800};     // a logged-in session with no call
+  std::chrono::seconds DrainTimeout{10};      // on SIGTERM: unfinished calls get this long
   std::chrono::seconds StatementTimeout{60};  // one SQL statement; the backup engine is exempt
   std::chrono::seconds PoolWaitTimeout{3};    // a call's whole wait for a database connection
   // Sizes.
-  uint32_t PreLoginFrameMax = 4096;        // before login: small plain frames only
-  uint64_t MemoryBudget = 1024 * kMiB;     // everything inflated or decoded at once
-  uint64_t UpdateSqlMax = 16 * kMiB;       // UpdateSQL's text, inflated
-  uint64_t UploadMax = 512 * kMiB;         // one file moved by UploadFile or DownLoadFile
+  uint32_t PreLoginFrameMax = 4096;            // before login: small plain frames only
+  uint64_t MemoryBudget = 1024 * kMiB;         // everything inflated or decoded at once
+  uint64_t UpdateSqlMax = 16 * kMiB;           // UpdateSQL's text, inflated
+  uint64_t UploadMax = 512 * kMiB;             // one file moved by UploadFile or DownLoadFile
   size_t VariantArrayMaxElements = 1'000'000;  // elements of one decoded variant array
   // Logins.
-  int RefusalsPerConnection = 5;           // then the connection is closed
-  int RefusalsPerMinutePerAddress = 10;    // then each refusal delays that address's next try
+  int RefusalsPerConnection = 5;            // then the connection is closed
+  int RefusalsPerMinutePerAddress = 10;     // then each refusal delays that address's next try
   std::chrono::seconds LoginDelayFirst{1};  // doubling ...
   std::chrono::seconds LoginDelayMax{60};   // ... up to this
   // The shell.
-  size_t LogLinesKept = 10'000;            // lines the window's log page keeps
+  size_t LogLinesKept = 10'000;  // lines the window's log page keeps
 };
 
 // The limits in force.

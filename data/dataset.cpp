@@ -1,8 +1,8 @@
 #include "data/dataset.h"
 
-#include <cstring>
-
 #include <fmt/format.h>
+
+#include <cstring>
 
 #include "data/dataset_values.h"
 #include "data/storage_format.h"
@@ -13,10 +13,14 @@ namespace {
 
 TUpdateRecordType KindOf(TRowState s) {
   switch (s) {
-    case TRowState::Modified: return rtModified;
-    case TRowState::Inserted: return rtInserted;
-    case TRowState::Deleted: return rtDeleted;
-    default: return rtUnmodified;
+    case TRowState::Modified:
+      return rtModified;
+    case TRowState::Inserted:
+      return rtInserted;
+    case TRowState::Deleted:
+      return rtDeleted;
+    default:
+      return rtUnmodified;
   }
 }
 
@@ -33,12 +37,24 @@ std::string BytesAsString(const OleVariant& v) {
 // ---------------------------------------------------------------------------------------------
 // TField
 
-const std::string& TField::FieldName() const { return ds_->FieldDefs()[index_].Name; }
-TFieldType TField::DataType() const { return ds_->FieldDefs()[index_].DataType; }
-OleVariant TField::Value() const { return ds_->FieldValue(index_); }
-OleVariant TField::OldValue() const { return ds_->OldValue(index_); }
-bool TField::IsNull() const { return ds_->FieldIsNull(index_); }
-std::string TField::AsString() const { return BytesAsString(Value()); }
+const std::string& TField::FieldName() const {
+  return ds_->FieldDefs()[index_].Name;
+}
+TFieldType TField::DataType() const {
+  return ds_->FieldDefs()[index_].DataType;
+}
+OleVariant TField::Value() const {
+  return ds_->FieldValue(index_);
+}
+OleVariant TField::OldValue() const {
+  return ds_->OldValue(index_);
+}
+bool TField::IsNull() const {
+  return ds_->FieldIsNull(index_);
+}
+std::string TField::AsString() const {
+  return BytesAsString(Value());
+}
 int32_t TField::AsInteger() const {
   const OleVariant v = Value();
   return v.IsNull() ? 0 : v.AsInteger();
@@ -55,7 +71,9 @@ bool TField::AsBoolean() const {
   const OleVariant v = Value();
   return v.IsNull() ? false : v.AsBoolean();
 }
-void TField::SetValue(const OleVariant& value) { ds_->SetFieldValue(index_, value); }
+void TField::SetValue(const OleVariant& value) {
+  ds_->SetFieldValue(index_, value);
+}
 
 // ---------------------------------------------------------------------------------------------
 // RecordAppender
@@ -73,20 +91,24 @@ void RecordAppender::AppendNull() {
 }
 
 // Each value is appended whole or not at all, so a failed value can be retried or nulled.
-#define VELMORA_APPEND(call)                 \
-  const TFieldDef& def = NextField();        \
-  std::string& arena = store_->arena;        \
-  const size_t mark = arena.size();          \
-  try {                                      \
-    call;                                    \
-  } catch (...) {                            \
-    arena.resize(mark);                      \
-    throw;                                   \
-  }                                          \
+#define VELMORA_APPEND(call)          \
+  const TFieldDef& def = NextField(); \
+  std::string& arena = store_->arena; \
+  const size_t mark = arena.size();   \
+  try {                               \
+    call;                             \
+  } catch (...) {                     \
+    arena.resize(mark);               \
+    throw;                            \
+  }                                   \
   ++field_;
 
-void RecordAppender::AppendInt64(int64_t v) { VELMORA_APPEND(EncodeInt64Value(def, v, arena)) }
-void RecordAppender::AppendDouble(double v) { VELMORA_APPEND(EncodeDoubleValue(def, v, arena)) }
+void RecordAppender::AppendInt64(int64_t v) {
+  VELMORA_APPEND(EncodeInt64Value(def, v, arena))
+}
+void RecordAppender::AppendDouble(double v) {
+  VELMORA_APPEND(EncodeDoubleValue(def, v, arena))
+}
 void RecordAppender::AppendText(std::string_view v) {
   VELMORA_APPEND(EncodeTextValue(def, v, arena))
 }
@@ -118,7 +140,8 @@ void TDataSet::EndAppend() {
   const size_t len = store_.arena.size() - appender_.start_;
   if (appender_.field_ != defs_.Count() || len > UINT32_MAX) {
     store_.arena.resize(appender_.start_);
-    throw EDatabaseError(fmt::format("Record has {} of {} values", appender_.field_, defs_.Count()));
+    throw EDatabaseError(
+        fmt::format("Record has {} of {} values", appender_.field_, defs_.Count()));
   }
   TRowEntry row;
   row.cur = appender_.start_;
@@ -138,7 +161,8 @@ void TDataSet::CancelAppend() {
 // State
 
 void TDataSet::CheckActive() const {
-  if (state_ == dsInactive) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+  if (state_ == dsInactive)
+    throw EDatabaseError("Cannot perform this operation on a closed dataset");
 }
 
 void TDataSet::CheckBrowseMode() {
@@ -147,7 +171,8 @@ void TDataSet::CheckBrowseMode() {
 }
 
 void TDataSet::CheckEditing() const {
-  if (state_ != dsEdit && state_ != dsInsert) throw EDatabaseError("Dataset not in edit or insert mode");
+  if (state_ != dsEdit && state_ != dsInsert)
+    throw EDatabaseError("Dataset not in edit or insert mode");
 }
 
 void TDataSet::Open() {
@@ -157,7 +182,7 @@ void TDataSet::Open() {
   } catch (...) {
     CancelAppend();
     store_.Clear();
-  discarded_ = 0;
+    discarded_ = 0;
     throw;
   }
   CancelAppend();
@@ -199,7 +224,9 @@ TField TDataSet::Fields(int index) {
   return TField(*this, index);
 }
 
-TField TDataSet::FieldByName(std::string_view name) { return TField(*this, RequireField(name)); }
+TField TDataSet::FieldByName(std::string_view name) {
+  return TField(*this, RequireField(name));
+}
 
 std::optional<TField> TDataSet::FindField(std::string_view name) {
   const int i = defs_.IndexOf(name);
@@ -223,7 +250,8 @@ std::string_view TDataSet::FieldBytes(std::string_view record, int index) const 
     size_t pos = NullBitmapBytes(n);
     for (int i = 0; i < n; ++i) {
       offsets_[static_cast<size_t>(i)] = static_cast<uint32_t>(pos);
-      if (!RecordFieldIsNull(record, i)) pos += ValueSize(ValueKindOf(defs_[i].DataType), p + pos, end);
+      if (!RecordFieldIsNull(record, i))
+        pos += ValueSize(ValueKindOf(defs_[i].DataType), p + pos, end);
     }
     offsets_key_ = key;
     offsets_gen_ = store_.generation;
@@ -288,7 +316,9 @@ void TDataSet::SetFieldValue(int index, const OleVariant& value) {
   edit_null_[i] = 0;
 }
 
-OleVariant TDataSet::FieldValues(std::string_view name) const { return FieldValue(RequireField(name)); }
+OleVariant TDataSet::FieldValues(std::string_view name) const {
+  return FieldValue(RequireField(name));
+}
 
 void TDataSet::SetFieldValues(std::string_view name, const OleVariant& value) {
   SetFieldValue(RequireField(name), value);
@@ -441,7 +471,8 @@ void TDataSet::Edit() {
   CheckActive();
   if (state_ == dsEdit || state_ == dsInsert) return;
   if (cur_ == npos) throw EDatabaseError("Cannot perform this operation on an empty dataset");
-  if (store_.rows[cur_].state == TRowState::Deleted) throw EDatabaseError("Cannot modify a deleted record");
+  if (store_.rows[cur_].state == TRowState::Deleted)
+    throw EDatabaseError("Cannot modify a deleted record");
   BeginEditBuffer(CurrentRecord());
   state_ = dsEdit;
 }
@@ -574,10 +605,14 @@ TUpdateStatus TDataSet::UpdateStatus() const {
   if (state_ == dsInsert) return usInserted;
   if (cur_ == npos) return usUnmodified;
   switch (store_.rows[cur_].state) {
-    case TRowState::Modified: return usModified;
-    case TRowState::Inserted: return usInserted;
-    case TRowState::Deleted: return usDeleted;
-    default: return usUnmodified;
+    case TRowState::Modified:
+      return usModified;
+    case TRowState::Inserted:
+      return usInserted;
+    case TRowState::Deleted:
+      return usDeleted;
+    default:
+      return usUnmodified;
   }
 }
 

@@ -61,11 +61,11 @@ class TField {
   // The value the row had when it was loaded or last committed; Null for an inserted row.
   OleVariant OldValue() const;
   bool IsNull() const;
-  std::string AsString() const;   // "" for NULL
-  int32_t AsInteger() const;      // 0 for NULL
-  int64_t AsLargeInt() const;     // 0 for NULL
-  double AsFloat() const;         // 0 for NULL
-  bool AsBoolean() const;         // false for NULL
+  std::string AsString() const;  // "" for NULL
+  int32_t AsInteger() const;     // 0 for NULL
+  int64_t AsLargeInt() const;    // 0 for NULL
+  double AsFloat() const;        // 0 for NULL
+  bool AsBoolean() const;        // false for NULL
 
   // Assignment: the dataset must be in edit or insert mode.
   void SetValue(const OleVariant& value);
@@ -205,7 +205,7 @@ class TDataSet {
   static constexpr size_t npos = static_cast<size_t>(-1);
 
   bool Visible(const TRowEntry& row) const;
-  size_t NextVisible(size_t from) const;  // first visible at or after `from`
+  size_t NextVisible(size_t from) const;   // first visible at or after `from`
   size_t PriorVisible(size_t from) const;  // last visible at or before `from`
   void CheckActive() const;
   void CheckBrowseMode();

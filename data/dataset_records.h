@@ -21,11 +21,11 @@ struct TRowError {
 enum class TRowState : uint8_t { Unmodified = 0, Modified = 1, Inserted = 2, Deleted = 3 };
 
 struct TRowEntry {
-  uint64_t cur = 0;       // offset of the current record in the arena
-  uint64_t orig = 0;      // offset of the original record (modified and deleted rows)
+  uint64_t cur = 0;   // offset of the current record in the arena
+  uint64_t orig = 0;  // offset of the original record (modified and deleted rows)
   uint32_t cur_len = 0;
   uint32_t orig_len = 0;
-  uint32_t error = 0;     // 0: no error; otherwise index + 1 into TRecordStore::errors
+  uint32_t error = 0;  // 0: no error; otherwise index + 1 into TRecordStore::errors
   TRowState state = TRowState::Unmodified;
   bool has_orig = false;
 };
@@ -48,7 +48,9 @@ struct TRecordStore {
   }
 };
 
-inline size_t NullBitmapBytes(int field_count) { return (static_cast<size_t>(field_count) + 7) / 8; }
+inline size_t NullBitmapBytes(int field_count) {
+  return (static_cast<size_t>(field_count) + 7) / 8;
+}
 inline bool RecordFieldIsNull(std::string_view record, int index) {
   return (static_cast<uint8_t>(record[static_cast<size_t>(index) / 8]) >> (index % 8)) & 1u;
 }

@@ -1,11 +1,11 @@
 #include "data/dataset_values.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -19,15 +19,32 @@ namespace {
 using K = TValueKind;
 
 constexpr TValueKind kKinds[kFieldTypeCount] = {
-    K::None,      K::Text,     K::I16,      K::I32,     K::U16,       K::Bool,      // 0-5
-    K::F64,       K::Currency, K::Decimal,  K::Date,    K::Date,      K::Date,      // 6-11
-    K::Bytes,     K::Bytes,    K::I32,      K::Bytes,   K::Text,      K::Bytes,     // 12-17
-    K::Text,      K::Bytes,    K::Bytes,    K::Bytes,   K::None,      K::Text,      // 18-23
-    K::Text,      K::I64,      K::Variant,  K::Variant, K::Variant,   K::Variant,   // 24-29
-    K::Bytes,     K::Text,     K::Variant,  K::None,    K::None,      K::Text,      // 30-35
-    K::TimeStamp, K::Decimal,  K::Text,     K::Text,    K::TimeStamp, K::Interval,  // 36-41
-    K::U32,       K::I8,       K::U8,       K::F64,     K::None,      K::Variant,   // 42-47
-    K::Bytes,     K::TimeStampOffset, K::None, K::F32,                              // 48-51
+    K::None,      K::Text,
+    K::I16,       K::I32,
+    K::U16,       K::Bool,  // 0-5
+    K::F64,       K::Currency,
+    K::Decimal,   K::Date,
+    K::Date,      K::Date,  // 6-11
+    K::Bytes,     K::Bytes,
+    K::I32,       K::Bytes,
+    K::Text,      K::Bytes,  // 12-17
+    K::Text,      K::Bytes,
+    K::Bytes,     K::Bytes,
+    K::None,      K::Text,  // 18-23
+    K::Text,      K::I64,
+    K::Variant,   K::Variant,
+    K::Variant,   K::Variant,  // 24-29
+    K::Bytes,     K::Text,
+    K::Variant,   K::None,
+    K::None,      K::Text,  // 30-35
+    K::TimeStamp, K::Decimal,
+    K::Text,      K::Text,
+    K::TimeStamp, K::Interval,  // 36-41
+    K::U32,       K::I8,
+    K::U8,        K::F64,
+    K::None,      K::Variant,  // 42-47
+    K::Bytes,     K::TimeStampOffset,
+    K::None,      K::F32,  // 48-51
 };
 
 constexpr size_t kTimeStampSize = 16, kTimeStampOffsetSize = 20, kIntervalSize = 30;
@@ -161,20 +178,32 @@ bool NormalizeDecimalText(std::string_view text, std::string& out) {
 
 void EncodeInt64Value(const TFieldDef& def, int64_t v, std::string& out) {
   switch (ValueKindOf(def.DataType)) {
-    case K::I8: return PutChecked<int8_t>(def, v, out);
-    case K::U8: return PutChecked<uint8_t>(def, v, out);
-    case K::I16: return PutChecked<int16_t>(def, v, out);
-    case K::U16: return PutChecked<uint16_t>(def, v, out);
-    case K::I32: return PutChecked<int32_t>(def, v, out);
-    case K::U32: return PutChecked<uint32_t>(def, v, out);
-    case K::I64: return Put<int64_t>(out, v);
-    case K::Bool: return Put<uint8_t>(out, v != 0 ? 1 : 0);
-    case K::F32: return Put<float>(out, static_cast<float>(v));
-    case K::F64: case K::Date: return Put<double>(out, static_cast<double>(v));
+    case K::I8:
+      return PutChecked<int8_t>(def, v, out);
+    case K::U8:
+      return PutChecked<uint8_t>(def, v, out);
+    case K::I16:
+      return PutChecked<int16_t>(def, v, out);
+    case K::U16:
+      return PutChecked<uint16_t>(def, v, out);
+    case K::I32:
+      return PutChecked<int32_t>(def, v, out);
+    case K::U32:
+      return PutChecked<uint32_t>(def, v, out);
+    case K::I64:
+      return Put<int64_t>(out, v);
+    case K::Bool:
+      return Put<uint8_t>(out, v != 0 ? 1 : 0);
+    case K::F32:
+      return Put<float>(out, static_cast<float>(v));
+    case K::F64:
+    case K::Date:
+      return Put<double>(out, static_cast<double>(v));
     case K::Currency:
       if (v > INT64_MAX / 10000 || v < INT64_MIN / 10000) ThrowRange(def, fmt::format("{}", v));
       return Put<int64_t>(out, v * 10000);
-    case K::Text: case K::Decimal: {
+    case K::Text:
+    case K::Decimal: {
       char buf[24];
       const auto r = fmt::format_to_n(buf, sizeof buf, "{}", v);
       return PutLengthPrefixed(out, std::string_view(buf, r.size));
@@ -189,21 +218,27 @@ void EncodeInt64Value(const TFieldDef& def, int64_t v, std::string& out) {
 
 void EncodeDoubleValue(const TFieldDef& def, double v, std::string& out) {
   switch (ValueKindOf(def.DataType)) {
-    case K::F64: case K::Date: return Put<double>(out, v);
-    case K::F32: return Put<float>(out, static_cast<float>(v));
+    case K::F64:
+    case K::Date:
+      return Put<double>(out, v);
+    case K::F32:
+      return Put<float>(out, static_cast<float>(v));
     case K::Currency: {
       const double scaled = std::round(v * 10000.0);
       if (!(std::fabs(scaled) < 9.2e18)) ThrowRange(def, fmt::format("{}", v));
       return Put<int64_t>(out, static_cast<int64_t>(scaled));
     }
-    case K::Text: return PutLengthPrefixed(out, fmt::format("{}", v));
+    case K::Text:
+      return PutLengthPrefixed(out, fmt::format("{}", v));
     case K::Decimal: {
       const std::string s = FormatDecimal(v);
       if (s.empty()) ThrowRange(def, fmt::format("{}", v));
       return PutLengthPrefixed(out, s);
     }
-    case K::TimeStamp: return PutTimeStamp(out, TimeStampOfDate(v));
-    default: return EncodeVariantValue(def, OleVariant(v), out);
+    case K::TimeStamp:
+      return PutTimeStamp(out, TimeStampOfDate(v));
+    default:
+      return EncodeVariantValue(def, OleVariant(v), out);
   }
 }
 
@@ -276,8 +311,7 @@ std::string_view BytesOf(const ByteArray& a) {
   return {reinterpret_cast<const char*>(a.bytes.data()), a.bytes.size()};
 }
 
-void EncodeVariantText(const TFieldDef& def, const OleVariant& v, std::string& out,
-                       bool cut_text) {
+void EncodeVariantText(const TFieldDef& def, const OleVariant& v, std::string& out, bool cut_text) {
   if (v.IsByteArray()) return PutLengthPrefixed(out, BytesOf(v.ByteData()));
   if (cut_text && IsCharField(def.DataType))
     return PutLengthPrefixed(out, CutToSize(v.AsString(), def.Size));
@@ -316,8 +350,7 @@ void EncodeVariantTimeStampOffset(const OleVariant& v, std::string& out) {
     Put<int16_t>(out, v.TimeStampOffset().tz_hour);
     return Put<int16_t>(out, v.TimeStampOffset().tz_minute);
   }
-  PutTimeStamp(out, v.VarType() == varSQLTimeStamp ? v.TimeStamp()
-                                                   : TimeStampOfDate(v.AsDouble()));
+  PutTimeStamp(out, v.VarType() == varSQLTimeStamp ? v.TimeStamp() : TimeStampOfDate(v.AsDouble()));
   Put<int16_t>(out, 0);
   Put<int16_t>(out, 0);
 }
@@ -350,8 +383,10 @@ void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& 
         ByteWriter w(out);
         return EncodeVariant(v, w);
       }
-      case K::Text: return EncodeVariantText(def, v, out, cut_text);
-      case K::Bytes: return EncodeVariantBytes(def, v, out);
+      case K::Text:
+        return EncodeVariantText(def, v, out, cut_text);
+      case K::Bytes:
+        return EncodeVariantBytes(def, v, out);
       case K::Currency:
         if (v.VarType() == varCurrency) return Put<int64_t>(out, v.CurrencyScaled());
         if (v.IsOrdinal()) return EncodeInt64Value(def, v.AsInt64(), out);
@@ -359,14 +394,20 @@ void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& 
         return EncodeDoubleValue(def, v.AsDouble(), out);
       case K::Decimal:
         if (v.VarType() == varFMTBcd) return EncodeTextValue(def, v.Bcd().text, out);
-        if (v.VarType() == varCurrency) return PutLengthPrefixed(out, FormatCurrency(v.CurrencyScaled()));
+        if (v.VarType() == varCurrency)
+          return PutLengthPrefixed(out, FormatCurrency(v.CurrencyScaled()));
         if (v.IsOrdinal()) return EncodeInt64Value(def, v.AsInt64(), out);
         if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
         return EncodeDoubleValue(def, v.AsDouble(), out);
-      case K::Date: case K::TimeStamp: return EncodeVariantDate(def, kind, v, out);
-      case K::TimeStampOffset: return EncodeVariantTimeStampOffset(v, out);
-      case K::Interval: return EncodeVariantInterval(def, v, out);
-      case K::F32: case K::F64:
+      case K::Date:
+      case K::TimeStamp:
+        return EncodeVariantDate(def, kind, v, out);
+      case K::TimeStampOffset:
+        return EncodeVariantTimeStampOffset(v, out);
+      case K::Interval:
+        return EncodeVariantInterval(def, v, out);
+      case K::F32:
+      case K::F64:
         if (v.IsText()) return EncodeTextValue(def, v.Text(), out);
         return EncodeDoubleValue(def, v.AsDouble(), out);
       case K::Bool:
@@ -381,23 +422,38 @@ void EncodeVariantValue(const TFieldDef& def, const OleVariant& v, std::string& 
 
 OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* end) {
   switch (ValueKindOf(def.DataType)) {
-    case K::None: return OleVariant::Null();
-    case K::I8: return OleVariant(Get<int8_t>(p));
-    case K::U8: return OleVariant(Get<uint8_t>(p));
-    case K::I16: return OleVariant(Get<int16_t>(p));
-    case K::U16: return OleVariant(Get<uint16_t>(p));
-    case K::I32: return OleVariant(Get<int32_t>(p));
-    case K::U32: return OleVariant(Get<uint32_t>(p));
-    case K::I64: return OleVariant(Get<int64_t>(p));
-    case K::Bool: return OleVariant(p[0] != 0);
-    case K::F32: return OleVariant(Get<float>(p));
-    case K::F64: return OleVariant(Get<double>(p));
-    case K::Currency: return OleVariant::Currency(Get<int64_t>(p));
-    case K::Date: return OleVariant::Date(Get<double>(p));
+    case K::None:
+      return OleVariant::Null();
+    case K::I8:
+      return OleVariant(Get<int8_t>(p));
+    case K::U8:
+      return OleVariant(Get<uint8_t>(p));
+    case K::I16:
+      return OleVariant(Get<int16_t>(p));
+    case K::U16:
+      return OleVariant(Get<uint16_t>(p));
+    case K::I32:
+      return OleVariant(Get<int32_t>(p));
+    case K::U32:
+      return OleVariant(Get<uint32_t>(p));
+    case K::I64:
+      return OleVariant(Get<int64_t>(p));
+    case K::Bool:
+      return OleVariant(p[0] != 0);
+    case K::F32:
+      return OleVariant(Get<float>(p));
+    case K::F64:
+      return OleVariant(Get<double>(p));
+    case K::Currency:
+      return OleVariant::Currency(Get<int64_t>(p));
+    case K::Date:
+      return OleVariant::Date(Get<double>(p));
     case K::Text:
-      return OleVariant::OleStr(std::string(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
+      return OleVariant::OleStr(
+          std::string(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
     case K::Bytes:
-      return OleVariant::Bytes(std::string_view(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
+      return OleVariant::Bytes(
+          std::string_view(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
     case K::Decimal: {
       BcdValue b;
       b.text.assign(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p));
@@ -405,7 +461,8 @@ OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* en
       b.scale = static_cast<uint8_t>(std::clamp(def.Scale, 0, 255));
       return OleVariant(std::move(b));
     }
-    case K::TimeStamp: return OleVariant(GetTimeStamp(p));
+    case K::TimeStamp:
+      return OleVariant(GetTimeStamp(p));
     case K::TimeStampOffset: {
       SqlTimeStampOffset t;
       t.stamp = GetTimeStamp(p);
@@ -417,7 +474,8 @@ OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* en
       SqlInterval i;
       i.kind = static_cast<SqlInterval::Kind>(p[0]);
       i.sign = Get<int8_t>(p + 1);
-      uint32_t* fields[] = {&i.years, &i.months, &i.days, &i.hours, &i.minutes, &i.seconds, &i.fraction};
+      uint32_t* fields[] = {&i.years,   &i.months,  &i.days,    &i.hours,
+                            &i.minutes, &i.seconds, &i.fraction};
       for (size_t k = 0; k < 7; ++k) *fields[k] = Get<uint32_t>(p + 2 + 4 * k);
       return OleVariant(i);
     }
@@ -431,15 +489,34 @@ OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* en
 
 size_t ValueSize(TValueKind kind, const uint8_t* p, const uint8_t* end) {
   switch (kind) {
-    case K::None: return 0;
-    case K::I8: case K::U8: case K::Bool: return 1;
-    case K::I16: case K::U16: return 2;
-    case K::I32: case K::U32: case K::F32: return 4;
-    case K::I64: case K::F64: case K::Currency: case K::Date: return 8;
-    case K::Text: case K::Bytes: case K::Decimal: return 4 + size_t{Get<uint32_t>(p)};
-    case K::TimeStamp: return kTimeStampSize;
-    case K::TimeStampOffset: return kTimeStampOffsetSize;
-    case K::Interval: return kIntervalSize;
+    case K::None:
+      return 0;
+    case K::I8:
+    case K::U8:
+    case K::Bool:
+      return 1;
+    case K::I16:
+    case K::U16:
+      return 2;
+    case K::I32:
+    case K::U32:
+    case K::F32:
+      return 4;
+    case K::I64:
+    case K::F64:
+    case K::Currency:
+    case K::Date:
+      return 8;
+    case K::Text:
+    case K::Bytes:
+    case K::Decimal:
+      return 4 + size_t{Get<uint32_t>(p)};
+    case K::TimeStamp:
+      return kTimeStampSize;
+    case K::TimeStampOffset:
+      return kTimeStampOffsetSize;
+    case K::Interval:
+      return kIntervalSize;
     case K::Variant: {
       ByteReader r(p, static_cast<size_t>(end - p));
       DecodeVariant(r);
@@ -454,7 +531,8 @@ void CheckValue(TValueKind kind, ByteReader& in) {
     case K::Bool:
       if (in.Get<uint8_t>() > 1) throw EFormatError("Bad boolean value");
       return;
-    case K::Text: case K::Bytes:
+    case K::Text:
+    case K::Bytes:
       in.GetString();
       return;
     case K::Decimal: {
@@ -464,7 +542,8 @@ void CheckValue(TValueKind kind, ByteReader& in) {
     }
     case K::Interval: {
       const uint8_t* p = in.GetBytes(kIntervalSize);
-      if (p[0] > SqlInterval::kDaySecond || (static_cast<int8_t>(p[1]) != 1 && static_cast<int8_t>(p[1]) != -1))
+      if (p[0] > SqlInterval::kDaySecond ||
+          (static_cast<int8_t>(p[1]) != 1 && static_cast<int8_t>(p[1]) != -1))
         throw EFormatError("Bad interval value");
       return;
     }

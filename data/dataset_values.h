@@ -15,14 +15,25 @@ namespace velmora {
 // How a field type's values are encoded (documented in docs/storage-format.md).
 enum class TValueKind : uint8_t {
   None,  // the field is always NULL
-  I8, U8, I16, U16, I32, U32, I64, Bool, F32, F64,
+  I8,
+  U8,
+  I16,
+  U16,
+  I32,
+  U32,
+  I64,
+  Bool,
+  F32,
+  F64,
   Currency,  // i64 scaled by 10000
   Date,      // f64 days since 1899-12-30
   Text,      // u32 length + UTF-8
   Bytes,     // u32 length + bytes
   Decimal,   // u32 length + decimal text
-  TimeStamp, TimeStampOffset, Interval,
-  Variant,   // the variant encoding
+  TimeStamp,
+  TimeStampOffset,
+  Interval,
+  Variant,  // the variant encoding
 };
 
 TValueKind ValueKindOf(TFieldType type);

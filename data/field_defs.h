@@ -20,12 +20,12 @@ class EDatabaseError : public EVelmoraError {
 struct TFieldDef {
   std::string Name;
   TFieldType DataType = ftUnknown;
-  int32_t Size = 0;       // characters of a text field, bytes of a fixed binary field
+  int32_t Size = 0;  // characters of a text field, bytes of a fixed binary field
   int32_t Precision = 0;
   int32_t Scale = 0;
   bool Required = false;
   bool ReadOnly = false;
-  bool InKey = false;     // part of the row's key, used to find the row when changes are applied
+  bool InKey = false;  // part of the row's key, used to find the row when changes are applied
   bool AutoInc = false;
   std::string OriginTable;
   std::string OriginColumn;

@@ -8,24 +8,43 @@ namespace velmora {
 
 TFieldType FieldTypeOfVarType(uint16_t var_type) {
   switch (var_type) {
-    case varSmallint: return ftSmallint;
-    case varInteger: return ftInteger;
-    case varSingle: return ftSingle;
-    case varDouble: return ftFloat;
-    case varCurrency: return ftBCD;
-    case varDate: return ftDateTime;
-    case varOleStr: case varUString: return ftWideString;
-    case varBoolean: return ftBoolean;
-    case varShortInt: return ftShortint;
-    case varByte: return ftByte;
-    case varWord: return ftWord;
-    case varLongWord: return ftLongWord;
-    case varInt64: return ftLargeint;
-    case varString: return ftString;
-    case varSQLTimeStamp: return ftTimeStamp;
-    case varSQLTimeStampOffset: return ftTimeStampOffset;
-    case varFMTBcd: return ftFMTBcd;
-    default: return ftUnknown;
+    case varSmallint:
+      return ftSmallint;
+    case varInteger:
+      return ftInteger;
+    case varSingle:
+      return ftSingle;
+    case varDouble:
+      return ftFloat;
+    case varCurrency:
+      return ftBCD;
+    case varDate:
+      return ftDateTime;
+    case varOleStr:
+    case varUString:
+      return ftWideString;
+    case varBoolean:
+      return ftBoolean;
+    case varShortInt:
+      return ftShortint;
+    case varByte:
+      return ftByte;
+    case varWord:
+      return ftWord;
+    case varLongWord:
+      return ftLongWord;
+    case varInt64:
+      return ftLargeint;
+    case varString:
+      return ftString;
+    case varSQLTimeStamp:
+      return ftTimeStamp;
+    case varSQLTimeStampOffset:
+      return ftTimeStampOffset;
+    case varFMTBcd:
+      return ftFMTBcd;
+    default:
+      return ftUnknown;
   }
 }
 

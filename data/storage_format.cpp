@@ -20,7 +20,9 @@ uint8_t AttributesOf(const TFieldDef& d) {
                               (d.InKey ? kAttrInKey : 0) | (d.AutoInc ? kAttrAutoInc : 0));
 }
 
-bool HasOriginal(TRowState s) { return s == TRowState::Modified || s == TRowState::Deleted; }
+bool HasOriginal(TRowState s) {
+  return s == TRowState::Modified || s == TRowState::Deleted;
+}
 
 // Checks one record of untrusted input and returns its bytes.
 std::string_view CheckRecord(ByteReader& in, const TFieldDefs& defs, size_t row) {
@@ -152,7 +154,8 @@ void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached
   }
   w.Put<uint32_t>(static_cast<uint32_t>(store.rows.size()));
   for (const TRowEntry& r : store.rows) {
-    w.Put<uint8_t>(static_cast<uint8_t>(static_cast<uint8_t>(r.state) | (r.error ? kRowHasError : 0)));
+    w.Put<uint8_t>(
+        static_cast<uint8_t>(static_cast<uint8_t>(r.state) | (r.error ? kRowHasError : 0)));
     out.append(store.Current(r));
     if (HasOriginal(r.state)) out.append(r.has_orig ? store.Original(r) : store.Current(r));
     if (r.error) w.PutString(store.errors[r.error - 1].Message);

@@ -19,8 +19,14 @@ std::string QuoteIdentifier(std::string_view name) {
 
 bool IsLargeObject(TFieldType type) {
   switch (type) {
-    case ftBlob: case ftMemo: case ftWideMemo: case ftGraphic: case ftFmtMemo:
-    case ftTypedBinary: case ftOraBlob: case ftOraClob:
+    case ftBlob:
+    case ftMemo:
+    case ftWideMemo:
+    case ftGraphic:
+    case ftFmtMemo:
+    case ftTypedBinary:
+    case ftOraBlob:
+    case ftOraClob:
       return true;
     default:
       return false;
@@ -64,10 +70,14 @@ class TChangeStatements {
   // write (unmodified, or modified back to its original values).
   Statement ForCurrentRow() const {
     switch (rows_.UpdateStatus()) {
-      case usInserted: return Insert();
-      case usModified: return Update();
-      case usDeleted: return Delete();
-      default: return {};
+      case usInserted:
+        return Insert();
+      case usModified:
+        return Update();
+      case usDeleted:
+        return Delete();
+      default:
+        return {};
     }
   }
 

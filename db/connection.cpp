@@ -15,7 +15,9 @@ std::string_view TrimBlanks(std::string_view s) {
 
 }  // namespace
 
-TFDConnection::~TFDConnection() { Close(); }
+TFDConnection::~TFDConnection() {
+  Close();
+}
 
 std::string TFDConnection::ConnectionString() const {
   std::string out;
@@ -93,9 +95,13 @@ void TFDConnection::StartTransaction() {
   driver_->StartTransaction();
 }
 
-void TFDConnection::Commit() { Driver().Commit(); }
+void TFDConnection::Commit() {
+  Driver().Commit();
+}
 
-void TFDConnection::Rollback() { Driver().Rollback(); }
+void TFDConnection::Rollback() {
+  Driver().Rollback();
+}
 
 TDriverConnection& TFDConnection::Driver() {
   if (driver_ == nullptr) throw EFDException("Connection is not active");
@@ -104,7 +110,8 @@ TDriverConnection& TFDConnection::Driver() {
 
 void TFDConnection::Attach(TFDConnectionClient* client) {
   std::lock_guard lock(clients_mutex_);
-  if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) clients_.push_back(client);
+  if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+    clients_.push_back(client);
 }
 
 void TFDConnection::Detach(TFDConnectionClient* client) {

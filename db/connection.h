@@ -75,7 +75,9 @@ class TFDConnection {
   void SetStatementTimeout(std::optional<std::chrono::milliseconds> timeout) {
     stop_.SetTimeout(timeout);
   }
-  std::optional<std::chrono::milliseconds> StatementTimeout() const { return stop_.TimeoutSetting(); }
+  std::optional<std::chrono::milliseconds> StatementTimeout() const {
+    return stop_.TimeoutSetting();
+  }
   // Stops the statement running on this connection now, and fails each one started afterwards
   // with "Statement stopped: the call was cancelled ...", until ClearInterrupt. Safe to call from
   // any thread while the connection exists (it only raises a flag the engine looks at); a

@@ -83,7 +83,7 @@ class TDriverConnection {
   virtual std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) = 0;
   // A call of the stored procedure `name` with the given parameters (in, out, in-out, result).
   virtual std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
-                                                          std::span<TParam* const> params) = 0;
+                                                           std::span<TParam* const> params) = 0;
 };
 
 // Opens a session with the driver named by the DriverID parameter, passing it the whole list.

@@ -8,7 +8,9 @@
 namespace velmora {
 namespace {
 
-bool IsBlank(std::string_view text) { return TrimBlanks(text).empty(); }
+bool IsBlank(std::string_view text) {
+  return TrimBlanks(text).empty();
+}
 
 }  // namespace
 

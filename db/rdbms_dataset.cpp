@@ -6,12 +6,15 @@ namespace velmora {
 namespace {
 
 void CheckFormat(TFDStorageFormat format) {
-  if (format != sfAuto && format != sfBinary) throw EFDException("Storage format is not supported; only BIN is available");
+  if (format != sfAuto && format != sfBinary)
+    throw EFDException("Storage format is not supported; only BIN is available");
 }
 
 }  // namespace
 
-TFDRdbmsDataSet::~TFDRdbmsDataSet() { SetConnection(nullptr); }
+TFDRdbmsDataSet::~TFDRdbmsDataSet() {
+  SetConnection(nullptr);
+}
 
 TFDConnection* TFDRdbmsDataSet::Connection() const {
   std::lock_guard link(DatasetLinkMutex());

@@ -21,8 +21,12 @@ void TFDStoredProc::Call(bool with_rows) {
   Run(*command, with_rows);
 }
 
-void TFDStoredProc::ExecProc() { Call(false); }
+void TFDStoredProc::ExecProc() {
+  Call(false);
+}
 
-void TFDStoredProc::DoOpen() { Call(true); }
+void TFDStoredProc::DoOpen() {
+  Call(true);
+}
 
 }  // namespace velmora

@@ -30,7 +30,8 @@ std::string CharsetFromLocale(const char* locale) {
 
 class Iconv {
  public:
-  Iconv(const std::string& from, const std::string& to) : cd_(iconv_open(to.c_str(), from.c_str())) {
+  Iconv(const std::string& from, const std::string& to)
+      : cd_(iconv_open(to.c_str(), from.c_str())) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) {
       throw EEncodingError(
           fmt::format("Unsupported character set conversion from {} to {}", from, to));
@@ -76,7 +77,8 @@ std::string ConvertCharset(std::string_view bytes, const std::string& from, cons
   while (true) {
     char* out_ptr = out.data() + done;
     size_t out_left = out.size() - done;
-    const size_t rc = iconv(cd.get(), in_left > 0 ? &in_ptr : nullptr, &in_left, &out_ptr, &out_left);
+    const size_t rc =
+        iconv(cd.get(), in_left > 0 ? &in_ptr : nullptr, &in_left, &out_ptr, &out_left);
     done = out.size() - out_left;
     if (rc != static_cast<size_t>(-1)) {
       if (in_left == 0) break;
@@ -86,8 +88,8 @@ std::string ConvertCharset(std::string_view bytes, const std::string& from, cons
       out.resize(out.size() * 2);
       continue;
     }
-    throw EEncodingError(fmt::format("Text is not valid {} (byte offset {})", from,
-                                     bytes.size() - in_left));
+    throw EEncodingError(
+        fmt::format("Text is not valid {} (byte offset {})", from, bytes.size() - in_left));
   }
   out.resize(done);
   return out;

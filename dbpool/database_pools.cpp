@@ -28,8 +28,14 @@ void DestroyDatabasePools() {
   g_stored_proc_pool.reset();
 }
 
-TFDConnectionPool* FDConnectionPool() { return g_connection_pool.get(); }
-TFDQueryPool* FDQueryPool() { return g_query_pool.get(); }
-TFDStoredProcPool* FDStoredProcPool() { return g_stored_proc_pool.get(); }
+TFDConnectionPool* FDConnectionPool() {
+  return g_connection_pool.get();
+}
+TFDQueryPool* FDQueryPool() {
+  return g_query_pool.get();
+}
+TFDStoredProcPool* FDStoredProcPool() {
+  return g_stored_proc_pool.get();
+}
 
 }  // namespace velmora

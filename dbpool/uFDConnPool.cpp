@@ -25,7 +25,9 @@ bool Usable(TFDConnection& connection, bool look) {
 
 // The file on disk is looked at here only, once per call: enough that no stale connection is
 // ever handed out.
-bool UsableOnHandOut(TFDConnection& connection) { return Usable(connection, true); }
+bool UsableOnHandOut(TFDConnection& connection) {
+  return Usable(connection, true);
+}
 
 bool KeepOnGiveBack(TFDConnection& connection) {
   connection.SetStatementTimeout(std::nullopt);
@@ -35,7 +37,8 @@ bool KeepOnGiveBack(TFDConnection& connection) {
       connection.Rollback();
     } catch (const std::exception& e) {
       LogServerEvent(std::string("Database connection dropped: the rollback of a transaction left "
-                                 "open failed: ") + e.what());
+                                 "open failed: ") +
+                     e.what());
       return false;
     }
   }

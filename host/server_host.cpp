@@ -16,7 +16,8 @@ TServerHost::TServerHost() {
   DSTCPServerTransport1.BufferKBSize = 512;
   DSTCPServerTransport1.CompressMoreThan = kDefaultCompressMoreThan;
   DSTCPServerTransport1.AuthenticationManager = &DSAuthenticationManager1;
-  DSServerClass1.OnGetClass = [this](TDSServerClass& Sender, const TDSMethodTable*& PersistentClass) {
+  DSServerClass1.OnGetClass = [this](TDSServerClass& Sender,
+                                     const TDSMethodTable*& PersistentClass) {
     DSServerClass1GetClass(Sender, PersistentClass);
   };
   DSServerClass1.OnCreateInstance = [this](TDSCreateInstanceEventObject& Event) {
@@ -27,7 +28,9 @@ TServerHost::TServerHost() {
   };
 }
 
-TServerHost::~TServerHost() { Stop(); }
+TServerHost::~TServerHost() {
+  Stop();
+}
 
 void TServerHost::Start(uint16_t port) {
   if (DSServer1.Started()) return;
@@ -35,7 +38,9 @@ void TServerHost::Start(uint16_t port) {
   DSServer1.Start();
 }
 
-void TServerHost::Stop() { DSServer1.Stop(); }
+void TServerHost::Stop() {
+  DSServer1.Stop();
+}
 
 void TServerHost::DSServerClass1GetClass(TDSServerClass& /*Sender*/,
                                          const TDSMethodTable*& PersistentClass) {

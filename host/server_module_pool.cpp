@@ -21,8 +21,12 @@ void CreateServerModulePool() {
   pool->SetInstanceClass(TPersistentClass::Of<TServerModule1>("TServerModule1"));
 }
 
-void DestroyServerModulePool() { PoolSlot().reset(); }
+void DestroyServerModulePool() {
+  PoolSlot().reset();
+}
 
-TPoolManager* ServerModulePool() { return PoolSlot().get(); }
+TPoolManager* ServerModulePool() {
+  return PoolSlot().get();
+}
 
 }  // namespace velmora

@@ -8,8 +8,9 @@ namespace velmora {
 namespace {
 
 [[noreturn]] void Refuse(const OleVariant& v, size_t index, const char* target) {
-  throw EDSArgumentError(fmt::format("Argument {}: could not convert variant of type ({}) into type ({})",
-                                     index, VarTypeName(v.VarType()), target));
+  throw EDSArgumentError(
+      fmt::format("Argument {}: could not convert variant of type ({}) into type ({})", index,
+                  VarTypeName(v.VarType()), target));
 }
 
 }  // namespace
@@ -32,7 +33,8 @@ int32_t ArgInt32(const OleVariant& v, size_t index) {
   if (!v.IsOrdinal()) Refuse(v, index, "Integer");
   const int64_t n = ArgInt64(v, index);
   if (n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max()) {
-    throw EDSArgumentError(fmt::format("Argument {}: value {} is out of the range of Integer", index, n));
+    throw EDSArgumentError(
+        fmt::format("Argument {}: value {} is out of the range of Integer", index, n));
   }
   return static_cast<int32_t>(n);
 }

@@ -25,13 +25,13 @@ class TDSAuthenticationManager {
   // `valid` starts false; the login succeeds only when the handler sets it. `Context` is the
   // client's "address:port". Without a handler every client is admitted.
   std::function<void(TDSAuthenticationManager& Sender, const std::string& Protocol,
-                     const std::string& Context, const std::string& User, const std::string& Password,
-                     bool& valid, std::vector<std::string>& UserRoles)>
+                     const std::string& Context, const std::string& User,
+                     const std::string& Password, bool& valid, std::vector<std::string>& UserRoles)>
       OnUserAuthenticate;
   // `valid` starts true; false fails the call with "<user> is not authorized to perform the
   // requested action.".
-  std::function<void(TDSAuthenticationManager& Sender, const TDSAuthorizeEventObject& AuthorizeEventObject,
-                     bool& valid)>
+  std::function<void(TDSAuthenticationManager& Sender,
+                     const TDSAuthorizeEventObject& AuthorizeEventObject, bool& valid)>
       OnUserAuthorize;
 };
 

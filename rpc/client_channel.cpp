@@ -1,10 +1,10 @@
 #include "rpc/client_channel.h"
 
 #include <fmt/format.h>
+#include <openssl/ssl.h>
 
 #include <asio.hpp>
 #include <asio/ssl.hpp>
-#include <openssl/ssl.h>
 
 #include "rpc/frame_io.h"
 #include "rpc/messages.h"
@@ -31,7 +31,9 @@ TDSClientChannel::TDSClientChannel(uint32_t compress_more_than, uint32_t max_fra
 
 TDSClientChannel::~TDSClientChannel() = default;
 
-bool TDSClientChannel::Connected() const { return impl_->socket.is_open(); }
+bool TDSClientChannel::Connected() const {
+  return impl_->socket.is_open();
+}
 
 void TDSClientChannel::Close() {
   impl_->tls.reset();
@@ -109,10 +111,12 @@ void TDSClientChannel::RoundTrip(std::string_view& message, bool may_deflate) {
   Impl& s = *impl_;
   // The last answer has been used by now: its inflated bytes and their reservation go.
   s.codec.Trim();
-  s.codec.Seal(s.out, may_deflate);  // a message over the maximum raises here, before anything is sent
+  s.codec.Seal(s.out,
+               may_deflate);  // a message over the maximum raises here, before anything is sent
   try {
-    const bool ok = s.tls ? WriteFrame(*s.tls, s.out) && ReadFrame(*s.tls, s.codec, s.in, message)
-                          : WriteFrame(s.socket, s.out) && ReadFrame(s.socket, s.codec, s.in, message);
+    const bool ok =
+        s.tls ? WriteFrame(*s.tls, s.out) && ReadFrame(*s.tls, s.codec, s.in, message)
+              : WriteFrame(s.socket, s.out) && ReadFrame(s.socket, s.codec, s.in, message);
     if (!ok) throw EDSConnectionError("Connection closed by the server");
   } catch (const EDSConnectionError&) {
     Close();
@@ -144,11 +148,13 @@ void TDSClientChannel::StartTls(const std::string& host, uint16_t port) {
   s.tls_context->set_verify_mode(asio::ssl::verify_peer);
   s.tls = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket&>>(s.socket, *s.tls_context);
   s.tls->set_verify_callback(asio::ssl::host_name_verification(host));
-  SSL_set_tlsext_host_name(s.tls->native_handle(), host.c_str());  // the name the server is asked for
+  SSL_set_tlsext_host_name(s.tls->native_handle(),
+                           host.c_str());  // the name the server is asked for
   s.tls->handshake(asio::ssl::stream_base::client, ec);
   if (ec) {
     Close();
-    throw EDSConnectionError(fmt::format("TLS handshake with {}:{} failed: {}", host, port, ec.message()));
+    throw EDSConnectionError(
+        fmt::format("TLS handshake with {}:{} failed: {}", host, port, ec.message()));
   }
 }
 

@@ -15,8 +15,8 @@
 namespace velmora {
 
 struct TDSCallResult {
-  OleVariant Result;              // Empty for a method without result
-  std::vector<OleVariant> Outs;   // the out-parameters, in declaration order
+  OleVariant Result;             // Empty for a method without result
+  std::vector<OleVariant> Outs;  // the out-parameters, in declaration order
 };
 
 // TLS for a client: when enabled, the connection starts with a TLS handshake; the server's

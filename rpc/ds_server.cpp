@@ -23,6 +23,8 @@ void TDSServer::Stop() {
   if (Transport != nullptr) Transport->Stop();
 }
 
-bool TDSServer::Started() const { return Transport != nullptr && Transport->Active(); }
+bool TDSServer::Started() const {
+  return Transport != nullptr && Transport->Active();
+}
 
 }  // namespace velmora

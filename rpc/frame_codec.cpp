@@ -23,7 +23,9 @@ constexpr size_t kProbeSize = 16u << 10;
 // The first step of an inflater's output buffer; it doubles from there up to the claimed size.
 constexpr size_t kFirstInflateStep = 64u << 10;
 
-void PutU32(char* at, uint32_t v) { std::memcpy(at, &v, 4); }  // little-endian machines only
+void PutU32(char* at, uint32_t v) {
+  std::memcpy(at, &v, 4);
+}  // little-endian machines only
 
 uint32_t GetU32(const void* at) {
   uint32_t v;
@@ -58,17 +60,18 @@ TDSFrameCodec::TDSFrameCodec(uint32_t compress_more_than, uint32_t max_frame_siz
 
 TDSFrameCodec::~TDSFrameCodec() = default;
 
-void TDSFrameCodec::Begin(std::string& frame) { frame.assign(kFrameHeaderSize, '\0'); }
+void TDSFrameCodec::Begin(std::string& frame) {
+  frame.assign(kFrameHeaderSize, '\0');
+}
 
 void TDSFrameCodec::Seal(std::string& frame, bool may_deflate) {
   const size_t n = frame.size() - kFrameHeaderSize;
   if (n > max_frame_size_) {
-    throw EDSProtocolError(fmt::format("Message of {} bytes exceeds the maximum frame size of {} bytes",
-                                       n, max_frame_size_));
+    throw EDSProtocolError(fmt::format(
+        "Message of {} bytes exceeds the maximum frame size of {} bytes", n, max_frame_size_));
   }
   uint8_t flags = 0;
-  if (may_deflate && n > compress_more_than_ && n > 8 &&
-      (n <= kProbeAbove || Worthwhile(frame))) {
+  if (may_deflate && n > compress_more_than_ && n > 8 && (n <= kProbeAbove || Worthwhile(frame))) {
     if (!z_) z_ = std::make_unique<ZState>();
     z_stream& d = z_->deflater;
     deflateReset(&d);
@@ -111,8 +114,8 @@ FrameHeader TDSFrameCodec::ParseHeader(const uint8_t* header) const {
     throw EDSProtocolError(fmt::format("Unknown frame flags {:#04x}", h.flags));
   }
   if (h.length > max_frame_size_) {
-    throw EDSProtocolError(fmt::format("Frame of {} bytes exceeds the maximum frame size of {} bytes",
-                                       h.length, max_frame_size_));
+    throw EDSProtocolError(fmt::format(
+        "Frame of {} bytes exceeds the maximum frame size of {} bytes", h.length, max_frame_size_));
   }
   return h;
 }
@@ -122,8 +125,8 @@ std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_vi
   if (payload.size() < 4) throw EDSProtocolError("Corrupt compressed frame");
   const uint32_t raw = GetU32(payload.data());
   if (raw > max_frame_size_) {
-    throw EDSProtocolError(fmt::format("Frame of {} bytes exceeds the maximum frame size of {} bytes",
-                                       raw, max_frame_size_));
+    throw EDSProtocolError(fmt::format(
+        "Frame of {} bytes exceeds the maximum frame size of {} bytes", raw, max_frame_size_));
   }
   if (raw == 0 || raw > (payload.size() - 4) * kMaxInflateRatio + 64) {
     throw EDSProtocolError("Corrupt compressed frame");

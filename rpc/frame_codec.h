@@ -66,8 +66,8 @@ class TDSFrameCodec {
   uint32_t max_frame_size_;
   std::unique_ptr<ZState> z_;  // made at the first frame that needs zlib
   std::string scratch_;
-  std::string inflated_;                  // the last inflated message
-  MemoryReservation inflated_reserved_;   // covers inflated_ while it is in use
+  std::string inflated_;                 // the last inflated message
+  MemoryReservation inflated_reserved_;  // covers inflated_ while it is in use
 };
 
 }  // namespace velmora

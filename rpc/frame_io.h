@@ -2,9 +2,8 @@
 // threads and the client channel.
 #pragma once
 
-#include <asio.hpp>
-
 #include <algorithm>
+#include <asio.hpp>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,7 +17,8 @@ namespace velmora {
 // protocol. The buffer grows with the bytes that actually arrive, not with the length a header
 // claims.
 template <class Socket>
-bool ReadFrame(Socket& socket, TDSFrameCodec& codec, std::string& buffer, std::string_view& message) {
+bool ReadFrame(Socket& socket, TDSFrameCodec& codec, std::string& buffer,
+               std::string_view& message) {
   uint8_t header[kFrameHeaderSize];
   asio::error_code ec;
   asio::read(socket, asio::buffer(header), ec);

@@ -10,7 +10,9 @@
 namespace velmora {
 namespace {
 
-void Put(std::string& out, TDSMessageType type) { out.push_back(static_cast<char>(type)); }
+void Put(std::string& out, TDSMessageType type) {
+  out.push_back(static_cast<char>(type));
+}
 
 void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
   w.Put<uint32_t>(static_cast<uint32_t>(values.size()));
@@ -23,9 +25,9 @@ void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservati
   const uint32_t n = r.Get<uint32_t>();
   r.Need(size_t{n} * 2);  // every variant takes at least its type code
   if (n > Limits().VariantArrayMaxElements) {
-    throw EVariantLimitExceeded(fmt::format(
-        "A list of {} variants exceeds the server's limit of {} elements", n,
-        Limits().VariantArrayMaxElements));
+    throw EVariantLimitExceeded(
+        fmt::format("A list of {} variants exceeds the server's limit of {} elements", n,
+                    Limits().VariantArrayMaxElements));
   }
   values.clear();
   if (n > values.capacity()) held.Grow(VariantElementCost(n));
@@ -133,7 +135,8 @@ void DecodeReply(std::string_view message, ReplyMessage& m) {
 }
 
 void DecodeError(std::string_view message, std::string& text) {
-  Decode(message, TDSMessageType::Error, "error", [&](ByteReader& r) { text.assign(r.GetString()); });
+  Decode(message, TDSMessageType::Error, "error",
+         [&](ByteReader& r) { text.assign(r.GetString()); });
 }
 
 }  // namespace velmora

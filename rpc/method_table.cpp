@@ -19,7 +19,8 @@ TDSMethodTable& TDSMethodTable::Add(TDSMethodInfo info) {
   if (!info.Invoke) throw std::invalid_argument(fmt::format("Method {} has no invoker", info.Name));
   auto [it, added] = methods_.try_emplace(info.Name);
   if (!added) {
-    throw std::invalid_argument(fmt::format("Method {}.{} is published twice", class_name_, info.Name));
+    throw std::invalid_argument(
+        fmt::format("Method {}.{} is published twice", class_name_, info.Name));
   }
   it->second = std::move(info);
   return *this;

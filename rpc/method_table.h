@@ -84,8 +84,9 @@ template <class P>
 using Value = std::remove_cvref_t<P>;
 // Text and variants taken by const reference are borrowed from the argument, not copied.
 template <class P>
-inline constexpr bool kBorrow = !kIsOut<P> && std::is_reference_v<P> &&
-                                (std::is_same_v<Value<P>, std::string> || std::is_same_v<Value<P>, OleVariant>);
+inline constexpr bool kBorrow =
+    !kIsOut<P> && std::is_reference_v<P> &&
+    (std::is_same_v<Value<P>, std::string> || std::is_same_v<Value<P>, OleVariant>);
 template <class P>
 using Slot = std::conditional_t<kBorrow<P>, const Value<P>*, Value<P>>;
 
@@ -150,7 +151,7 @@ TDSMethodInfo Make(std::string name, F fn, std::tuple<P...>*) {
   info.InCount = sizeof...(P) - info.OutCount;
   info.HasResult = !std::is_void_v<R>;
   info.Invoke = [fn](TDSServerModuleBase& instance, [[maybe_unused]] std::span<OleVariant> args,
-                                  OleVariant& result, std::vector<OleVariant>& outs) {
+                     OleVariant& result, std::vector<OleVariant>& outs) {
     C& self = CastInstance<C>(instance);
     [[maybe_unused]] size_t next = 0;
     // Braced initialisation evaluates the conversions left to right.
@@ -169,7 +170,8 @@ TDSMethodInfo Make(std::string name, F fn, std::tuple<P...>*) {
             if constexpr (kIsOut<P>) outs.push_back(ToVariant(std::move(std::get<I>(slots))));
           }(),
           ...);
-    }(std::index_sequence_for<P...>{});
+    }
+    (std::index_sequence_for<P...>{});
   };
   return info;
 }

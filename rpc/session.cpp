@@ -12,12 +12,15 @@ namespace velmora {
 TDSSession::TDSSession(const TDSSessionContext& context, std::string peer)
     : context_(context), peer_(std::move(peer)) {}
 
-TDSSession::~TDSSession() { End(); }
+TDSSession::~TDSSession() {
+  End();
+}
 
 void TDSSession::End() {
   TDSServerModuleBase* instance = instance_;
   instance_ = nullptr;
-  if (instance == nullptr || context_.ServerClass == nullptr || !context_.ServerClass->OnDestroyInstance) {
+  if (instance == nullptr || context_.ServerClass == nullptr ||
+      !context_.ServerClass->OnDestroyInstance) {
     return;
   }
   TDSDestroyInstanceEventObject event{context_.ServerClass, instance};
@@ -74,7 +77,8 @@ void TDSSession::HandleHello(std::string_view message, std::string& reply) {
   if (auth != nullptr && auth->OnUserAuthenticate) {
     valid = false;
     try {
-      auth->OnUserAuthenticate(*auth, hello_.Protocol, peer_, hello_.User, hello_.Password, valid, roles);
+      auth->OnUserAuthenticate(*auth, hello_.Protocol, peer_, hello_.User, hello_.Password, valid,
+                               roles);
     } catch (...) {
       valid = false;
     }
@@ -106,7 +110,9 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
   }
   const TDSMethodInfo* method = methods->Find(call_.MethodName);
   if (method == nullptr) {
-    EncodeError(fmt::format("Server method {}.{} not found", methods->ClassName(), call_.MethodName), reply);
+    EncodeError(
+        fmt::format("Server method {}.{} not found", methods->ClassName(), call_.MethodName),
+        reply);
     return;
   }
   if (call_.Args.size() != method->InCount) {
@@ -126,8 +132,9 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
       valid = false;
     }
     if (!valid) {
-      EncodeError(fmt::format("{} is not authorized to perform the requested action.", authorize_.UserName),
-                  reply);
+      EncodeError(
+          fmt::format("{} is not authorized to perform the requested action.", authorize_.UserName),
+          reply);
       return;
     }
   }
@@ -143,7 +150,8 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
       return;
     }
     if (event.ServerClassInstance == nullptr) {
-      EncodeError(fmt::format("Remote error: No instance of server class {} is available", methods->ClassName()),
+      EncodeError(fmt::format("Remote error: No instance of server class {} is available",
+                              methods->ClassName()),
                   reply);
       return;
     }
@@ -155,8 +163,9 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
   try {
     method->Invoke(*instance_, call_.Args, result_, outs_);
   } catch (const EDSArgumentError& e) {
-    EncodeError(fmt::format("Invalid argument for {}.{}: {}", methods->ClassName(), method->Name, e.what()),
-                reply);
+    EncodeError(
+        fmt::format("Invalid argument for {}.{}: {}", methods->ClassName(), method->Name, e.what()),
+        reply);
     return;
   } catch (...) {
     EncodeError(CurrentRemoteErrorText(), reply);

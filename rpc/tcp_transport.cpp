@@ -70,8 +70,8 @@ class TIdTCPConnection {
   std::mutex mu;
   TPhase Phase = TPhase::Reading;
   Clock::time_point Deadline = kNever;
-  std::stop_source CallStop;     // the running call's
-  bool AnsweredByStop = false;   // Stop has answered the running call; its reply is not sent
+  std::stop_source CallStop;    // the running call's
+  bool AnsweredByStop = false;  // Stop has answered the running call; its reply is not sent
 };
 
 struct TDSTCPServerTransport::Impl {
@@ -83,7 +83,7 @@ struct TDSTCPServerTransport::Impl {
 
   // Lock order: mu, then a connection's mu. A connection thread never takes mu while it holds
   // its own mu.
-  mutable std::mutex mu;  // guards what follows
+  mutable std::mutex mu;            // guards what follows
   std::condition_variable changed;  // a stop began, or a connection ended
   bool active = false;
   std::atomic<bool> draining{false};
@@ -167,8 +167,10 @@ void FailConnection(Stream& stream, TIdTCPConnection& c, const ServerLimits& lim
 
 // A frame's time: FrameTimeout, plus FrameSecondsPerMiB for each MiB in proportion.
 Clock::duration FrameAllowance(const ServerLimits& limits, uint64_t bytes) {
-  const auto per_mib = std::chrono::duration_cast<std::chrono::milliseconds>(limits.FrameSecondsPerMiB);
-  return limits.FrameTimeout + std::chrono::milliseconds(per_mib.count() * static_cast<int64_t>(bytes / 1024) / 1024);
+  const auto per_mib =
+      std::chrono::duration_cast<std::chrono::milliseconds>(limits.FrameSecondsPerMiB);
+  return limits.FrameTimeout +
+         std::chrono::milliseconds(per_mib.count() * static_cast<int64_t>(bytes / 1024) / 1024);
 }
 
 enum class TReadResult {
@@ -180,9 +182,10 @@ enum class TReadResult {
 // Reads one frame from a client under its deadlines and size limits. Raises EDSProtocolError for
 // a frame that breaks the protocol or the limits before login.
 template <class Stream>
-TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLimits& limits, bool logged_in,
-                            TDSFrameCodec& codec, std::string& in, MemoryReservation& in_reserved,
-                            std::string_view& message, std::string& refusal) {
+TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLimits& limits,
+                            bool logged_in, TDSFrameCodec& codec, std::string& in,
+                            MemoryReservation& in_reserved, std::string_view& message,
+                            std::string& refusal) {
   const Clock::time_point hello_deadline = c.AcceptedAt + limits.HelloTimeout;
   // Waiting for a frame: a logged-in client may be idle for a while; before login the hello's
   // deadline holds from accept on.
@@ -202,8 +205,9 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
   const FrameHeader h = codec.ParseHeader(header);
   if (!logged_in) {
     if (h.length > limits.PreLoginFrameMax) {
-      throw EDSProtocolError(fmt::format("Before login a frame may hold at most {} bytes; this one holds {}",
-                                         limits.PreLoginFrameMax, h.length));
+      throw EDSProtocolError(
+          fmt::format("Before login a frame may hold at most {} bytes; this one holds {}",
+                      limits.PreLoginFrameMax, h.length));
     }
     if ((h.flags & kFrameDeflated) != 0) {
       throw EDSProtocolError("Before login frames must be sent uncompressed");
@@ -252,14 +256,17 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
 }
 
 bool IsHello(std::string_view message) {
-  return !message.empty() && static_cast<uint8_t>(message[0]) == static_cast<uint8_t>(TDSMessageType::Hello);
+  return !message.empty() &&
+         static_cast<uint8_t>(message[0]) == static_cast<uint8_t>(TDSMessageType::Hello);
 }
 
 }  // namespace
 
 TDSTCPServerTransport::TDSTCPServerTransport() : impl_(std::make_unique<Impl>()) {}
 
-TDSTCPServerTransport::~TDSTCPServerTransport() { Stop(); }
+TDSTCPServerTransport::~TDSTCPServerTransport() {
+  Stop();
+}
 
 bool TDSTCPServerTransport::Active() const {
   std::lock_guard lock(impl_->mu);
@@ -367,7 +374,8 @@ void TDSTCPServerTransport::Stop() {
       const int fd = c->Socket.native_handle();
       if (c->Phase == TPhase::InCall && !c->AnsweredByStop) {
         c->AnsweredByStop = true;
-        if (!s.tls) SendLastError(fd, "The server is stopping; the call was ended before it finished");
+        if (!s.tls)
+          SendLastError(fd, "The server is stopping; the call was ended before it finished");
       }
       ::shutdown(fd, SHUT_RDWR);
       calls.push_back(c->CallStop);
@@ -442,8 +450,9 @@ void TDSTCPServerTransport::AcceptLoop() {
         conn->AcceptedAt = Clock::now();
         const auto unauthenticated = s.unauthenticated.find(conn->Address);
         if (s.connections.size() >= limits.MaxConnections) {
-          refusal = fmt::format("The server is serving its maximum of {} connections; try again later",
-                                limits.MaxConnections);
+          refusal =
+              fmt::format("The server is serving its maximum of {} connections; try again later",
+                          limits.MaxConnections);
         } else if (unauthenticated != s.unauthenticated.end() &&
                    unauthenticated->second >= limits.MaxUnauthenticatedPerAddress) {
           refusal = fmt::format(

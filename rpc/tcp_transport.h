@@ -85,8 +85,8 @@ class TDSTCPServerTransport {
 
   // Settings, read when the server starts.
   uint16_t Port = kDefaultServicePort;  // 0 picks a free port; see BoundPort
-  std::string BindAddress;        // empty: every IPv4 interface
-  uint32_t BufferKBSize = 512;    // socket send and receive buffers
+  std::string BindAddress;              // empty: every IPv4 interface
+  uint32_t BufferKBSize = 512;          // socket send and receive buffers
   uint32_t CompressMoreThan = kDefaultCompressMoreThan;
   uint32_t MaxFrameSize = kDefaultMaxFrameSize;
   TDSAuthenticationManager* AuthenticationManager = nullptr;

@@ -7,6 +7,8 @@ bash scripts/setup.sh
 
 # No layer may include or link one above it (the order is VELMORA_LAYERS in CMakeLists.txt).
 python3 scripts/check-layers.py
+# The tree is formatted by its .clang-format.
+bash scripts/check-format.sh
 
 # ccache, where installed, makes a rebuild of an unchanged tree (CI after a local run) quick; paths
 # are taken relative to the checkout so that every clone shares the cache.

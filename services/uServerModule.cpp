@@ -5,12 +5,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "common/app_path.h"
 #include "common/call_stop.h"
 #include "common/log_sink.h"
-#include "common/velmora_error.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
+#include "common/velmora_error.h"
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
@@ -20,8 +22,6 @@
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
-#include "codec/uCompressionStream.h"
-#include "codec/uMemoryStream2OLEVariant.h"
 #include "variant/ole_date.h"
 #include "variant/ole_variant.h"
 
@@ -183,9 +183,9 @@ std::vector<std::string> SqlBatchLines(std::string_view bytes) {
 
 std::vector<std::string> InflateSqlBatch(const std::vector<uint8_t>& packet,
                                          MemoryReservation& held) {
-  const std::string bytes = InflateToString(
-      std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
-      Limits().UpdateSqlMax, "The SQL batch of UpdateSQL", held);
+  const std::string bytes =
+      InflateToString(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
+                      Limits().UpdateSqlMax, "The SQL batch of UpdateSQL", held);
   // The decoded text, then its lines and the command text joined from them, take about twice
   // what the inflated bytes take (whose charge stays for them once the bytes are gone).
   held.Grow(2 * bytes.size());
@@ -221,7 +221,9 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
   }
 }
 
-double TServerModule1::GetServerDateTime() { return NowAsDateTime(); }
+double TServerModule1::GetServerDateTime() {
+  return NowAsDateTime();
+}
 
 uint64_t ServerTransferLimit() {
   return FileTransferLimit(Limits().UploadMax, kDefaultMaxFrameSize);
@@ -235,7 +237,8 @@ OleVariant TServerModule1::DownLoadFile(const std::string& FileName, int32_t& Si
   return velmora::DownLoadFile(AppPath(), FileName, Size, ServerTransferLimit());
 }
 
-int32_t TServerModule1::CheckUpload(std::string& FileName, std::string& FileTime, std::string& Size) {
+int32_t TServerModule1::CheckUpload(std::string& FileName, std::string& FileTime,
+                                    std::string& Size) {
   return velmora::CheckUpload(AppPath(), FileName, FileTime, Size);
 }
 

@@ -50,7 +50,8 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
   int32_t CheckUpload(std::string& FileName, std::string& FileTime, std::string& Size);
 
   // The file store below AppPath().
-  OleVariant ReadData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);
+  OleVariant ReadData(const std::string& FilePath, const std::string& FileName,
+                      std::string& ErrMsg);
   void PostData(const OleVariant& FileOV, const std::string& FilePath, const std::string& FileName,
                 std::string& ErrMsg);
   void DeleteData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);

@@ -6,7 +6,9 @@
 namespace velmora {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Reads from `min_len` to `max_len` digits at `i`, advancing `i` past them.
 bool ReadDigits(std::string_view s, size_t& i, size_t min_len, size_t max_len, int& value) {

@@ -45,8 +45,7 @@ int64_t DaysFromCivil(int year, int month, int day) {
 
 double EncodeDateTime(const DateTimeParts& p) {
   const double days = static_cast<double>(DaysFromCivil(p.year, p.month, p.day));
-  const double time =
-      ((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond;
+  const double time = ((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond;
   const double frac = time / static_cast<double>(kMsPerDay);
   // Before 1899-12-30 the fraction still counts forward from midnight, away from zero.
   return days < 0 ? days - frac : days + frac;
@@ -102,7 +101,11 @@ static std::string Format(double value, char sep) {
   return out;
 }
 
-std::string FormatDateTime(double value) { return Format(value, ' '); }
-std::string FormatDateTimeIso(double value) { return Format(value, 'T'); }
+std::string FormatDateTime(double value) {
+  return Format(value, ' ');
+}
+std::string FormatDateTimeIso(double value) {
+  return Format(value, 'T');
+}
 
 }  // namespace velmora

@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include <charconv>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "variant/ole_date.h"
@@ -16,13 +16,27 @@ bool VariantArray::operator==(const VariantArray& other) const {
   return low == other.low && items == other.items;
 }
 
-OleVariant OleVariant::Null() { return OleVariant(varNull, std::monostate{}); }
-OleVariant OleVariant::Currency(int64_t scaled) { return OleVariant(varCurrency, scaled); }
-OleVariant OleVariant::Date(double days) { return OleVariant(varDate, days); }
-OleVariant OleVariant::Error(int32_t scode) { return OleVariant(varError, int64_t{scode}); }
-OleVariant OleVariant::OleStr(std::string s) { return OleVariant(varOleStr, std::move(s)); }
-OleVariant OleVariant::UString(std::string s) { return OleVariant(varUString, std::move(s)); }
-OleVariant OleVariant::AnsiString(std::string s) { return OleVariant(varString, std::move(s)); }
+OleVariant OleVariant::Null() {
+  return OleVariant(varNull, std::monostate{});
+}
+OleVariant OleVariant::Currency(int64_t scaled) {
+  return OleVariant(varCurrency, scaled);
+}
+OleVariant OleVariant::Date(double days) {
+  return OleVariant(varDate, days);
+}
+OleVariant OleVariant::Error(int32_t scode) {
+  return OleVariant(varError, int64_t{scode});
+}
+OleVariant OleVariant::OleStr(std::string s) {
+  return OleVariant(varOleStr, std::move(s));
+}
+OleVariant OleVariant::UString(std::string s) {
+  return OleVariant(varUString, std::move(s));
+}
+OleVariant OleVariant::AnsiString(std::string s) {
+  return OleVariant(varString, std::move(s));
+}
 
 OleVariant OleVariant::VarArrayCreate(int32_t low, int32_t high) {
   const int64_t count = static_cast<int64_t>(high) - low + 1;
@@ -43,8 +57,14 @@ OleVariant OleVariant::Bytes(std::string_view bytes, int32_t low) {
 
 bool OleVariant::IsOrdinal() const {
   switch (type_) {
-    case varSmallint: case varInteger: case varShortInt: case varByte: case varWord:
-    case varLongWord: case varInt64: case varUInt64:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64:
       return true;
     default:
       return false;
@@ -58,18 +78,26 @@ void OleVariant::ThrowCast(const char* target) const {
 
 int64_t OleVariant::AsInt64() const {
   switch (type_) {
-    case varSmallint: case varInteger: case varShortInt: case varInt64: case varError:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varInt64:
+    case varError:
       return std::get<int64_t>(value_);
     case varBoolean:
       return std::get<int64_t>(value_) ? -1 : 0;
-    case varByte: case varWord: case varLongWord:
+    case varByte:
+    case varWord:
+    case varLongWord:
       return static_cast<int64_t>(std::get<uint64_t>(value_));
     case varUInt64: {
       const uint64_t u = std::get<uint64_t>(value_);
       if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) ThrowCast("Int64");
       return static_cast<int64_t>(u);
     }
-    case varSingle: case varDouble: case varDate: {
+    case varSingle:
+    case varDouble:
+    case varDate: {
       const double d = std::get<double>(value_);
       if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) ThrowCast("Int64");
       return std::llround(d);
@@ -80,7 +108,9 @@ int64_t OleVariant::AsInt64() const {
       const int64_t whole = c / 10000, rest = c % 10000;
       return rest >= 5000 ? whole + 1 : rest <= -5000 ? whole - 1 : whole;
     }
-    case varOleStr: case varUString: case varString: {
+    case varOleStr:
+    case varUString:
+    case varString: {
       int64_t v = 0;
       if (!ParseInteger(std::get<std::string>(value_), v)) ThrowCast("Int64");
       return v;
@@ -107,17 +137,28 @@ int32_t OleVariant::AsInteger() const {
 
 double OleVariant::AsDouble() const {
   switch (type_) {
-    case varSingle: case varDouble: case varDate:
+    case varSingle:
+    case varDouble:
+    case varDate:
       return std::get<double>(value_);
     case varCurrency:
       return static_cast<double>(std::get<int64_t>(value_)) / 10000.0;
-    case varSmallint: case varInteger: case varShortInt: case varInt64: case varError:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varInt64:
+    case varError:
       return static_cast<double>(std::get<int64_t>(value_));
     case varBoolean:
       return std::get<int64_t>(value_) ? -1.0 : 0.0;
-    case varByte: case varWord: case varLongWord: case varUInt64:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varUInt64:
       return static_cast<double>(std::get<uint64_t>(value_));
-    case varOleStr: case varUString: case varString: {
+    case varOleStr:
+    case varUString:
+    case varString: {
       double d = 0;
       if (!ParseDouble(std::get<std::string>(value_), d)) ThrowCast("Double");
       return d;
@@ -129,8 +170,8 @@ double OleVariant::AsDouble() const {
     }
     case varSQLTimeStamp: {
       const auto& t = std::get<SqlTimeStamp>(value_);
-      return EncodeDateTime({t.year, t.month, t.day, t.hour, t.minute, t.second,
-                             static_cast<int>(t.fraction)});
+      return EncodeDateTime(
+          {t.year, t.month, t.day, t.hour, t.minute, t.second, static_cast<int>(t.fraction)});
     }
     default:
       ThrowCast("Double");
@@ -150,13 +191,23 @@ bool OleVariant::AsBoolean() const {
 
 std::string OleVariant::AsString() const {
   switch (type_) {
-    case varEmpty: case varNull:
+    case varEmpty:
+    case varNull:
       return {};
-    case varOleStr: case varUString: case varString:
+    case varOleStr:
+    case varUString:
+    case varString:
       return std::get<std::string>(value_);
-    case varSmallint: case varInteger: case varShortInt: case varInt64: case varError:
+    case varSmallint:
+    case varInteger:
+    case varShortInt:
+    case varInt64:
+    case varError:
       return fmt::format("{}", std::get<int64_t>(value_));
-    case varByte: case varWord: case varLongWord: case varUInt64:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varUInt64:
       return fmt::format("{}", std::get<uint64_t>(value_));
     case varBoolean:
       return std::get<int64_t>(value_) ? "True" : "False";
@@ -281,31 +332,56 @@ bool OleVariant::operator==(const OleVariant& other) const {
 std::string VarTypeName(uint16_t type) {
   if (type & varArray) return "Array of " + VarTypeName(type & varTypeMask);
   switch (type) {
-    case varEmpty: return "Empty";
-    case varNull: return "Null";
-    case varSmallint: return "Smallint";
-    case varInteger: return "Integer";
-    case varSingle: return "Single";
-    case varDouble: return "Double";
-    case varCurrency: return "Currency";
-    case varDate: return "Date";
-    case varOleStr: return "OleStr";
-    case varError: return "Error";
-    case varBoolean: return "Boolean";
-    case varVariant: return "Variant";
-    case varShortInt: return "ShortInt";
-    case varByte: return "Byte";
-    case varWord: return "Word";
-    case varLongWord: return "LongWord";
-    case varInt64: return "Int64";
-    case varUInt64: return "UInt64";
-    case varString: return "String";
-    case varUString: return "UnicodeString";
-    case varFMTBcd: return "FMTBcd";
-    case varSQLTimeStamp: return "SQLTimeStamp";
-    case varSQLTimeStampOffset: return "SQLTimeStampOffset";
-    case varSQLInterval: return "SQLInterval";
-    default: return fmt::format("Unknown {:#06x}", type);
+    case varEmpty:
+      return "Empty";
+    case varNull:
+      return "Null";
+    case varSmallint:
+      return "Smallint";
+    case varInteger:
+      return "Integer";
+    case varSingle:
+      return "Single";
+    case varDouble:
+      return "Double";
+    case varCurrency:
+      return "Currency";
+    case varDate:
+      return "Date";
+    case varOleStr:
+      return "OleStr";
+    case varError:
+      return "Error";
+    case varBoolean:
+      return "Boolean";
+    case varVariant:
+      return "Variant";
+    case varShortInt:
+      return "ShortInt";
+    case varByte:
+      return "Byte";
+    case varWord:
+      return "Word";
+    case varLongWord:
+      return "LongWord";
+    case varInt64:
+      return "Int64";
+    case varUInt64:
+      return "UInt64";
+    case varString:
+      return "String";
+    case varUString:
+      return "UnicodeString";
+    case varFMTBcd:
+      return "FMTBcd";
+    case varSQLTimeStamp:
+      return "SQLTimeStamp";
+    case varSQLTimeStampOffset:
+      return "SQLTimeStampOffset";
+    case varSQLInterval:
+      return "SQLInterval";
+    default:
+      return fmt::format("Unknown {:#06x}", type);
   }
 }
 

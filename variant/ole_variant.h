@@ -47,7 +47,7 @@ enum VarTypeCode : uint16_t {
   varTypeMask = 0x0FFF,
 };
 
-inline constexpr uint16_t kVarByteArray = varArray | varByte;      // 0x2011
+inline constexpr uint16_t kVarByteArray = varArray | varByte;        // 0x2011
 inline constexpr uint16_t kVarVariantArray = varArray | varVariant;  // 0x200C
 
 // Raised by conversions and array access that cannot be carried out.
@@ -153,10 +153,10 @@ class OleVariant {
   bool IsCustom() const { return type_ >= varFMTBcd && type_ <= varSQLInterval; }
 
   // General conversions; raise EVariantError when the value cannot be converted.
-  int64_t AsInt64() const;    // integers, boolean, floats (rounded), currency, text holding a number
-  int32_t AsInteger() const;  // as AsInt64, refused outside the 32-bit range
-  double AsDouble() const;    // numbers, currency, date, text holding a number
-  bool AsBoolean() const;     // numbers (non-zero), text "true"/"false"
+  int64_t AsInt64() const;  // integers, boolean, floats (rounded), currency, text holding a number
+  int32_t AsInteger() const;     // as AsInt64, refused outside the 32-bit range
+  double AsDouble() const;       // numbers, currency, date, text holding a number
+  bool AsBoolean() const;        // numbers (non-zero), text "true"/"false"
   std::string AsString() const;  // text form of any scalar; Null and Empty give ""
 
   // Exact access; raise EVariantError when the value is of another kind.
@@ -188,8 +188,9 @@ class OleVariant {
   double RawDouble() const { return std::get<double>(value_); }
 
  private:
-  using Payload = std::variant<std::monostate, int64_t, uint64_t, double, std::string, BcdValue,
-                               SqlTimeStamp, SqlTimeStampOffset, SqlInterval, VariantArray, ByteArray>;
+  using Payload =
+      std::variant<std::monostate, int64_t, uint64_t, double, std::string, BcdValue, SqlTimeStamp,
+                   SqlTimeStampOffset, SqlInterval, VariantArray, ByteArray>;
   OleVariant(uint16_t type, Payload value) : type_(type), value_(std::move(value)) {}
   [[noreturn]] void ThrowCast(const char* target) const;
 

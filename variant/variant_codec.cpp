@@ -66,25 +66,44 @@ std::string GetText(ByteReader& in, DecodeCharge& charge) {
 OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
   const uint16_t type = in.Get<uint16_t>();
   switch (type) {
-    case varEmpty: return OleVariant();
-    case varNull: return OleVariant::Null();
-    case varShortInt: return OleVariant(in.Get<int8_t>());
-    case varSmallint: return OleVariant(in.Get<int16_t>());
-    case varInteger: return OleVariant(in.Get<int32_t>());
-    case varError: return OleVariant::Error(in.Get<int32_t>());
-    case varInt64: return OleVariant(in.Get<int64_t>());
-    case varByte: return OleVariant(in.Get<uint8_t>());
-    case varWord: return OleVariant(in.Get<uint16_t>());
-    case varLongWord: return OleVariant(in.Get<uint32_t>());
-    case varUInt64: return OleVariant(in.Get<uint64_t>());
-    case varBoolean: return OleVariant(in.Get<uint8_t>() != 0);
-    case varSingle: return OleVariant(in.Get<float>());
-    case varDouble: return OleVariant(in.Get<double>());
-    case varDate: return OleVariant::Date(in.Get<double>());
-    case varCurrency: return OleVariant::Currency(in.Get<int64_t>());
-    case varOleStr: return OleVariant::OleStr(GetText(in, charge));
-    case varUString: return OleVariant::UString(GetText(in, charge));
-    case varString: return OleVariant::AnsiString(GetText(in, charge));
+    case varEmpty:
+      return OleVariant();
+    case varNull:
+      return OleVariant::Null();
+    case varShortInt:
+      return OleVariant(in.Get<int8_t>());
+    case varSmallint:
+      return OleVariant(in.Get<int16_t>());
+    case varInteger:
+      return OleVariant(in.Get<int32_t>());
+    case varError:
+      return OleVariant::Error(in.Get<int32_t>());
+    case varInt64:
+      return OleVariant(in.Get<int64_t>());
+    case varByte:
+      return OleVariant(in.Get<uint8_t>());
+    case varWord:
+      return OleVariant(in.Get<uint16_t>());
+    case varLongWord:
+      return OleVariant(in.Get<uint32_t>());
+    case varUInt64:
+      return OleVariant(in.Get<uint64_t>());
+    case varBoolean:
+      return OleVariant(in.Get<uint8_t>() != 0);
+    case varSingle:
+      return OleVariant(in.Get<float>());
+    case varDouble:
+      return OleVariant(in.Get<double>());
+    case varDate:
+      return OleVariant::Date(in.Get<double>());
+    case varCurrency:
+      return OleVariant::Currency(in.Get<int64_t>());
+    case varOleStr:
+      return OleVariant::OleStr(GetText(in, charge));
+    case varUString:
+      return OleVariant::UString(GetText(in, charge));
+    case varString:
+      return OleVariant::AnsiString(GetText(in, charge));
     case varFMTBcd: {
       BcdValue b;
       b.precision = in.Get<uint8_t>();
@@ -92,7 +111,8 @@ OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
       b.text = GetText(in, charge);
       return OleVariant(std::move(b));
     }
-    case varSQLTimeStamp: return OleVariant(DecodeTimeStamp(in));
+    case varSQLTimeStamp:
+      return OleVariant(DecodeTimeStamp(in));
     case varSQLTimeStampOffset: {
       SqlTimeStampOffset t;
       t.stamp = DecodeTimeStamp(in);
@@ -130,9 +150,9 @@ OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
       if (static_cast<int64_t>(low) + n - 1 > INT32_MAX) throw EFormatError("Invalid array bounds");
       in.Need(size_t{n} * 2);  // every element takes at least its type code
       if (n > charge.MaxElements()) {
-        throw EVariantLimitExceeded(fmt::format(
-            "A variant array of {} elements exceeds the server's limit of {} elements", n,
-            charge.MaxElements()));
+        throw EVariantLimitExceeded(
+            fmt::format("A variant array of {} elements exceeds the server's limit of {} elements",
+                        n, charge.MaxElements()));
       }
       VariantArray a;
       a.low = low;
@@ -162,25 +182,58 @@ void EncodeVariant(const OleVariant& v, ByteWriter& out) {
   const uint16_t type = v.VarType();
   out.Put<uint16_t>(type);
   switch (type) {
-    case varEmpty: case varNull: return;
-    case varShortInt: out.Put<int8_t>(static_cast<int8_t>(v.RawSigned())); return;
-    case varSmallint: out.Put<int16_t>(static_cast<int16_t>(v.RawSigned())); return;
-    case varInteger: case varError: out.Put<int32_t>(static_cast<int32_t>(v.RawSigned())); return;
-    case varInt64: case varCurrency: out.Put<int64_t>(v.RawSigned()); return;
-    case varByte: out.Put<uint8_t>(static_cast<uint8_t>(v.RawUnsigned())); return;
-    case varWord: out.Put<uint16_t>(static_cast<uint16_t>(v.RawUnsigned())); return;
-    case varLongWord: out.Put<uint32_t>(static_cast<uint32_t>(v.RawUnsigned())); return;
-    case varUInt64: out.Put<uint64_t>(v.RawUnsigned()); return;
-    case varBoolean: out.Put<uint8_t>(v.RawSigned() ? 1 : 0); return;
-    case varSingle: out.Put<float>(static_cast<float>(v.RawDouble())); return;
-    case varDouble: case varDate: out.Put<double>(v.RawDouble()); return;
-    case varOleStr: case varUString: case varString: out.PutString(v.Text()); return;
+    case varEmpty:
+    case varNull:
+      return;
+    case varShortInt:
+      out.Put<int8_t>(static_cast<int8_t>(v.RawSigned()));
+      return;
+    case varSmallint:
+      out.Put<int16_t>(static_cast<int16_t>(v.RawSigned()));
+      return;
+    case varInteger:
+    case varError:
+      out.Put<int32_t>(static_cast<int32_t>(v.RawSigned()));
+      return;
+    case varInt64:
+    case varCurrency:
+      out.Put<int64_t>(v.RawSigned());
+      return;
+    case varByte:
+      out.Put<uint8_t>(static_cast<uint8_t>(v.RawUnsigned()));
+      return;
+    case varWord:
+      out.Put<uint16_t>(static_cast<uint16_t>(v.RawUnsigned()));
+      return;
+    case varLongWord:
+      out.Put<uint32_t>(static_cast<uint32_t>(v.RawUnsigned()));
+      return;
+    case varUInt64:
+      out.Put<uint64_t>(v.RawUnsigned());
+      return;
+    case varBoolean:
+      out.Put<uint8_t>(v.RawSigned() ? 1 : 0);
+      return;
+    case varSingle:
+      out.Put<float>(static_cast<float>(v.RawDouble()));
+      return;
+    case varDouble:
+    case varDate:
+      out.Put<double>(v.RawDouble());
+      return;
+    case varOleStr:
+    case varUString:
+    case varString:
+      out.PutString(v.Text());
+      return;
     case varFMTBcd:
       out.Put<uint8_t>(v.Bcd().precision);
       out.Put<uint8_t>(v.Bcd().scale);
       out.PutString(v.Bcd().text);
       return;
-    case varSQLTimeStamp: EncodeTimeStamp(v.TimeStamp(), out); return;
+    case varSQLTimeStamp:
+      EncodeTimeStamp(v.TimeStamp(), out);
+      return;
     case varSQLTimeStampOffset:
       EncodeTimeStamp(v.TimeStampOffset().stamp, out);
       out.Put<int16_t>(v.TimeStampOffset().tz_hour);

@@ -19,13 +19,17 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
 }
 
 bool LessNoCase(std::string_view a, std::string_view b) {
@@ -37,7 +41,9 @@ bool LessNoCase(std::string_view a, std::string_view b) {
 
 namespace {
 
-bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+bool StartsCodePoint(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
 
 }  // namespace
 
@@ -106,7 +112,6 @@ bool ParseDouble(std::string_view text, double& out) {
   return true;
 }
 
-
 std::string FormatCurrency(int64_t scaled) {
   const bool negative = scaled < 0;
   const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : scaled;
@@ -137,8 +142,8 @@ std::string FormatTimeStampOffset(const SqlTimeStampOffset& t) {
 std::string FormatInterval(const SqlInterval& i) {
   const char* sign = i.sign < 0 ? "-" : "";
   if (i.kind == SqlInterval::kYearMonth) return fmt::format("{}{}-{:02}", sign, i.years, i.months);
-  std::string out = fmt::format("{}{} {:02}:{:02}:{:02}", sign, i.days, i.hours, i.minutes,
-                                i.seconds);
+  std::string out =
+      fmt::format("{}{} {:02}:{:02}:{:02}", sign, i.days, i.hours, i.minutes, i.seconds);
   if (i.fraction) out += fmt::format(".{:03}", i.fraction);
   return out;
 }

@@ -40,9 +40,9 @@ std::string_view CutToCodePoints(std::string_view utf8, size_t max_code_points);
 // trailing zeros ("1e+20" -> "100000000000000000000"). "" for infinity and NaN.
 std::string FormatDecimal(double value);
 
-std::string FormatCurrency(int64_t scaled_by_10000);         // "-12.5", "3"
-std::string FormatTimeStamp(const SqlTimeStamp& t);          // "2024-03-05 10:11:12.123"
+std::string FormatCurrency(int64_t scaled_by_10000);             // "-12.5", "3"
+std::string FormatTimeStamp(const SqlTimeStamp& t);              // "2024-03-05 10:11:12.123"
 std::string FormatTimeStampOffset(const SqlTimeStampOffset& t);  // "... +02:00"
-std::string FormatInterval(const SqlInterval& i);            // "-1-02" or "3 04:05:06.007"
+std::string FormatInterval(const SqlInterval& i);                // "-1-02" or "3 04:05:06.007"
 
 }  // namespace velmora

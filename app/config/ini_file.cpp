@@ -197,9 +197,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 
 void WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path) {
-  const auto refuse = [&path] {
-    return EIniFileError(fmt::format("Unable to write to {}", path));
-  };
+  const auto refuse = [&path] { return EIniFileError(fmt::format("Unable to write to {}", path)); };
   if (!WriteAllowed(section, key, value) || ReadOnly(path)) throw refuse();
 
   std::string data;

@@ -15,23 +15,22 @@ namespace {
 constexpr int64_t kDay = 24 * 3600;
 
 // Accessors for a field kept as a count, as seconds, or in bytes but configured in MiB.
-#define VELMORA_COUNT_KEY(field, key, lo, hi, meaning)                                       \
-  LimitSetting {                                                                              \
-    key, meaning, lo, hi,                                                                     \
-        [](const ServerLimits& l) { return static_cast<int64_t>(l.field); },                 \
-        [](ServerLimits& l, int64_t v) { l.field = static_cast<decltype(l.field)>(v); }      \
+#define VELMORA_COUNT_KEY(field, key, lo, hi, meaning)                                         \
+  LimitSetting {                                                                               \
+    key, meaning, lo, hi, [](const ServerLimits& l) { return static_cast<int64_t>(l.field); }, \
+        [](ServerLimits& l, int64_t v) { l.field = static_cast<decltype(l.field)>(v); }        \
   }
-#define VELMORA_SECONDS_KEY(field, key, lo, hi, meaning)                                     \
-  LimitSetting {                                                                              \
-    key, meaning, lo, hi,                                                                     \
-        [](const ServerLimits& l) { return static_cast<int64_t>(l.field.count()); },         \
-        [](ServerLimits& l, int64_t v) { l.field = std::chrono::seconds(v); }                \
+#define VELMORA_SECONDS_KEY(field, key, lo, hi, meaning)                             \
+  LimitSetting {                                                                     \
+    key, meaning, lo, hi,                                                            \
+        [](const ServerLimits& l) { return static_cast<int64_t>(l.field.count()); }, \
+        [](ServerLimits& l, int64_t v) { l.field = std::chrono::seconds(v); }        \
   }
-#define VELMORA_MIB_KEY(field, key, lo, hi, meaning)                                         \
-  LimitSetting {                                                                              \
-    key, meaning, lo, hi,                                                                     \
-        [](const ServerLimits& l) { return static_cast<int64_t>(l.field / kMiB); },          \
-        [](ServerLimits& l, int64_t v) { l.field = static_cast<uint64_t>(v) * kMiB; }        \
+#define VELMORA_MIB_KEY(field, key, lo, hi, meaning)                                  \
+  LimitSetting {                                                                      \
+    key, meaning, lo, hi,                                                             \
+        [](const ServerLimits& l) { return static_cast<int64_t>(l.field / kMiB); },   \
+        [](ServerLimits& l, int64_t v) { l.field = static_cast<uint64_t>(v) * kMiB; } \
   }
 
 }  // namespace
@@ -60,8 +59,7 @@ const std::vector<LimitSetting>& LimitSettings() {
                         "largest frame before login (plain, never deflated)"),
       VELMORA_MIB_KEY(MemoryBudget, "MemoryBudgetMiB", 16, 1 << 20,
                       "everything being inflated or decoded at once, all connections together"),
-      VELMORA_MIB_KEY(UpdateSqlMax, "UpdateSqlMaxMiB", 1, 4096,
-                      "UpdateSQL's text, inflated"),
+      VELMORA_MIB_KEY(UpdateSqlMax, "UpdateSqlMaxMiB", 1, 4096, "UpdateSQL's text, inflated"),
       VELMORA_MIB_KEY(UploadMax, "UploadMaxMiB", 1, 2047,
                       "one file moved by the file methods (also bounded by one message)"),
       VELMORA_COUNT_KEY(VariantArrayMaxElements, "VariantArrayMaxElements", 1000, 100'000'000,
@@ -72,8 +70,7 @@ const std::vector<LimitSetting>& LimitSettings() {
                         "refused logins a minute from one address before its tries are delayed"),
       VELMORA_SECONDS_KEY(LoginDelayFirst, "LoginDelayFirstSeconds", 1, 3600,
                           "the first delay, doubling with each further refusal"),
-      VELMORA_SECONDS_KEY(LoginDelayMax, "LoginDelayMaxSeconds", 1, 3600,
-                          "the longest delay"),
+      VELMORA_SECONDS_KEY(LoginDelayMax, "LoginDelayMaxSeconds", 1, 3600, "the longest delay"),
       VELMORA_COUNT_KEY(LogLinesKept, "LogLinesKept", 100, 10'000'000,
                         "lines the window's log page keeps"),
   };

@@ -60,9 +60,8 @@ void BM_ZlibCompress2(benchmark::State& state) {
   std::string out(compressBound(static_cast<uLong>(in.size())), '\0');
   for (auto _ : state) {
     uLongf n = static_cast<uLongf>(out.size());
-    compress2(reinterpret_cast<Bytef*>(out.data()), &n,
-              reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()),
-              Z_DEFAULT_COMPRESSION);
+    compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(in.data()),
+              static_cast<uLong>(in.size()), Z_DEFAULT_COMPRESSION);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));

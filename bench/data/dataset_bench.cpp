@@ -60,8 +60,8 @@ const std::string& SavedBytes() {
 
 void Report(benchmark::State& state, size_t bytes) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-  state.counters["rows/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kRows, benchmark::Counter::kIsRate);
+  state.counters["rows/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kRows,
+                                                benchmark::Counter::kIsRate);
   state.counters["saved_MB"] = static_cast<double>(bytes) / 1e6;
 }
 

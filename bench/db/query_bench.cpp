@@ -64,8 +64,12 @@ void BM_PlainSqliteLoop(benchmark::State& state) {
       ++rows;
       for (int i = 0; i < columns; ++i) {
         switch (sqlite3_column_type(stmt, i)) {
-          case SQLITE_INTEGER: sum += static_cast<uint64_t>(sqlite3_column_int64(stmt, i)); break;
-          case SQLITE_FLOAT: sum += static_cast<uint64_t>(sqlite3_column_double(stmt, i)); break;
+          case SQLITE_INTEGER:
+            sum += static_cast<uint64_t>(sqlite3_column_int64(stmt, i));
+            break;
+          case SQLITE_FLOAT:
+            sum += static_cast<uint64_t>(sqlite3_column_double(stmt, i));
+            break;
           case SQLITE_TEXT:
           case SQLITE_BLOB: {
             const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, i));
@@ -73,7 +77,8 @@ void BM_PlainSqliteLoop(benchmark::State& state) {
             for (int k = 0; k < n; ++k) sum += p[k];
             break;
           }
-          default: break;
+          default:
+            break;
         }
       }
     }
@@ -103,9 +108,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     if (layer != times_.end() && plain != times_.end() && plain->second.first > 0) {
       const auto [layer_real, layer_cpu] = layer->second;
       const auto [plain_real, plain_cpu] = plain->second;
-      fmt::print("layer / plain sqlite3 loop: {:.2f}x wall ({:.0f} vs {:.0f} rows/s), {:.2f}x CPU\n",
-                 layer_real / plain_real, kRows / (layer_real / 1e3), kRows / (plain_real / 1e3),
-                 layer_cpu / plain_cpu);
+      fmt::print(
+          "layer / plain sqlite3 loop: {:.2f}x wall ({:.0f} vs {:.0f} rows/s), {:.2f}x CPU\n",
+          layer_real / plain_real, kRows / (layer_real / 1e3), kRows / (plain_real / 1e3),
+          layer_cpu / plain_cpu);
     }
   }
 

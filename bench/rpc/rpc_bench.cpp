@@ -24,7 +24,9 @@ struct BenchServer {
     transport.Port = 0;
     transport.BindAddress = "127.0.0.1";
     server_class.OnGetClass = [this](TDSServerClass&, const TDSMethodTable*& c) { c = &methods; };
-    server_class.OnCreateInstance = [this](TDSCreateInstanceEventObject& e) { e.ServerClassInstance = &instance; };
+    server_class.OnCreateInstance = [this](TDSCreateInstanceEventObject& e) {
+      e.ServerClassInstance = &instance;
+    };
     server.Transport = &transport;
     server.ServerClass = &server_class;
     server.Start();
@@ -72,7 +74,8 @@ BENCHMARK(BM_EchoBytes)->Arg(64 << 10)->Arg(4 << 20);
 void BM_SealCompressible(benchmark::State& state) {
   TDSFrameCodec codec(kDefaultCompressMoreThan, kDefaultMaxFrameSize);
   std::string message;
-  while (message.size() < static_cast<size_t>(state.range(0))) message += "row " + std::to_string(message.size()) + ";";
+  while (message.size() < static_cast<size_t>(state.range(0)))
+    message += "row " + std::to_string(message.size()) + ";";
   std::string frame;
   for (auto _ : state) {
     TDSFrameCodec::Begin(frame);

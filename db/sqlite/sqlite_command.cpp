@@ -27,32 +27,46 @@ struct ReaderChoice {
 
 ReaderChoice ReaderFor(TFieldType type) {
   switch (type) {
-    case ftSmallint: return {Reader::kInteger, INT16_MIN, INT16_MAX};
+    case ftSmallint:
+      return {Reader::kInteger, INT16_MIN, INT16_MAX};
     case ftInteger:
-    case ftAutoInc: return {Reader::kInteger, INT32_MIN, INT32_MAX};
-    case ftLargeint: return {Reader::kInteger};
-    case ftShortint: return {Reader::kInteger, INT8_MIN, INT8_MAX};
-    case ftByte: return {Reader::kInteger, 0, UINT8_MAX};
-    case ftWord: return {Reader::kInteger, 0, UINT16_MAX};
-    case ftLongWord: return {Reader::kInteger, 0, UINT32_MAX};
-    case ftBoolean: return {Reader::kBoolean};
+    case ftAutoInc:
+      return {Reader::kInteger, INT32_MIN, INT32_MAX};
+    case ftLargeint:
+      return {Reader::kInteger};
+    case ftShortint:
+      return {Reader::kInteger, INT8_MIN, INT8_MAX};
+    case ftByte:
+      return {Reader::kInteger, 0, UINT8_MAX};
+    case ftWord:
+      return {Reader::kInteger, 0, UINT16_MAX};
+    case ftLongWord:
+      return {Reader::kInteger, 0, UINT32_MAX};
+    case ftBoolean:
+      return {Reader::kBoolean};
     case ftFloat:
     case ftSingle:
-    case ftExtended: return {Reader::kFloat};
-    case ftCurrency: return {Reader::kCurrency};
+    case ftExtended:
+      return {Reader::kFloat};
+    case ftCurrency:
+      return {Reader::kCurrency};
     case ftBCD:
-    case ftFMTBcd: return {Reader::kBcd};
+    case ftFMTBcd:
+      return {Reader::kBcd};
     case ftDate:
     case ftTime:
     case ftDateTime:
-    case ftTimeStamp: return {Reader::kDate};
+    case ftTimeStamp:
+      return {Reader::kDate};
     case ftBlob:
     case ftBytes:
     case ftVarBytes:
     case ftGraphic:
     case ftTypedBinary:
-    case ftOraBlob: return {Reader::kBytes};
-    default: return {Reader::kText};
+    case ftOraBlob:
+      return {Reader::kBytes};
+    default:
+      return {Reader::kText};
   }
 }
 
@@ -114,7 +128,8 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
     }
     return sqlite3_bind_int64(stmt, index, v.AsInt64());
   }
-  if (v.IsFloat() || v.VarType() == varCurrency) return sqlite3_bind_double(stmt, index, v.AsDouble());
+  if (v.IsFloat() || v.VarType() == varCurrency)
+    return sqlite3_bind_double(stmt, index, v.AsDouble());
   if (v.VarType() == varDate) {
     BindText(stmt, index, FormatIsoDateTime(v.DateValue()));
     return SQLITE_OK;
@@ -134,7 +149,9 @@ TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
 }
 
-TSQLiteCommand::~TSQLiteCommand() { Finalize(); }
+TSQLiteCommand::~TSQLiteCommand() {
+  Finalize();
+}
 
 void TSQLiteCommand::SetParams(std::span<TParam* const> markers) {
   markers_.assign(markers.begin(), markers.end());
@@ -157,8 +174,9 @@ bool TSQLiteCommand::PrepareNext() {
     if (next == nullptr || next <= tail_) {
       Finalize();
       if (*tail_ == '\0') ThrowNulInText(static_cast<size_t>(tail_ - sql_.c_str()));
-      throw EFDException("Command text cannot be read past this point: " +
-                         std::string(tail_, std::min<size_t>(static_cast<size_t>(end - tail_), 40)));
+      throw EFDException(
+          "Command text cannot be read past this point: " +
+          std::string(tail_, std::min<size_t>(static_cast<size_t>(end - tail_), 40)));
     }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only
@@ -190,7 +208,8 @@ bool TSQLiteCommand::Step() {
   if (rc == SQLITE_ROW) return true;
   if (rc != SQLITE_DONE) connection_.Fail(rc);
   // Only a statement that changed rows moves the engine's total; DDL and SELECT add nothing.
-  if (sqlite3_total_changes64(db_) != total_changes_before_) rows_affected_ += sqlite3_changes64(db_);
+  if (sqlite3_total_changes64(db_) != total_changes_before_)
+    rows_affected_ += sqlite3_changes64(db_);
   total_changes_before_ = sqlite3_total_changes64(db_);
   return false;
 }
@@ -275,16 +294,23 @@ void TSQLiteCommand::InferExpressionTypes() {
   const auto look = [this, &seen, rescan] {
     for (Seen& s : seen) {
       switch (sqlite3_column_type(stmt_, s.index)) {
-        case SQLITE_INTEGER: s.integer = true; break;
-        case SQLITE_FLOAT: s.real = true; break;
-        case SQLITE_BLOB: s.blob = true; break;
+        case SQLITE_INTEGER:
+          s.integer = true;
+          break;
+        case SQLITE_FLOAT:
+          s.real = true;
+          break;
+        case SQLITE_BLOB:
+          s.blob = true;
+          break;
         case SQLITE_TEXT: {
           s.text = true;
           if (!rescan) break;
           s.max_chars = std::max(s.max_chars, CodePointCount(ColumnText(stmt_, s.index)));
           break;
         }
-        default: break;
+        default:
+          break;
       }
     }
   };
@@ -378,13 +404,15 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
     }
     case Reader::kFloat:
     case Reader::kCurrency: {
-      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) return out.AppendDouble(sqlite3_column_double(stmt_, i));
+      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+        return out.AppendDouble(sqlite3_column_double(stmt_, i));
       double d = 0;
       if (!ParseDouble(ColumnText(stmt_, i), d)) ThrowConversion(i);
       return out.AppendDouble(d);
     }
     case Reader::kBcd: {
-      if (type == SQLITE_INTEGER) return out.AppendText(fmt::format("{}", sqlite3_column_int64(stmt_, i)));
+      if (type == SQLITE_INTEGER)
+        return out.AppendText(fmt::format("{}", sqlite3_column_int64(stmt_, i)));
       if (type == SQLITE_FLOAT) {
         const std::string text = FormatDecimal(sqlite3_column_double(stmt_, i));
         if (text.empty()) ThrowConversion(i);  // infinity or NaN is no decimal
@@ -396,7 +424,8 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
       return out.AppendText(text);
     }
     case Reader::kDate: {
-      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) return out.AppendDouble(sqlite3_column_double(stmt_, i));
+      if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+        return out.AppendDouble(sqlite3_column_double(stmt_, i));
       double d = 0;
       if (!ParseDateTimeText(ColumnText(stmt_, i), d)) ThrowConversion(i);
       return out.AppendDouble(d);

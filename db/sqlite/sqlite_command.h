@@ -40,10 +40,10 @@ class TSQLiteCommand : public TDriverCommand {
     int64_t max = INT64_MAX;
   };
 
-  bool PrepareNext();       // the next non-empty statement into stmt_; false at the end
-  bool TailIsBlank() const; // no statement follows the current one
-  bool Step();              // true: a row is ready
-  void RunToEnd();          // steps the current statement until it is done
+  bool PrepareNext();        // the next non-empty statement into stmt_; false at the end
+  bool TailIsBlank() const;  // no statement follows the current one
+  bool Step();               // true: a row is ready
+  void RunToEnd();           // steps the current statement until it is done
   void Finalize();
   void Describe();
   void InferExpressionTypes();
@@ -60,7 +60,7 @@ class TSQLiteCommand : public TDriverCommand {
   size_t marker_offset_ = 0;  // markers used by the statements prepared so far
   TFieldDefs columns_;
   std::vector<Column> readers_;
-  bool row_ready_ = false;    // a row was stepped while describing and is not yet read
+  bool row_ready_ = false;  // a row was stepped while describing and is not yet read
   int64_t rows_affected_ = 0;
   int64_t total_changes_before_ = 0;  // engine counter when the current statement started
 };

@@ -1,7 +1,6 @@
 #include "db/sqlite/sqlite_connection.h"
 
 #include <fmt/core.h>
-
 #include <sys/stat.h>
 
 #include <array>
@@ -38,8 +37,10 @@ bool MeansDatabaseLost(int extended) {
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-    case SQLITE_CANTOPEN: return true;
-    default: return extended == SQLITE_READONLY_DBMOVED;
+    case SQLITE_CANTOPEN:
+      return true;
+    default:
+      return extended == SQLITE_READONLY_DBMOVED;
   }
 }
 
@@ -58,13 +59,17 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
   const std::string path = params.Values("Database");
   if (path.empty()) throw EFDException("Connection parameter Database is missing");
 
-  const std::string journal = Choice(params, "JournalMode",
-      std::array<std::string_view, 6>{"DELETE", "TRUNCATE", "PERSIST", "MEMORY", "WAL", "OFF"}, "WAL");
-  const std::string locking = Choice(params, "LockingMode",
-      std::array<std::string_view, 2>{"NORMAL", "EXCLUSIVE"}, "NORMAL");
-  const std::string synchronous = Choice(params, "Synchronous",
+  const std::string journal = Choice(
+      params, "JournalMode",
+      std::array<std::string_view, 6>{"DELETE", "TRUNCATE", "PERSIST", "MEMORY", "WAL", "OFF"},
+      "WAL");
+  const std::string locking = Choice(
+      params, "LockingMode", std::array<std::string_view, 2>{"NORMAL", "EXCLUSIVE"}, "NORMAL");
+  const std::string synchronous = Choice(
+      params, "Synchronous",
       std::array<std::string_view, 8>{"OFF", "NORMAL", "FULL", "EXTRA", "0", "1", "2", "3"}, "");
-  constexpr std::array<std::string_view, 8> kSwitch{"ON", "OFF", "TRUE", "FALSE", "YES", "NO", "1", "0"};
+  constexpr std::array<std::string_view, 8> kSwitch{"ON",  "OFF", "TRUE", "FALSE",
+                                                    "YES", "NO",  "1",    "0"};
   const std::string foreign_keys = Choice(params, "ForeignKeys", kSwitch, "ON");
   const bool create = IsYes(Choice(params, "CreateDatabase", kSwitch, "NO"));
   int64_t busy_timeout = 10000;
@@ -76,8 +81,7 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
 
   // Without CreateDatabase a missing file fails the open: a new empty database in place of a
   // deleted one would take writes that nobody reads again.
-  const int flags =
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   try {
     if (rc != SQLITE_OK) {
@@ -110,7 +114,9 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
   }
 }
 
-TSQLiteConnection::~TSQLiteConnection() { sqlite3_close_v2(db_); }
+TSQLiteConnection::~TSQLiteConnection() {
+  sqlite3_close_v2(db_);
+}
 
 int TSQLiteConnection::OnProgress(void* self) {
   TStatementStop* stop = static_cast<TSQLiteConnection*>(self)->stop_;
@@ -200,14 +206,16 @@ void TSQLiteConnection::Rollback() {
   transaction_begun_ = false;
 }
 
-bool TSQLiteConnection::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+bool TSQLiteConnection::InTransaction() const {
+  return sqlite3_get_autocommit(db_) == 0;
+}
 
 std::unique_ptr<TDriverCommand> TSQLiteConnection::CreateCommand(std::string sql) {
   return std::make_unique<TSQLiteCommand>(*this, std::move(sql));
 }
 
 std::unique_ptr<TDriverCommand> TSQLiteConnection::CreateStoredProc(std::string_view,
-                                                                   std::span<TParam* const>) {
+                                                                    std::span<TParam* const>) {
   throw EFDException("Stored procedures are not supported by the SQLite driver");
 }
 

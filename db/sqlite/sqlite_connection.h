@@ -44,7 +44,7 @@ class TSQLiteConnection : public TDriverConnection {
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
-                                                  std::span<TParam* const> params) override;
+                                                   std::span<TParam* const> params) override;
 
   sqlite3* Handle() const { return db_; }
 

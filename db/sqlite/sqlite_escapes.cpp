@@ -23,10 +23,18 @@ struct Rename {
 
 // Scalar functions whose arguments SQLite takes in the same order under another name.
 constexpr Rename kRenames[] = {
-    {"UCASE", "upper"},       {"LCASE", "lower"},        {"LENGTH", "length"},
-    {"CHAR_LENGTH", "length"}, {"CHARACTER_LENGTH", "length"}, {"SUBSTRING", "substr"},
-    {"IFNULL", "ifnull"},     {"CEILING", "ceil"},       {"LOG", "ln"},
-    {"LOG10", "log10"},       {"POWER", "power"},        {"CHAR", "char"},
+    {"UCASE", "upper"},
+    {"LCASE", "lower"},
+    {"LENGTH", "length"},
+    {"CHAR_LENGTH", "length"},
+    {"CHARACTER_LENGTH", "length"},
+    {"SUBSTRING", "substr"},
+    {"IFNULL", "ifnull"},
+    {"CEILING", "ceil"},
+    {"LOG", "ln"},
+    {"LOG10", "log10"},
+    {"POWER", "power"},
+    {"CHAR", "char"},
     {"ASCII", "unicode"},
 };
 
@@ -36,7 +44,7 @@ struct DatePart {
   std::string_view format;
 };
 constexpr DatePart kDateParts[] = {
-    {"YEAR", "%Y"}, {"MONTH", "%m"}, {"DAYOFMONTH", "%d"}, {"HOUR", "%H"},
+    {"YEAR", "%Y"},   {"MONTH", "%m"},  {"DAYOFMONTH", "%d"}, {"HOUR", "%H"},
     {"MINUTE", "%M"}, {"SECOND", "%S"}, {"DAYOFYEAR", "%j"},
 };
 
@@ -47,11 +55,16 @@ std::string TSQLiteConnection::TranslateEscape(const TSqlEscape& e) const {
   const std::string_view name = e.name;
   if (EqualsNoCase(name, "CONCAT")) return "(" + Join(e.args, " || ") + ")";
   if (EqualsNoCase(name, "NOW")) return "datetime('now', 'localtime')";
-  if (EqualsNoCase(name, "CURDATE") || EqualsNoCase(name, "CURRENT_DATE")) return "date('now', 'localtime')";
-  if (EqualsNoCase(name, "CURTIME") || EqualsNoCase(name, "CURRENT_TIME")) return "time('now', 'localtime')";
-  if (e.args.size() == 2 && EqualsNoCase(name, "MOD")) return fmt::format("(({}) % ({}))", e.args[0], e.args[1]);
-  if (e.args.size() == 2 && EqualsNoCase(name, "LEFT")) return fmt::format("substr({}, 1, {})", e.args[0], e.args[1]);
-  if (e.args.size() == 2 && EqualsNoCase(name, "RIGHT")) return fmt::format("substr({}, -({}))", e.args[0], e.args[1]);
+  if (EqualsNoCase(name, "CURDATE") || EqualsNoCase(name, "CURRENT_DATE"))
+    return "date('now', 'localtime')";
+  if (EqualsNoCase(name, "CURTIME") || EqualsNoCase(name, "CURRENT_TIME"))
+    return "time('now', 'localtime')";
+  if (e.args.size() == 2 && EqualsNoCase(name, "MOD"))
+    return fmt::format("(({}) % ({}))", e.args[0], e.args[1]);
+  if (e.args.size() == 2 && EqualsNoCase(name, "LEFT"))
+    return fmt::format("substr({}, 1, {})", e.args[0], e.args[1]);
+  if (e.args.size() == 2 && EqualsNoCase(name, "RIGHT"))
+    return fmt::format("substr({}, -({}))", e.args[0], e.args[1]);
   if (e.args.size() == 1 && EqualsNoCase(name, "DAYOFWEEK")) {
     return fmt::format("(CAST(strftime('%w', {}) AS INTEGER) + 1)", e.args[0]);
   }

@@ -34,7 +34,9 @@ class TFuzzModule : public TDSServerModuleBase {
 const TDSMethodTable& Methods() {
   static const TDSMethodTable t = [] {
     TDSMethodTable m("TFuzzModule");
-    m.Add("Echo", &TFuzzModule::Echo).Add("Join", &TFuzzModule::Join).AddDateTime("Now", &TFuzzModule::Now);
+    m.Add("Echo", &TFuzzModule::Echo)
+        .Add("Join", &TFuzzModule::Join)
+        .AddDateTime("Now", &TFuzzModule::Now);
     m.Add("Fail", &TFuzzModule::Fail);
     return m;
   }();
@@ -77,10 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TDSServerClass server_class;
   static TDSAuthenticationManager auth;
   static bool ready = [] {
-    server_class.OnCreateInstance = [](TDSCreateInstanceEventObject& e) { e.ServerClassInstance = &instance; };
+    server_class.OnCreateInstance = [](TDSCreateInstanceEventObject& e) {
+      e.ServerClassInstance = &instance;
+    };
     auth.OnUserAuthenticate = [](TDSAuthenticationManager&, const std::string&, const std::string&,
                                  const std::string& user, const std::string& password, bool& valid,
-                                 std::vector<std::string>&) { valid = user == "u" && password == "p"; };
+                                 std::vector<std::string>&) {
+      valid = user == "u" && password == "p";
+    };
     return true;
   }();
   (void)ready;
@@ -102,8 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
       h = codec.ParseHeader(data + at);
       at += kFrameHeaderSize;
-      if (h.length > size - at) return 0;  // a truncated frame: the connection would wait, then close
-      message = codec.Unpack(h, std::string_view(reinterpret_cast<const char*>(data + at), h.length));
+      if (h.length > size - at)
+        return 0;  // a truncated frame: the connection would wait, then close
+      message =
+          codec.Unpack(h, std::string_view(reinterpret_cast<const char*>(data + at), h.length));
       at += h.length;
     } catch (const EDSProtocolError&) {
       return 0;  // the server answers with an error and closes

@@ -11,6 +11,7 @@
 #include <optional>
 #include <system_error>
 
+#include "codec/uMemoryStream2OLEVariant.h"
 #include "common/file_errors.h"
 #include "common/memory_budget.h"
 #include "data/memory_stream.h"
@@ -18,7 +19,6 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
-#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 namespace {
@@ -70,9 +70,10 @@ void PostData(const OleVariant& FileOV, const std::string& root, const std::stri
     }
     MakeFolder(ResolveInside(root, {FilePath}).full);
     if (!FileOV.IsByteArray())
-      throw EFileError(fmt::format("Invalid file content for \"{}\": a variant of type ({}) is "
-                                   "not an array of bytes",
-                                   target.full, VarTypeName(FileOV.VarType())));
+      throw EFileError(
+          fmt::format("Invalid file content for \"{}\": a variant of type ({}) is "
+                      "not an array of bytes",
+                      target.full, VarTypeName(FileOV.VarType())));
     const std::vector<uint8_t>& content = FileOV.ByteData().bytes;
     auto hold = FileHoldTable::Instance().TryExclusive(target.key);
     if (!hold) throw EFCreateError(target.full, kFileInUseMessage);

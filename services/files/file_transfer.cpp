@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include "common/file_errors.h"
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -10,6 +9,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "codec/uCompressionStream.h"
+#include "codec/uMemoryStream2OLEVariant.h"
+#include "common/file_errors.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "data/memory_stream.h"
@@ -17,8 +19,6 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
-#include "codec/uCompressionStream.h"
-#include "codec/uMemoryStream2OLEVariant.h"
 
 namespace velmora {
 
@@ -71,9 +71,8 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
   if (!FileOV.IsByteArray()) return false;
   const std::vector<uint8_t>& packet = FileOV.ByteData().bytes;
   try {
-    InflateTo(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
-              limit, "The uploaded file",
-              [&](const char* data, size_t size) { file.Write(data, size); });
+    InflateTo(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()), limit,
+              "The uploaded file", [&](const char* data, size_t size) { file.Write(data, size); });
   } catch (const EZDecompressionError&) {
     return false;  // not a zlib stream; the reasons below reach the client as remote errors
   }

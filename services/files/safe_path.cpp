@@ -13,7 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 
 bool HasDrive(std::string_view part) {
   return part.size() >= 2 && part[1] == ':' && std::isalpha(static_cast<unsigned char>(part[0]));

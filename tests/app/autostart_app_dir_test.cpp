@@ -32,12 +32,24 @@ std::vector<std::string> ExecArguments(const std::string& stored) {
     }
     const char next = i + 1 < stored.size() ? stored[++i] : '\0';
     switch (next) {
-      case '\\': value += '\\'; break;
-      case 'n': value += '\n'; break;
-      case 't': value += '\t'; break;
-      case 'r': value += '\r'; break;
-      case 's': value += ' '; break;
-      default: ADD_FAILURE() << "bad string escape in " << stored; return {};
+      case '\\':
+        value += '\\';
+        break;
+      case 'n':
+        value += '\n';
+        break;
+      case 't':
+        value += '\t';
+        break;
+      case 'r':
+        value += '\r';
+        break;
+      case 's':
+        value += ' ';
+        break;
+      default:
+        ADD_FAILURE() << "bad string escape in " << stored;
+        return {};
     }
   }
   std::vector<std::string> args;
@@ -107,16 +119,21 @@ TEST(AutostartAppDir, TheFolderIsKeptWhenItIsNotTheExecutablesOwn) {
       {"/opt/velmora/velmora", "/opt/velmora", {"/opt/velmora/velmora"}},
       {"/opt/velmora/velmora", "/opt/velmora/./", {"/opt/velmora/velmora"}},
       {"/opt/velmora/velmora", "/srv/shop/", {"/opt/velmora/velmora", "--app-dir", "/srv/shop"}},
-      {"/opt/velmora/velmora", "/opt/velmora/shop/",
+      {"/opt/velmora/velmora",
+       "/opt/velmora/shop/",
        {"/opt/velmora/velmora", "--app-dir", "/opt/velmora/shop"}},
-      {"/opt/my server/velmora", "/srv/my shop/",
+      {"/opt/my server/velmora",
+       "/srv/my shop/",
        {"/opt/my server/velmora", "--app-dir", "/srv/my shop"}},
-      {"/opt/velmora/velmora", "/srv/a$b \"c\" `d` 100% e\\f/",
+      {"/opt/velmora/velmora",
+       "/srv/a$b \"c\" `d` 100% e\\f/",
        {"/opt/velmora/velmora", "--app-dir", "/srv/a$b \"c\" `d` 100% e\\f"}},
-      {"/opt/velmora/velmora", "/srv/it's;(x)|y&z*?#~<>/",
+      {"/opt/velmora/velmora",
+       "/srv/it's;(x)|y&z*?#~<>/",
        {"/opt/velmora/velmora", "--app-dir", "/srv/it's;(x)|y&z*?#~<>"}},
-      {"/opt/velmora/velmora", "/srv/tab\there/", {"/opt/velmora/velmora", "--app-dir",
-                                                    "/srv/tab\there"}},
+      {"/opt/velmora/velmora",
+       "/srv/tab\there/",
+       {"/opt/velmora/velmora", "--app-dir", "/srv/tab\there"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.app_path);
@@ -134,8 +151,8 @@ TEST(AutostartAppDir, ARelativeFolderIsWrittenAbsolute) {
 TEST(AutostartAppDir, TheWrittenEntryCarriesTheFolder) {
   TempDir temp;
   const std::string folder = temp.File("autostart");
-  ASSERT_TRUE(SetAutostart(folder, "Velmora.exe", "/opt/velmora/Velmora.exe", true,
-                           "/srv/other shop/"));
+  ASSERT_TRUE(
+      SetAutostart(folder, "Velmora.exe", "/opt/velmora/Velmora.exe", true, "/srv/other shop/"));
   EXPECT_EQ(ReadFile(folder + "/Velmora.desktop"),
             "[Desktop Entry]\n"
             "Type=Application\n"

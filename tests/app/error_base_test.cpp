@@ -13,6 +13,7 @@
 #include "client/cli_commands.h"
 #include "client/file_listing.h"
 #include "client/velmora_client.h"
+#include "codec/uCompressionStream.h"
 #include "common/file_errors.h"
 #include "common/memory_budget.h"
 #include "common/velmora_error.h"
@@ -27,7 +28,6 @@
 #include "rpc/arg_convert.h"
 #include "rpc/rpc_errors.h"
 #include "services/files/safe_path.h"
-#include "codec/uCompressionStream.h"
 #include "tests/support/temp_dir.h"
 #include "variant/byte_io.h"
 #include "variant/ole_variant.h"
@@ -54,18 +54,24 @@ TEST(ErrorBase, CatchingTheBaseCatchesEverySystemException) {
        "Text is not valid UTF-8 (byte offset 0)"},
       {"EIniFileError", [&] { WritePrivateProfileString("CONFIG", "K", "V", missing); },
        "Unable to write to " + missing},
-      {"EAutostartError", [&] {
+      {"EAutostartError",
+       [&] {
          std::filesystem::create_directory(dir.File("Velmora.desktop"));  // where the entry goes
          SetAutostart(dir.Path(), "Velmora.exe", "/opt/Velmora.exe", true);
-       }, "Failed to set data for 'Velmora'"},
-      {"EFormatError", [] {
+       },
+       "Failed to set data for 'Velmora'"},
+      {"EFormatError",
+       [] {
          TFDMemTable table;
          BuildFileListing("a|b", "202201181530", "1", table);
-       }, "Inconsistent listing: 2 names, 1 times, 1 sizes"},
-      {"ETruncatedInput", [] {
+       },
+       "Inconsistent listing: 2 names, 1 times, 1 sizes"},
+      {"ETruncatedInput",
+       [] {
          TStoredDataSet out;
          ReadDataSet("VLDS\x01", out);
-       }, "Saved dataset is truncated"},
+       },
+       "Saved dataset is truncated"},
       {"EVariantError", [] { OleVariant::Null().Array(); },
        "Could not convert variant of type (Null) into type (Array of Variant)"},
       {"EDatabaseError", [] { TFDMemTable().FieldValue(0); },
@@ -73,10 +79,12 @@ TEST(ErrorBase, CatchingTheBaseCatchesEverySystemException) {
       {"EParamError", [] { TParams().ParamByName("X"); }, "Parameter 'X' not found"},
       {"EFDException", [] { TFDQuery().ApplyUpdates(); }, "Dataset is not open"},
       {"EUnsafePath", [] { ResolveInside("/srv", {"../etc"}); }, ""},
-      {"EZDecompressionError", [] {
+      {"EZDecompressionError",
+       [] {
          TMemoryStream s(std::string("not zlib"));
          DecompressMemoryStream(s);
-       }, ""},
+       },
+       ""},
       {"EDSConnectionError", [] { TVelmoraClient().Connect("127.0.0.1", 1, "u", "p"); }, ""},
       // Raised where a test would need a server or a broken peer: constructed.
       {"EFileError", [] { throw EFileError("f"); }, "f"},

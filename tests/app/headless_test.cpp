@@ -1,14 +1,13 @@
 // The real program without a display: start-up on a configured port, a client, SIGTERM; a second
 // copy for the same folder that only hands over to the first, and one for another folder that
 // serves beside it.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <string>
 
@@ -71,12 +70,10 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
   TempDir folder;
   const int port = FreePort();
   ASSERT_NE(port, 0);
-  WriteFile(folder.File("CONFIG.CFG"),
-            "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
+  WriteFile(folder.File("CONFIG.CFG"), "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
   Program first(folder.Path());
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
-      << first.Output().toStdString()
-      << first.Process().readAllStandardError().toStdString();
+      << first.Output().toStdString() << first.Process().readAllStandardError().toStdString();
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(port) + "\n"));
 
   TDSClientChannel client;

@@ -12,7 +12,6 @@
 namespace velmora::test {
 namespace {
 
-
 class LimitsConfigTest : public ::testing::Test {
  protected:
   LoadedLimits Load(const std::string& section_body) {
@@ -27,7 +26,8 @@ TEST_F(LimitsConfigTest, MissingFileOrSectionGivesTheDefaultsWithoutNotes) {
   LoadedLimits loaded = LoadLimits(path_);
   EXPECT_TRUE(loaded.notes.empty());
   const ServerLimits defaults;
-  for (const LimitSetting& s : LimitSettings()) EXPECT_EQ(s.get(loaded.limits), s.get(defaults)) << s.key;
+  for (const LimitSetting& s : LimitSettings())
+    EXPECT_EQ(s.get(loaded.limits), s.get(defaults)) << s.key;
   loaded = Load("");
   EXPECT_TRUE(loaded.notes.empty());
   EXPECT_EQ(loaded.limits.UploadMax, 512 * kMiB);
@@ -66,8 +66,10 @@ TEST_F(LimitsConfigTest, BadValuesAreRefusedOrClampedWithANote) {
   } cases[] = {
       {"UploadMaxMiB=lots", "CONFIG.CFG [Limits] UploadMaxMiB=lots is not a number; 512 is used"},
       {"UploadMaxMiB=0", "CONFIG.CFG [Limits] UploadMaxMiB=0 is outside 1 to 2047; 1 is used"},
-      {"UploadMaxMiB=4096", "CONFIG.CFG [Limits] UploadMaxMiB=4096 is outside 1 to 2047; 2047 is used"},
-      {"MaxConnections=-5", "CONFIG.CFG [Limits] MaxConnections=-5 is outside 1 to 100000; 1 is used"},
+      {"UploadMaxMiB=4096",
+       "CONFIG.CFG [Limits] UploadMaxMiB=4096 is outside 1 to 2047; 2047 is used"},
+      {"MaxConnections=-5",
+       "CONFIG.CFG [Limits] MaxConnections=-5 is outside 1 to 100000; 1 is used"},
       {"LogLinesKept=99999999999",
        "CONFIG.CFG [Limits] LogLinesKept=99999999999 is outside 100 to 10000000; 10000000 is used"},
       {"LoginDelayFirstSeconds=30\r\nLoginDelayMaxSeconds=5",

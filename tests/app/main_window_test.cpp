@@ -4,15 +4,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
-
 #include <filesystem>
 
 #include "app/config/server_config.h"
@@ -27,9 +26,15 @@ TEST(ErrorReportText, FullStopAfterCharactersAboveTheFullStop) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"Port in use", "Port in use."}, {"done.", "done."},    {"a-", "a-"},
-      {"what?", "what?."},             {"x!", "x!"},          {"", ""},
-      {"端口被占用", "端口被占用."},   {"code 7", "code 7."}, {"(1)", "(1)"},
+      {"Port in use", "Port in use."},
+      {"done.", "done."},
+      {"a-", "a-"},
+      {"what?", "what?."},
+      {"x!", "x!"},
+      {"", ""},
+      {"端口被占用", "端口被占用."},
+      {"code 7", "code 7."},
+      {"(1)", "(1)"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ErrorReportText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
@@ -40,8 +45,8 @@ TEST(PortFromText, DecimalOrTheDefault) {
   const struct {
     const char* text;
     int port;
-  } cases[] = {{"211", 211}, {"8080", 8080}, {"abc", 211}, {"", 211}, {"12ab", 211},
-               {"0x20", 211}, {"-5", -5}};
+  } cases[] = {{"211", 211},  {"8080", 8080}, {"abc", 211}, {"", 211},
+               {"12ab", 211}, {"0x20", 211},  {"-5", -5}};
   for (const auto& c : cases) {
     EXPECT_EQ(TServiceController::PortFromText(QString::fromLatin1(c.text)), c.port) << c.text;
   }
@@ -72,14 +77,17 @@ TEST_F(ShellTest, ControlsPagesAndCaptions) {
   auto* grid = Find<QTableView>("DBGrid3");
   const char* headers[] = {"用户ID", "用户IP地址", "登录时间"};
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(grid->model()->headerData(i, Qt::Horizontal).toString(), QString::fromUtf8(headers[i]));
+    EXPECT_EQ(grid->model()->headerData(i, Qt::Horizontal).toString(),
+              QString::fromUtf8(headers[i]));
   }
   EXPECT_EQ(Find<TRadioGroup>("BackupType")->Count(), 5);
   EXPECT_EQ(Find<TRadioGroup>("CmbWeek")->Count(), 7);
   EXPECT_EQ(Find<TRadioGroup>("CmbWeek")->findChildren<QRadioButton*>()[6]->text(),
             QStringLiteral("星期六"));
-  const char* menu[][2] = {{"N1", "退出程序"}, {"N4", "断开服务"}, {"N5", "数据维护"}, {"N2", "服务信息"}};
-  for (const auto& m : menu) EXPECT_EQ(Find<QAction>(m[0])->text(), QString::fromUtf8(m[1])) << m[0];
+  const char* menu[][2] = {
+      {"N1", "退出程序"}, {"N4", "断开服务"}, {"N5", "数据维护"}, {"N2", "服务信息"}};
+  for (const auto& m : menu)
+    EXPECT_EQ(Find<QAction>(m[0])->text(), QString::fromUtf8(m[1])) << m[0];
   EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
   EXPECT_NE(Find<QStatusBar>("StatusBar1"), nullptr);
   EXPECT_EQ(Find<QLabel>("StatusBar1Panel0")->width(), 100);
@@ -91,7 +99,8 @@ TEST_F(ShellTest, WithoutConfigFileDefaultsAreShownAndNoFileIsCreated) {
   CreateWindow();  // port 211: started or refused, either way the fields show the defaults
   EXPECT_EQ(window_->windowTitle(), QStringLiteral("数据服务器3.0"));
   EXPECT_EQ(Text("E_SVRUSERNAME"), QStringLiteral("admin"));
-  EXPECT_EQ(Text("E_SVRPASSWORD"), QString::fromUtf8(kDefaultPassword.data(), kDefaultPassword.size()));
+  EXPECT_EQ(Text("E_SVRPASSWORD"),
+            QString::fromUtf8(kDefaultPassword.data(), kDefaultPassword.size()));
   EXPECT_EQ(Text("E_SVROPENPORT"), QStringLiteral("211"));
   EXPECT_TRUE(Find<QCheckBox>("Start")->isChecked());
   EXPECT_EQ(Find<TRadioGroup>("BackupType")->ItemIndex(), 0);
@@ -106,8 +115,9 @@ TEST_F(ShellTest, WithoutConfigFileDefaultsAreShownAndNoFileIsCreated) {
 }
 
 TEST_F(ShellTest, LoadedValuesAreBroughtIntoRangeAndTheKindApplies) {
-  WriteConfigWithFreePort("[Backup]\r\nBackupType=9\r\nEveryTime=-3\r\nEveryDay=30\r\n"
-                          "EveryWeek=12\r\nEveryMonth=40\r\n");
+  WriteConfigWithFreePort(
+      "[Backup]\r\nBackupType=9\r\nEveryTime=-3\r\nEveryDay=30\r\n"
+      "EveryWeek=12\r\nEveryMonth=40\r\n");
   CreateWindow();
   EXPECT_EQ(Find<TRadioGroup>("BackupType")->ItemIndex(), 4);
   EXPECT_EQ(Find<QSpinBox>("EdtMinute")->value(), 0);
@@ -224,7 +234,8 @@ TEST_F(ShellTest, NumbersThatAreNoPortFailTheStart) {
     CreateWindow();
     EXPECT_FALSE(service_->Started()) << text;
     ASSERT_EQ(notices_.size(), 1u) << text;
-    EXPECT_TRUE(notices_[0].text.contains(QString::fromLatin1(text))) << notices_[0].text.toStdString();
+    EXPECT_TRUE(notices_[0].text.contains(QString::fromLatin1(text)))
+        << notices_[0].text.toStdString();
     EXPECT_EQ(LogCount(QStringLiteral("服务启动完成")), 0) << text;
     EXPECT_TRUE(Find<QToolButton>("B_Start")->isEnabled()) << text;
     window_.reset();

@@ -1,12 +1,10 @@
 // Logins and online users end to end: real TCP clients against the window's service.
 #include <QRegularExpression>
 #include <QTcpSocket>
-
+#include <QToolButton>
+#include <asio.hpp>
 #include <atomic>
 #include <thread>
-#include <QToolButton>
-
-#include <asio.hpp>
 
 #include "rpc/frame_codec.h"
 #include "rpc/frame_io.h"
@@ -47,7 +45,7 @@ TEST_F(OnlineUsersTest, LoginsAreComparedExactlyWithTheFieldsCurrentText) {
     const char* password;
     bool admitted;
   } cases[] = {
-      {"admin", "velmo", true},  {"admin", "wrong", false}, {"Admin", "velmo", false},
+      {"admin", "velmo", true},   {"admin", "wrong", false}, {"Admin", "velmo", false},
       {"admin", "velmo ", false}, {"", "", false},           {"admin", "", false},
   };
   int refusals = 0;

@@ -1,7 +1,6 @@
 // The stop operation and each disconnect trim one idle object from each of the three database
 // pools, on real pools over a SQLite database in the application folder.
 #include <QToolButton>
-
 #include <array>
 #include <cstddef>
 

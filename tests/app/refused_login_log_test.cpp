@@ -32,9 +32,8 @@ TEST_F(RefusedLoginLogTest, ASecondLineNamesTheAddressAndTheUserTried) {
     SCOPED_TRACE(c.user);
     EXPECT_THROW(Client(c.user, "wrong"), EDSLoginError);
     ++n;
-    ASSERT_TRUE(WaitUntil([&] {
-      return LogCount(QStringLiteral("有陌生用户登录，请管理员注意！")) == n;
-    }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return LogCount(QStringLiteral("有陌生用户登录，请管理员注意！")) == n; }));
     bool found = false;
     for (const QString& line : LogLines()) {
       const QString text = line.mid(22);

@@ -2,18 +2,17 @@
 // it would show recorded, and helpers that wait while the event loop runs.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTcpServer>
 #include <QTableView>
+#include <QTcpServer>
 #include <QThread>
-
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -79,8 +78,10 @@ class ShellTest : public ::testing::Test {
   void SetUp() override {
     SetAppPath(folder_.Path());
     SetTrayAvailable(true);
-    SetMessageBoxHandler([this](QWidget*, QMessageBox::Icon icon, const QString& title,
-                                const QString& text) { notices_.push_back({icon, title, text}); });
+    SetMessageBoxHandler(
+        [this](QWidget*, QMessageBox::Icon icon, const QString& title, const QString& text) {
+          notices_.push_back({icon, title, text});
+        });
     transport_.BindAddress = "127.0.0.1";
     class_.OnGetClass = [](TDSServerClass&, const TDSMethodTable*& c) { c = &PingMethods(); };
     class_.OnCreateInstance = [this](TDSCreateInstanceEventObject& e) {
@@ -110,8 +111,8 @@ class ShellTest : public ::testing::Test {
   }
 
   TFrmDataSnap& CreateWindow() {
-    window_ = std::make_unique<TFrmDataSnap>(
-        *service_, TShellSettings{autostart_, "/opt/velmora/velmora"});
+    window_ = std::make_unique<TFrmDataSnap>(*service_,
+                                             TShellSettings{autostart_, "/opt/velmora/velmora"});
     return *window_;
   }
 

@@ -2,7 +2,6 @@
 // online-user table gives back the rows of connections that have gone, and a leftover upload
 // temporary is gone once the service has started.
 #include <QPlainTextEdit>
-
 #include <filesystem>
 
 #include "common/server_limits.h"

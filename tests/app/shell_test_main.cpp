@@ -1,9 +1,9 @@
 // Runs the shell's tests inside one QApplication on Qt's offscreen platform, with every message
 // box captured instead of shown.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QByteArray>
-
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));

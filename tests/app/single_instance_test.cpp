@@ -1,21 +1,18 @@
 // The single-copy rule over a local socket: a later copy reaches the first and asks it to show.
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QThread>
-
-#include <QDir>
-#include <QFileInfo>
+#include "app/single_instance.h"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "app/single_instance.h"
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+#include <cstring>
 
 namespace velmora::test {
 namespace {

@@ -1,11 +1,12 @@
 // The commands of velmora-cli run in-process: the clock's text form and the progress notes of
 // large transfers (the program shows them only when standard error is a terminal).
+#include "client/cli_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "client/cli_commands.h"
 #include "tests/support/server_fixture.h"
 #include "variant/ole_date.h"
 

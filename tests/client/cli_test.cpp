@@ -1,20 +1,19 @@
 // velmora-cli end to end: the real program run as a subprocess against a server started in this
 // test on a free loopback port, with a generated SQLite database and a temporary application
 // folder.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,6 @@ namespace velmora::test {
 namespace {
 
 namespace fs = std::filesystem;
-
 
 struct RunResult {
   int code = -1;
@@ -86,8 +84,10 @@ class CliTest : public ServerFixture {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, stdin_file.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -106,8 +106,8 @@ class CliTest : public ServerFixture {
 
   // Runs velmora-cli connected to the test server.
   RunResult Run(std::vector<std::string> args, const std::string& stdin_file = "/dev/null") {
-    std::vector<std::string> full{"--host", "127.0.0.1", "--port", std::to_string(Port()),
-                                  "--user", kUser, "--password", kPassword};
+    std::vector<std::string> full{"--host", "127.0.0.1", "--port",     std::to_string(Port()),
+                                  "--user", kUser,       "--password", kPassword};
     full.insert(full.end(), args.begin(), args.end());
     return RunRaw(full, {}, stdin_file);
   }
@@ -118,15 +118,17 @@ TEST_F(CliTest, TimePrintsTheServerClockToTheMillisecond) {
   ASSERT_EQ(r.code, 0) << r.err;
   ASSERT_TRUE(HasShape(r.out, "9999-99-99 99:99:99.999\n")) << r.out;
   auto num = [&](size_t at, size_t len) { return std::stoi(r.out.substr(at, len)); };
-  const double shown = EncodeDateTime({num(0, 4), num(5, 2), num(8, 2), num(11, 2), num(14, 2),
-                                       num(17, 2), num(20, 3)});
+  const double shown = EncodeDateTime(
+      {num(0, 4), num(5, 2), num(8, 2), num(11, 2), num(14, 2), num(17, 2), num(20, 3)});
   EXPECT_LT(std::fabs(shown - NowAsDateTime()) * 86400.0, 30.0) << r.out;
 }
 
 TEST_F(CliTest, QueryAsCsvAndJson) {
-  RunResult r = Run({"--format", "csv", "query", "SELECT ID, NAME FROM BIG_TABLE WHERE ID <= 2 ORDER BY ID"});
+  RunResult r =
+      Run({"--format", "csv", "query", "SELECT ID, NAME FROM BIG_TABLE WHERE ID <= 2 ORDER BY ID"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "ID,NAME\r\n1," + self_host::FixtureName(1) + "\r\n2," + self_host::FixtureName(2) + "\r\n");
+  EXPECT_EQ(r.out, "ID,NAME\r\n1," + self_host::FixtureName(1) + "\r\n2," +
+                       self_host::FixtureName(2) + "\r\n");
 
   r = Run({"--format", "json", "query",
            "SELECT ID, NAME, PRICE, NOTE, DATA FROM BIG_TABLE WHERE ID IN (5, 7, 10) ORDER BY ID"});
@@ -138,8 +140,8 @@ TEST_F(CliTest, QueryAsCsvAndJson) {
   EXPECT_TRUE(doc["rows"][0][0].is_number_integer());
   EXPECT_EQ(doc["rows"][2][1], self_host::FixtureName(10));  // non-ASCII text intact
   EXPECT_TRUE(doc["rows"][0][2].is_number());
-  EXPECT_TRUE(doc["rows"][1][3].is_null());                // NOTE is NULL in every 7th row
-  EXPECT_TRUE(doc["rows"][0][4].is_string());              // DATA holds 16 bytes in every 5th row
+  EXPECT_TRUE(doc["rows"][1][3].is_null());    // NOTE is NULL in every 7th row
+  EXPECT_TRUE(doc["rows"][0][4].is_string());  // DATA holds 16 bytes in every 5th row
   EXPECT_EQ(doc["rows"][0][4].get<std::string>().size(), 24u);
   EXPECT_TRUE(doc["rows"][1][4].is_null());
 }
@@ -157,7 +159,9 @@ TEST_F(CliTest, FailuresReportedInErrMsgExitOne) {
 
 TEST_F(CliTest, BatchSendsTheFileAsItIsFromAFileOrStandardInput) {
   const std::string file = work_ + "/batch.sql";
-  WriteFile(file, "\xEF\xBB\xBF" "CREATE TABLE 客户 (名称 TEXT);\r\nINSERT INTO 客户 VALUES ('张三');\r\n");
+  WriteFile(file,
+            "\xEF\xBB\xBF"
+            "CREATE TABLE 客户 (名称 TEXT);\r\nINSERT INTO 客户 VALUES ('张三');\r\n");
   RunResult r = Run({"batch", file});
   ASSERT_EQ(r.code, 0) << r.err;
   const std::string more = work_ + "/more.sql";
@@ -174,8 +178,8 @@ TEST_F(CliTest, BatchSendsTheFileAsItIsFromAFileOrStandardInput) {
 }
 
 TEST_F(CliTest, RefusedLoginAndNoServerExitTwo) {
-  RunResult r = RunRaw({"--port", std::to_string(Port()), "--user", kUser, "--password",
-                        "wrong", "time"});
+  RunResult r =
+      RunRaw({"--port", std::to_string(Port()), "--user", kUser, "--password", "wrong", "time"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find(kAuthenticationRejected), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
@@ -196,9 +200,9 @@ TEST_F(CliTest, RefusedLoginAndNoServerExitTwo) {
 
 TEST_F(CliTest, EnvironmentGivesDefaultsAndOptionsWin) {
   const std::string port = "VELMORA_PORT=" + std::to_string(Port());
-  RunResult r = RunRaw({"time"}, {port, std::string("VELMORA_USER=") + kUser,
-                                  std::string("VELMORA_PASSWORD=") + kPassword,
-                                  "VELMORA_HOST=127.0.0.1"});
+  RunResult r =
+      RunRaw({"time"}, {port, std::string("VELMORA_USER=") + kUser,
+                        std::string("VELMORA_PASSWORD=") + kPassword, "VELMORA_HOST=127.0.0.1"});
   EXPECT_EQ(r.code, 0) << r.err;
   r = RunRaw({"--password", kPassword, "time"},
              {port, std::string("VELMORA_USER=") + kUser, "VELMORA_PASSWORD=wrong"});
@@ -208,9 +212,12 @@ TEST_F(CliTest, EnvironmentGivesDefaultsAndOptionsWin) {
 }
 
 TEST_F(CliTest, BadUsageExitsTwo) {
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"query"}, {"no-such-command"}, {"--format", "xml", "ls"}, {"--port", "70000", "time"},
-      {"rm", "only-path"}};
+  const std::vector<std::vector<std::string>> cases = {{},
+                                                       {"query"},
+                                                       {"no-such-command"},
+                                                       {"--format", "xml", "ls"},
+                                                       {"--port", "70000", "time"},
+                                                       {"rm", "only-path"}};
   for (const auto& args : cases) {
     const RunResult r = RunRaw(args);
     EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
@@ -232,8 +239,10 @@ TEST_F(CliTest, UploadListDownloadRoundTrip) {
   r = Run({"--format", "csv", "ls"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(r.out.starts_with("name,size,time\r\n")) << r.out;
-  EXPECT_TRUE(HasShape(CsvLine(r.out, "photo.bin,"), "photo.bin,70000,9999-99-99 99:99:00")) << r.out;
-  EXPECT_TRUE(HasShape(CsvLine(r.out, "renamed.txt,"), "renamed.txt,0,9999-99-99 99:99:00")) << r.out;
+  EXPECT_TRUE(HasShape(CsvLine(r.out, "photo.bin,"), "photo.bin,70000,9999-99-99 99:99:00"))
+      << r.out;
+  EXPECT_TRUE(HasShape(CsvLine(r.out, "renamed.txt,"), "renamed.txt,0,9999-99-99 99:99:00"))
+      << r.out;
   r = Run({"--format", "json", "ls"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(nlohmann::json::parse(r.out)["rows"].size(), 2u);

@@ -19,9 +19,7 @@ namespace {
 
 class ClientTest : public ServerFixture {
  protected:
-  void Connect(TVelmoraClient& client) {
-    client.Connect("127.0.0.1", Port(), kUser, kPassword);
-  }
+  void Connect(TVelmoraClient& client) { client.Connect("127.0.0.1", Port(), kUser, kPassword); }
   std::string ServerFile(const std::string& name) const { return ReadFile(dir_.File(name)); }
 };
 
@@ -44,7 +42,8 @@ TEST_F(ClientTest, QueryAndCommandMethods) {
 
   client.ExecSQL("CREATE TABLE T (A INTEGER)", errMsg);
   EXPECT_EQ(errMsg, "");
-  client.UpdateSQL(CompressToPacket("INSERT INTO T VALUES (1);\r\nINSERT INTO T VALUES (2);"), errMsg);
+  client.UpdateSQL(CompressToPacket("INSERT INTO T VALUES (1);\r\nINSERT INTO T VALUES (2);"),
+                   errMsg);
   EXPECT_EQ(errMsg, "");
   ReadResultPacket(client.SQL2OleVariant("SELECT SUM(A) AS S FROM T", errMsg), table);
   EXPECT_EQ(table.FieldValue(0).AsInteger(), 3);
@@ -126,8 +125,11 @@ TEST_F(ClientTest, OneClientPerThreadRunsInParallel) {
           const int limit = 1 + (t * kCalls + i) % kBigRows;
           std::string errMsg;
           TFDMemTable table;
-          ReadResultPacket(client.SQL2OleVariant(
-              "SELECT COUNT(*) AS N FROM BIG_TABLE WHERE ID <= " + std::to_string(limit), errMsg), table);
+          ReadResultPacket(
+              client.SQL2OleVariant(
+                  "SELECT COUNT(*) AS N FROM BIG_TABLE WHERE ID <= " + std::to_string(limit),
+                  errMsg),
+              table);
           if (!errMsg.empty() || table.FieldValue(0).AsInteger() != limit) ++wrong;
         }
       } catch (const std::exception&) {

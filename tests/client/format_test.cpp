@@ -1,9 +1,10 @@
 // Output formats of the command-line client on memory tables: CSV quoting and NULL, JSON value
 // types, table alignment by display width, and the exchange folder's listing.
+#include "client/format.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -11,7 +12,6 @@
 
 #include "client/display_width.h"
 #include "client/file_listing.h"
-#include "client/format.h"
 #include "client/format_value.h"
 #include "data/mem_table.h"
 #include "variant/ole_date.h"
@@ -38,15 +38,17 @@ TEST(DisplayWidth, CountsWideCharactersTwiceAndMarksNone) {
   } cases[] = {
       {"", 0},
       {"abc", 3},
-      {"数据库", 6},                  // CJK ideographs
-      {"한글", 4},                    // Hangul syllables
-      {"\xEF\xBC\xA1", 2},            // U+FF21 fullwidth A
-      {"\xEF\xBD\xB6", 1},            // U+FF76 halfwidth katakana
-      {"e\xCC\x81", 1},               // e + combining acute accent
-      {"\xF0\x9F\x98\x80", 2},        // U+1F600 emoji
-      {"\xE3\x80\x80", 2},            // U+3000 ideographic space
-      {"a\xFF" "b", 3},               // invalid byte counts one column
-      {"\xE6\x95", 2},                // sequence cut short: one column per byte
+      {"数据库", 6},            // CJK ideographs
+      {"한글", 4},              // Hangul syllables
+      {"\xEF\xBC\xA1", 2},      // U+FF21 fullwidth A
+      {"\xEF\xBD\xB6", 1},      // U+FF76 halfwidth katakana
+      {"e\xCC\x81", 1},         // e + combining acute accent
+      {"\xF0\x9F\x98\x80", 2},  // U+1F600 emoji
+      {"\xE3\x80\x80", 2},      // U+3000 ideographic space
+      {"a\xFF"
+       "b",
+       3},              // invalid byte counts one column
+      {"\xE6\x95", 2},  // sequence cut short: one column per byte
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.width) << c.text;
 }
@@ -55,8 +57,9 @@ TEST(Base64, EncodesWithPadding) {
   const struct {
     std::string in;
     const char* out;
-  } cases[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-               {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {std::string("\x00\x01\x02\xff", 4), "AAEC/w=="}};
+  } cases[] = {
+      {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {std::string("\x00\x01\x02\xff", 4), "AAEC/w=="}};
   for (const auto& c : cases) EXPECT_EQ(Base64Encode(c.in), c.out);
 }
 
@@ -132,7 +135,8 @@ TEST(JsonFormat, GivesFieldsAndTypedValues) {
   const nlohmann::json doc = nlohmann::json::parse(text);
   ASSERT_EQ(doc["fields"].size(), 10u);
   EXPECT_EQ(doc["fields"][0], (nlohmann::json{{"name", "ID"}, {"type", "ftInteger"}, {"size", 0}}));
-  EXPECT_EQ(doc["fields"][1], (nlohmann::json{{"name", "NAME"}, {"type", "ftWideString"}, {"size", 20}}));
+  EXPECT_EQ(doc["fields"][1],
+            (nlohmann::json{{"name", "NAME"}, {"type", "ftWideString"}, {"size", 20}}));
   EXPECT_EQ(doc["fields"][4]["type"], "ftFMTBcd");
 
   ASSERT_EQ(doc["rows"].size(), 2u);
@@ -173,7 +177,8 @@ TEST(JsonFormat, VariantFieldsAndOddDecimalsKeepValidJson) {
   for (const auto& c : cases) AddRow(t, {c.value});
   const nlohmann::json doc = nlohmann::json::parse(Render(OutputFormat::Json, t));
   ASSERT_EQ(doc["rows"].size(), std::size(cases));
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(doc["rows"][i][0], cases[i].expected) << i;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(doc["rows"][i][0], cases[i].expected) << i;
 }
 
 TEST(JsonFormat, NonFiniteFloatsBecomeTextsAndNoRowsAnEmptyArray) {

@@ -82,9 +82,8 @@ TEST(CompressionStream, HeaderAndAdlerTrailer) {
   ASSERT_GE(packed.size(), 6u);
   EXPECT_EQ(static_cast<uint8_t>(packed[0]), 0x78);  // deflate, window bits 15
   EXPECT_EQ((static_cast<uint8_t>(packed[0]) * 256 + static_cast<uint8_t>(packed[1])) % 31, 0);
-  const uLong adler =
-      adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(plain.data()),
-              static_cast<uInt>(plain.size()));
+  const uLong adler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(plain.data()),
+                              static_cast<uInt>(plain.size()));
   const auto* t = reinterpret_cast<const uint8_t*>(packed.data() + packed.size() - 4);
   EXPECT_EQ(uLong{t[0]} << 24 | uLong{t[1]} << 16 | uLong{t[2]} << 8 | t[3], adler);
 }

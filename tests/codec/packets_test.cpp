@@ -1,9 +1,10 @@
 // Client-side packets: compressed packets of bytes, plain byte arrays, result and delta packets.
+#include "codec/packets.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "codec/packets.h"
 #include "codec/uCompressionStream.h"
 
 namespace velmora::test {
@@ -26,7 +27,8 @@ TEST(Packets, CompressedPacketRoundTripsAnyBytes) {
 TEST(Packets, WrongValuesAreRefused) {
   EXPECT_THROW(PacketToBytes(OleVariant("text")), EVariantError);
   EXPECT_THROW(PacketToBytes(OleVariant::Null()), EVariantError);
-  EXPECT_THROW(PacketToBytes(OleVariant::Bytes(std::string_view("not zlib"))), EZDecompressionError);
+  EXPECT_THROW(PacketToBytes(OleVariant::Bytes(std::string_view("not zlib"))),
+               EZDecompressionError);
   EXPECT_THROW(ByteArrayToBytes(OleVariant(42)), EVariantError);
   EXPECT_EQ(ByteArrayToBytes(OleVariant::Bytes(std::string_view("abc"), 5)), "abc");
 }

@@ -15,7 +15,9 @@ OleVariant Entry(std::vector<OleVariant> items, int32_t low = 0) {
   return OleVariant(std::move(a));
 }
 
-OleVariant Packed(std::vector<OleVariant> entries) { return Entry(std::move(entries)); }
+OleVariant Packed(std::vector<OleVariant> entries) {
+  return Entry(std::move(entries));
+}
 
 class ParamsPacking : public ::testing::Test {
  protected:
@@ -59,7 +61,7 @@ TEST_F(ParamsPacking, EntriesCarryTheWrittenVariantTypes) {
   ASSERT_EQ(b.VarType(), kVarVariantArray);
   EXPECT_EQ(b.LowBound(), 0);
   EXPECT_EQ(b.HighBound(), 6);
-  const uint16_t types[] = {varOleStr, varOleStr, varShortInt, varShortInt,
+  const uint16_t types[] = {varOleStr,  varOleStr,  varShortInt, varShortInt,
                             varInteger, varInteger, varInteger};
   for (int32_t i = 0; i < 7; ++i) EXPECT_EQ(b[i].VarType(), types[i]) << "entry " << i;
   EXPECT_EQ(b[0].Text(), "B");
@@ -78,7 +80,8 @@ TEST_F(ParamsPacking, EntriesCarryTheWrittenVariantTypes) {
 
 TEST_F(ParamsPacking, CustomKindsGoAsText) {
   TParams t;
-  t.CreateParam(ftTimeStamp, "ts", ptInput).SetValue(OleVariant(SqlTimeStamp{2024, 3, 5, 1, 2, 3, 4}));
+  t.CreateParam(ftTimeStamp, "ts", ptInput)
+      .SetValue(OleVariant(SqlTimeStamp{2024, 3, 5, 1, 2, 3, 4}));
   t.CreateParam(ftOraInterval, "iv", ptInput)
       .SetValue(OleVariant(SqlInterval{SqlInterval::kYearMonth, 1, 2, 3}));
   t.CreateParam(ftTimeStampOffset, "tz", ptInput)
@@ -142,10 +145,13 @@ TEST_F(ParamsPacking, RoundTripReplacesTheList) {
 }
 
 TEST_F(ParamsPacking, ShortEntriesReadOnlyWhatTheyHold) {
-  const std::vector<OleVariant> full = {OleVariant::OleStr("p"), OleVariant(int32_t{5}),
+  const std::vector<OleVariant> full = {OleVariant::OleStr("p"),
+                                        OleVariant(int32_t{5}),
                                         OleVariant(int8_t{ftLargeint}),
-                                        OleVariant(int8_t{ptOutput}), OleVariant(11),
-                                        OleVariant(12), OleVariant(13)};
+                                        OleVariant(int8_t{ptOutput}),
+                                        OleVariant(11),
+                                        OleVariant(12),
+                                        OleVariant(13)};
   for (size_t n = 2; n <= 7; ++n) {
     TParams t;
     OleVariant2Params(Packed({Entry({full.begin(), full.begin() + static_cast<long>(n)})}), t);
@@ -164,8 +170,8 @@ TEST_F(ParamsPacking, ShortEntriesReadOnlyWhatTheyHold) {
 
 TEST_F(ParamsPacking, DeclaredStringTypeSurvivesAnIntegerValue) {
   TParams t;
-  OleVariant2Params(Packed({Entry({OleVariant("s"), OleVariant(42), OleVariant(int8_t{ftString})})}),
-                    t);
+  OleVariant2Params(
+      Packed({Entry({OleVariant("s"), OleVariant(42), OleVariant(int8_t{ftString})})}), t);
   ASSERT_EQ(t.Count(), 1);
   EXPECT_EQ(t[0].DataType, ftString);
   EXPECT_EQ(t[0].Value().VarType(), varInteger);
@@ -174,9 +180,8 @@ TEST_F(ParamsPacking, DeclaredStringTypeSurvivesAnIntegerValue) {
 TEST_F(ParamsPacking, IntegerEntriesAcceptAnyIntegerTypeAndNumericText) {
   TParams t;
   OleVariant2Params(
-      Packed({Entry({OleVariant("x"), OleVariant(), OleVariant(int64_t{ftInteger}),
-                     OleVariant("2"), OleVariant(uint16_t{300}), OleVariant(" 9 "),
-                     OleVariant(true)})}),
+      Packed({Entry({OleVariant("x"), OleVariant(), OleVariant(int64_t{ftInteger}), OleVariant("2"),
+                     OleVariant(uint16_t{300}), OleVariant(" 9 "), OleVariant(true)})}),
       t);
   ASSERT_EQ(t.Count(), 1);
   EXPECT_EQ(t[0].DataType, ftInteger);
@@ -222,9 +227,8 @@ TEST_F(ParamsPacking, MalformedEntriesRaiseAndLeaveTheListAlone) {
        Packed({Entry({OleVariant("a"), OleVariant(1), OleVariant(int8_t{-1})})})},
       {"kind out of range",
        Packed({Entry({OleVariant("a"), OleVariant(1), OleVariant(int8_t{3}), OleVariant(5)})})},
-      {"size beyond 32 bits",
-       Packed({Entry({OleVariant("a"), OleVariant(1), OleVariant(int8_t{3}), OleVariant(1),
-                      OleVariant(int64_t{1} << 40)})})},
+      {"size beyond 32 bits", Packed({Entry({OleVariant("a"), OleVariant(1), OleVariant(int8_t{3}),
+                                             OleVariant(1), OleVariant(int64_t{1} << 40)})})},
       {"name is an array", Packed({Entry({good, OleVariant(1)})})},
   };
   for (const auto& c : cases) {
@@ -236,9 +240,8 @@ TEST_F(ParamsPacking, MalformedEntriesRaiseAndLeaveTheListAlone) {
 
 TEST_F(ParamsPacking, EntriesWithOtherLowerBoundsAreReadFromTheirFirstElement) {
   TParams t;
-  OleVariant2Params(Packed({Entry({OleVariant("n"), OleVariant(2.5), OleVariant(int8_t{ftFloat})},
-                                  1)}),
-                    t);
+  OleVariant2Params(
+      Packed({Entry({OleVariant("n"), OleVariant(2.5), OleVariant(int8_t{ftFloat})}, 1)}), t);
   ASSERT_EQ(t.Count(), 1);
   EXPECT_EQ(t[0].Name, "n");
   EXPECT_EQ(t[0].DataType, ftFloat);

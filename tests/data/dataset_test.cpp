@@ -1,7 +1,7 @@
 // Cursor, editing and change-log behaviour of TDataSet.
-#include <gtest/gtest.h>
-
 #include "data/dataset.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 namespace {

@@ -1,7 +1,8 @@
 // TFDMemTable used the way the online-user table uses it.
+#include "data/mem_table.h"
+
 #include <gtest/gtest.h>
 
-#include "data/mem_table.h"
 #include "variant/ole_date.h"
 
 namespace velmora::test {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "data/params.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 namespace {

@@ -67,7 +67,8 @@ TEST_F(RecordReclaim, RepeatedEditsKeepTheStorageBoundedAndTheLastValues) {
     ASSERT_LT(tb.RecordStoreBytes(), kBound) << "round " << round;
   }
   tb.First();
-  for (int id = 0; id < 20; ++id, tb.Next()) EXPECT_EQ(tb.FieldValues("N").AsInteger(), 199900 + id);
+  for (int id = 0; id < 20; ++id, tb.Next())
+    EXPECT_EQ(tb.FieldValues("N").AsInteger(), 199900 + id);
 }
 
 // With a change log, originals are kept through reclaiming: the saved change log is the one a

@@ -1,12 +1,13 @@
 // Saving and loading datasets: every field type, NULLs, large values, the change log, and
 // refusal of malformed input.
+#include "data/storage_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "data/dataset.h"
 #include "data/dataset_values.h"
-#include "data/storage_format.h"
 
 namespace velmora::test {
 namespace {
@@ -14,25 +15,43 @@ namespace {
 // A value of the type a field of `type` reads back as; Null for types that hold no value.
 OleVariant SampleValue(TFieldType type, int n) {
   switch (ValueKindOf(type)) {
-    case TValueKind::None: return OleVariant::Null();
-    case TValueKind::I8: return OleVariant(static_cast<int8_t>(-100 + n));
-    case TValueKind::U8: return OleVariant(static_cast<uint8_t>(250 + n));
-    case TValueKind::I16: return OleVariant(static_cast<int16_t>(-30000 + n));
-    case TValueKind::U16: return OleVariant(static_cast<uint16_t>(65000 + n));
-    case TValueKind::I32: return OleVariant(static_cast<int32_t>(-2000000000 + n));
-    case TValueKind::U32: return OleVariant(static_cast<uint32_t>(4000000000u + n));
-    case TValueKind::I64: return OleVariant(int64_t{-9000000000000000000} + n);
-    case TValueKind::Bool: return OleVariant(n % 2 == 0);
-    case TValueKind::F32: return OleVariant(1.5f + static_cast<float>(n));
-    case TValueKind::F64: return OleVariant(-1e300 / (n + 1));
-    case TValueKind::Currency: return OleVariant::Currency(-922337203685477 + n);
-    case TValueKind::Date: return OleVariant::Date(45356.4236 + n);
-    case TValueKind::Text: return OleVariant("数据 Ünïcødé ✓ " + std::to_string(n));
-    case TValueKind::Bytes: return OleVariant::Bytes(std::string("\0\xff\x01", 3) + std::to_string(n));
-    case TValueKind::Decimal: return OleVariant(BcdValue{"-12345678901234.5678", 18, 4});
-    case TValueKind::TimeStamp: return OleVariant(SqlTimeStamp{2024, 2, 29, 23, 59, 58, static_cast<uint32_t>(n)});
+    case TValueKind::None:
+      return OleVariant::Null();
+    case TValueKind::I8:
+      return OleVariant(static_cast<int8_t>(-100 + n));
+    case TValueKind::U8:
+      return OleVariant(static_cast<uint8_t>(250 + n));
+    case TValueKind::I16:
+      return OleVariant(static_cast<int16_t>(-30000 + n));
+    case TValueKind::U16:
+      return OleVariant(static_cast<uint16_t>(65000 + n));
+    case TValueKind::I32:
+      return OleVariant(static_cast<int32_t>(-2000000000 + n));
+    case TValueKind::U32:
+      return OleVariant(static_cast<uint32_t>(4000000000u + n));
+    case TValueKind::I64:
+      return OleVariant(int64_t{-9000000000000000000} + n);
+    case TValueKind::Bool:
+      return OleVariant(n % 2 == 0);
+    case TValueKind::F32:
+      return OleVariant(1.5f + static_cast<float>(n));
+    case TValueKind::F64:
+      return OleVariant(-1e300 / (n + 1));
+    case TValueKind::Currency:
+      return OleVariant::Currency(-922337203685477 + n);
+    case TValueKind::Date:
+      return OleVariant::Date(45356.4236 + n);
+    case TValueKind::Text:
+      return OleVariant("数据 Ünïcødé ✓ " + std::to_string(n));
+    case TValueKind::Bytes:
+      return OleVariant::Bytes(std::string("\0\xff\x01", 3) + std::to_string(n));
+    case TValueKind::Decimal:
+      return OleVariant(BcdValue{"-12345678901234.5678", 18, 4});
+    case TValueKind::TimeStamp:
+      return OleVariant(SqlTimeStamp{2024, 2, 29, 23, 59, 58, static_cast<uint32_t>(n)});
     case TValueKind::TimeStampOffset:
-      return OleVariant(SqlTimeStampOffset{{1999, 12, 31, 1, 2, 3, 4}, -5, static_cast<int16_t>(-30 - n)});
+      return OleVariant(
+          SqlTimeStampOffset{{1999, 12, 31, 1, 2, 3, 4}, -5, static_cast<int16_t>(-30 - n)});
     case TValueKind::Interval: {
       SqlInterval i;
       i.sign = -1;
@@ -105,7 +124,8 @@ class StorageRoundTrip : public ::testing::Test {
     AppendRow(src, 2, false);
     // A blob of a few MB in the last row.
     big_blob.resize(3 * 1024 * 1024);
-    for (size_t i = 0; i < big_blob.size(); ++i) big_blob[i] = static_cast<char>(i * 131 + (i >> 9));
+    for (size_t i = 0; i < big_blob.size(); ++i)
+      big_blob[i] = static_cast<char>(i * 131 + (i >> 9));
     src.First();
     src.Last();
     src.Edit();
@@ -145,7 +165,8 @@ TEST_F(StorageRoundTrip, EveryTypeAndRowStateLoadsBackEqual) {
   EXPECT_EQ(dst.FieldDefs(), src.FieldDefs());
 
   const Snapshot expected = Take(src);
-  ASSERT_EQ(expected.states, (std::vector<TUpdateStatus>{usModified, usDeleted, usUnmodified, usInserted}));
+  ASSERT_EQ(expected.states,
+            (std::vector<TUpdateStatus>{usModified, usDeleted, usUnmodified, usInserted}));
   EXPECT_EQ(Take(dst), expected);
 
   // Spot checks that the snapshot holds what the test set out to store.
@@ -266,16 +287,23 @@ TEST_F(MalformedInput, RefusedWithMessageSayingWhatIsWrong) {
       {"bad magic", With<uint8_t>(0, 'X'), "bad magic"},
       {"unknown version", With<uint16_t>(4, 2), "Unsupported storage format version 2"},
       {"unknown flags", With<uint8_t>(6, 0x82), "Unknown dataset flags"},
-      {"field count beyond input", With<uint32_t>(7, 0xFFFFFFFFu), "Field count 4294967295 exceeds the data"},
+      {"field count beyond input", With<uint32_t>(7, 0xFFFFFFFFu),
+       "Field count 4294967295 exceeds the data"},
       {"field name beyond input", With<uint32_t>(11, 1000000), "truncated"},
-      {"unknown type code", With<uint8_t>(field_type_at[0], 52), "Field 'ID': unknown field type code 52"},
-      {"unknown attributes", With<uint8_t>(field_type_at[0] + 13, 0x10), "Field 'ID': unknown attribute flags"},
-      {"row count beyond input", With<uint32_t>(row_count_at, 1000000), "Row count 1000000 exceeds the data"},
+      {"unknown type code", With<uint8_t>(field_type_at[0], 52),
+       "Field 'ID': unknown field type code 52"},
+      {"unknown attributes", With<uint8_t>(field_type_at[0] + 13, 0x10),
+       "Field 'ID': unknown attribute flags"},
+      {"row count beyond input", With<uint32_t>(row_count_at, 1000000),
+       "Row count 1000000 exceeds the data"},
       {"bad row state", With<uint8_t>(row0, 4), "Row 0: bad row state 4"},
-      {"null flag past the fields", With<uint8_t>(row0 + 1, 0x18), "null flags set beyond the last field"},
-      {"value in an always-NULL field", With<uint8_t>(row0 + 1, 0x00), "field 'C' of type ftCursor must be NULL"},
+      {"null flag past the fields", With<uint8_t>(row0 + 1, 0x18),
+       "null flags set beyond the last field"},
+      {"value in an always-NULL field", With<uint8_t>(row0 + 1, 0x00),
+       "field 'C' of type ftCursor must be NULL"},
       {"bad boolean", With<uint8_t>(row0 + 2 + 4 + 7, 2), "Row 0, field 'Flag': Bad boolean value"},
-      {"text length beyond input", With<uint32_t>(row0 + 2 + 4, 0x7FFFFFFF), "Row 0, field 'Name': Unexpected end of data"},
+      {"text length beyond input", With<uint32_t>(row0 + 2 + 4, 0x7FFFFFFF),
+       "Row 0, field 'Name': Unexpected end of data"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -68,8 +68,9 @@ TEST_F(ApplyUpdatesTest, InsertedModifiedAndDeletedRowsReachTheTable) {
   EXPECT_EQ(Scalar("SELECT NAME || '|' || ifnull(NOTE, 'null') FROM BIG_TABLE WHERE ID = 2"),
             "renamed 'quoted' 名|null");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE WHERE ID = 3"), "0");
-  EXPECT_EQ(Scalar("SELECT NAME || '|' || AMOUNT || '|' || hex(DATA) FROM BIG_TABLE WHERE ID = 1000"),
-            "new row|12.34|0001");
+  EXPECT_EQ(
+      Scalar("SELECT NAME || '|' || AMOUNT || '|' || hex(DATA) FROM BIG_TABLE WHERE ID = 1000"),
+      "new row|12.34|0001");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE"), "50");
 }
 
@@ -92,7 +93,8 @@ TEST_F(ApplyUpdatesTest, RefusedRowsCarryTheEngineMessageAndTheOthersApply) {
   EXPECT_EQ(Apply(client, server, "BIG_TABLE"), 2);
   const std::vector<std::string> errors = Errors(server);
   ASSERT_EQ(errors.size(), 2u);
-  EXPECT_NE(errors[0].find("Delete of a row of [BIG_TABLE] affected 0 rows"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find("Delete of a row of [BIG_TABLE] affected 0 rows"), std::string::npos)
+      << errors[0];
   EXPECT_EQ(errors[1], "UNIQUE constraint failed: BIG_TABLE.ID");
   EXPECT_EQ(Scalar("SELECT NAME FROM BIG_TABLE WHERE ID = 2"), "ok");
 }
@@ -121,8 +123,10 @@ TEST_F(ApplyUpdatesTest, WrongTableFailsEveryChangeAndMaxErrorsStopsEarly) {
 }
 
 TEST_F(ApplyUpdatesTest, WithoutKeysTheOriginalValuesFindTheRowAndAmbiguityIsUndone) {
-  Exec("CREATE TABLE NOKEY (A INT, B VARCHAR(10), C BLOB);"
-       "INSERT INTO NOKEY VALUES (1, 'one', X'01'), (2, NULL, X'02'), (3, 'same', NULL), (3, 'same', NULL)");
+  Exec(
+      "CREATE TABLE NOKEY (A INT, B VARCHAR(10), C BLOB);"
+      "INSERT INTO NOKEY VALUES (1, 'one', X'01'), (2, NULL, X'02'), (3, 'same', NULL), (3, "
+      "'same', NULL)");
   TFDQuery client;
   LoadForEditing("SELECT * FROM NOKEY ORDER BY A", client);
   client.Locate("A", int32_t{2});  // matched through "B IS NULL"

@@ -18,7 +18,10 @@ struct PreprocessCase {
 TEST(CommandTextTest, MarkersBecomePositionalOutsideLiteralsAndComments) {
   const PreprocessCase cases[] = {
       {"SELECT * FROM T WHERE ID = :ID", "SELECT * FROM T WHERE ID = ?", {"ID"}, {0}},
-      {"UPDATE T SET A=:a, B=:B WHERE A=:A", "UPDATE T SET A=?, B=? WHERE A=?", {"a", "B"}, {0, 1, 0}},
+      {"UPDATE T SET A=:a, B=:B WHERE A=:A",
+       "UPDATE T SET A=?, B=? WHERE A=?",
+       {"a", "B"},
+       {0, 1, 0}},
       {"SELECT ':x', \":y\", [:z], `:w` FROM T", "SELECT ':x', \":y\", [:z], `:w` FROM T", {}, {}},
       {"SELECT 'it''s :x' || :p", "SELECT 'it''s :x' || ?", {"p"}, {0}},
       {"SELECT 1 -- :c\n, :p /* :d */", "SELECT 1 -- :c\n, ? /* :d */", {"p"}, {0}},
@@ -41,7 +44,8 @@ TEST(CommandTextTest, EscapesGoThroughTheTranslatorWithMarkersInOrder) {
     return RenderEscapePlain(e);
   };
   const TCommandText out = PreprocessCommandText(
-      "SELECT {d '2024-03-05'}, {fn CONCAT(:a, {fn UCASE(',x)')})}, :b, {ts '2024-03-05 10:11:12'}, "
+      "SELECT {d '2024-03-05'}, {fn CONCAT(:a, {fn UCASE(',x)')})}, :b, {ts '2024-03-05 "
+      "10:11:12'}, "
       "{unknown thing}, '{d ''no''}'",
       record);
   EXPECT_EQ(out.sql,
@@ -92,10 +96,10 @@ TEST(SQLiteTypesTest, DeclaredTypesMapToFieldTypes) {
       {"TIMESTAMP", {ftDateTime}},
       {"GUID", {ftGuid, 38}},
       {"UNSIGNED BIG INT", {ftLargeint}},
-      {"MYINTTYPE", {ftLargeint}},           // affinity: contains INT
-      {"STRINGCHARS", {ftWideMemo}},         // affinity: contains CHAR
-      {"FLOATISH", {ftFloat}},               // affinity: FLOA
-      {"WHATEVER", {ftFMTBcd, 0, 32, 8}},    // NUMERIC affinity
+      {"MYINTTYPE", {ftLargeint}},         // affinity: contains INT
+      {"STRINGCHARS", {ftWideMemo}},       // affinity: contains CHAR
+      {"FLOATISH", {ftFloat}},             // affinity: FLOA
+      {"WHATEVER", {ftFMTBcd, 0, 32, 8}},  // NUMERIC affinity
       {"", {ftUnknown}},
   };
   for (const TypeCase& c : cases) {

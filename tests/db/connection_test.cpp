@@ -1,10 +1,11 @@
+#include "db/connection.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
-#include "db/connection.h"
 #include "db/db_error.h"
 #include "db/query.h"
 #include "db/stored_proc.h"
@@ -53,9 +54,10 @@ TEST(ConnectionTest, SQLiteCreatesTheFileWithSharingDefaults) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("new.db")));
   TFDQuery q;
   q.SetConnection(&c);
-  const std::pair<const char*, const char*> expected[] = {
-      {"PRAGMA journal_mode", "wal"}, {"PRAGMA locking_mode", "normal"},
-      {"PRAGMA busy_timeout", "10000"}, {"PRAGMA foreign_keys", "1"}};
+  const std::pair<const char*, const char*> expected[] = {{"PRAGMA journal_mode", "wal"},
+                                                          {"PRAGMA locking_mode", "normal"},
+                                                          {"PRAGMA busy_timeout", "10000"},
+                                                          {"PRAGMA foreign_keys", "1"}};
   for (const auto& [pragma, value] : expected) {
     q.Close();
     q.SQL().SetText(pragma);
@@ -68,7 +70,8 @@ TEST(ConnectionTest, CfgLinesOverrideTheDefaults) {
   TempDir dir;
   TStringList cfg;
   cfg.SetText("DriverID=SQLite\nDatabase=" + dir.File("o.db") +
-              "\nCreateDatabase=Yes\nJournalMode=delete\nBusyTimeout=250\nForeignKeys=Off\nSynchronous=OFF");
+              "\nCreateDatabase=Yes\nJournalMode=delete\nBusyTimeout=250\nForeignKeys="
+              "Off\nSynchronous=OFF");
   cfg.SaveToFile(dir.File("DataBase.CFG"));
   TFDConnection c;
   c.Params().LoadFromFile(dir.File("DataBase.CFG"));
@@ -76,9 +79,10 @@ TEST(ConnectionTest, CfgLinesOverrideTheDefaults) {
   c.Open();
   TFDQuery q;
   q.SetConnection(&c);
-  const std::pair<const char*, const char*> expected[] = {
-      {"PRAGMA journal_mode", "delete"}, {"PRAGMA busy_timeout", "250"},
-      {"PRAGMA foreign_keys", "0"}, {"PRAGMA synchronous", "0"}};
+  const std::pair<const char*, const char*> expected[] = {{"PRAGMA journal_mode", "delete"},
+                                                          {"PRAGMA busy_timeout", "250"},
+                                                          {"PRAGMA foreign_keys", "0"},
+                                                          {"PRAGMA synchronous", "0"}};
   for (const auto& [pragma, value] : expected) {
     q.Close();
     q.SQL().SetText(pragma);
@@ -177,8 +181,10 @@ TEST_F(TransactionTest, StoredProceduresAreRefusedBySQLite) {
   sp.Params().CreateParam(ftInteger, "A", ptInput).SetValue(int32_t{1});
   sp.FetchOptions.CursorKind = ckDefault;
   sp.FetchOptions.Mode = fmAll;
-  EXPECT_EQ(ErrorOf([&] { sp.ExecProc(); }), "Stored procedures are not supported by the SQLite driver");
-  EXPECT_EQ(ErrorOf([&] { sp.Open(); }), "Stored procedures are not supported by the SQLite driver");
+  EXPECT_EQ(ErrorOf([&] { sp.ExecProc(); }),
+            "Stored procedures are not supported by the SQLite driver");
+  EXPECT_EQ(ErrorOf([&] { sp.Open(); }),
+            "Stored procedures are not supported by the SQLite driver");
   EXPECT_FALSE(sp.Active());
   sp.SetStoredProcName("P");
   EXPECT_EQ(sp.Params().Count(), 0);

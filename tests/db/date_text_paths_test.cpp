@@ -15,8 +15,8 @@ namespace velmora::test {
 namespace {
 
 TEST_F(SQLiteTest, DateTimeTextReadsTheSameOnTheDatasetAndTheDriverPath) {
-  const std::vector<std::string> texts = {"2024-1-5",    "2024-01-05 9:05",  "2023-02-29",
-                                          "2024-04-31",  "2024-01-05Z",      "2024-01-05t10:11",
+  const std::vector<std::string> texts = {"2024-1-5",      "2024-01-05 9:05",  "2023-02-29",
+                                          "2024-04-31",    "2024-01-05Z",      "2024-01-05t10:11",
                                           " 2024-01-05\n", "2024-01-05 10:11", "yesterday"};
   Exec("CREATE TABLE DT (K INTEGER PRIMARY KEY, D DATETIME)");
   for (size_t k = 0; k < texts.size(); ++k) {

@@ -1,8 +1,9 @@
+#include "db/query.h"
+
 #include <gtest/gtest.h>
 
 #include "data/mem_table.h"
 #include "db/db_error.h"
-#include "db/query.h"
 #include "tests/db/sqlite_test_support.h"
 #include "variant/ole_date.h"
 
@@ -76,7 +77,8 @@ TEST_F(QueryTest, ParameterValuesBindByTypeAndKeepAcrossTextChanges) {
   query_.SQL().SetText("INSERT INTO D (DT, TS, B, F) VALUES (:dt, :ts, :b, :f)");
   query_.ParamByName("dt").DataType = ftDate;
   query_.ParamByName("dt").SetValue(OleVariant::Date(EncodeDateTime({2024, 3, 5})));
-  query_.ParamByName("ts").SetValue(OleVariant::Date(EncodeDateTime({2024, 3, 5, 10, 11, 12, 130})));
+  query_.ParamByName("ts").SetValue(
+      OleVariant::Date(EncodeDateTime({2024, 3, 5, 10, 11, 12, 130})));
   query_.ParamByName("b").DataType = ftBlob;
   query_.ParamByName("b").SetValue(OleVariant::Bytes(std::string("\0\1\2", 3)));
   query_.ParamByName("f").SetValue(true);
@@ -88,7 +90,8 @@ TEST_F(QueryTest, ParameterValuesBindByTypeAndKeepAcrossTextChanges) {
 
 TEST_F(QueryTest, LiteralColonsAndEscapesReachTheEngineAsMeant) {
   query_.SQL().SetText(
-      "SELECT ':x' AS A, 'a::b' AS B, {d '2024-03-05'} AS C, {fn CONCAT('x', {fn UCASE('y')})} AS D, "
+      "SELECT ':x' AS A, 'a::b' AS B, {d '2024-03-05'} AS C, {fn CONCAT('x', {fn UCASE('y')})} AS "
+      "D, "
       "'a' || '::' AS E /* :nope */ -- :nope\n");
   EXPECT_EQ(query_.Params().Count(), 0);
   query_.Open();
@@ -131,10 +134,12 @@ TEST_F(QueryTest, ExpressionTypeFitsEveryRowNotJustTheFirst) {
 TEST_F(QueryTest, ValueThatDoesNotFitItsDeclaredTypeFailsInsteadOfBeingCut) {
   Exec("CREATE TABLE N (S SMALLINT, D DATE); INSERT INTO N VALUES (70000, '2024-01-01')");
   query_.SQL().SetText("SELECT S FROM N");
-  EXPECT_EQ(ErrorOf([&] { query_.Open(); }), "Cannot convert value '70000' of column [S] to ftSmallint");
+  EXPECT_EQ(ErrorOf([&] { query_.Open(); }),
+            "Cannot convert value '70000' of column [S] to ftSmallint");
   Exec("UPDATE N SET S = 1, D = 'yesterday'");
   query_.SQL().SetText("SELECT * FROM N");
-  EXPECT_EQ(ErrorOf([&] { query_.Open(); }), "Cannot convert value 'yesterday' of column [D] to ftDate");
+  EXPECT_EQ(ErrorOf([&] { query_.Open(); }),
+            "Cannot convert value 'yesterday' of column [D] to ftDate");
 }
 
 // Saves the open dataset, loads it into another one and saves that again: the structure, the
@@ -167,10 +172,11 @@ TEST_F(QueryTest, ColumnTypesAndValuesOfTheFixture) {
   query_.SQL().SetText("SELECT * FROM ALL_TYPES ORDER BY ID");
   query_.Open();
   const std::pair<const char*, TFieldType> types[] = {
-      {"ID", ftLargeint}, {"C_INT", ftInteger}, {"C_SMALLINT", ftSmallint}, {"C_TINYINT", ftByte},
-      {"C_BOOL", ftBoolean}, {"C_REAL", ftFloat}, {"C_DECIMAL", ftFMTBcd}, {"C_MONEY", ftCurrency},
-      {"C_VARCHAR", ftWideString}, {"C_CHAR", ftFixedWideChar}, {"C_TEXT", ftWideMemo},
-      {"C_BLOB", ftBlob}, {"C_DATE", ftDate}, {"C_TIME", ftTime}, {"C_DATETIME", ftDateTime},
+      {"ID", ftLargeint},          {"C_INT", ftInteger},    {"C_SMALLINT", ftSmallint},
+      {"C_TINYINT", ftByte},       {"C_BOOL", ftBoolean},   {"C_REAL", ftFloat},
+      {"C_DECIMAL", ftFMTBcd},     {"C_MONEY", ftCurrency}, {"C_VARCHAR", ftWideString},
+      {"C_CHAR", ftFixedWideChar}, {"C_TEXT", ftWideMemo},  {"C_BLOB", ftBlob},
+      {"C_DATE", ftDate},          {"C_TIME", ftTime},      {"C_DATETIME", ftDateTime},
       {"C_GUID", ftGuid}};
   for (const auto& [name, type] : types) {
     const TFieldDef* def = query_.FieldDefs().Find(name);
@@ -184,14 +190,18 @@ TEST_F(QueryTest, ColumnTypesAndValuesOfTheFixture) {
   EXPECT_EQ(query_.FieldByName("C_BIGINT").AsLargeInt(), 9007199254740993LL);
   EXPECT_TRUE(query_.FieldByName("C_BOOL").AsBoolean());
   EXPECT_DOUBLE_EQ(query_.FieldByName("C_DATE").AsFloat(), EncodeDateTime({2024, 3, 5}));
-  EXPECT_DOUBLE_EQ(query_.FieldByName("C_DATETIME").AsFloat(), EncodeDateTime({2024, 3, 5, 13, 45, 30}));
-  EXPECT_DOUBLE_EQ(query_.FieldByName("C_TIMESTAMP").AsFloat(), EncodeDateTime({1999, 12, 31, 23, 59, 59, 123}));
-  EXPECT_EQ(query_.FieldByName("C_BLOB").Value(), OleVariant::Bytes(std::string("\0\1\2\3\xFF", 5)));
+  EXPECT_DOUBLE_EQ(query_.FieldByName("C_DATETIME").AsFloat(),
+                   EncodeDateTime({2024, 3, 5, 13, 45, 30}));
+  EXPECT_DOUBLE_EQ(query_.FieldByName("C_TIMESTAMP").AsFloat(),
+                   EncodeDateTime({1999, 12, 31, 23, 59, 59, 123}));
+  EXPECT_EQ(query_.FieldByName("C_BLOB").Value(),
+            OleVariant::Bytes(std::string("\0\1\2\3\xFF", 5)));
   query_.Next();
   EXPECT_EQ(query_.FieldByName("C_VARCHAR").AsString(), "中文文本 äöü 😀");
   EXPECT_EQ(query_.FieldByName("C_TEXT").AsString(), "多行\n文本");
   EXPECT_EQ(query_.FieldByName("C_BLOB").Value(), OleVariant::Bytes(std::string(3, '\0')));
-  EXPECT_DOUBLE_EQ(query_.FieldByName("C_TIME").AsFloat(), EncodeDateTime({1899, 12, 30, 0, 0, 0, 500}));
+  EXPECT_DOUBLE_EQ(query_.FieldByName("C_TIME").AsFloat(),
+                   EncodeDateTime({1899, 12, 30, 0, 0, 0, 500}));
   query_.Next();
   for (int i = 1; i < query_.FieldCount(); ++i) EXPECT_TRUE(query_.Fields(i).IsNull()) << i;
 }

@@ -46,7 +46,9 @@ TEST_F(DataBaseCfgTest, ReadsEveryByteOrderMarkAndTheAnsiCodePage) {
   // "Database=数据.db" in each encoding the reader must recognise.
   const std::u16string_view wide = u"DriverID=SQLite\r\nDatabase=\u6570\u636E.db\r\n";
   const std::vector<EncodedFile> cases = {
-      {"utf8-bom", "\xEF\xBB\xBF" "DriverID=SQLite\r\nDatabase=\xE6\x95\xB0\xE6\x8D\xAE.db\r\n"},
+      {"utf8-bom",
+       "\xEF\xBB\xBF"
+       "DriverID=SQLite\r\nDatabase=\xE6\x95\xB0\xE6\x8D\xAE.db\r\n"},
       {"utf16le", Utf16(wide, false)},
       {"utf16be", Utf16(wide, true)},
       {"no-mark-utf8", "DriverID=SQLite\nDatabase=\xE6\x95\xB0\xE6\x8D\xAE.db"},
@@ -83,7 +85,8 @@ TEST_F(DataBaseCfgTest, SavesUtf8WithoutMarkAndCrLfAndKeepsEveryLine) {
   params.SetValue("DATABASE", "数据.db");  // keys without regard to case: replaces in place
   params.SaveToFile(path_);
   EXPECT_EQ(ReadBytes(path_),
-            "DriverID=SQLite\r\nPort=3050\r\n; operator note\r\nDatabase=\xE6\x95\xB0\xE6\x8D\xAE.db\r\n");
+            "DriverID=SQLite\r\nPort=3050\r\n; operator "
+            "note\r\nDatabase=\xE6\x95\xB0\xE6\x8D\xAE.db\r\n");
 }
 
 TEST_F(DataBaseCfgTest, TextTheCodePageCannotHoldIsSavedAsUtf8WithMark) {
@@ -126,8 +129,8 @@ TEST(StringListTest, ValuesAreCaseInsensitiveAndEmptyValueRemovesTheLine) {
 }
 
 TEST(StringListTest, TextSplitsAtEveryLineEndAndAFinalEndAddsNoLine) {
-  const std::pair<const char*, int> cases[] = {
-      {"", 0}, {"a", 1}, {"a\r\n", 1}, {"a\r\nb", 2}, {"a\rb\nc\r\n", 3}, {"\n\n", 2}};
+  const std::pair<const char*, int> cases[] = {{"", 0},       {"a", 1},           {"a\r\n", 1},
+                                               {"a\r\nb", 2}, {"a\rb\nc\r\n", 3}, {"\n\n", 2}};
   for (const auto& [text, lines] : cases) {
     TStringList list;
     list.SetText(text);

@@ -53,7 +53,7 @@ TEST_F(ConnectionPoolTest, FileIsReadOnlyWhenANewConnectionOpens) {
   EXPECT_TRUE(first->Connected()) << "a connection given back stays open";
 
   folder.WriteConfig({"DriverID=SQLite", "Database=" + folder.File("second.db"), "Port=3050",
-                     "CreateDatabase=Yes"});
+                      "CreateDatabase=Yes"});
   EXPECT_EQ(pool.Lock(), first) << "the idle connection at index 0 is reused";
   EXPECT_EQ(first->Params().Values("Database"), folder.File("first.db"))
       << "reuse does not read the file";

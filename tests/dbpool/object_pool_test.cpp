@@ -1,3 +1,5 @@
+#include "dbpool/object_pool.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "dbpool/counting_semaphore.h"
-#include "dbpool/object_pool.h"
 
 namespace velmora::test {
 namespace {

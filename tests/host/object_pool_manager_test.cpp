@@ -25,7 +25,6 @@ class ThrowingModule : public TComponent {
   ThrowingModule() { throw std::runtime_error("design-time contents missing"); }
 };
 
-
 TEST(PoolManager, FirstSessionMakesOneInstanceInUse) {
   TPoolManager pool;
   pool.SetInstanceClass(TPersistentClass::Of<Module>("TServerModule1"));

@@ -1,7 +1,8 @@
 // ServerModulePool and the wiring of TServerHost, without a network.
+#include "host/server_host.h"
+
 #include <gtest/gtest.h>
 
-#include "host/server_host.h"
 #include "host/server_module_pool.h"
 #include "services/uServerModule.h"
 

@@ -2,7 +2,6 @@
 // closed, and the server goes on serving others.
 #include <gtest/gtest.h>
 
-
 #include "tests/rpc/rpc_test_server.h"
 #include "variant/byte_io.h"
 
@@ -35,9 +34,9 @@ std::string CallPrefix(uint32_t count) {
 struct BadInput {
   const char* name;
   bool login_first;
-  std::string bytes;         // sent as they are
-  std::string error;         // expected start of the error text; "" when only a close is expected
-  bool stays_open;           // the same connection then serves a good call
+  std::string bytes;  // sent as they are
+  std::string error;  // expected start of the error text; "" when only a close is expected
+  bool stays_open;    // the same connection then serves a good call
 };
 
 std::vector<BadInput> Cases() {
@@ -47,22 +46,31 @@ std::vector<BadInput> Cases() {
   EncodeHello(HelloMessage{kProtocolVersion, kUser, kPassword, "tcp/ip"}, hello);
   std::string wrong_version;
   EncodeHello(HelloMessage{99, kUser, kPassword, "tcp/ip"}, wrong_version);
-  std::string corrupt_zlib = std::string("\x40\x0d\x03\x00", 4) + std::string(64, '\x55');  // claims 200000 bytes
-  auto frame = [](std::string m, uint8_t flags = 0) { return Header(static_cast<uint32_t>(m.size()), flags) + m; };
+  std::string corrupt_zlib =
+      std::string("\x40\x0d\x03\x00", 4) + std::string(64, '\x55');  // claims 200000 bytes
+  auto frame = [](std::string m, uint8_t flags = 0) {
+    return Header(static_cast<uint32_t>(m.size()), flags) + m;
+  };
   std::string garbage;
   for (int i = 0; i < 300; ++i) garbage.push_back(static_cast<char>((i * 131 + 7) & 0xff));
   return {
-      {"frame over maximum", true, Header(2u << 20, 0), "Frame of 2097152 bytes exceeds the maximum", false},
+      {"frame over maximum", true, Header(2u << 20, 0),
+       "Frame of 2097152 bytes exceeds the maximum", false},
       {"unknown flags", true, frame("x", 0x80), "Unknown frame flags", false},
-      {"corrupt compressed payload", true, frame(corrupt_zlib, kFrameDeflated), "Corrupt compressed frame", false},
-      {"compressed size over maximum", true, frame(std::string("\x00\x00\x00\x10xx", 6), kFrameDeflated), "Frame of", false},
-      {"call before login", false, frame(CallBytes("Echo", {OleVariant()})), "The client has not logged in", true},
+      {"corrupt compressed payload", true, frame(corrupt_zlib, kFrameDeflated),
+       "Corrupt compressed frame", false},
+      {"compressed size over maximum", true,
+       frame(std::string("\x00\x00\x00\x10xx", 6), kFrameDeflated), "Frame of", false},
+      {"call before login", false, frame(CallBytes("Echo", {OleVariant()})),
+       "The client has not logged in", true},
       {"unknown message type", true, frame("\x7f"), "Unexpected message type 127", true},
       {"empty message", true, frame(""), "Empty message", true},
       {"reply sent to the server", true, frame("\x04"), "Unexpected message type 4", true},
       {"truncated call message", true, frame(truncated_call), "Malformed call message", true},
-      {"trailing bytes", true, frame(CallBytes("Now", {}) + "zz"), "Malformed call message: trailing bytes", true},
-      {"variant count beyond the data", true, frame(CallPrefix(0x7fffffff)), "Malformed call message", true},
+      {"trailing bytes", true, frame(CallBytes("Now", {}) + "zz"),
+       "Malformed call message: trailing bytes", true},
+      {"variant count beyond the data", true, frame(CallPrefix(0x7fffffff)),
+       "Malformed call message", true},
       {"unknown variant type code", true, frame(CallPrefix(1) + "\x34\x12"),
        "Malformed call message: Unknown variant type code 0x1234", true},
       {"second hello", true, frame(hello), "The session is already logged in", true},

@@ -26,8 +26,9 @@ TEST_F(LimitsTest, ConnectionsOverACapGetOneErrorAndAreClosed) {
   ASSERT_TRUE(WaitConnections(2));
   {
     Sock c(Port());  // a third from this address without a login
-    EXPECT_EQ(c.ReadError(),
-              "Too many connections from 127.0.0.1 have not logged in (at most 2); try again later");
+    EXPECT_EQ(
+        c.ReadError(),
+        "Too many connections from 127.0.0.1 have not logged in (at most 2); try again later");
     EXPECT_TRUE(c.WaitClosed(seconds(5)));
   }
   ASSERT_TRUE(a.Login());  // a login makes room for another one waiting for its login
@@ -58,7 +59,8 @@ TEST_F(LimitsTest, AFailedThreadCreationRefusesThatConnectionOnly) {
   server_.Start();
   for (int i = 0; i < 2; ++i) {
     Sock refused(Port());
-    EXPECT_EQ(refused.ReadError(), "The server cannot serve another connection now; try again later");
+    EXPECT_EQ(refused.ReadError(),
+              "The server cannot serve another connection now; try again later");
     EXPECT_TRUE(refused.WaitClosed(seconds(5)));
   }
   EXPECT_TRUE(server_.Started());
@@ -78,7 +80,8 @@ TEST_F(LimitsTest, BeforeLoginOnlySmallPlainFrames) {
   std::memcpy(deflated_hello.data(), &n, 4);
   uLongf room = compressBound(n);
   std::string z(room, '\0');
-  compress(reinterpret_cast<Bytef*>(z.data()), &room, reinterpret_cast<const Bytef*>(hello.data()), n);
+  compress(reinterpret_cast<Bytef*>(z.data()), &room, reinterpret_cast<const Bytef*>(hello.data()),
+           n);
   deflated_hello.append(z.data(), room);
   struct Case {
     const char* name;
@@ -89,7 +92,8 @@ TEST_F(LimitsTest, BeforeLoginOnlySmallPlainFrames) {
       {"a deflated hello", Frame(deflated_hello, kFrameDeflated),
        "Before login frames must be sent uncompressed"},
       // Its header and first 4 KiB: the rest would never be read.
-      {"a deflated frame claiming 256 MiB", DeflatedZerosFrame(kDefaultMaxFrameSize).substr(0, 4101),
+      {"a deflated frame claiming 256 MiB",
+       DeflatedZerosFrame(kDefaultMaxFrameSize).substr(0, 4101),
        "Before login a frame may hold at most 4096 bytes; this one holds"},
       {"a plain hello of 5000 bytes", Frame(HelloBytes(std::string(5000, 'u'), kPassword)),
        "Before login a frame may hold at most 4096 bytes; this one holds 50"},
@@ -140,7 +144,8 @@ TEST_F(LimitsTest, AfterLoginFramesOverTheMemoryBudgetAreRefusedAndTheConnection
     std::thread sender([&] { s.Send(t.bytes); });
     const std::string text = s.ReadError();
     sender.join();
-    EXPECT_NE(text.find("more than the server's budget of 6291456 bytes"), std::string::npos) << text;
+    EXPECT_NE(text.find("more than the server's budget of 6291456 bytes"), std::string::npos)
+        << text;
     EXPECT_LT(PeakRssKiB() - rss_before, 128 * 1024) << "KiB of peak RSS added";
     EXPECT_TRUE(s.Served());
     EXPECT_EQ(MemoryBudget::Process().InUse(), 0u);

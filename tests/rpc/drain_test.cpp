@@ -31,7 +31,8 @@ TEST_F(LimitsTest, StopLetsRunningCallsFinishForTheDrainTimeThenAnswersTheRest) 
   const auto quick_reply = quick.Read(seconds(1));
   ASSERT_TRUE(quick_reply.has_value());
   EXPECT_EQ(static_cast<uint8_t>((*quick_reply)[0]), static_cast<uint8_t>(TDSMessageType::Reply));
-  EXPECT_EQ(slow.ReadError(seconds(1)), "The server is stopping; the call was ended before it finished");
+  EXPECT_EQ(slow.ReadError(seconds(1)),
+            "The server is stopping; the call was ended before it finished");
   EXPECT_TRUE(quick.WaitClosed(seconds(1)));
   EXPECT_TRUE(slow.WaitClosed(seconds(1)));
   bool slow_stopped = false;

@@ -14,7 +14,8 @@ namespace {
 
 std::string Compressible(size_t n) {
   std::string s;
-  while (s.size() < n) s += "SELECT name, price FROM goods WHERE id = " + std::to_string(s.size()) + ";\n";
+  while (s.size() < n)
+    s += "SELECT name, price FROM goods WHERE id = " + std::to_string(s.size()) + ";\n";
   s.resize(n);
   return s;
 }
@@ -83,9 +84,9 @@ TEST_F(FrameCodecTest, CompressesOnlyAboveTheThresholdAndOnlyWhenSmaller) {
       {"x", false},
       {Compressible(1024), false},  // not above the threshold
       {Compressible(1025), true},
-      {Random(5000), false},        // already compressed data goes plain
+      {Random(5000), false},  // already compressed data goes plain
       {Deflate(Records(200000)), false},
-      {Random(300000), false},      // refused by the sample of its start
+      {Random(300000), false},  // refused by the sample of its start
       {Compressible(300000), true},
   };
   for (int pass = 0; pass < 2; ++pass) {  // the same zlib states serve frame after frame
@@ -128,13 +129,13 @@ TEST_F(FrameCodecTest, CorruptDeflatedPayloadsAreRefused) {
   const std::string bad[] = {
       "",
       "\x10\x00",
-      DeflatedPayload(4999, good),                        // inflates to more than claimed
-      DeflatedPayload(5001, good),                        // to less
-      DeflatedPayload(5000, good + "x"),                  // bytes after the stream
+      DeflatedPayload(4999, good),        // inflates to more than claimed
+      DeflatedPayload(5001, good),        // to less
+      DeflatedPayload(5000, good + "x"),  // bytes after the stream
       DeflatedPayload(5000, good.substr(0, good.size() / 2)),
       DeflatedPayload(5000, std::string(good.size(), 'Q')),
-      DeflatedPayload((1u << 20) + 1, good),              // over the maximum
-      DeflatedPayload(1u << 20, "\x78\x9c"),               // more than deflate can expand to
+      DeflatedPayload((1u << 20) + 1, good),  // over the maximum
+      DeflatedPayload(1u << 20, "\x78\x9c"),  // more than deflate can expand to
       DeflatedPayload(0, Deflate("")),
   };
   for (const std::string& payload : bad) {
@@ -178,7 +179,10 @@ TEST(FrameIoTest, BufferGrowsWithTheBytesThatArriveNotWithTheClaim) {
   EXPECT_LT(buffer.capacity(), 1u << 20);
 
   ShortStream whole;
-  whole.data = std::string("\x03\x00\x00\x00\x00" "abc", 8);
+  whole.data = std::string(
+      "\x03\x00\x00\x00\x00"
+      "abc",
+      8);
   EXPECT_TRUE(ReadFrame(whole, codec, buffer, message));
   EXPECT_EQ(message, "abc");
 }

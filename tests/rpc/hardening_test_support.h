@@ -115,7 +115,8 @@ class Sock {
   // The text of the next message when it is an error message; "" otherwise.
   std::string ReadError(milliseconds within = milliseconds(10000)) {
     const auto m = Read(within);
-    if (!m || m->empty() || static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::Error)) {
+    if (!m || m->empty() ||
+        static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::Error)) {
       return {};
     }
     std::string text;
@@ -126,7 +127,8 @@ class Sock {
   bool Login(const std::string& user = kUser, const std::string& password = kPassword) {
     if (!Send(Frame(HelloBytes(user, password)))) return false;
     const auto m = Read();
-    if (!m || m->empty() || static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::HelloReply)) {
+    if (!m || m->empty() ||
+        static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::HelloReply)) {
       return false;
     }
     HelloReplyMessage r;
@@ -137,7 +139,8 @@ class Sock {
   bool Served() {
     if (!Send(Frame(CallMessage("Now")))) return false;
     const auto m = Read();
-    if (!m || m->empty() || static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::Reply)) {
+    if (!m || m->empty() ||
+        static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::Reply)) {
       return false;
     }
     ReplyMessage r;

@@ -10,7 +10,8 @@ namespace {
 
 std::string HelloReplyText(Sock& s) {
   const auto m = s.Read();
-  if (!m || m->empty() || static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::HelloReply)) {
+  if (!m || m->empty() ||
+      static_cast<uint8_t>((*m)[0]) != static_cast<uint8_t>(TDSMessageType::HelloReply)) {
     return "(no hello reply)";
   }
   HelloReplyMessage r;
@@ -80,18 +81,18 @@ TEST(LoginThrottle, DelaysDoubleAfterTheThresholdAndAreForgotten) {
   const TP t0{};
   const auto at = [&](int s) { return t0 + seconds(1000 + s); };
   struct Step {
-    int refused_at;     // seconds; -1: no refusal, only a look at the delay
-    int look_at;        // seconds
-    int delay;          // expected delay then, seconds
+    int refused_at;  // seconds; -1: no refusal, only a look at the delay
+    int look_at;     // seconds
+    int delay;       // expected delay then, seconds
   };
   const Step steps[] = {
-      {0, 0, 0},      {1, 1, 0},      {2, 2, 1},  // the third refusal within a minute: 1 s
-      {3, 3, 2},      {4, 4, 4},      {5, 5, 8},  {6, 6, 8},  // doubling up to the maximum
-      {-1, 60, 8},                                 // still remembered
-      {-1, 75, 0},                                 // a minute and the delay later: forgotten
-      {80, 80, 0},    {100, 100, 0},               // counting starts over
-      {150, 150, 0},                               // 80 has left the minute: two in it
-      {155, 155, 1},                               // three within a minute
+      {0, 0, 0},     {1, 1, 0},     {2, 2, 1},             // the third refusal within a minute: 1 s
+      {3, 3, 2},     {4, 4, 4},     {5, 5, 8}, {6, 6, 8},  // doubling up to the maximum
+      {-1, 60, 8},                                         // still remembered
+      {-1, 75, 0},                   // a minute and the delay later: forgotten
+      {80, 80, 0},   {100, 100, 0},  // counting starts over
+      {150, 150, 0},                 // 80 has left the minute: two in it
+      {155, 155, 1},                 // three within a minute
   };
   TLoginThrottle throttle(3, seconds(1), seconds(8));
   for (const Step& step : steps) {

@@ -13,7 +13,8 @@ class TModule : public TDSServerModuleBase {
     seen_data = &Data;
   }
   std::string Describe(int32_t a, int64_t b, double c, bool d, std::string e) const {
-    return std::to_string(a) + "|" + std::to_string(b) + "|" + std::to_string(c) + "|" + (d ? "T" : "F") + "|" + e;
+    return std::to_string(a) + "|" + std::to_string(b) + "|" + std::to_string(c) + "|" +
+           (d ? "T" : "F") + "|" + e;
   }
   TDateTime When(TDateTime t, std::string& Note, int32_t& Code, OleVariant& Extra) {
     Note = "n";
@@ -29,7 +30,9 @@ class TOther : public TDSServerModuleBase {};
 
 TDSMethodTable MakeTable() {
   TDSMethodTable t("TModule");
-  t.Add("UploadFile", &TModule::Upload).Add("Describe", &TModule::Describe).Add("When", &TModule::When);
+  t.Add("UploadFile", &TModule::Upload)
+      .Add("Describe", &TModule::Describe)
+      .Add("When", &TModule::When);
   return t;
 }
 
@@ -58,7 +61,8 @@ TEST(MethodTableTest, SignaturesAreDerivedFromTheMemberFunction) {
 TEST(MethodTableTest, ConstReferenceArgumentsAreBorrowedNotCopied) {
   const TDSMethodTable t = MakeTable();
   TModule m;
-  std::vector<OleVariant> args{OleVariant::UString("a.txt"), OleVariant::Bytes(std::string(100000, 'x'))};
+  std::vector<OleVariant> args{OleVariant::UString("a.txt"),
+                               OleVariant::Bytes(std::string(100000, 'x'))};
   OleVariant result;
   std::vector<OleVariant> outs;
   t.Find("UploadFile")->Invoke(m, args, result, outs);
@@ -73,8 +77,9 @@ TEST(MethodTableTest, ArgumentsConvertFromCompatibleKindsOnly) {
   TModule m;
   OleVariant result;
   std::vector<OleVariant> outs;
-  std::vector<OleVariant> args{OleVariant(uint16_t{9}), OleVariant(int8_t{-2}), OleVariant::Currency(25000),
-                               OleVariant(true), OleVariant::AnsiString("s")};
+  std::vector<OleVariant> args{OleVariant(uint16_t{9}), OleVariant(int8_t{-2}),
+                               OleVariant::Currency(25000), OleVariant(true),
+                               OleVariant::AnsiString("s")};
   t.Find("Describe")->Invoke(m, args, result, outs);
   EXPECT_EQ(result, OleVariant::OleStr("9|-2|2.500000|T|s"));
 
@@ -82,12 +87,12 @@ TEST(MethodTableTest, ArgumentsConvertFromCompatibleKindsOnly) {
     size_t index;
     OleVariant value;
   } bad[] = {
-      {0, OleVariant(1.0)},                       // a float is not an integer
-      {0, OleVariant(int64_t{1} << 40)},          // out of the Integer range
+      {0, OleVariant(1.0)},               // a float is not an integer
+      {0, OleVariant(int64_t{1} << 40)},  // out of the Integer range
       {1, OleVariant(std::numeric_limits<uint64_t>::max())},
-      {1, OleVariant::OleStr("12")},              // text is not converted to numbers
+      {1, OleVariant::OleStr("12")},  // text is not converted to numbers
       {2, OleVariant::OleStr("1.5")},
-      {3, OleVariant(int32_t{1})},                // booleans only
+      {3, OleVariant(int32_t{1})},  // booleans only
       {4, OleVariant::Null()},
       {4, OleVariant(int32_t{1})},
   };
@@ -103,11 +108,13 @@ TEST(MethodTableTest, OutParametersAndDateResultsTravelTyped) {
   const TDSMethodTable t = MakeTable();
   TModule m;
   OleVariant result;
-  std::vector<OleVariant> outs{OleVariant(1), OleVariant(2), OleVariant(3), OleVariant(4)};  // replaced
+  std::vector<OleVariant> outs{OleVariant(1), OleVariant(2), OleVariant(3),
+                               OleVariant(4)};  // replaced
   std::vector<OleVariant> args{OleVariant::Date(100.25)};
   t.Find("When")->Invoke(m, args, result, outs);
   EXPECT_EQ(result, OleVariant::Date(101.25));
-  EXPECT_EQ(outs, (std::vector<OleVariant>{OleVariant::OleStr("n"), OleVariant(int32_t{7}), OleVariant::Null()}));
+  EXPECT_EQ(outs, (std::vector<OleVariant>{OleVariant::OleStr("n"), OleVariant(int32_t{7}),
+                                           OleVariant::Null()}));
 
   TOther other;
   EXPECT_THROW(t.Find("When")->Invoke(other, args, result, outs), std::logic_error);

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <asio.hpp>
 #include <algorithm>
+#include <asio.hpp>
 #include <atomic>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -147,7 +147,8 @@ class RpcServerTest : public ::testing::Test {
       {
         std::lock_guard lock(instances_mu_);
         channel_ids_.push_back(e.Channel->ChannelInfo.Id);
-        peer_ = e.Channel->ChannelInfo.ClientInfo.IpAddress + ":" + e.Channel->ChannelInfo.ClientInfo.ClientPort;
+        peer_ = e.Channel->ChannelInfo.ClientInfo.IpAddress + ":" +
+                e.Channel->ChannelInfo.ClientInfo.ClientPort;
       }
       log_.Add("connect");
       throw std::runtime_error("handlers' exceptions are swallowed");
@@ -164,7 +165,8 @@ class RpcServerTest : public ::testing::Test {
       valid = user == kUser && password == kPassword;
       if (valid) roles.push_back("admins");
     };
-    auth_.OnUserAuthorize = [this](TDSAuthenticationManager&, const TDSAuthorizeEventObject& e, bool& valid) {
+    auth_.OnUserAuthorize = [this](TDSAuthenticationManager&, const TDSAuthorizeEventObject& e,
+                                   bool& valid) {
       if (log_.Count("authorize") == 0) log_.Add("authorize");
       valid = e.MethodAlias != denied_ && e.UserRoles == std::vector<std::string>{"admins"};
     };
@@ -228,7 +230,9 @@ class RawClient {
     setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 #endif
   }
-  void Send(std::string_view bytes) { asio::write(socket_, asio::buffer(bytes.data(), bytes.size())); }
+  void Send(std::string_view bytes) {
+    asio::write(socket_, asio::buffer(bytes.data(), bytes.size()));
+  }
   void SendMessage(std::string_view message, uint8_t flags = 0) {
     std::string frame(kFrameHeaderSize, '\0');
     const uint32_t n = static_cast<uint32_t>(message.size());
@@ -243,7 +247,8 @@ class RawClient {
     SendMessage(m);
     std::string reply;
     ASSERT_TRUE(ReadMessage(reply));
-    ASSERT_EQ(PeekMessageType(reply), static_cast<uint8_t>(TDSMessageType::HelloReply)) << reply.substr(5);
+    ASSERT_EQ(PeekMessageType(reply), static_cast<uint8_t>(TDSMessageType::HelloReply))
+        << reply.substr(5);
     HelloReplyMessage r;
     DecodeHelloReply(reply, r);
     ASSERT_TRUE(r.Accepted);
@@ -282,7 +287,9 @@ class RawClient {
     socket_.read_some(asio::buffer(&c, 1), ec);
     return ec == asio::error::eof || ec == asio::error::connection_reset;
   }
-  void Close() { socket_.close(); }
+  void Close() {
+    socket_.close();
+  }
 
  private:
   asio::io_context io_;

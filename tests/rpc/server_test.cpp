@@ -12,8 +12,11 @@ namespace velmora::test {
 namespace {
 
 OleVariant Nested() {
-  VariantArray inner{-3, {OleVariant(int32_t{1}), OleVariant::UString("二"), OleVariant::Bytes(std::string_view("\x00\xff", 2), 7)}};
-  VariantArray outer{1, {OleVariant(std::move(inner)), OleVariant::Null(), OleVariant::VarArrayCreate(0, -1)}};
+  VariantArray inner{-3,
+                     {OleVariant(int32_t{1}), OleVariant::UString("二"),
+                      OleVariant::Bytes(std::string_view("\x00\xff", 2), 7)}};
+  VariantArray outer{
+      1, {OleVariant(std::move(inner)), OleVariant::Null(), OleVariant::VarArrayCreate(0, -1)}};
   return OleVariant(std::move(outer));
 }
 
@@ -66,7 +69,8 @@ TEST_F(RpcServerTest, EveryTypeCodeRoundTripsExactly) {
     EXPECT_EQ(r.Result, v);
     EXPECT_TRUE(r.Outs.empty());
   }
-  const OleVariant empty_bytes = c->Call(kClass, "Echo", std::vector{OleVariant::Bytes("", 0)}).Result;
+  const OleVariant empty_bytes =
+      c->Call(kClass, "Echo", std::vector{OleVariant::Bytes("", 0)}).Result;
   EXPECT_EQ(empty_bytes.LowBound(), 0);
   EXPECT_EQ(empty_bytes.HighBound(), -1);
 }
@@ -82,7 +86,8 @@ TEST_F(RpcServerTest, OutParametersAndResultsComeBackTyped) {
     EXPECT_EQ(r.Outs[0], OleVariant::OleStr("err:select 1"));
   }
   // Any integer kind converts; outs come back in declaration order.
-  const TDSCallResult sum = c->Call(kClass, "Add", std::vector{OleVariant(uint8_t{7}), OleVariant(int64_t{-10})});
+  const TDSCallResult sum =
+      c->Call(kClass, "Add", std::vector{OleVariant(uint8_t{7}), OleVariant(int64_t{-10})});
   EXPECT_EQ(sum.Result, OleVariant(int32_t{-3}));
   ASSERT_EQ(sum.Outs.size(), 2u);
   EXPECT_EQ(sum.Outs[0], OleVariant(int64_t{-3}));
@@ -108,18 +113,27 @@ TEST_F(RpcServerTest, CallFailuresReachTheClientAndTheChannelStaysUsable) {
     std::vector<OleVariant> args;
     std::string error;
   } cases[] = {
-      {"Fail", {OleVariant::OleStr("boom")},
+      {"Fail",
+       {OleVariant::OleStr("boom")},
        "Remote error: boom\nCaused by: write failed\nCaused by: disk full"},
-      {"Echo", {OleVariant(), OleVariant()}, "Method TTestModule.Echo expects 1 argument(s), 2 given"},
+      {"Echo",
+       {OleVariant(), OleVariant()},
+       "Method TTestModule.Echo expects 1 argument(s), 2 given"},
       {"Now", {OleVariant()}, "Method TTestModule.Now expects 0 argument(s), 1 given"},
-      {"SQL2OleVariant", {OleVariant(int32_t{1})},
-       "Invalid argument for TTestModule.SQL2OleVariant: Argument 1: could not convert variant of type "
+      {"SQL2OleVariant",
+       {OleVariant(int32_t{1})},
+       "Invalid argument for TTestModule.SQL2OleVariant: Argument 1: could not convert variant of "
+       "type "
        "(Integer) into type (String)"},
-      {"Add", {OleVariant(int32_t{1}), OleVariant(2.5)},
-       "Invalid argument for TTestModule.Add: Argument 2: could not convert variant of type (Double) "
+      {"Add",
+       {OleVariant(int32_t{1}), OleVariant(2.5)},
+       "Invalid argument for TTestModule.Add: Argument 2: could not convert variant of type "
+       "(Double) "
        "into type (Int64)"},
-      {"Add", {OleVariant(uint32_t{4000000000u}), OleVariant(int64_t{1})},
-       "Invalid argument for TTestModule.Add: Argument 1: value 4000000000 is out of the range of Integer"},
+      {"Add",
+       {OleVariant(uint32_t{4000000000u}), OleVariant(int64_t{1})},
+       "Invalid argument for TTestModule.Add: Argument 1: value 4000000000 is out of the range of "
+       "Integer"},
       {"Nope", {}, "Server method TTestModule.Nope not found"},
   };
   for (const Case& t : cases) {
@@ -137,15 +151,17 @@ TEST_F(RpcServerTest, CallFailuresReachTheClientAndTheChannelStaysUsable) {
 }
 
 TEST_F(RpcServerTest, LoginRefusedWithTheExactText) {
-  for (auto [user, password] : {std::pair{"admin", "wrong"}, std::pair{"Admin", "secret"}, std::pair{"", ""}}) {
+  for (auto [user, password] :
+       {std::pair{"admin", "wrong"}, std::pair{"Admin", "secret"}, std::pair{"", ""}}) {
     TDSClientChannel c;
     try {
       c.Connect("127.0.0.1", Port(), user, password);
       ADD_FAILURE() << "admitted " << user;
     } catch (const EDSLoginError& e) {
-      EXPECT_STREQ(e.what(),
-                   "Authentication manager rejected user credentials. This may due to invalid combination "
-                   "of DS user name and password");
+      EXPECT_STREQ(
+          e.what(),
+          "Authentication manager rejected user credentials. This may due to invalid combination "
+          "of DS user name and password");
     }
     EXPECT_FALSE(c.Connected());
   }
@@ -175,8 +191,8 @@ TEST_F(RpcServerTest, EventsComeInSessionOrder) {
     c->Call(kClass, "Echo", std::span(&v, 1));
   }
   ASSERT_TRUE(log_.WaitFor("destroy"));
-  EXPECT_EQ(log_.Events(), (std::vector<std::string>{"connect", "authenticate:tcp/ip", "authorize", "create",
-                                                     "disconnect", "destroy"}));
+  EXPECT_EQ(log_.Events(), (std::vector<std::string>{"connect", "authenticate:tcp/ip", "authorize",
+                                                     "create", "disconnect", "destroy"}));
   std::lock_guard lock(instances_mu_);
   EXPECT_EQ(peer_.rfind("127.0.0.1:", 0), 0u);
 }

@@ -17,18 +17,16 @@ class TlsTest : public LimitsTest {
     dir_ = temp_.Path();
     const std::string command =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
-        " -addext subjectAltName=IP:127.0.0.1 -keyout " + dir_ + "/key.pem -out " + dir_ +
-        "/cert.pem 2>/dev/null";
+        " -addext subjectAltName=IP:127.0.0.1 -keyout " +
+        dir_ + "/key.pem -out " + dir_ + "/cert.pem 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     LimitsTest::SetUp();
   }
-  void TearDown() override {
-    LimitsTest::TearDown();
-  }
+  void TearDown() override { LimitsTest::TearDown(); }
   void RestartWithTls(bool on) {
     server_.Stop();
-    transport_.Tls = on ? TDSTlsServerSettings{dir_ + "/cert.pem", dir_ + "/key.pem"}
-                        : TDSTlsServerSettings{};
+    transport_.Tls =
+        on ? TDSTlsServerSettings{dir_ + "/cert.pem", dir_ + "/key.pem"} : TDSTlsServerSettings{};
     server_.Start();
   }
   // "served", or the error the connect or the call raised.

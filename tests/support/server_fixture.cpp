@@ -17,7 +17,9 @@ void ServerFixture::SetUp() {
   std::filesystem::create_directory(work_);
 }
 
-void ServerFixture::TearDown() { server_.reset(); }
+void ServerFixture::TearDown() {
+  server_.reset();
+}
 
 void ServerFixture::WriteDatabaseConfig(std::initializer_list<std::string> lines) const {
   self_host::WriteDatabaseConfig(dir_.Path(), lines);

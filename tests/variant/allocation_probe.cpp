@@ -8,8 +8,12 @@ namespace {
 std::atomic<size_t> g_largest{0};
 }
 
-void ResetLargestAllocation() { g_largest = 0; }
-size_t LargestAllocation() { return g_largest.load(); }
+void ResetLargestAllocation() {
+  g_largest = 0;
+}
+size_t LargestAllocation() {
+  return g_largest.load();
+}
 
 // Kept in a file of its own so that no caller sees the malloc behind it.
 void* operator new(size_t n) {
@@ -19,5 +23,9 @@ void* operator new(size_t n) {
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}

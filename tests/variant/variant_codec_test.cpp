@@ -1,3 +1,5 @@
+#include "variant/variant_codec.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "tests/variant/allocation_probe.h"
-#include "variant/variant_codec.h"
 
 namespace velmora::test {
 namespace {

@@ -43,11 +43,17 @@ TEST(VariantConversion, AsInt64AcceptsEveryNumericKindAndNumericText) {
 
 TEST(VariantConversion, RefusesWhatIsNoInteger) {
   const OleVariant refused[] = {
-      OleVariant(),           OleVariant::Null(),      OleVariant("12abc"),
-      OleVariant(""),         OleVariant("1.5"),       OleVariant(1e300),
+      OleVariant(),
+      OleVariant::Null(),
+      OleVariant("12abc"),
+      OleVariant(""),
+      OleVariant("1.5"),
+      OleVariant(1e300),
       OleVariant(std::numeric_limits<double>::quiet_NaN()),
-      OleVariant(uint64_t{UINT64_MAX}),                OleVariant::VarArrayCreate(0, 1),
-      OleVariant::Bytes(std::string_view("ab")),       OleVariant("99999999999999999999"),
+      OleVariant(uint64_t{UINT64_MAX}),
+      OleVariant::VarArrayCreate(0, 1),
+      OleVariant::Bytes(std::string_view("ab")),
+      OleVariant("99999999999999999999"),
   };
   for (const auto& v : refused)
     EXPECT_THROW(v.AsInt64(), EVariantError) << VarTypeName(v.VarType()) << " " << v.IsText();
@@ -94,8 +100,7 @@ TEST(VariantConversion, AsStringOfEveryScalarKind) {
       {OleVariant(SqlTimeStampOffset{{2024, 3, 5, 10, 11, 12, 0}, -2, -30}),
        "2024-03-05 10:11:12 -02:30"},
       {OleVariant(SqlInterval{SqlInterval::kYearMonth, -1, 1, 2}), "-1-02"},
-      {OleVariant(SqlInterval{SqlInterval::kDaySecond, 1, 0, 0, 3, 4, 5, 6, 7}),
-       "3 04:05:06.007"},
+      {OleVariant(SqlInterval{SqlInterval::kDaySecond, 1, 0, 0, 3, 4, 5, 6, 7}), "3 04:05:06.007"},
       {OleVariant("中文"), "中文"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.value.AsString(), c.expected);

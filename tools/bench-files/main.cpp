@@ -64,8 +64,8 @@ std::string MakeContent(size_t size) {
   out.reserve(size);
   std::mt19937_64 rng(20261210);
   static constexpr std::string_view kWords[] = {
-      "order",   "customer", "amount", "status", "shipped", "pending", "invoice", "北京",
-      "上海",    "total",    "note",   "item",   "price",   "quantity", "date",   "备注"};
+      "order", "customer", "amount", "status", "shipped", "pending",  "invoice", "北京",
+      "上海",  "total",    "note",   "item",   "price",   "quantity", "date",    "备注"};
   const size_t text_size = size / 2;
   while (out.size() < text_size) {
     out += fmt::format("{};", rng() % 1000000);
@@ -276,9 +276,10 @@ BestOf TransferThroughServer(uint16_t port, const std::string& content, int reps
     if (bytes != content) throw std::runtime_error("downloaded bytes differ from the file");
     const double up = MBps(content.size(), Seconds(t0, t1));
     const double down = MBps(content.size(), Seconds(t1, t2));
-    fmt::print("transfer rep {}: upload {:.1f} MB/s ({:.2f} s), download {:.1f} MB/s ({:.2f} s), "
-               "size {} verified\n",
-               r + 1, up, Seconds(t0, t1), down, Seconds(t1, t2), got_size);
+    fmt::print(
+        "transfer rep {}: upload {:.1f} MB/s ({:.2f} s), download {:.1f} MB/s ({:.2f} s), "
+        "size {} verified\n",
+        r + 1, up, Seconds(t0, t1), down, Seconds(t1, t2), got_size);
     best.Add(up, down);
   }
   client.Close();
@@ -302,11 +303,12 @@ int Run(size_t size, int reps) {
   const double ratio = static_cast<double>(hwm) * 1024.0 / static_cast<double>(size);
   const std::string stopped = server.Stop();
 
-  fmt::print("\nbest of {}: upload {:.1f} MB/s, download {:.1f} MB/s; in-process compress "
-             "{:.1f} MB/s, decompress {:.1f} MB/s\n",
-             reps, transfer.first, transfer.second, in_process.first, in_process.second);
-  fmt::print("server peak RSS (VmHWM): {} KiB = {:.2f}x the file size (target under 4x): {}\n",
-             hwm, ratio, ratio < 4.0 ? "met" : "NOT met");
+  fmt::print(
+      "\nbest of {}: upload {:.1f} MB/s, download {:.1f} MB/s; in-process compress "
+      "{:.1f} MB/s, decompress {:.1f} MB/s\n",
+      reps, transfer.first, transfer.second, in_process.first, in_process.second);
+  fmt::print("server peak RSS (VmHWM): {} KiB = {:.2f}x the file size (target under 4x): {}\n", hwm,
+             ratio, ratio < 4.0 ? "met" : "NOT met");
   fmt::print("server stopped with SIGTERM: {}\n", stopped);
   return 0;
 }

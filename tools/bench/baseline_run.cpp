@@ -4,9 +4,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "dbpool/database_pools.h"
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
+#include "dbpool/database_pools.h"
 
 namespace velmora::bench {
 namespace {
@@ -42,7 +42,9 @@ class PooledPair {
 class BaselineCaller : public Caller {
  public:
   BaselineCaller(Workload w, int thread, int64_t large_rows)
-      : workload_(w), client_(1000 + thread), rows_(RowsPerCall(w, large_rows)),
+      : workload_(w),
+        client_(1000 + thread),
+        rows_(RowsPerCall(w, large_rows)),
         rng_(0x5eed + static_cast<uint64_t>(thread)) {}
 
   CallOutcome Call(int64_t seq) override {

@@ -1,9 +1,9 @@
 // velmora-bench: N concurrent clients, each with its own connection and thread, calling one
 // method of the server for a fixed time; with its own server (no --host) it also runs the same
 // work in-process through the database pools, as the baseline the network side is judged by.
-#include <CLI/CLI.hpp>
 #include <fmt/core.h>
 
+#include <CLI/CLI.hpp>
 #include <exception>
 #include <optional>
 #include <string>
@@ -23,14 +23,16 @@ int Run(const BenchOptions& options) {
   std::optional<self_host::SelfHostedServer> own;
   ServerAddress server{options.host, options.port, options.user, options.password};
   if (options.SelfHosted()) {
-    if (!options.json) fmt::print("generating a {}-row database and starting a server...\n", kBigTableRows);
+    if (!options.json)
+      fmt::print("generating a {}-row database and starting a server...\n", kBigTableRows);
     folder.emplace();
-    own.emplace(self_host::SelfHostOptions{folder->Path(), options.user, options.password,
-                                           kBigTableRows});
+    own.emplace(
+        self_host::SelfHostOptions{folder->Path(), options.user, options.password, kBigTableRows});
     server.host = "127.0.0.1";
     server.port = own->Port();
   }
-  const std::vector<Workload> workloads = options.workloads.empty() ? AllWorkloads() : options.workloads;
+  const std::vector<Workload> workloads =
+      options.workloads.empty() ? AllWorkloads() : options.workloads;
   for (Workload w : workloads) {
     const int64_t rows = PrepareWorkload(server, w);
     WorkloadReport report;
@@ -54,9 +56,11 @@ int main(int argc, char** argv) {
   using velmora::bench::Workload;
   velmora::bench::BenchOptions options;
   std::string workload;
-  CLI::App app{"velmora-bench: concurrent clients against a Velmora server, beside the same work "
-               "done in-process"};
-  app.add_option("--host", options.host, "server to measure; without it a server is started in this process");
+  CLI::App app{
+      "velmora-bench: concurrent clients against a Velmora server, beside the same work "
+      "done in-process"};
+  app.add_option("--host", options.host,
+                 "server to measure; without it a server is started in this process");
   app.add_option("--port", options.port, "the server's port (with --host)")->capture_default_str();
   app.add_option("--user", options.user, "account name")->capture_default_str();
   app.add_option("--password", options.password, "account password")->capture_default_str();

@@ -4,8 +4,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "codec/packets.h"
 #include "client/velmora_client.h"
+#include "codec/packets.h"
 #include "data/mem_table.h"
 
 namespace velmora::bench {
@@ -25,8 +25,11 @@ int64_t DecodedRowCount(const OleVariant& packet) {
 class NetworkCaller : public Caller {
  public:
   NetworkCaller(const ServerAddress& server, Workload w, int client, int64_t large_rows)
-      : workload_(w), client_id_(client), rows_(RowsPerCall(w, large_rows)),
-        rng_(0x5eed + static_cast<uint64_t>(client)), server_(server) {
+      : workload_(w),
+        client_id_(client),
+        rows_(RowsPerCall(w, large_rows)),
+        rng_(0x5eed + static_cast<uint64_t>(client)),
+        server_(server) {
     if (workload_ != Workload::Connect) {
       connection_.Connect(server.host, server.port, server.user, server.password);
     }

@@ -8,17 +8,21 @@ namespace velmora::bench {
 namespace {
 
 std::string Row(std::string_view label, const RunResult& r) {
-  return fmt::format("  {:<11} {:>10.1f} {:>12.0f} {:>10.0f} {:>10.0f} {:>9.2f} {:>8} {:>7}\n", label,
-                     r.CallsPerSecond(), r.RowsPerSecond(), r.p50_us, r.p99_us,
+  return fmt::format("  {:<11} {:>10.1f} {:>12.0f} {:>10.0f} {:>10.0f} {:>9.2f} {:>8} {:>7}\n",
+                     label, r.CallsPerSecond(), r.RowsPerSecond(), r.p50_us, r.p99_us,
                      r.MegabytesPerSecond(), r.calls, r.errors);
 }
 
-double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+double Ratio(double a, double b) {
+  return b > 0 ? a / b : 0;
+}
 
 std::string CpuLine(std::string_view label, const RunResult& r) {
-  return fmt::format("  {:<11} CPU per call: {:.1f} us process ({:.1f} user, {:.1f} kernel), {:.1f} us in the calling threads\n",
-                     label, r.PerCallUs(r.process_user_s + r.process_sys_s), r.PerCallUs(r.process_user_s),
-                     r.PerCallUs(r.process_sys_s), r.PerCallUs(r.callers_cpu_s));
+  return fmt::format(
+      "  {:<11} CPU per call: {:.1f} us process ({:.1f} user, {:.1f} kernel), {:.1f} us in the "
+      "calling threads\n",
+      label, r.PerCallUs(r.process_user_s + r.process_sys_s), r.PerCallUs(r.process_user_s),
+      r.PerCallUs(r.process_sys_s), r.PerCallUs(r.callers_cpu_s));
 }
 
 void PutCpu(nlohmann::ordered_json& j, const std::string& prefix, const RunResult& r) {
@@ -30,9 +34,9 @@ void PutCpu(nlohmann::ordered_json& j, const std::string& prefix, const RunResul
 }  // namespace
 
 std::string ReportText(const WorkloadReport& r) {
-  std::string out = fmt::format("workload {}, {} client{}, {:.1f} s measured\n",
-                                WorkloadName(r.workload), r.clients, r.clients == 1 ? "" : "s",
-                                r.network.seconds);
+  std::string out =
+      fmt::format("workload {}, {} client{}, {:.1f} s measured\n", WorkloadName(r.workload),
+                  r.clients, r.clients == 1 ? "" : "s", r.network.seconds);
   out += fmt::format("  {:<11} {:>10} {:>12} {:>10} {:>10} {:>9} {:>8} {:>7}\n", "", "calls/s",
                      "rows/s", "p50 us", "p99 us", "MB/s", "calls", "errors");
   out += Row("network", r.network);
@@ -44,7 +48,8 @@ std::string ReportText(const WorkloadReport& r) {
   }
   out += CpuLine("network", r.network);
   if (r.baseline) out += CpuLine("in-process", *r.baseline);
-  if (!r.network.first_error.empty()) out += "  first network error: " + r.network.first_error + "\n";
+  if (!r.network.first_error.empty())
+    out += "  first network error: " + r.network.first_error + "\n";
   if (r.baseline && !r.baseline->first_error.empty()) {
     out += "  first in-process error: " + r.baseline->first_error + "\n";
   }

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <exception>
 #include <latch>
 #include <mutex>
 #include <thread>
 #include <vector>
-#include <ctime>
 
 namespace velmora::bench {
 namespace {
@@ -76,11 +76,13 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
         const auto started = Clock::now();
         try {
           const CallOutcome o = caller->Call(seq);
-          const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+          const auto took =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
           ++t.calls;
           t.rows += o.rows;
           t.bytes += o.bytes;
-          t.latencies_us.push_back(static_cast<uint32_t>(std::min<int64_t>(took.count(), UINT32_MAX)));
+          t.latencies_us.push_back(
+              static_cast<uint32_t>(std::min<int64_t>(took.count(), UINT32_MAX)));
         } catch (const std::exception& e) {
           NoteError(t, e.what());
         }
@@ -94,10 +96,10 @@ RunResult RunTimed(int threads, double seconds, const CallerFactory& make_caller
   rusage usage_start{};
   getrusage(RUSAGE_SELF, &usage_start);
   const auto start = Clock::now();
-  deadline.store((start + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(seconds)))
-                     .time_since_epoch()
-                     .count());
+  deadline.store(
+      (start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)))
+          .time_since_epoch()
+          .count());
   go.count_down();
   for (std::thread& th : pool) th.join();
   rusage usage_end{};

@@ -25,13 +25,13 @@ using CallerFactory = std::function<std::unique_ptr<Caller>(int thread_index)>;
 
 struct RunResult {
   int threads = 0;
-  double seconds = 0;     // from the start signal until the last thread finished its last call
-  int64_t calls = 0;      // successful calls
-  int64_t errors = 0;     // calls (or callers) that raised
+  double seconds = 0;  // from the start signal until the last thread finished its last call
+  int64_t calls = 0;   // successful calls
+  int64_t errors = 0;  // calls (or callers) that raised
   std::string first_error;
   int64_t rows = 0;
   int64_t bytes = 0;
-  double p50_us = 0;      // latency of successful calls
+  double p50_us = 0;  // latency of successful calls
   double p99_us = 0;
   // CPU time used while the run lasted: by the whole process (user and kernel), and by the
   // calling threads alone (for the network side: the clients; the rest is the server's).
@@ -45,7 +45,9 @@ struct RunResult {
     return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0;
   }
   // Microseconds of CPU per successful call.
-  double PerCallUs(double cpu_s) const { return calls > 0 ? cpu_s * 1e6 / static_cast<double>(calls) : 0; }
+  double PerCallUs(double cpu_s) const {
+    return calls > 0 ? cpu_s * 1e6 / static_cast<double>(calls) : 0;
+  }
 };
 
 // Starts `threads` threads, each making its caller; once all are ready, every thread calls

@@ -6,10 +6,14 @@ namespace velmora::bench {
 
 std::string_view WorkloadName(Workload w) {
   switch (w) {
-    case Workload::Small: return "small";
-    case Workload::Large: return "large";
-    case Workload::Insert: return "insert";
-    case Workload::Connect: return "connect";
+    case Workload::Small:
+      return "small";
+    case Workload::Large:
+      return "large";
+    case Workload::Insert:
+      return "insert";
+    case Workload::Connect:
+      return "connect";
   }
   return "?";
 }

@@ -12,8 +12,7 @@ void WriteDatabaseConfig(const std::string& folder, std::initializer_list<std::s
   if (!out) throw std::runtime_error("Cannot write " + path);
 }
 
-void WriteSqliteConfig(const std::string& folder, const std::string& database,
-                       NewDatabase create) {
+void WriteSqliteConfig(const std::string& folder, const std::string& database, NewDatabase create) {
   if (create == NewDatabase::kCreate) {
     WriteDatabaseConfig(folder, {"DriverID=SQLite", "Database=" + database, "CreateDatabase=Yes"});
   } else {

@@ -23,7 +23,9 @@ void Check(sqlite3* db, int rc) {
   }
 }
 
-void Exec(sqlite3* db, const char* sql) { Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr)); }
+void Exec(sqlite3* db, const char* sql) {
+  Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE ALL_TYPES (

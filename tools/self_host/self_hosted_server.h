@@ -16,8 +16,8 @@
 namespace velmora::self_host {
 
 struct SelfHostOptions {
-  std::string folder;       // an existing folder, kept by the caller until the server is gone
-  std::string user;         // the one account admitted
+  std::string folder;  // an existing folder, kept by the caller until the server is gone
+  std::string user;    // the one account admitted
   std::string password;
   int big_table_rows = 20;  // rows generated into BIG_TABLE
 };

@@ -72,9 +72,9 @@ TEST(FileTransferLimit, IsTheLargestFileWhosePacketFitsOneMessage) {
   EXPECT_EQ(FileTransferLimit(UINT64_MAX, 50), 0u);
   EXPECT_EQ(FileTransferLimit(UINT64_MAX, UINT64_MAX / 2), static_cast<uint64_t>(INT32_MAX));
   // Incompressible content at the limit does fit: the bound is not just on paper.
-  const std::string content = PatternBytes(static_cast<size_t>(FileTransferLimit(UINT64_MAX, 1 << 20)));
-  EXPECT_LE(ByteArrayToBytes(CompressToPacket(content)).size() + kReplyOverhead,
-            uint64_t{1} << 20);
+  const std::string content =
+      PatternBytes(static_cast<size_t>(FileTransferLimit(UINT64_MAX, 1 << 20)));
+  EXPECT_LE(ByteArrayToBytes(CompressToPacket(content)).size() + kReplyOverhead, uint64_t{1} << 20);
 }
 
 TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {

@@ -86,8 +86,8 @@ TEST_F(FileTransferTest, UndecodablePacketReturnsFalseAndKeepsTheEarlierFile) {
 TEST_F(FileTransferTest, TruncatedPacketKeepsTheEarlierFile) {
   WriteFile(Upload() / "keep.txt", "earlier content");
   const std::string whole = ByteArrayToBytes(CompressToPacket(PatternBytes(100000)));
-  EXPECT_FALSE(UploadFile(dir_.Root(), OleVariant::Bytes(whole.substr(0, whole.size() / 2)),
-                          "keep.txt"));
+  EXPECT_FALSE(
+      UploadFile(dir_.Root(), OleVariant::Bytes(whole.substr(0, whole.size() / 2)), "keep.txt"));
   EXPECT_EQ(ReadFile(Upload() / "keep.txt"), "earlier content");
   EXPECT_EQ(EntriesOf(Upload()), std::set<std::string>{"keep.txt"});
 }
@@ -137,16 +137,15 @@ TEST_F(FileTransferTest, DownloadOfMissingOrFolderIsNullAndLeavesSizeAlone) {
 }
 
 TEST_F(FileTransferTest, DownloadOfAFileTooLargeForItsSizeIsRefused) {
-  {
-    std::ofstream create(Upload() / "big");
-  }
+  { std::ofstream create(Upload() / "big"); }
   fs::resize_file(Upload() / "big", uint64_t{1} << 31);  // sparse: no disk space used
   int32_t size = 0;
   try {
     DownLoadFile(dir_.Root(), "big", size);
     FAIL() << "a 2 GiB file was downloaded";
   } catch (const EFOpenError& e) {
-    EXPECT_STREQ(e.what(), ("Cannot open file \"" + UploadRoot() + "big\". File too large").c_str());
+    EXPECT_STREQ(e.what(),
+                 ("Cannot open file \"" + UploadRoot() + "big\". File too large").c_str());
   }
 }
 
@@ -244,10 +243,10 @@ TEST_F(ListingTest, EmptyOrOnlySubFoldersGivesNothing) {
 }
 
 TEST_F(ListingTest, ListsFilesWithLocalTimesAndSizes) {
-  UseZone("XYZ-8");                           // eight hours east of UTC, no daylight saving
-  MakeFile("a.txt", 10, 1642491000);          // 2022-01-18 07:30 UTC
-  MakeFile("b.dat", 2048, 1642557900);        // 2022-01-19 02:05 UTC
-  MakeFile(".hidden", 0, 946684800);          // 2000-01-01 00:00 UTC
+  UseZone("XYZ-8");                             // eight hours east of UTC, no daylight saving
+  MakeFile("a.txt", 10, 1642491000);            // 2022-01-18 07:30 UTC
+  MakeFile("b.dat", 2048, 1642557900);          // 2022-01-19 02:05 UTC
+  MakeFile(".hidden", 0, 946684800);            // 2000-01-01 00:00 UTC
   MakeFile(".x.velmora-Ab12Cd", 3, 946684800);  // an upload's temporary
   fs::create_directory(Upload() / "sub");
   int32_t count = 0;

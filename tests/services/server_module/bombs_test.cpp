@@ -205,8 +205,8 @@ TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
 // Within the limit the same methods work: the limit is on the inflated size, not the packet.
 TEST_F(Bombs, ContentUpToTheLimitIsAccepted) {
   auto client = Connect();
-  const std::string sql = "UPDATE BIG_TABLE SET NAME = NAME WHERE ID = 1;" +
-                          std::string(kMiB - 100, ' ');
+  const std::string sql =
+      "UPDATE BIG_TABLE SET NAME = NAME WHERE ID = 1;" + std::string(kMiB - 100, ' ');
   EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket(sql)), "");
   const std::string content(4 * kMiB, 'z');
   EXPECT_TRUE(Call(*client, "UploadFile", {CompressToPacket(content), OleVariant("ok.bin")})

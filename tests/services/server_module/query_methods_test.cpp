@@ -24,7 +24,8 @@ using QueryMethods = ServerFixture;
 
 // NAME of BIG_TABLE row `id`, read through the server.
 std::string NameOf(TDSClientChannel& channel, int id) {
-  auto [packet, err] = ServerFixture::Sql(channel, "SELECT NAME FROM BIG_TABLE WHERE ID = " + std::to_string(id));
+  auto [packet, err] =
+      ServerFixture::Sql(channel, "SELECT NAME FROM BIG_TABLE WHERE ID = " + std::to_string(id));
   EXPECT_EQ(err, "");
   auto table = ServerFixture::Load(packet);
   EXPECT_EQ(table->RecordCount(), 1);
@@ -32,7 +33,8 @@ std::string NameOf(TDSClientChannel& channel, int id) {
 }
 
 int CountRows(TDSClientChannel& channel, const std::string& where) {
-  auto [packet, err] = ServerFixture::Sql(channel, "SELECT COUNT(*) AS N FROM BIG_TABLE WHERE " + where);
+  auto [packet, err] =
+      ServerFixture::Sql(channel, "SELECT COUNT(*) AS N FROM BIG_TABLE WHERE " + where);
   EXPECT_EQ(err, "");
   return ServerFixture::Load(packet)->FieldByName("N").AsInteger();
 }
@@ -114,13 +116,15 @@ TEST_F(QueryMethods, FailedOpenGivesMessageAndTheNextCallWorks) {
 
 TEST_F(QueryMethods, ExecSqlCommitsOrRollsBackItsOwnTransaction) {
   auto client = Connect();
-  EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("UPDATE BIG_TABLE SET NAME = 'kept' WHERE ID = 3")), "");
+  EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("UPDATE BIG_TABLE SET NAME = 'kept' WHERE ID = 3")),
+            "");
   EXPECT_EQ(NameOf(*client, 3), "kept");
 
   // The first statement succeeds, the second breaks the key: the whole call is rolled back.
   const std::string failing = "INSERT INTO BIG_TABLE (ID, NAME) VALUES (1, 'dup')";
-  std::string err = Exec(*client, "ExecSQL",
-                         OleVariant("INSERT INTO BIG_TABLE (ID, NAME) VALUES (1000, 'new');\n" + failing));
+  std::string err =
+      Exec(*client, "ExecSQL",
+           OleVariant("INSERT INTO BIG_TABLE (ID, NAME) VALUES (1000, 'new');\n" + failing));
   EXPECT_EQ(err, LayerMessage(DatabasePath(), failing));
   EXPECT_NE(err, "");
   EXPECT_EQ(CountRows(*client, "ID = 1000"), 0);
@@ -132,7 +136,7 @@ TEST_F(QueryMethods, UpdateSqlBatchKeepsWhatRanBeforeTheFailure) {
   auto client = Connect();
   std::string err = Exec(*client, "UpdateSQL",
                          CompressToPacket("UPDATE BIG_TABLE SET NAME = 'first' WHERE ID = 1;\r\n"
-                                "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2;\r\n"));
+                                          "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2;\r\n"));
   EXPECT_EQ(err, LayerMessage(DatabasePath(), "UPDATE BIG_TABLE SET NAME = NULL WHERE ID = 2"));
   EXPECT_NE(err, "");
   EXPECT_EQ(NameOf(*client, 1), "first");
@@ -157,7 +161,9 @@ TEST_F(QueryMethods, UpdateSqlDecodesByByteOrderMark) {
       {"utf-8 with mark", "\xEF\xBB\xBF" + sql, "UTF-8", "Grüße 中文"},
       {"no mark, ANSI is UTF-8", sql, "UTF-8", "Grüße 中文"},
       {"utf-16le with mark", utf16le, "UTF-8", "Grüße 中文"},
-      {"no mark, ANSI is Latin-1", "UPDATE BIG_TABLE SET NAME = 'Gr\xFC\xDF" "e' WHERE ID = 4",
+      {"no mark, ANSI is Latin-1",
+       "UPDATE BIG_TABLE SET NAME = 'Gr\xFC\xDF"
+       "e' WHERE ID = 4",
        "ISO-8859-1", "Grüße"},
   };
   auto client = Connect();
@@ -167,7 +173,9 @@ TEST_F(QueryMethods, UpdateSqlDecodesByByteOrderMark) {
     EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket(c.bytes)), "");
     SetAnsiCodePage("");
     EXPECT_EQ(NameOf(*client, 4), c.expected);
-    EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("UPDATE BIG_TABLE SET NAME = 'reset' WHERE ID = 4")), "");
+    EXPECT_EQ(
+        Exec(*client, "ExecSQL", OleVariant("UPDATE BIG_TABLE SET NAME = 'reset' WHERE ID = 4")),
+        "");
   }
 }
 
@@ -189,7 +197,8 @@ TEST(SqlBatchLines, SplitsAtEveryLineBreak) {
 
 TEST_F(QueryMethods, EmptyBatchIsRefusedByTheLayer) {
   auto client = Connect();
-  EXPECT_EQ(Exec(*client, "UpdateSQL", OleVariant::Bytes(std::string_view())), "Command text is empty");
+  EXPECT_EQ(Exec(*client, "UpdateSQL", OleVariant::Bytes(std::string_view())),
+            "Command text is empty");
   EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("")), "Command text is empty");
   ExpectAllGivenBack();
 }
@@ -199,16 +208,18 @@ TEST_F(QueryMethods, ParameterMarkersAreRefusedInEverySqlMethod) {
   auto client = Connect();
   EXPECT_EQ(Sql(*client, "SELECT * FROM BIG_TABLE WHERE ID = :ID").second, expected);
   EXPECT_EQ(Exec(*client, "ExecSQL", OleVariant("DELETE FROM BIG_TABLE WHERE ID = :ID")), expected);
-  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("DELETE FROM BIG_TABLE WHERE ID = :ID")), expected);
+  EXPECT_EQ(Exec(*client, "UpdateSQL", CompressToPacket("DELETE FROM BIG_TABLE WHERE ID = :ID")),
+            expected);
   EXPECT_EQ(CountRows(*client, "1 = 1"), kBigRows);
   ExpectAllGivenBack();
 }
 
 TEST_F(QueryMethods, UndecodableBatchIsARemoteErrorAndRunsNothing) {
   auto client = Connect();
-  const OleVariant bad[] = {OleVariant("DELETE FROM BIG_TABLE"), OleVariant::Null(),
-                            OleVariant::Bytes(std::string_view("DELETE FROM BIG_TABLE")),
-                            CompressToPacket("DELETE FROM BIG_TABLE -- \xC3\x28")};  // not valid UTF-8
+  const OleVariant bad[] = {
+      OleVariant("DELETE FROM BIG_TABLE"), OleVariant::Null(),
+      OleVariant::Bytes(std::string_view("DELETE FROM BIG_TABLE")),
+      CompressToPacket("DELETE FROM BIG_TABLE -- \xC3\x28")};  // not valid UTF-8
   SetAnsiCodePage("UTF-8");
   for (const OleVariant& arg : bad) {
     SCOPED_TRACE(VarTypeName(arg.VarType()));

@@ -1,12 +1,11 @@
 // The server host end to end: login, instances borrowed from ServerModulePool per session, stop
 // and restart with clients connected, and the file methods over the wire.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <thread>
-
-#include <fmt/format.h>
 
 #include "codec/packets.h"
 #include "dbpool/database_pools.h"
@@ -61,7 +60,9 @@ TEST_F(Sessions, InstancesAreReusedInPoolOrder) {
 
 TEST_F(Sessions, StopWithClientsConnectedThenRestart) {
   std::atomic<int> disconnects{0};
-  Host().DSTCPServerTransport1.OnDisconnect = [&](const TDSTCPDisconnectEventObject&) { ++disconnects; };
+  Host().DSTCPServerTransport1.OnDisconnect = [&](const TDSTCPDisconnectEventObject&) {
+    ++disconnects;
+  };
   auto a = Connect();
   auto b = Connect();
   EXPECT_EQ(Sql(*a, "SELECT 1 AS ONE").second, "");
@@ -96,8 +97,9 @@ TEST_F(Sessions, ConcurrentClientsUseTheirOwnConnections) {
     threads.emplace_back([&, i] {
       for (int k = 0; k < kInserts && errors[i].empty(); ++k) {
         int id = 1000 + i * 100 + k;
-        errors[i] = Exec(*clients[i], "ExecSQL",
-                         OleVariant(fmt::format("INSERT INTO BIG_TABLE (ID, NAME) VALUES ({}, 'c{}')", id, i)));
+        errors[i] = Exec(
+            *clients[i], "ExecSQL",
+            OleVariant(fmt::format("INSERT INTO BIG_TABLE (ID, NAME) VALUES ({}, 'c{}')", id, i)));
         if (errors[i].empty()) errors[i] = Sql(*clients[i], "SELECT * FROM BIG_TABLE").second;
       }
     });
@@ -115,7 +117,8 @@ TEST_F(Sessions, FileMethodsRoundTrip) {
   auto client = Connect();
   const std::string content = "exchange file\r\n中文";
 
-  EXPECT_TRUE(Call(*client, "UploadFile", {CompressToPacket(content), OleVariant("report.txt")}).Result.AsBoolean());
+  EXPECT_TRUE(Call(*client, "UploadFile", {CompressToPacket(content), OleVariant("report.txt")})
+                  .Result.AsBoolean());
   TDSCallResult listing = Call(*client, "CheckUpload");
   EXPECT_EQ(listing.Result.AsInteger(), 1);
   ASSERT_EQ(listing.Outs.size(), 3u);
@@ -128,12 +131,19 @@ TEST_F(Sessions, FileMethodsRoundTrip) {
   EXPECT_EQ(download.Outs.at(0).AsInteger(), static_cast<int32_t>(content.size()));
 
   const OleVariant bytes = OleVariant::Bytes(std::string_view("\x00\x01stored", 8));
-  EXPECT_EQ(Call(*client, "PostData", {bytes, OleVariant("store\\sub"), OleVariant("b.bin")}).Outs.at(0).AsString(), "");
+  EXPECT_EQ(Call(*client, "PostData", {bytes, OleVariant("store\\sub"), OleVariant("b.bin")})
+                .Outs.at(0)
+                .AsString(),
+            "");
   TDSCallResult read = Call(*client, "ReadData", {OleVariant("store/sub"), OleVariant("b.bin")});
   EXPECT_EQ(read.Outs.at(0).AsString(), "");
   EXPECT_EQ(read.Result, bytes);
-  EXPECT_EQ(Call(*client, "DeleteData", {OleVariant("store/sub"), OleVariant("b.bin")}).Outs.at(0).AsString(), "");
-  EXPECT_TRUE(Call(*client, "ReadData", {OleVariant("store/sub"), OleVariant("b.bin")}).Result.IsNull());
+  EXPECT_EQ(Call(*client, "DeleteData", {OleVariant("store/sub"), OleVariant("b.bin")})
+                .Outs.at(0)
+                .AsString(),
+            "");
+  EXPECT_TRUE(
+      Call(*client, "ReadData", {OleVariant("store/sub"), OleVariant("b.bin")}).Result.IsNull());
   EXPECT_FALSE(std::filesystem::exists(dir_.File("store/sub/b.bin")));
 }
 
