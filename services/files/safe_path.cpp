@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "services/files/replacement_file.h"
+
 namespace velmora {
 namespace {
 
@@ -86,6 +88,9 @@ SafePath ResolveInside(std::string_view root, std::initializer_list<std::string_
         names.pop_back();
         continue;
       }
+      // The server's write temporaries are hidden from the listing and removed at start, so a
+      // client's file of such a name would vanish.
+      if (IsReplacementTempName(name)) Refuse(part, "the name is reserved for temporary files");
       names.push_back(name);
     }
   }

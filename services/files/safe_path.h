@@ -5,7 +5,8 @@
 // contains a NUL character, "|" or a line break (CR or LF), or whose ".." components climb above
 // the folder is refused, and so is a path that a symbolic link inside the folder leads outside of
 // it ("|" separates the names of the exchange folder's listing, and line breaks would split it
-// for clients). "." components and repeated separators are dropped and ".." is applied to the
+// for clients). A name of the form of the server's write temporaries (".<name>.velmora-XXXXXX")
+// is refused too: such files are left out of the listing and removed at start. "." components and repeated separators are dropped and ".." is applied to the
 // text: "a/../b" names "b" whether or not "a" exists or is a link. So a name means the same file
 // whatever lies on disk at its earlier parts (a link followed by ".." cannot reach the parent of
 // the link's target), clients that build names by joining folders get what the text says, and

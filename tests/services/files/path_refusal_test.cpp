@@ -85,12 +85,12 @@ std::string CaseLabel(const ::testing::TestParamInfo<std::tuple<std::string, int
   return label + "_" + std::to_string(info.index);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, PathRefusalTest,
-                         ::testing::Combine(::testing::Values("..\\x", "../x", "a/../../x",
-                                                              "<absolute>", "C:\\x", "link/x",
-                                                              "link\\new\\y", "leaf"),
-                                            ::testing::Range(0, 5)),
-                         CaseLabel);
+INSTANTIATE_TEST_SUITE_P(
+    Names, PathRefusalTest,
+    ::testing::Combine(::testing::Values("..\\x", "../x", "a/../../x", "<absolute>", "C:\\x",
+                                         "link/x", "link\\new\\y", "leaf", "a/.x.velmora-Ab12Cd"),
+                       ::testing::Range(0, 5)),
+    CaseLabel);
 
 }  // namespace
 }  // namespace velmora::test
