@@ -6,12 +6,13 @@
 // the folder is refused, and so is a path that a symbolic link inside the folder leads outside of
 // it ("|" separates the names of the exchange folder's listing, and line breaks would split it
 // for clients). A name of the form of the server's write temporaries (".<name>.velmora-XXXXXX")
-// is refused too: such files are left out of the listing and removed at start. "." components and repeated separators are dropped and ".." is applied to the
-// text: "a/../b" names "b" whether or not "a" exists or is a link. So a name means the same file
-// whatever lies on disk at its earlier parts (a link followed by ".." cannot reach the parent of
-// the link's target), clients that build names by joining folders get what the text says, and
-// whether a name climbs out of its folder is decided from the text alone, before any file is
-// looked at; only the resolved path is then checked for links that lead out.
+// is refused too: such files are left out of the listing and removed at start. "." components and
+// repeated separators are dropped and ".." is applied to the text: "a/../b" names "b" whether or
+// not "a" exists or is a link. So a name means the same file whatever lies on disk at its earlier
+// parts (a link followed by ".." cannot reach the parent of the link's target), clients that build
+// names by joining folders get what the text says, and whether a name climbs out of its folder is
+// decided from the text alone, before any file is looked at; only the resolved path is then checked
+// for links that lead out.
 #pragma once
 
 #include <initializer_list>
