@@ -467,8 +467,15 @@ void TFrmDataSnap::N5Click() {
   PageControl1->setCurrentIndex(3);
 }
 
+// A minimised window counts as not shown: with a tray it is a tool window without a taskbar
+// entry, so the tray is the only way to bring it back, and showing it minimised would show
+// nothing.
 void TFrmDataSnap::TrayIcon1DblClick() {
-  setVisible(!isVisible());
+  if (isVisible() && !isMinimized()) {
+    hide();
+  } else {
+    ShowAndRaise();
+  }
 }
 
 }  // namespace velmora
