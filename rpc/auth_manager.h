@@ -13,6 +13,10 @@ class TDSAuthenticationManager;
 inline constexpr const char* kAuthenticationRejected =
     "Authentication manager rejected user credentials. This may due to invalid combination of DS "
     "user name and password";
+// The refusal of a further hello on a connection whose login was refused: credentials are checked
+// once per connection, so the client opens a new connection to try again.
+inline constexpr const char* kLoginAlreadyRefused =
+    "The login of this connection was refused; open a new connection to log in again";
 
 struct TDSAuthorizeEventObject {
   std::string UserName;

@@ -62,6 +62,15 @@ void TDSSession::HandleHello(std::string_view message, std::string& reply) {
     EncodeError("The session is already logged in", reply);
     return;
   }
+  if (checked_) {
+    // The credentials of a connection are checked once: after a refusal a further hello is
+    // refused unchecked, so a connection cannot be used to try one password after another.
+    ++refusals_;
+    last_hello_ = THelloOutcome::Rejected;
+    hello_.Password.clear();
+    EncodeHelloReply(false, kLoginAlreadyRefused, reply);
+    return;
+  }
   if (hello_.Version != kProtocolVersion) {
     ++refusals_;
     last_hello_ = THelloOutcome::Rejected;
@@ -84,6 +93,7 @@ void TDSSession::HandleHello(std::string_view message, std::string& reply) {
     }
   }
   hello_.Password.clear();  // not kept between messages
+  checked_ = true;
   if (!valid) {
     ++refusals_;
     last_hello_ = THelloOutcome::Refused;

@@ -55,6 +55,7 @@ class TDSSession {
   TDSSessionContext context_;
   std::string peer_;
   bool logged_in_ = false;
+  bool checked_ = false;  // the credentials were checked (and refused, unless logged_in_)
   THelloOutcome last_hello_ = THelloOutcome::None;
   int refusals_ = 0;
   TDSAuthorizeEventObject authorize_;  // user and roles from the login; method per call
