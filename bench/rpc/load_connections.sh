@@ -38,6 +38,18 @@ def read_msg(s):
         if not c: return None
         p += c
     return p if not flags else b'?'
+def classify(sockets, kinds):
+    """Counts what each silent socket got: an error message and a close, or nothing within 0.05 s."""
+    for s in sockets:
+        s.settimeout(0.05)
+        try:
+            m = read_msg(s)
+            key = 'refused: ' + m[5:].decode('utf-8', 'replace') if m and m[:1] == b'\x05' else 'closed'
+        except socket.timeout:
+            key = 'held open'
+        except OSError:
+            key = 'reset'
+        kinds[key] = kinds.get(key, 0) + 1
 def rss_kib():
     for line in open(f'/proc/{pid}/status'):
         if line.startswith('VmRSS'): return int(line.split()[1])
@@ -71,17 +83,7 @@ for i in range(2000):
     except OSError as e:
         kinds['connect failed'] = kinds.get('connect failed', 0) + 1; s.close(); continue
     silent.append(s)
-# Each silent socket: an error message and a close, or still open (no answer within 0.05 s).
-for s in silent:
-    s.settimeout(0.05)
-    try:
-        m = read_msg(s)
-        key = 'refused: ' + m[5:].decode('utf-8', 'replace') if m and m[:1] == b'\x05' else 'closed'
-    except socket.timeout:
-        key = 'held open'
-    except OSError:
-        key = 'reset'
-    kinds[key] = kinds.get(key, 0) + 1
+classify(silent, kinds)
 print(f'2000 silent sockets in {time.time()-t:.1f} s:')
 for k, v in sorted(kinds.items(), key=lambda kv: -kv[1]): print(f'  {v:5d}  {k}')
 print(f'server RSS with them: {rss_kib()} KiB')
@@ -108,16 +110,7 @@ silent, kinds = [], {}
 for i in range(200):
     s = socket.create_connection(('127.0.0.1', port), timeout=5)
     silent.append(s)
-for s in silent:
-    s.settimeout(0.05)
-    try:
-        m = read_msg(s)
-        key = 'refused: ' + m[5:].decode('utf-8', 'replace') if m and m[:1] == b'\x05' else 'closed'
-    except socket.timeout:
-        key = 'held open'
-    except OSError:
-        key = 'reset'
-    kinds[key] = kinds.get(key, 0) + 1
+classify(silent, kinds)
 print(f'after 100 of the logged-in left, 200 more silent sockets:')
 for k, v in sorted(kinds.items(), key=lambda kv: -kv[1]): print(f'  {v:5d}  {k}')
 for s in silent: s.close()

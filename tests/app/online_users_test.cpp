@@ -17,14 +17,8 @@ namespace {
 
 constexpr const char* kRefused = "有陌生用户登录，请管理员注意！";
 
-class OnlineUsersTest : public ShellTest {
+class OnlineUsersTest : public ServingShellTest {
  protected:
-  void SetUp() override {
-    ShellTest::SetUp();
-    WriteConfigWithFreePort();
-    CreateWindow();
-    ASSERT_TRUE(service_->Started());
-  }
   bool CountIs(int n) {
     return WaitUntil([&] { return Text("E_UserCount") == QString::number(n) && GridRows() == n; });
   }

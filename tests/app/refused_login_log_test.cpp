@@ -8,15 +8,7 @@
 namespace velmora::test {
 namespace {
 
-class RefusedLoginLogTest : public ShellTest {
- protected:
-  void SetUp() override {
-    ShellTest::SetUp();
-    WriteConfigWithFreePort();
-    CreateWindow();
-    ASSERT_TRUE(service_->Started());
-  }
-};
+using RefusedLoginLogTest = ServingShellTest;
 
 TEST_F(RefusedLoginLogTest, ASecondLineNamesTheAddressAndTheUserTried) {
   const struct {

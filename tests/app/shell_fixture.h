@@ -158,4 +158,16 @@ class ShellTest : public ::testing::Test {
   std::vector<Notice> notices_;
 };
 
+// A shell whose window is created with a configuration on a free port and whose service is
+// running.
+class ServingShellTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    WriteConfigWithFreePort();
+    CreateWindow();
+    ASSERT_TRUE(service_->Started());
+  }
+};
+
 }  // namespace velmora::test

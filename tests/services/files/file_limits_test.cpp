@@ -1,9 +1,6 @@
 // The bounds of the file methods: names a listing cannot carry, the one transfer limit in both
 // directions, the reason of a failed upload write, and the temporaries of writes cut short.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include "codec/packets.h"
 #include "codec/uCompressionStream.h"
@@ -115,20 +112,15 @@ TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
 // its reason instead of a bare false.
 TEST_F(FileLimitsTest, AFailedUploadWriteRaisesItsReason) {
   WriteFile(Upload() / "keep.txt", "earlier");
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 64 * 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string what = "(no error)";
-  try {
-    UploadFile(dir_.Root(), CompressToPacket(PatternBytes(256 * 1024)), "keep.txt");
-  } catch (const EFileError& e) {
-    what = e.what();
+  {
+    FileSizeLimit limit(64 * 1024);
+    try {
+      UploadFile(dir_.Root(), CompressToPacket(PatternBytes(256 * 1024)), "keep.txt");
+    } catch (const EFileError& e) {
+      what = e.what();
+    }
   }
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, saved_handler);
 
   EXPECT_EQ(what, "Cannot write file \"" + UploadRoot() + "keep.txt\". File too large");
   EXPECT_EQ(ReadFile(Upload() / "keep.txt"), "earlier");

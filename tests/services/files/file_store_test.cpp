@@ -1,9 +1,6 @@
 #include "services/files/file_store.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include "codec/packets.h"
 #include "services/files/file_holds.h"
@@ -93,15 +90,10 @@ TEST_F(FileStoreTest, PostOfSomethingOtherThanBytesKeepsTheEarlierFile) {
 // The file size limit makes the write fail part-way, as a full disk would.
 TEST_F(FileStoreTest, PostThatFailsWhileWritingKeepsTheEarlierFile) {
   WriteFile(At("keep.txt"), "earlier");
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 64 * 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  PostData(OleVariant::Bytes(PatternBytes(256 * 1024)), Root(), "", "keep.txt", err_);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, saved_handler);
+  {
+    FileSizeLimit limit(64 * 1024);
+    PostData(OleVariant::Bytes(PatternBytes(256 * 1024)), Root(), "", "keep.txt", err_);
+  }
 
   EXPECT_EQ(err_, "Cannot write file \"" + Root() + "keep.txt\". File too large");
   EXPECT_EQ(ReadFile(At("keep.txt")), "earlier");
