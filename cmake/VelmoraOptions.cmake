@@ -25,3 +25,20 @@ function(velmora_bench name)
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark velmora_options)
 endfunction()
+
+# velmora_pg_test(NAME SOURCES... LIBS ...): a velmora_test whose cases need a PostgreSQL server.
+# CTest starts one throwaway cluster (scripts/pg-cluster.sh) before the first such case and stops
+# it after the last, also when cases fail or time out; the cases find it through the
+# VELMORA_PG_CLUSTER folder (tests/support/pg_server.h) and each works in a database of its own,
+# so they run in parallel. The folder is below /tmp: the postgres system user must enter it.
+string(MD5 VELMORA_PG_CLUSTER_TAG "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${VELMORA_PG_CLUSTER_TAG}" 0 12 VELMORA_PG_CLUSTER_TAG)
+set(VELMORA_PG_CLUSTER_DIR "/tmp/velmora-pg-${VELMORA_PG_CLUSTER_TAG}")
+function(velmora_pg_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} velmora_test_pg GTest::gtest GTest::gtest_main
+    velmora_options)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300
+    FIXTURES_REQUIRED velmora_pg ENVIRONMENT "VELMORA_PG_CLUSTER=${VELMORA_PG_CLUSTER_DIR}")
+endfunction()

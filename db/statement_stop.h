@@ -54,6 +54,9 @@ class TStatementStop {
   Reason Check() noexcept;
   // The message for the last reason Check gave, or empty when it gave none since Arm.
   std::string Message() const;
+  // When the statement armed last must stop: time_point::max() when it has no time-out. Set by
+  // Arm; read by TStatementWatch, which arms nothing itself.
+  Clock::time_point Deadline() const noexcept { return deadline_; }
 
  private:
   std::atomic<bool> cancelled_{false};

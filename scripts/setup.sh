@@ -21,8 +21,14 @@ packages=(
   qt6-base-dev fonts-wqy-microhei xvfb
   # The sqlite3 program fills the sample database of scripts/run.sh.
   sqlite3
-  # The Firebird client library and ODBC (SQL Server, Access) come with their drivers, which do not
-  # exist yet: firebird-dev unixodbc-dev.
+  # The database engines beyond SQLite; each client library is loaded when the first connection to
+  # its engine opens, the -dev packages give the headers. Firebird: the client library and the
+  # embedded engine (the tests open database files in-process). ODBC: unixODBC with FreeTDS (SQL
+  # Server) and MDB Tools (Access), and the PostgreSQL and SQLite ODBC drivers the tests use.
+  # PostgreSQL: libpq, and the server programs the tests start throwaway clusters with.
+  firebird-dev libfbclient2 firebird3.0-server-core
+  unixodbc-dev libodbc2 tdsodbc odbc-mdbtools odbc-postgresql libsqliteodbc
+  libpq-dev libpq5 postgresql postgresql-client
 )
 
 missing=()
