@@ -62,10 +62,9 @@ sleep 1
 # The backup, made by the running copy (its status bar and log show it).
 LSAN_OPTIONS="suppressions=$root/tests/app/lsan_qt.supp" "$program" --app-dir "$work" --backup-now
 
-# Page 3: the tab widget takes Ctrl+Tab to the next page once it has the focus.
-DISPLAY=$display xdotool windowactivate --sync "$window" 2>/dev/null || true
-DISPLAY=$display xdotool windowfocus --sync "$window" 2>/dev/null || true
-DISPLAY=$display xdotool key --window "$window" ctrl+Tab ctrl+Tab ctrl+Tab
+# Page 3: a click on its tab, the fourth, found by its place in the window (there is no window
+# manager to give the window the keyboard focus).
+DISPLAY=$display xdotool mousemove --window "$window" 275 51 click 1
 sleep 2  # the page paints
 mkdir -p "$root/docs"
 DISPLAY=$display import -window "$window" "$root/docs/maintenance.png"
