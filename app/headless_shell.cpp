@@ -1,7 +1,11 @@
 #include "app/headless_shell.h"
 
+#include <QTimer>
 #include <exception>
 #include <string>
+#include <utility>
+
+#include "app/backup_run.h"
 
 #include "app/config/server_config.h"
 #include "app/service_controller.h"
@@ -10,8 +14,16 @@
 namespace velmora {
 
 THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std::FILE* err,
-                               QObject* parent)
-    : QObject(parent), service_(service), out_(out), err_(err) {
+                               QObject* parent, TBackupTimer::Clock clock)
+    : QObject(parent),
+      service_(service),
+      out_(out),
+      err_(err),
+      timer_(new QTimer(this)),
+      backup_timer_(new TBackupTimer(
+          *timer_, std::move(clock), [this] { return schedule_; },
+          [this](const QDateTime& now) { RunLoggedBackup(service_, backup_folder_, now); },
+          this)) {
   connect(&service_, &TServiceController::LogLine, this, [this](const QString& line) {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
@@ -33,7 +45,20 @@ bool THeadlessShell::StartUp() {
     ReportError(QString::fromUtf8(e.what()));
     return false;
   }
+  schedule_ = {config.BackupType, config.EveryTime, config.EveryDay, config.EveryWeek,
+               config.EveryMonth};
+  backup_folder_ = config.bakpath;
+  const auto states = FieldStatesFor(schedule_.kind);
+  if (states && states->timer) timer_->start();
   return true;
+}
+
+TBackupOutcome THeadlessShell::BackupNow() {
+  return RunLoggedBackup(service_, backup_folder_, backup_timer_->Now());
+}
+
+bool THeadlessShell::ScheduleRunning() const {
+  return timer_->isActive();
 }
 
 void THeadlessShell::ReportError(const QString& message) {

@@ -5,6 +5,13 @@
 #include <QObject>
 #include <QString>
 #include <cstdio>
+#include <string>
+
+#include "app/backup_timer.h"
+#include "maintenance/backup/backup_schedule.h"
+#include "maintenance/backup/uFDACBackup.h"
+
+class QTimer;
 
 namespace velmora {
 
@@ -15,19 +22,31 @@ class THeadlessShell : public QObject {
 
  public:
   // Log lines go to `out` (one line each, flushed); errors to `err`.
+  // `clock` (empty: the local time) is what the backup schedule reads.
   explicit THeadlessShell(TServiceController& service, std::FILE* out = stdout,
-                          std::FILE* err = stderr, QObject* parent = nullptr);
+                          std::FILE* err = stderr, QObject* parent = nullptr,
+                          TBackupTimer::Clock clock = {});
 
   // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), puts its limits in force, hands
-  // the account and password to the login check and starts the service on the configured port.
+  // the account and password to the login check and starts the service on the configured port;
+  // then the backup schedule of the section Backup runs, as read here, until the program ends.
   // False, with the reason on the error stream, when the service cannot start.
   bool StartUp();
   void ReportError(const QString& message);
+
+  // A backup now into the configured folder, logged like a scheduled one.
+  TBackupOutcome BackupNow();
+  const BackupSchedule& Schedule() const { return schedule_; }
+  bool ScheduleRunning() const;
 
  private:
   TServiceController& service_;
   std::FILE* out_;
   std::FILE* err_;
+  BackupSchedule schedule_;
+  std::string backup_folder_;
+  QTimer* timer_;
+  TBackupTimer* backup_timer_;
 };
 
 }  // namespace velmora

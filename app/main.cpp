@@ -3,6 +3,9 @@
 //   velmora [--app-dir DIR]              the window, hidden in the tray once the service runs
 //   velmora --headless [--app-dir DIR]   no widgets: log on standard output, errors on standard
 //                                        error; chosen by itself when there is no display
+//   velmora [--app-dir DIR] --backup-now a backup now, made by the copy serving DIR or, when none
+//                                        runs, by this process; prints the outcome, exit 0 when
+//                                        made, 1 with the reason on standard error when not
 //
 // Order of start-up and teardown: the single-copy check; the stored-procedure, query and
 // connection pools, then ServerModulePool; the server and the window (which starts the service);
@@ -10,6 +13,7 @@
 // then the connection, query and stored-procedure pools; the window goes last.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDate>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -17,6 +21,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/backup_run.h"
+#include "app/config/server_config.h"
 #include "app/headless_shell.h"
 #include "app/quit_signals.h"
 #include "app/service_controller.h"
@@ -31,6 +37,7 @@ namespace {
 
 struct Options {
   bool headless = false;
+  bool backup_now = false;
   std::string app_dir;
 };
 
@@ -39,10 +46,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     const std::string_view arg = argv[i];
     if (arg == "--headless") {
       options.headless = true;
+    } else if (arg == "--backup-now") {
+      options.backup_now = true;
     } else if (arg == "--app-dir" && i + 1 < argc) {
       options.app_dir = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: velmora [--headless] [--app-dir DIR]\n");
+      std::fprintf(stderr, "usage: velmora [--headless] [--app-dir DIR] [--backup-now]\n");
       return false;
     }
   }
@@ -69,11 +78,39 @@ void ExitIfCallsAbandoned(const velmora::TServiceController& service) {
   std::_Exit(0);
 }
 
-int RunHeadless(velmora::TServiceController& service) {
+velmora::TCopyAnswer AnswerOf(const velmora::TBackupOutcome& outcome) {
+  return {outcome.kind == velmora::TBackupOutcome::Kind::kMade,
+          velmora::BackupOutcomeText(outcome)};
+}
+
+int Report(const velmora::TCopyAnswer& answer) {
+  const QByteArray text = answer.text.toUtf8();
+  std::fprintf(answer.done ? stdout : stderr, "%s\n", text.constData());
+  return answer.done ? 0 : 1;
+}
+
+// --backup-now: the copy serving the folder makes the backup (it holds the pools, and an embedded
+// database may be open in one process only); with none running, this process makes it from the
+// folder's settings, without starting the service.
+int RunBackupNow(velmora::TSingleInstance& instance) {
+  if (const auto answer = instance.RequestBackupNow()) return Report(*answer);
+  const std::string app_path = velmora::AppPath();
+  const velmora::ServerConfig config =
+      velmora::LoadConfig(app_path + std::string(velmora::kConfigFileName), app_path);
+  velmora::CreateDatabasePools();
+  const velmora::TBackupOutcome outcome =
+      velmora::BackupDatabase(config.bakpath, QDate::currentDate().day());
+  TearDownPools();
+  return Report(AnswerOf(outcome));
+}
+
+int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& instance) {
   velmora::THeadlessShell shell(service);
   velmora::TQuitSignals quit_signals;
   if (!shell.StartUp()) return 1;
+  instance.SetBackupNowHandler([&shell] { return AnswerOf(shell.BackupNow()); });
   QCoreApplication::exec();
+  instance.SetBackupNowHandler(nullptr);
   service.StopServer();
   ExitIfCallsAbandoned(service);
   return 0;
@@ -85,9 +122,11 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
   auto window = std::make_unique<velmora::TFrmDataSnap>(service);
   QObject::connect(&instance, &velmora::TSingleInstance::ShowRequested, window.get(),
                    &velmora::TFrmDataSnap::ShowAndRaise);
+  instance.SetBackupNowHandler([&window] { return AnswerOf(window->Button4Click()); });
   velmora::TQuitSignals quit_signals;
   if (window->ShowAtStartup()) window->show();
   QCoreApplication::exec();
+  instance.SetBackupNowHandler(nullptr);
   service.StopServer();
   ExitIfCallsAbandoned(service);
   TearDownPools();
@@ -100,7 +139,7 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return 2;
-  const bool headless = options.headless || NoDisplay();
+  const bool headless = options.headless || options.backup_now || NoDisplay();
 
   std::unique_ptr<QCoreApplication> app;
   if (headless) {
@@ -113,6 +152,7 @@ int main(int argc, char** argv) {
   // One server per application folder: the folder names the single-copy socket.
   velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
   velmora::TSingleInstance instance;
+  if (options.backup_now) return RunBackupNow(instance);
   if (instance.NotifyRunningCopy()) {
     if (headless) {
       std::fprintf(stderr, "A copy of the server already serves %s; this one ends.\n",
@@ -133,7 +173,7 @@ int main(int argc, char** argv) {
     velmora::TServerHost host;
     velmora::TServiceController service(host.DSServer1, host.DSTCPServerTransport1,
                                         host.DSAuthenticationManager1);
-    code = headless ? RunHeadless(service) : RunWindowed(service, instance);
+    code = headless ? RunHeadless(service, instance) : RunWindowed(service, instance);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     code = 1;

@@ -12,7 +12,22 @@
 namespace velmora {
 
 namespace {
+
 constexpr char kShowRequest[] = "show\n";
+constexpr char kBackupNowRequest[] = "backup-now\n";
+constexpr char kDone[] = "done";
+constexpr char kRefused[] = "refused";
+constexpr char kBufferProperty[] = "velmoraRequest";
+
+// How long a request waits to reach a copy that answers on the name.
+constexpr int kConnectWaitMs = 500;
+
+QByteArray AnswerLine(const TCopyAnswer& answer) {
+  QString text = answer.text;
+  text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  return QByteArray(answer.done ? kDone : kRefused) + '\t' + text.toUtf8() + '\n';
+}
+
 }  // namespace
 
 QString SingleInstanceName(const QString& app_folder) {
@@ -53,12 +68,50 @@ bool TSingleInstance::Listen() {
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
       connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        if (socket->readAll().contains("show")) Q_EMIT ShowRequested();
+        // A request is one line; it may come in pieces.
+        QByteArray pending = socket->property(kBufferProperty).toByteArray() + socket->readAll();
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+          const QByteArray line = pending.left(end + 1);
+          pending.remove(0, end + 1);
+          Answer(socket, line);
+        }
+        socket->setProperty(kBufferProperty, pending);
       });
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }
   });
   return true;
+}
+
+void TSingleInstance::Answer(QLocalSocket* socket, const QByteArray& request) {
+  if (request == kShowRequest) {
+    Q_EMIT ShowRequested();
+  } else if (request == kBackupNowRequest) {
+    const TCopyAnswer answer =
+        backup_now_ ? backup_now_() : TCopyAnswer{false, QStringLiteral("This copy makes no backups")};
+    socket->write(AnswerLine(answer));
+    socket->flush();
+    socket->disconnectFromServer();
+  }
+}
+
+std::optional<TCopyAnswer> TSingleInstance::RequestBackupNow() {
+  QLocalSocket socket;
+  socket.connectToServer(name_);
+  if (!socket.waitForConnected(kConnectWaitMs)) return std::nullopt;
+  socket.write(kBackupNowRequest);
+  socket.waitForBytesWritten(kConnectWaitMs);
+  QByteArray reply;
+  // The answer comes when the backup has ended, however long that takes.
+  while (!reply.contains('\n') && socket.waitForReadyRead(-1)) reply += socket.readAll();
+  reply += socket.readAll();
+  const qsizetype tab = reply.indexOf('\t');
+  const qsizetype end = reply.indexOf('\n');
+  if (tab < 0 || end < tab) {
+    return TCopyAnswer{false, QStringLiteral("The running copy gave no answer")};
+  }
+  return TCopyAnswer{reply.left(tab) == kDone, QString::fromUtf8(reply.mid(tab + 1, end - tab - 1))};
 }
 
 }  // namespace velmora

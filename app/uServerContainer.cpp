@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,8 +26,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <utility>
 
+#include "app/backup_run.h"
 #include "app/client_table_model.h"
 #include "app/operator_notice.h"
 #include "app/radio_group.h"
@@ -122,18 +125,24 @@ void TFrmDataSnap::BuildWindow() {
   auto* status = new QStatusBar(this);
   status->setObjectName(QStringLiteral("StatusBar1"));
   status->setSizeGripEnabled(false);
-  const int widths[] = {100, 50};
+  // 100 and 50 pixels; the last panel reaches to the window's edge, as a status bar's last
+  // panel does, so that the backup file's name can be read.
   for (int i = 0; i < 2; ++i) {
-    auto* panel = new QLabel(status);
-    panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-    panel->setFixedWidth(widths[i]);
-    status->addWidget(panel);
+    StatusPanel[i] = new QLabel(status);
+    StatusPanel[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
   }
+  StatusPanel[0]->setFixedWidth(100);
+  StatusPanel[1]->setMinimumWidth(50);
+  status->addWidget(StatusPanel[0]);
+  status->addWidget(StatusPanel[1], 1);
   setStatusBar(status);
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
+  backup_timer_ = new TBackupTimer(
+      *Timer1, {}, [this] { return ScheduleFromControls(); },
+      [this](const QDateTime& now) { RunBackup(now); }, this);
 
   BuildTray();
 
@@ -243,6 +252,7 @@ QWidget* TFrmDataSnap::BuildMaintenancePage() {
   Button1->setObjectName(QStringLiteral("Button1"));
   Button4 = new QPushButton(QStringLiteral("手动备份"), page);
   Button4->setObjectName(QStringLiteral("Button4"));
+  connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
   buttons->addWidget(Button1);
   buttons->addWidget(Button4);
   buttons->addStretch();
@@ -253,6 +263,7 @@ QWidget* TFrmDataSnap::BuildMaintenancePage() {
   edtPath->setObjectName(QStringLiteral("edtPath"));
   Button5 = new QPushButton(QStringLiteral("..."), page);
   Button5->setObjectName(QStringLiteral("Button5"));
+  connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
   path_row->addWidget(Label(QStringLiteral("备份文件保存到:"), page));
   path_row->addWidget(edtPath, 1);
   path_row->addWidget(Button5);
@@ -373,17 +384,51 @@ void TFrmDataSnap::StartClick() {
 }
 
 void TFrmDataSnap::BackupTypeClick() {
-  const int kind = BackupType->ItemIndex();
-  if (kind < 0) return;
-  CmbWeek->setEnabled(kind == 3);
-  EdtDay->setEnabled(kind == 4);
-  EdtTime->setEnabled(kind >= 2);
-  EdtMinute->setEnabled(kind >= 1);
-  if (kind == 0) {
-    Timer1->stop();
-  } else {
+  const std::optional<ScheduleFieldStates> states = FieldStatesFor(BackupType->ItemIndex());
+  if (!states) return;  // nothing selected: nothing changes
+  CmbWeek->setEnabled(states->weekday);
+  EdtDay->setEnabled(states->day);
+  EdtTime->setEnabled(states->hour);
+  EdtMinute->setEnabled(states->minute);
+  if (states->timer) {
     Timer1->start();
+  } else {
+    Timer1->stop();
   }
+}
+
+// ---- Backup ----
+
+BackupSchedule TFrmDataSnap::ScheduleFromControls() const {
+  return {BackupType->ItemIndex(), EdtMinute->value(), EdtTime->value(), CmbWeek->ItemIndex(),
+          EdtDay->value()};
+}
+
+void TFrmDataSnap::Timer1Timer() {
+  backup_timer_->Tick();
+}
+
+TBackupOutcome TFrmDataSnap::Button4Click() {
+  return RunBackup(backup_timer_->Now());
+}
+
+TBackupOutcome TFrmDataSnap::RunBackup(const QDateTime& now) {
+  TBackupOutcome outcome = RunLoggedBackup(service_, edtPath->text().toStdString(), now);
+  if (outcome.kind == TBackupOutcome::Kind::kMade) {
+    StatusPanel[0]->setText(now.toString(QStringLiteral("yy-MM-dd hh:mm")));
+    StatusPanel[1]->setText(BackupOutcomeText(outcome));
+  }
+  return outcome;
+}
+
+void TFrmDataSnap::Button5Click() {
+  QFileDialog dialog(this, QStringLiteral("请选择备份路径"));
+  dialog.setObjectName(QStringLiteral("BackupFolderDialog"));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QStringList chosen = dialog.selectedFiles();
+  if (!chosen.isEmpty()) edtPath->setText(chosen.first());
 }
 
 void TFrmDataSnap::FormClose() {

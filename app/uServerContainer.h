@@ -8,12 +8,16 @@
 #include <exception>
 #include <string>
 
+#include "app/backup_timer.h"
 #include "app/config/autostart.h"
 #include "app/config/server_config.h"
+#include "maintenance/backup/backup_schedule.h"
+#include "maintenance/backup/uFDACBackup.h"
 
 class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -66,6 +70,20 @@ class TFrmDataSnap : public QMainWindow {
   void Button2Click();
   void StartClick();
   void BackupTypeClick();
+  // "手动备份": a backup now into the folder edtPath shows, whatever the schedule (the backup
+  // engine, logged; a backup made shows its time and file in the status bar). Also run for a
+  // `--backup-now` request from another copy.
+  TBackupOutcome Button4Click();
+  // "...": the folder browser "请选择备份路径"; the chosen folder replaces edtPath's text, a
+  // cancel changes nothing.
+  void Button5Click();
+  // One tick of the schedule's timer: a backup when one is due by the controls' current values.
+  void Timer1Timer();
+  // The schedule as the maintenance page's controls hold it now.
+  BackupSchedule ScheduleFromControls() const;
+  // The local date and time the schedule and the backup's status bar read from now on; empty:
+  // the system's clock (the default).
+  void SetBackupClock(TBackupTimer::Clock clock) { backup_timer_->SetClock(std::move(clock)); }
   void FormClose();
   void AddLog(const QString& text);
   // Shows the window, restored when minimised, and brings it to the front.
@@ -83,6 +101,7 @@ class TFrmDataSnap : public QMainWindow {
   QWidget* BuildMaintenancePage();
   void BuildTray();
   void ShowState(bool running);
+  TBackupOutcome RunBackup(const QDateTime& now);
   // Runs an operation started from the window or the tray; an error goes to the error report.
   template <class F>
   void Guarded(F&& operation);
@@ -120,6 +139,8 @@ class TFrmDataSnap : public QMainWindow {
   QAction* N5 = nullptr;
   QAction* N2 = nullptr;
   QTimer* Timer1 = nullptr;
+  QLabel* StatusPanel[2] = {nullptr, nullptr};
+  TBackupTimer* backup_timer_ = nullptr;
 };
 
 }  // namespace velmora
