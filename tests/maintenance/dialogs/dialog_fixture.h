@@ -1,6 +1,6 @@
 // The database dialogs in a fresh application folder, with the window's stop and start actions,
 // its message boxes and its error report recorded instead of run or shown; stand-in drivers for
-// engines this machine cannot reach; and a way to act on a modal dialog while it is shown.
+// engines this machine cannot reach.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,10 +8,7 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
-#include <QPointer>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -25,6 +22,7 @@
 #include "db/sqlite/sqlite_connection.h"
 #include "maintenance/dialogs/dialog_host.h"
 #include "maintenance/dialogs/uSetFDConnection.h"
+#include "tests/support/modal_dialog.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -91,36 +89,6 @@ inline void CreateSqliteFile(const std::string& path) {
     throw std::runtime_error("cannot create " + path);
   }
   sqlite3_close(db);
-}
-
-// Opens a modal dialog through `open` and, once the dialog named `name` is the active modal
-// window, runs `act` on it. A dialog still shown after `act` is rejected. False when no such
-// dialog appeared within 5 s (any modal window is then rejected, so that the test goes on).
-inline bool WithModal(const QString& name, const std::function<void()>& open,
-                      const std::function<void(QDialog&)>& act) {
-  bool seen = false;
-  QTimer poll;
-  poll.setInterval(10);
-  QElapsedTimer waited;
-  waited.start();
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    QPointer<QDialog> dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog != nullptr && dialog->objectName() == name) {
-      poll.stop();
-      seen = true;
-      act(*dialog);
-      if (dialog != nullptr && dialog->isVisible()) dialog->reject();
-      return;
-    }
-    if (waited.elapsed() > 5000) {
-      poll.stop();
-      if (dialog != nullptr) dialog->reject();
-    }
-  });
-  poll.start();
-  open();
-  poll.stop();
-  return seen;
 }
 
 struct RecordedNotice {
