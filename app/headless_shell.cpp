@@ -27,13 +27,24 @@ bool THeadlessShell::StartUp() {
   service_.ApplyLimits(config_path);
   service_.SetCredentials(QString::fromStdString(config.SVRUSERNAME),
                           QString::fromStdString(config.SVRPASSWORD));
+  port_text_ = QString::fromStdString(config.SVROPENPORT);
   try {
-    service_.Start(QString::fromStdString(config.SVROPENPORT));
+    service_.Start(port_text_);
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
     return false;
   }
   return true;
+}
+
+void THeadlessShell::Restart() {
+  service_.Stop();
+  try {
+    service_.Start(port_text_);
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+    throw;
+  }
 }
 
 void THeadlessShell::ReportError(const QString& message) {

@@ -22,12 +22,16 @@ class THeadlessShell : public QObject {
   // the account and password to the login check and starts the service on the configured port.
   // False, with the reason on the error stream, when the service cannot start.
   bool StartUp();
+  // Stops the service and starts it again on the port StartUp read. Raises (after reporting it on
+  // the error stream) when it cannot start; the service then stays stopped.
+  void Restart();
   void ReportError(const QString& message);
 
  private:
   TServiceController& service_;
   std::FILE* out_;
   std::FILE* err_;
+  QString port_text_;
 };
 
 }  // namespace velmora

@@ -3,6 +3,11 @@
 //   velmora [--app-dir DIR]              the window, hidden in the tray once the service runs
 //   velmora --headless [--app-dir DIR]   no widgets: log on standard output, errors on standard
 //                                        error; chosen by itself when there is no display
+//   velmora [--app-dir DIR] --set-database "DriverID=...;Database=...;..."
+//                                        the database setting: the copy serving DIR (or, when none
+//                                        runs, this process) tests the connection, saves
+//                                        DataBase.CFG only when it opens and restarts its service;
+//                                        the outcome is printed, exit status 0 done, 1 refused
 //
 // Order of start-up and teardown: the single-copy check; the stored-procedure, query and
 // connection pools, then ServerModulePool; the server and the window (which starts the service);
@@ -10,16 +15,20 @@
 // then the connection, query and stored-procedure pools; the window goes last.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/headless_shell.h"
+#include "app/operator_notice.h"
 #include "app/quit_signals.h"
 #include "app/service_controller.h"
+#include "app/set_database.h"
 #include "app/single_instance.h"
 #include "app/uServerContainer.h"
 #include "common/app_path.h"
@@ -32,7 +41,13 @@ namespace {
 struct Options {
   bool headless = false;
   std::string app_dir;
+  std::optional<std::string> set_database;
 };
+
+constexpr char kSetDatabase[] = "set-database";
+// The running copy tests the connection and restarts its service before it replies: an engine's
+// own login time-out and the stop's drain both fit well within this.
+constexpr int kCommandReplyMs = 5 * 60 * 1000;
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
@@ -41,8 +56,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.headless = true;
     } else if (arg == "--app-dir" && i + 1 < argc) {
       options.app_dir = argv[++i];
+    } else if (arg == "--set-database" && i + 1 < argc) {
+      options.set_database = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: velmora [--headless] [--app-dir DIR]\n");
+      std::fprintf(stderr,
+                   "usage: velmora [--headless] [--app-dir DIR]\n"
+                   "       velmora [--app-dir DIR] --set-database \"DriverID=...;Database=...\"\n");
       return false;
     }
   }
@@ -69,10 +88,31 @@ void ExitIfCallsAbandoned(const velmora::TServiceController& service) {
   std::_Exit(0);
 }
 
-int RunHeadless(velmora::TServiceController& service) {
+void Print(const velmora::CommandOutcome& outcome) {
+  const QByteArray text = outcome.text.toUtf8();
+  std::FILE* stream = outcome.Done() ? stdout : stderr;
+  std::fprintf(stream, "%s\n", text.constData());
+  std::fflush(stream);
+}
+
+// --set-database: carried out by the copy serving the folder, or by this process when none runs.
+int RunSetDatabase(const std::string& connection_string) {
+  const QString text = QString::fromStdString(connection_string);
+  velmora::TSingleInstance instance;
+  std::optional<velmora::CommandOutcome> outcome =
+      instance.SendRequest(QString::fromLatin1(kSetDatabase), text, kCommandReplyMs);
+  if (!outcome) outcome = velmora::SetDatabase(text, nullptr);
+  Print(*outcome);
+  return outcome->exit_code;
+}
+
+int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& instance) {
   velmora::THeadlessShell shell(service);
   velmora::TQuitSignals quit_signals;
   if (!shell.StartUp()) return 1;
+  instance.SetRequestHandler(QString::fromLatin1(kSetDatabase), [&shell](const QString& text) {
+    return velmora::SetDatabase(text, [&shell] { shell.Restart(); });
+  });
   QCoreApplication::exec();
   service.StopServer();
   ExitIfCallsAbandoned(service);
@@ -85,6 +125,21 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
   auto window = std::make_unique<velmora::TFrmDataSnap>(service);
   QObject::connect(&instance, &velmora::TSingleInstance::ShowRequested, window.get(),
                    &velmora::TFrmDataSnap::ShowAndRaise);
+  // The window's own stop and start actions, as the dialogs restart the service. A start that
+  // fails is also shown to the operator, once the reply has gone.
+  velmora::TFrmDataSnap* shown = window.get();
+  instance.SetRequestHandler(QString::fromLatin1(kSetDatabase), [shown](const QString& text) {
+    return velmora::SetDatabase(text, [shown] {
+      shown->B_StopClick();
+      try {
+        shown->B_StartClick();
+      } catch (const std::exception& e) {
+        const QString message = QString::fromUtf8(e.what());
+        QTimer::singleShot(0, shown, [shown, message] { velmora::ShowErrorReport(shown, message); });
+        throw;
+      }
+    });
+  });
   velmora::TQuitSignals quit_signals;
   if (window->ShowAtStartup()) window->show();
   QCoreApplication::exec();
@@ -100,6 +155,13 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return 2;
+  if (options.set_database) {
+    // No window and no server of its own: nothing here needs a display.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("服务器"));
+    velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
+    return RunSetDatabase(*options.set_database);
+  }
   const bool headless = options.headless || NoDisplay();
 
   std::unique_ptr<QCoreApplication> app;
@@ -133,7 +195,7 @@ int main(int argc, char** argv) {
     velmora::TServerHost host;
     velmora::TServiceController service(host.DSServer1, host.DSTCPServerTransport1,
                                         host.DSAuthenticationManager1);
-    code = headless ? RunHeadless(service) : RunWindowed(service, instance);
+    code = headless ? RunHeadless(service, instance) : RunWindowed(service, instance);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     code = 1;
