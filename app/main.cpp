@@ -135,7 +135,8 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
         shown->B_StartClick();
       } catch (const std::exception& e) {
         const QString message = QString::fromUtf8(e.what());
-        QTimer::singleShot(0, shown, [shown, message] { velmora::ShowErrorReport(shown, message); });
+        QTimer::singleShot(0, shown,
+                           [shown, message] { velmora::ShowErrorReport(shown, message); });
         throw;
       }
     });

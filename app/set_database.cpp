@@ -16,8 +16,7 @@ QString FromUtf8(std::string_view text) {
 
 }  // namespace
 
-CommandOutcome SetDatabase(const QString& connection_string,
-                           const std::function<void()>& restart) {
+CommandOutcome SetDatabase(const QString& connection_string, const std::function<void()>& restart) {
   TFDConnection connection;
   try {
     OpenWithConnectionString(connection, connection_string.toStdString());

@@ -86,11 +86,13 @@ void TSingleInstance::Serve(QLocalSocket* socket, const QByteArray& line) {
     return;
   }
   if (!line.startsWith(kCallPrefix)) return;
-  const QList<QByteArray> parts = line.mid(static_cast<qsizetype>(sizeof kCallPrefix) - 1).split(' ');
+  const QList<QByteArray> parts =
+      line.mid(static_cast<qsizetype>(sizeof kCallPrefix) - 1).split(' ');
   const QString command = QString::fromUtf8(parts.value(0));
-  CommandOutcome outcome{1, QStringLiteral("The running copy knows no request \"%1\"").arg(command)};
+  CommandOutcome outcome{1,
+                         QStringLiteral("The running copy knows no request \"%1\"").arg(command)};
   const auto handler = handlers_.find(command);
-  // The socket may go while the handler runs (the caller gave up): the reply then has nowhere to go.
+  // The caller may give up while the handler runs; its socket then goes with it.
   QPointer<QLocalSocket> guard(socket);
   if (handler != handlers_.end()) outcome = handler->second(Decoded(parts.value(1)));
   if (guard == nullptr || guard->state() != QLocalSocket::ConnectedState) return;
@@ -120,7 +122,8 @@ std::optional<CommandOutcome> TSingleInstance::SendRequest(const QString& comman
   const QList<QByteArray> reply = socket.readLine().trimmed().split(' ');
   bool numeric = false;
   const int code = reply.value(0).toInt(&numeric);
-  if (!numeric) return CommandOutcome{1, QStringLiteral("The running copy's reply is not understood")};
+  if (!numeric)
+    return CommandOutcome{1, QStringLiteral("The running copy's reply is not understood")};
   return CommandOutcome{code, Decoded(reply.value(1))};
 }
 

@@ -1,8 +1,8 @@
 #include "maintenance/dialogs/dialog_host.h"
 
+#include <QBoxLayout>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QBoxLayout>
 #include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
@@ -18,8 +18,10 @@ QString ParamText(const TStringList& params, const char* name) {
 }
 
 void CenterOnDesktop(QWidget* window) {
-  window->adjustSize();
-  QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+  // Its own size when it has one, else the size its contents ask for.
+  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+  QScreen* screen =
+      window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect frame = window->frameGeometry();
   frame.moveCenter(screen->availableGeometry().center());

@@ -1,9 +1,10 @@
-// TfMSAcc: the Access dialog (the chooser captions it "Accese数据库"). It shows the chooser's current
-// parameters; the browse button picks the database file; "连接测试" tests the typed parameters with
-// the chooser's connection, and only when it opens saves them to DataBase.CFG, restarts the service
-// through the window's stop and start actions, writes the outcome into the chooser's summary and
-// closes. A refused test shows the engine's message and leaves the file untouched and the dialog
-// open. No field is checked for emptiness: an empty file name fails when the connection opens.
+// TfMSAcc: the Access dialog (the chooser captions it "Accese数据库"). It shows the chooser's
+// current parameters; the browse button picks the database file; "连接测试" tests the typed
+// parameters with the chooser's connection, and only when it opens saves them to DataBase.CFG,
+// restarts the service through the window's stop and start actions, writes the outcome into the
+// chooser's summary and closes. A refused test shows the engine's message and leaves the file
+// untouched and the dialog open. No field is checked for emptiness: an empty file name fails when
+// the connection opens.
 #pragma once
 
 #include <QDialog>

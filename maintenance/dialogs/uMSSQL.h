@@ -1,6 +1,6 @@
-// TfMSSQL: the SQL Server dialog, "MSSQL数据库". It shows the chooser's current parameters; "连接测试"
-// tests the typed ones with the chooser's connection, and only when it opens saves them to
-// DataBase.CFG, restarts the service through the window's stop and start actions, writes the
+// TfMSSQL: the SQL Server dialog, "MSSQL数据库". It shows the chooser's current parameters;
+// "连接测试" tests the typed ones with the chooser's connection, and only when it opens saves them
+// to DataBase.CFG, restarts the service through the window's stop and start actions, writes the
 // outcome into the chooser's summary and closes. A refused test shows the engine's message and
 // leaves the file untouched and the dialog open.
 #pragma once

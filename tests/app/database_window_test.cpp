@@ -2,10 +2,11 @@
 // a saved test restarts the window's own service (its stop and start actions: log lines, buttons,
 // also from a stopped service); a start that fails after the save goes to the standard error
 // report. The Access dialog's engine is a stand-in that opens the named file with SQLite.
+#include <sqlite3.h>
+
 #include <QComboBox>
 #include <QPushButton>
 #include <QToolButton>
-#include <sqlite3.h>
 
 #include "db/driver_registry.h"
 #include "db/sqlite/sqlite_connection.h"
@@ -66,10 +67,10 @@ class DatabaseSettingWindowTest : public ServingShellTest {
 
   std::string old_db_;
   std::string new_db_;
-  TDriverRegistration access_{"MSAcc", [](const TStringList& params) {
-                                return std::unique_ptr<TDriverConnection>(
-                                    std::make_unique<TSQLiteConnection>(params));
-                              }};
+  TDriverRegistration access_{
+      "MSAcc", [](const TStringList& params) {
+        return std::unique_ptr<TDriverConnection>(std::make_unique<TSQLiteConnection>(params));
+      }};
 };
 
 TEST_F(DatabaseSettingWindowTest, SavedTestRestartsTheWindowsServiceEvenWhenItWasStopped) {
@@ -120,7 +121,8 @@ TEST_F(DatabaseSettingWindowTest, RefusedTestLeavesTheFileAndTheServiceAsTheyWer
   const Outcome out = SetDatabaseThroughTheWindow(folder_.File("missing.mdb"));
   ASSERT_TRUE(out.chooser_shown);
   EXPECT_FALSE(out.access_closed_itself);
-  EXPECT_TRUE(out.summary.startsWith(QStringLiteral("连接参数错误\n"))) << out.summary.toStdString();
+  EXPECT_TRUE(out.summary.startsWith(QStringLiteral("连接参数错误\n")))
+      << out.summary.toStdString();
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_EQ(notices_[0].icon, QMessageBox::NoIcon);
   EXPECT_EQ(ReadFile(folder_.File("DataBase.CFG")), before);

@@ -174,9 +174,8 @@ TEST(SetDatabaseProgram, WithNoCopyRunningTheProgramTestsAndSavesByItself) {
     EXPECT_EQ(ReadFile(folder.File("DataBase.CFG")), original);
   }
 
-  const Finished f =
-      SetDatabase(folder.Path(), "DriverID=SQLite;Database=" + database + ";Password=s3cret",
-                  folder.Path());
+  const Finished f = SetDatabase(
+      folder.Path(), "DriverID=SQLite;Database=" + database + ";Password=s3cret", folder.Path());
   EXPECT_EQ(f.exit_code, 0) << f.err.toStdString();
   EXPECT_TRUE(f.out.startsWith(QStringLiteral("连接成功\nDriverID=SQLite\nDatabase=") +
                                QString::fromStdString(database) +
@@ -210,7 +209,8 @@ void ExpectTheServingCopyTestsSavesAndRestarts(bool headless) {
   const Finished refused =
       SetDatabase(folder.Path(), "DriverID=SQLite;Database=missing.db", elsewhere.Path());
   EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_TRUE(refused.err.startsWith(QStringLiteral("连接参数错误\n"))) << refused.err.toStdString();
+  EXPECT_TRUE(refused.err.startsWith(QStringLiteral("连接参数错误\n")))
+      << refused.err.toStdString();
   EXPECT_EQ(ReadFile(folder.File("DataBase.CFG")), original);
   EXPECT_EQ(ExecSql(*before, "CREATE TABLE made_between (x)"), "");
 

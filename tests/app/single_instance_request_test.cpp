@@ -59,7 +59,8 @@ TEST(SingleInstanceRequest, HandlerGetsTheArgumentAndItsReplyComesBackWhole) {
   EXPECT_EQ(done->exit_code, 0);
   EXPECT_EQ(done->text, QStringLiteral("连接成功\nline two ; with spaces"));
 
-  const auto refused = SendWhileServing(name, QStringLiteral("set-database"), QStringLiteral("bad"));
+  const auto refused =
+      SendWhileServing(name, QStringLiteral("set-database"), QStringLiteral("bad"));
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->exit_code, 1);
 

@@ -116,8 +116,10 @@ TEST_F(DialogsTest, SqlServerDialogTicksWindowsAuthenticationOnlyForYes) {
   const struct {
     const char* line;
     bool ticked;
-  } cases[] = {{"OSAuthent=Yes\r\n", true}, {"OSAuthent=No\r\n", false},
-               {"OSAuthent=yes\r\n", false}, {"", false}};
+  } cases[] = {{"OSAuthent=Yes\r\n", true},
+               {"OSAuthent=No\r\n", false},
+               {"OSAuthent=yes\r\n", false},
+               {"", false}};
   for (const auto& c : cases) {
     WriteConfig(std::string("DriverID=MSSQL\r\nUser_Name=u\r\n") + c.line);
     OpenChooser();

@@ -111,9 +111,7 @@ class DialogsTest : public ::testing::Test {
                                const QString& text) {
       notices_.push_back({icon, title, text, owner != nullptr ? owner->objectName() : QString()});
     };
-    host_.error_report = [this](QWidget*, const QString& message) {
-      reports_.push_back(message);
-    };
+    host_.error_report = [this](QWidget*, const QString& message) { reports_.push_back(message); };
   }
   void TearDown() override { chooser_.reset(); }
 

@@ -72,16 +72,22 @@ TEST_F(AccessDialogTest, TestSavesTheConnectionStringsLinesRestartsAndSummarises
     QStringList summary;
   } cases[] = {
       // An empty password enters no line: the connection string's empty pair is left out.
-      {"Admin", "",
+      {"Admin",
+       "",
        "DriverID=MSAcc\r\nUser_Name=Admin\r\nDatabase=" + database + "\r\n",
-       {"连接成功", "DriverID=MSAcc", "User_Name=Admin", "Database=" + QString::fromStdString(database)}},
-      {"Admin", "x",
+       {"连接成功", "DriverID=MSAcc", "User_Name=Admin",
+        "Database=" + QString::fromStdString(database)}},
+      {"Admin",
+       "x",
        "DriverID=MSAcc\r\nUser_Name=Admin\r\nPassword=x\r\nDatabase=" + database + "\r\n",
        {"连接成功", "DriverID=MSAcc", "User_Name=Admin", "Password=********",
         "Database=" + QString::fromStdString(database)}},
       // The summary names the user as typed, also when it is empty.
-      {"", "", "DriverID=MSAcc\r\nDatabase=" + database + "\r\n",
-       {"连接成功", "DriverID=MSAcc", "User_Name=", "Database=" + QString::fromStdString(database)}},
+      {"",
+       "",
+       "DriverID=MSAcc\r\nDatabase=" + database + "\r\n",
+       {"连接成功", "DriverID=MSAcc",
+        "User_Name=", "Database=" + QString::fromStdString(database)}},
   };
   for (const auto& c : cases) {
     WriteConfig(std::string(kAccessFile) + "ReadOnly=Yes\r\n");
@@ -107,7 +113,9 @@ TEST_F(AccessDialogTest, TestSavesTheConnectionStringsLinesRestartsAndSummarises
 
 TEST_F(AccessDialogTest, RefusedTestShowsAPlainBoxAndLeavesTheFileByteForByte) {
   SqliteAsAccess engine;
-  const std::string original = "\xEF\xBB\xBF" "DriverID=MSAcc\r\nDatabase=/old/data.mdb\r\nX=1";
+  const std::string original =
+      "\xEF\xBB\xBF"
+      "DriverID=MSAcc\r\nDatabase=/old/data.mdb\r\nX=1";
   WriteConfig(original);
   const QString previous_name = QCoreApplication::applicationName();
   QCoreApplication::setApplicationName(QStringLiteral("服务器"));

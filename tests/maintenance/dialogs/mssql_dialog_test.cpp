@@ -17,7 +17,8 @@ namespace {
 
 // A file whose every line the dialog drops: after a good test none of it is left.
 constexpr char kHandWritten[] =
-    "DriverID=MSSQL\r\nUser_Name=old\r\nPassword=old\r\nServer=old\r\nDatabase=Old\r\nPort=1433\r\n";
+    "DriverID=MSSQL\r\nUser_Name=old\r\nPassword=old\r\nServer=old\r\nDatabase=Old\r\nPort="
+    "1433\r\n";
 
 struct Typed {
   const char* user;
@@ -53,8 +54,8 @@ TEST_F(DialogsTest, SqlServerTestSavesTheSetLinesRestartsAndSummarises) {
       // An empty password adds no line anywhere; an empty server is left out of the file.
       {{"reader", "", false, "", "Sales"},
        "DriverID=MSSQL\r\nUser_Name=reader\r\nDatabase=Sales\r\n",
-       {"连接成功", "DriverID=MSSQL", "OSAuthent=No", "User_Name=reader", "Server=",
-        "Database=Sales"}},
+       {"连接成功", "DriverID=MSSQL", "OSAuthent=No", "User_Name=reader",
+        "Server=", "Database=Sales"}},
       {{"sa", "p", true, "(local)", "Sales"},
        "DriverID=MSSQL\r\nUser_Name=sa\r\nPassword=p\r\nOSAuthent=Yes\r\nServer=(local)\r\n"
        "Database=Sales\r\n",
@@ -144,7 +145,8 @@ TEST_F(DialogsTest, UnwritableFileGoesToTheErrorReportWithoutRestartOrSummary) {
     EXPECT_TRUE(d.isVisible());
   }));
   ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_TRUE(reports_[0].contains(QString::fromStdString(ConfigPath()))) << reports_[0].toStdString();
+  EXPECT_TRUE(reports_[0].contains(QString::fromStdString(ConfigPath())))
+      << reports_[0].toStdString();
   EXPECT_TRUE(notices_.empty());
   EXPECT_TRUE(actions_.empty());
   EXPECT_EQ(Summary(), QStringList{"before"});
