@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "app/backup_run.h"
-
 #include "app/config/server_config.h"
 #include "app/service_controller.h"
 #include "common/app_path.h"
@@ -22,8 +21,7 @@ THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std:
       timer_(new QTimer(this)),
       backup_timer_(new TBackupTimer(
           *timer_, std::move(clock), [this] { return schedule_; },
-          [this](const QDateTime& now) { RunLoggedBackup(service_, backup_folder_, now); },
-          this)) {
+          [this](const QDateTime& now) { RunLoggedBackup(service_, backup_folder_, now); }, this)) {
   connect(&service_, &TServiceController::LogLine, this, [this](const QString& line) {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
@@ -39,8 +37,9 @@ bool THeadlessShell::StartUp() {
   service_.ApplyLimits(config_path);
   service_.SetCredentials(QString::fromStdString(config.SVRUSERNAME),
                           QString::fromStdString(config.SVRPASSWORD));
+  port_text_ = QString::fromStdString(config.SVROPENPORT);
   try {
-    service_.Start(QString::fromStdString(config.SVROPENPORT));
+    service_.Start(port_text_);
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
     return false;
@@ -59,6 +58,16 @@ TBackupOutcome THeadlessShell::BackupNow() {
 
 bool THeadlessShell::ScheduleRunning() const {
   return timer_->isActive();
+}
+
+void THeadlessShell::Restart() {
+  service_.Stop();
+  try {
+    service_.Start(port_text_);
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+    throw;
+  }
 }
 
 void THeadlessShell::ReportError(const QString& message) {

@@ -32,6 +32,9 @@ class THeadlessShell : public QObject {
   // then the backup schedule of the section Backup runs, as read here, until the program ends.
   // False, with the reason on the error stream, when the service cannot start.
   bool StartUp();
+  // Stops the service and starts it again on the port StartUp read. Raises (after reporting it on
+  // the error stream) when it cannot start; the service then stays stopped.
+  void Restart();
   void ReportError(const QString& message);
 
   // A backup now into the configured folder, logged like a scheduled one.
@@ -47,6 +50,7 @@ class THeadlessShell : public QObject {
   std::string backup_folder_;
   QTimer* timer_;
   TBackupTimer* backup_timer_;
+  QString port_text_;
 };
 
 }  // namespace velmora

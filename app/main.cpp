@@ -6,6 +6,11 @@
 //   velmora [--app-dir DIR] --backup-now a backup now, made by the copy serving DIR or, when none
 //                                        runs, by this process; prints the outcome, exit 0 when
 //                                        made, 1 with the reason on standard error when not
+//   velmora [--app-dir DIR] --set-database "DriverID=...;Database=...;..."
+//                                        the database setting: the copy serving DIR (or, when none
+//                                        runs, this process) tests the connection, saves
+//                                        DataBase.CFG only when it opens and restarts its service;
+//                                        the outcome is printed, exit status 0 done, 1 refused
 //
 // Order of start-up and teardown: the single-copy check; the stored-procedure, query and
 // connection pools, then ServerModulePool; the server and the window (which starts the service);
@@ -14,18 +19,22 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDate>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/backup_run.h"
 #include "app/config/server_config.h"
 #include "app/headless_shell.h"
+#include "app/operator_notice.h"
 #include "app/quit_signals.h"
 #include "app/service_controller.h"
+#include "app/set_database.h"
 #include "app/single_instance.h"
 #include "app/uServerContainer.h"
 #include "common/app_path.h"
@@ -39,7 +48,14 @@ struct Options {
   bool headless = false;
   bool backup_now = false;
   std::string app_dir;
+  std::optional<std::string> set_database;
 };
+
+constexpr char kSetDatabase[] = "set-database";
+constexpr char kBackupNow[] = "backup-now";
+// The running copy tests the connection and restarts its service, or makes a backup, before it
+// replies: an engine's own login time-out, the stop's drain and a backup fit well within this.
+constexpr int kCommandReplyMs = 5 * 60 * 1000;
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
@@ -50,8 +66,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.backup_now = true;
     } else if (arg == "--app-dir" && i + 1 < argc) {
       options.app_dir = argv[++i];
+    } else if (arg == "--set-database" && i + 1 < argc) {
+      options.set_database = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: velmora [--headless] [--app-dir DIR] [--backup-now]\n");
+      std::fprintf(stderr,
+                   "usage: velmora [--headless] [--app-dir DIR]\n"
+                   "       velmora [--app-dir DIR] --backup-now\n"
+                   "       velmora [--app-dir DIR] --set-database \"DriverID=...;Database=...\"\n");
       return false;
     }
   }
@@ -78,22 +99,27 @@ void ExitIfCallsAbandoned(const velmora::TServiceController& service) {
   std::_Exit(0);
 }
 
-velmora::TCopyAnswer AnswerOf(const velmora::TBackupOutcome& outcome) {
-  return {outcome.kind == velmora::TBackupOutcome::Kind::kMade,
+velmora::CommandOutcome OutcomeOf(const velmora::TBackupOutcome& outcome) {
+  return {outcome.kind == velmora::TBackupOutcome::Kind::kMade ? 0 : 1,
           velmora::BackupOutcomeText(outcome)};
 }
 
-int Report(const velmora::TCopyAnswer& answer) {
-  const QByteArray text = answer.text.toUtf8();
-  std::fprintf(answer.done ? stdout : stderr, "%s\n", text.constData());
-  return answer.done ? 0 : 1;
+int Print(const velmora::CommandOutcome& outcome) {
+  const QByteArray text = outcome.text.toUtf8();
+  std::FILE* stream = outcome.Done() ? stdout : stderr;
+  std::fprintf(stream, "%s\n", text.constData());
+  std::fflush(stream);
+  return outcome.exit_code;
 }
 
 // --backup-now: the copy serving the folder makes the backup (it holds the pools, and an embedded
 // database may be open in one process only); with none running, this process makes it from the
 // folder's settings, without starting the service.
 int RunBackupNow(velmora::TSingleInstance& instance) {
-  if (const auto answer = instance.RequestBackupNow()) return Report(*answer);
+  if (const auto answer =
+          instance.SendRequest(QString::fromLatin1(kBackupNow), {}, kCommandReplyMs)) {
+    return Print(*answer);
+  }
   const std::string app_path = velmora::AppPath();
   const velmora::ServerConfig config =
       velmora::LoadConfig(app_path + std::string(velmora::kConfigFileName), app_path);
@@ -101,16 +127,30 @@ int RunBackupNow(velmora::TSingleInstance& instance) {
   const velmora::TBackupOutcome outcome =
       velmora::BackupDatabase(config.bakpath, QDate::currentDate().day());
   TearDownPools();
-  return Report(AnswerOf(outcome));
+  return Print(OutcomeOf(outcome));
+}
+
+// --set-database: carried out by the copy serving the folder, or by this process when none runs.
+int RunSetDatabase(const std::string& connection_string) {
+  const QString text = QString::fromStdString(connection_string);
+  velmora::TSingleInstance instance;
+  std::optional<velmora::CommandOutcome> outcome =
+      instance.SendRequest(QString::fromLatin1(kSetDatabase), text, kCommandReplyMs);
+  if (!outcome) outcome = velmora::SetDatabase(text, nullptr);
+  return Print(*outcome);
 }
 
 int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& instance) {
   velmora::THeadlessShell shell(service);
   velmora::TQuitSignals quit_signals;
   if (!shell.StartUp()) return 1;
-  instance.SetBackupNowHandler([&shell] { return AnswerOf(shell.BackupNow()); });
+  instance.SetRequestHandler(QString::fromLatin1(kBackupNow),
+                             [&shell](const QString&) { return OutcomeOf(shell.BackupNow()); });
+  instance.SetRequestHandler(QString::fromLatin1(kSetDatabase), [&shell](const QString& text) {
+    return velmora::SetDatabase(text, [&shell] { shell.Restart(); });
+  });
   QCoreApplication::exec();
-  instance.SetBackupNowHandler(nullptr);
+  instance.ClearRequestHandlers();
   service.StopServer();
   ExitIfCallsAbandoned(service);
   return 0;
@@ -122,11 +162,29 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
   auto window = std::make_unique<velmora::TFrmDataSnap>(service);
   QObject::connect(&instance, &velmora::TSingleInstance::ShowRequested, window.get(),
                    &velmora::TFrmDataSnap::ShowAndRaise);
-  instance.SetBackupNowHandler([&window] { return AnswerOf(window->Button4Click()); });
+  instance.SetRequestHandler(QString::fromLatin1(kBackupNow), [&window](const QString&) {
+    return OutcomeOf(window->Button4Click());
+  });
+  // The window's own stop and start actions, as the dialogs restart the service. A start that
+  // fails is also shown to the operator, once the reply has gone.
+  velmora::TFrmDataSnap* shown = window.get();
+  instance.SetRequestHandler(QString::fromLatin1(kSetDatabase), [shown](const QString& text) {
+    return velmora::SetDatabase(text, [shown] {
+      shown->B_StopClick();
+      try {
+        shown->B_StartClick();
+      } catch (const std::exception& e) {
+        const QString message = QString::fromUtf8(e.what());
+        QTimer::singleShot(0, shown,
+                           [shown, message] { velmora::ShowErrorReport(shown, message); });
+        throw;
+      }
+    });
+  });
   velmora::TQuitSignals quit_signals;
   if (window->ShowAtStartup()) window->show();
   QCoreApplication::exec();
-  instance.SetBackupNowHandler(nullptr);
+  instance.ClearRequestHandlers();
   service.StopServer();
   ExitIfCallsAbandoned(service);
   TearDownPools();
@@ -139,6 +197,13 @@ int RunWindowed(velmora::TServiceController& service, velmora::TSingleInstance& 
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return 2;
+  if (options.set_database) {
+    // No window and no server of its own: nothing here needs a display.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("服务器"));
+    velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
+    return RunSetDatabase(*options.set_database);
+  }
   const bool headless = options.headless || options.backup_now || NoDisplay();
 
   std::unique_ptr<QCoreApplication> app;

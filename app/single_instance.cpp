@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
+#include <algorithm>
 
 #include "common/app_path.h"
 
@@ -14,18 +17,14 @@ namespace velmora {
 namespace {
 
 constexpr char kShowRequest[] = "show\n";
-constexpr char kBackupNowRequest[] = "backup-now\n";
-constexpr char kDone[] = "done";
-constexpr char kRefused[] = "refused";
-constexpr char kBufferProperty[] = "velmoraRequest";
+constexpr char kCallPrefix[] = "call ";
 
-// How long a request waits to reach a copy that answers on the name.
-constexpr int kConnectWaitMs = 500;
+QByteArray Encoded(const QString& text) {
+  return text.toUtf8().toBase64();
+}
 
-QByteArray AnswerLine(const TCopyAnswer& answer) {
-  QString text = answer.text;
-  text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  return QByteArray(answer.done ? kDone : kRefused) + '\t' + text.toUtf8() + '\n';
+QString Decoded(const QByteArray& base64) {
+  return QString::fromUtf8(QByteArray::fromBase64(base64));
 }
 
 }  // namespace
@@ -68,15 +67,8 @@ bool TSingleInstance::Listen() {
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
       connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        // A request is one line; it may come in pieces.
-        QByteArray pending = socket->property(kBufferProperty).toByteArray() + socket->readAll();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-          const QByteArray line = pending.left(end + 1);
-          pending.remove(0, end + 1);
-          Answer(socket, line);
-        }
-        socket->setProperty(kBufferProperty, pending);
+        // Whole lines only; a request may arrive in pieces.
+        while (socket->canReadLine()) Serve(socket, socket->readLine().trimmed());
       });
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -84,34 +76,55 @@ bool TSingleInstance::Listen() {
   return true;
 }
 
-void TSingleInstance::Answer(QLocalSocket* socket, const QByteArray& request) {
-  if (request == kShowRequest) {
-    Q_EMIT ShowRequested();
-  } else if (request == kBackupNowRequest) {
-    const TCopyAnswer answer =
-        backup_now_ ? backup_now_() : TCopyAnswer{false, QStringLiteral("This copy makes no backups")};
-    socket->write(AnswerLine(answer));
-    socket->flush();
-    socket->disconnectFromServer();
-  }
+void TSingleInstance::SetRequestHandler(const QString& command, TInstanceRequestHandler handler) {
+  handlers_[command] = std::move(handler);
 }
 
-std::optional<TCopyAnswer> TSingleInstance::RequestBackupNow() {
+void TSingleInstance::Serve(QLocalSocket* socket, const QByteArray& line) {
+  if (line == "show") {
+    Q_EMIT ShowRequested();
+    return;
+  }
+  if (!line.startsWith(kCallPrefix)) return;
+  const QList<QByteArray> parts =
+      line.mid(static_cast<qsizetype>(sizeof kCallPrefix) - 1).split(' ');
+  const QString command = QString::fromUtf8(parts.value(0));
+  CommandOutcome outcome{1,
+                         QStringLiteral("The running copy knows no request \"%1\"").arg(command)};
+  const auto handler = handlers_.find(command);
+  // The caller may give up while the handler runs; its socket then goes with it.
+  QPointer<QLocalSocket> guard(socket);
+  if (handler != handlers_.end()) outcome = handler->second(Decoded(parts.value(1)));
+  if (guard == nullptr || guard->state() != QLocalSocket::ConnectedState) return;
+  guard->write(QByteArray::number(outcome.exit_code) + ' ' + Encoded(outcome.text) + '\n');
+  guard->flush();
+  guard->disconnectFromServer();
+}
+
+std::optional<CommandOutcome> TSingleInstance::SendRequest(const QString& command,
+                                                           const QString& argument, int reply_ms) {
   QLocalSocket socket;
   socket.connectToServer(name_);
-  if (!socket.waitForConnected(kConnectWaitMs)) return std::nullopt;
-  socket.write(kBackupNowRequest);
-  socket.waitForBytesWritten(kConnectWaitMs);
-  QByteArray reply;
-  // The answer comes when the backup has ended, however long that takes.
-  while (!reply.contains('\n') && socket.waitForReadyRead(-1)) reply += socket.readAll();
-  reply += socket.readAll();
-  const qsizetype tab = reply.indexOf('\t');
-  const qsizetype end = reply.indexOf('\n');
-  if (tab < 0 || end < tab) {
-    return TCopyAnswer{false, QStringLiteral("The running copy gave no answer")};
+  if (!socket.waitForConnected(500)) return std::nullopt;
+  socket.write(kCallPrefix + command.toUtf8() + ' ' + Encoded(argument) + '\n');
+  socket.waitForBytesWritten(500);
+  const QDeadlineTimer deadline(reply_ms);
+  while (!socket.canReadLine()) {
+    if (socket.state() != QLocalSocket::ConnectedState) {
+      return CommandOutcome{1, QStringLiteral("The running copy ended without a reply")};
+    }
+    if (deadline.hasExpired()) {
+      return CommandOutcome{
+          1, QStringLiteral("The running copy did not reply within %1 s").arg(reply_ms / 1000)};
+    }
+    socket.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1000)));
   }
-  return TCopyAnswer{reply.left(tab) == kDone, QString::fromUtf8(reply.mid(tab + 1, end - tab - 1))};
+  const QList<QByteArray> reply = socket.readLine().trimmed().split(' ');
+  bool numeric = false;
+  const int code = reply.value(0).toInt(&numeric);
+  if (!numeric)
+    return CommandOutcome{1, QStringLiteral("The running copy's reply is not understood")};
+  return CommandOutcome{code, Decoded(reply.value(1))};
 }
 
 }  // namespace velmora

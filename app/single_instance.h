@@ -3,18 +3,21 @@
 // folder connects, asks the first to show its window, and ends (headless, it says so on standard
 // error). Copies for other folders, with ports and databases of their own, run side by side.
 //
-// The same channel carries requests a later copy makes of the running one (`velmora
-// --backup-now`): one line asks, one line answers, then the running copy closes the connection.
-//   "show\n"                        show the window (no answer)
-//   "backup-now\n"                  make a backup now; answered "done\t<text>\n" or
-//                                   "refused\t<text>\n" once the backup has ended
+// The same channel carries the operator's commands to the running copy (`--set-database`): a
+// later copy sends one request and waits for the reply, which the running copy writes after it has
+// carried the command out on its own thread.
+//
+// On the socket, one line each way: "show"; or "call <command> <argument>" answered by
+// "<exit status> <text>", argument and text UTF-8 in base64.
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
 #include <optional>
+
+#include "app/command_outcome.h"
 
 class QLocalServer;
 class QLocalSocket;
@@ -25,18 +28,12 @@ namespace velmora {
 // empty); two spellings of one folder give one name.
 QString SingleInstanceName(const QString& app_folder = {});
 
-// The running copy's answer to a request: whether it was done, and the outcome's text.
-struct TCopyAnswer {
-  bool done = false;
-  QString text;
-};
+using TInstanceRequestHandler = std::function<CommandOutcome(const QString& argument)>;
 
 class TSingleInstance : public QObject {
   Q_OBJECT
 
  public:
-  using BackupNowHandler = std::function<TCopyAnswer()>;
-
   explicit TSingleInstance(QString name = SingleInstanceName(), QObject* parent = nullptr);
 
   // True when another copy answers on the name; it has been asked to show its window.
@@ -44,22 +41,27 @@ class TSingleInstance : public QObject {
   // Starts listening (replacing a name left behind by a copy that died). False when it cannot.
   bool Listen();
 
-  // Asks the copy answering on the name for a backup now and waits for its answer, as long as
-  // the backup takes; nullopt when no copy answers on the name.
-  std::optional<TCopyAnswer> RequestBackupNow();
-  // How this copy answers a backup request, on its own thread; without one it refuses.
-  void SetBackupNowHandler(BackupNowHandler handler) { backup_now_ = std::move(handler); }
+  // Serves the requests named `command` with `handler`, on this object's thread; the reply is sent
+  // when the handler returns. A request for a command without a handler is refused.
+  void SetRequestHandler(const QString& command, TInstanceRequestHandler handler);
+  // Refuses every command from now on: the objects the handlers act on are going away.
+  void ClearRequestHandlers() { handlers_.clear(); }
+  // Sends `command` with `argument` to the running copy and waits up to `reply_ms` for its reply.
+  // nullopt when no copy answers on the name; a refusal when the copy does not reply in time or
+  // ends without replying.
+  std::optional<CommandOutcome> SendRequest(const QString& command, const QString& argument,
+                                            int reply_ms);
 
  Q_SIGNALS:
   // A later copy asked this one to show itself.
   void ShowRequested();
 
  private:
-  void Answer(QLocalSocket* socket, const QByteArray& request);
+  void Serve(QLocalSocket* socket, const QByteArray& line);
 
   QString name_;
   QLocalServer* server_ = nullptr;
-  BackupNowHandler backup_now_;
+  std::map<QString, TInstanceRequestHandler> handlers_;
 };
 
 }  // namespace velmora

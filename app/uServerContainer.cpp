@@ -37,6 +37,7 @@
 #include "app/tray_availability.h"
 #include "common/app_path.h"
 #include "common/server_limits.h"
+#include "maintenance/dialogs/uSetFDConnection.h"
 
 namespace velmora {
 
@@ -253,6 +254,7 @@ QWidget* TFrmDataSnap::BuildMaintenancePage() {
   Button4 = new QPushButton(QStringLiteral("手动备份"), page);
   Button4->setObjectName(QStringLiteral("Button4"));
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
   buttons->addWidget(Button1);
   buttons->addWidget(Button4);
   buttons->addStretch();
@@ -377,6 +379,16 @@ void TFrmDataSnap::Button2Click() {
                E_SVRPASSWORD->text().toStdString(), E_SVROPENPORT->text().toStdString());
   ShowMessageBox(this, QMessageBox::Information, QStringLiteral("注意！"),
                  QStringLiteral("安全配置被修改！"));
+}
+
+void TFrmDataSnap::Button1Click() {
+  DialogHost host;
+  host.stop_service = [this] { B_StopClick(); };
+  host.start_service = [this] { B_StartClick(); };
+  host.message_box = ShowMessageBox;
+  host.error_report = ShowErrorReport;
+  TfSetFDConnection chooser(std::move(host));
+  chooser.exec();
 }
 
 void TFrmDataSnap::StartClick() {

@@ -68,6 +68,9 @@ class TFrmDataSnap : public QMainWindow {
   void N5Click();
   void TrayIcon1DblClick();
   void Button2Click();
+  // "数据库设置": the engine chooser, modal, without owner; its engine dialogs restart the service
+  // through B_StopClick and B_StartClick after saving DataBase.CFG.
+  void Button1Click();
   void StartClick();
   void BackupTypeClick();
   // "手动备份": a backup now into the folder edtPath shows, whatever the schedule (the backup
