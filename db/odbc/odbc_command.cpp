@@ -18,8 +18,17 @@ namespace velmora {
 namespace {
 
 // How a parameter value is bound.
-enum class TBindKind { kInteger, kBoolean, kFloat, kDecimal, kDate, kTime, kTimeStamp, kBytes,
-                       kText };
+enum class TBindKind {
+  kInteger,
+  kBoolean,
+  kFloat,
+  kDecimal,
+  kDate,
+  kTime,
+  kTimeStamp,
+  kBytes,
+  kText
+};
 
 TBindKind KindOfFieldType(TFieldType type) {
   switch (type) {
@@ -91,8 +100,8 @@ SQLSMALLINT IntegerSqlType(TFieldType type) {
 double DateValueOf(const OleVariant& v) {
   if (v.VarType() == varSQLTimeStamp) {
     const SqlTimeStamp& t = v.TimeStamp();
-    return EncodeDateTime({t.year, t.month, t.day, t.hour, t.minute, t.second,
-                           static_cast<int>(t.fraction)});
+    return EncodeDateTime(
+        {t.year, t.month, t.day, t.hour, t.minute, t.second, static_cast<int>(t.fraction)});
   }
   if (v.IsText()) {
     double d = 0;
@@ -164,8 +173,9 @@ std::unique_ptr<TOdbcCommand> TOdbcCommand::StoredProc(TOdbcConnection& connecti
   };
   std::vector<Marker> markers;
   std::string call = "{";
-  const auto result = std::find_if(params.begin(), params.end(),
-                                   [](TParam* p) { return p != nullptr && p->ParamType == ptResult; });
+  const auto result = std::find_if(params.begin(), params.end(), [](TParam* p) {
+    return p != nullptr && p->ParamType == ptResult;
+  });
   if (result != params.end()) {
     markers.push_back({*result, target_of(*result), SQL_PARAM_OUTPUT});
     call += "? = ";
@@ -250,8 +260,8 @@ SQLRETURN TOdbcCommand::MoreResults() {
   SQLINTEGER native = 0;
   SQLCHAR text[16];
   SQLSMALLINT len = 0;
-  if (SQL_SUCCEEDED(api_.SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, &native, text,
-                                       sizeof text, &len)) &&
+  if (SQL_SUCCEEDED(
+          api_.SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, &native, text, sizeof text, &len)) &&
       std::string_view(reinterpret_cast<const char*>(state)) == "IM001") {
     return SQL_NO_DATA;
   }
@@ -361,9 +371,8 @@ void TOdbcCommand::BindMarker(const Marker& marker, SQLUSMALLINT index) {
     case TBindKind::kInteger:
       b.c_type = SQL_C_SBIGINT;
       sql_type = p != nullptr && p->DataType != ftUnknown ? IntegerSqlType(p->DataType)
-                 : (!is_null && v.AsInt64() >= INT32_MIN && v.AsInt64() <= INT32_MAX)
-                     ? SQL_INTEGER
-                     : SQL_BIGINT;
+                 : (!is_null && v.AsInt64() >= INT32_MIN && v.AsInt64() <= INT32_MAX) ? SQL_INTEGER
+                                                                                      : SQL_BIGINT;
       PutValue<SQLBIGINT>(b.buffer, is_null ? 0 : v.AsInt64());
       break;
     case TBindKind::kBoolean:
@@ -384,7 +393,8 @@ void TOdbcCommand::BindMarker(const Marker& marker, SQLUSMALLINT index) {
       if (!is_null && NormalizeDecimalText(text, normalized)) text = std::move(normalized);
       const size_t dot = text.find('.');
       digits = static_cast<SQLSMALLINT>(dot == std::string::npos ? 0 : text.size() - dot - 1);
-      if (p != nullptr && p->NumericScale > digits) digits = static_cast<SQLSMALLINT>(p->NumericScale);
+      if (p != nullptr && p->NumericScale > digits)
+        digits = static_cast<SQLSMALLINT>(p->NumericScale);
       column_size = std::max<SQLULEN>({static_cast<SQLULEN>(p != nullptr ? p->Precision : 0),
                                        text.size(), static_cast<SQLULEN>(digits) + 1, 18});
       b.buffer = std::move(text);
@@ -463,9 +473,8 @@ void TOdbcCommand::BindMarker(const Marker& marker, SQLUSMALLINT index) {
       length = static_cast<SQLLEN>(b.buffer.size());
       column_size = std::max<size_t>(chars, 1);
       if (output) {
-        const size_t capacity =
-            std::max<size_t>(p != nullptr && p->Size > 0 ? static_cast<size_t>(p->Size) : 0,
-                             kOutputTextChars);
+        const size_t capacity = std::max<size_t>(
+            p != nullptr && p->Size > 0 ? static_cast<size_t>(p->Size) : 0, kOutputTextChars);
         column_size = std::max<SQLULEN>(column_size, capacity);
         b.buffer.resize(std::max(b.buffer.size(), (capacity + 1) * 2), '\0');
       }
@@ -475,9 +484,9 @@ void TOdbcCommand::BindMarker(const Marker& marker, SQLUSMALLINT index) {
   if (length < 0) length = static_cast<SQLLEN>(b.buffer.size());  // a fixed-size value
   b.indicator = is_null ? SQL_NULL_DATA : length;
   if (b.buffer.empty()) b.buffer.resize(2, '\0');
-  const SQLRETURN rc = api_.SQLBindParameter(
-      stmt_, index, marker.direction, b.c_type, sql_type, column_size, digits, b.buffer.data(),
-      static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
+  const SQLRETURN rc =
+      api_.SQLBindParameter(stmt_, index, marker.direction, b.c_type, sql_type, column_size, digits,
+                            b.buffer.data(), static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
   if (!SQL_SUCCEEDED(rc)) connection_.FailStatement(stmt_, rc);
 }
 
@@ -489,9 +498,9 @@ void TOdbcCommand::ReadOutputs() {
       target.SetValue(OleVariant::Null());
       continue;
     }
-    const size_t length = b.indicator < 0 ? b.buffer.size()
-                                          : std::min(b.buffer.size(),
-                                                     static_cast<size_t>(b.indicator));
+    const size_t length = b.indicator < 0
+                              ? b.buffer.size()
+                              : std::min(b.buffer.size(), static_cast<size_t>(b.indicator));
     switch (b.c_type) {
       case SQL_C_SBIGINT:
         target.SetValue(OleVariant(static_cast<int64_t>(GetValue<SQLBIGINT>(b.buffer))));
@@ -561,8 +570,8 @@ void TOdbcCommand::Describe() {
             api_.SQLColAttribute(stmt_, column, field, text, sizeof text, &len, nullptr))) {
       return std::string();
     }
-    return std::string(text, std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0,
-                                               sizeof text - 1));
+    return std::string(text,
+                       std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0, sizeof text - 1));
   };
   const auto number_attribute = [this](SQLUSMALLINT column, SQLUSMALLINT field) -> SQLLEN {
     SQLLEN value = 0;
@@ -580,9 +589,10 @@ void TOdbcCommand::Describe() {
         MapOdbcColumnType(sql_type, size, digits, number_attribute(i, SQL_DESC_UNSIGNED) != 0,
                           number_attribute(i, SQL_DESC_FIXED_PREC_SCALE) != 0);
     TFieldDef def;
-    def.Name = name_len > 0 ? std::string(name, std::min<size_t>(static_cast<size_t>(name_len),
-                                                                  sizeof name - 1))
-                            : fmt::format("COLUMN{}", i);
+    def.Name =
+        name_len > 0
+            ? std::string(name, std::min<size_t>(static_cast<size_t>(name_len), sizeof name - 1))
+            : fmt::format("COLUMN{}", i);
     def.DataType = type.type;
     def.Size = type.size;
     def.Precision = type.precision;

@@ -58,8 +58,8 @@ TDiagnostics ReadDiagnostics(const TOdbcApi& api, SQLSMALLINT type, SQLHANDLE ha
       d.native = native;
     }
     if (OdbcStateMeansConnectionLost(sqlstate)) d.connection_lost = true;
-    const size_t len = std::min<size_t>(text_len > 0 ? static_cast<size_t>(text_len) : 0,
-                                        sizeof text - 1);
+    const size_t len =
+        std::min<size_t>(text_len > 0 ? static_cast<size_t>(text_len) : 0, sizeof text - 1);
     if (!d.message.empty()) d.message += '\n';
     d.message.append(reinterpret_cast<const char*>(text), len);
   }
@@ -143,8 +143,8 @@ std::string TOdbcConnection::InfoText(SQLUSMALLINT info) {
   char text[256] = {};
   SQLSMALLINT len = 0;
   if (!SQL_SUCCEEDED(api_.SQLGetInfo(dbc_, info, text, sizeof text, &len))) return {};
-  return std::string(text, std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0,
-                                            sizeof text - 1));
+  return std::string(text,
+                     std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0, sizeof text - 1));
 }
 
 void TOdbcConnection::Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
@@ -183,11 +183,10 @@ void TOdbcConnection::FailStatement(SQLHSTMT stmt, SQLRETURN rc) {
 }
 
 void TOdbcConnection::SetAutoCommit(bool on) {
-  const SQLRETURN rc = api_.SQLSetConnectAttr(
-      dbc_, SQL_ATTR_AUTOCOMMIT,
-      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON
-                                                           : SQL_AUTOCOMMIT_OFF)),
-      0);
+  const SQLRETURN rc = api_.SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                                              reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
+                                                  on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                                              0);
   if (!SQL_SUCCEEDED(rc)) Fail(SQL_HANDLE_DBC, dbc_, rc);
 }
 
@@ -282,8 +281,8 @@ std::unique_ptr<TDriverCommand> TOdbcConnection::CreateCommand(std::string sql) 
   return std::make_unique<TOdbcCommand>(*this, std::move(sql));
 }
 
-std::unique_ptr<TDriverCommand> TOdbcConnection::CreateStoredProc(
-    std::string_view name, std::span<TParam* const> params) {
+std::unique_ptr<TDriverCommand> TOdbcConnection::CreateStoredProc(std::string_view name,
+                                                                  std::span<TParam* const> params) {
   if (!has_procedures_) {
     throw EFDException(fmt::format("Stored procedures are not supported by the ODBC driver {}",
                                    driver_name_.empty() ? "in use" : driver_name_));

@@ -86,7 +86,7 @@ class TOdbcConnection : public TDriverConnection {
   bool transaction_begun_ = false;
   std::string unusable_;
   std::map<std::string, std::set<std::string>> keys_;  // "schema.table" -> key columns, upper case
-  SQLHSTMT running_ = SQL_NULL_HSTMT;  // the statement the watch may cancel
+  SQLHSTMT running_ = SQL_NULL_HSTMT;                  // the statement the watch may cancel
   std::unique_ptr<TStatementWatch> watch_;
   std::unique_ptr<TStatementWatch::Scope> scope_;  // last: closed before the watch ends
 };

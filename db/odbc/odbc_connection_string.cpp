@@ -16,9 +16,9 @@ enum class TEngine { kMSSQL, kMSAcc, kGeneric };
 
 // Where Debian and other distributions put an ODBC driver library that odbcinst.ini may not
 // list (a driver package installed without registering itself).
-constexpr std::array<std::string_view, 4> kDriverFolders{
-    "/usr/lib/x86_64-linux-gnu/odbc/", "/usr/lib/aarch64-linux-gnu/odbc/", "/usr/lib/odbc/",
-    "/usr/local/lib/"};
+constexpr std::array<std::string_view, 4> kDriverFolders{"/usr/lib/x86_64-linux-gnu/odbc/",
+                                                         "/usr/lib/aarch64-linux-gnu/odbc/",
+                                                         "/usr/lib/odbc/", "/usr/local/lib/"};
 
 struct TDefaultDriver {
   std::string_view name;
@@ -27,7 +27,7 @@ struct TDefaultDriver {
 
 // The parameters the mapping itself reads; every other Name=Value line passes through.
 constexpr std::array<std::string_view, 10> kMappedKeys{
-    "DriverID", "Server",     "Database",     "User_Name",    "Password",
+    "DriverID",  "Server",     "Database",   "User_Name",    "Password",
     "OSAuthent", "ODBCDriver", "DataSource", "ODBCAdvanced", "LoginTimeout"};
 
 bool IsMappedKey(std::string_view name) {
@@ -68,9 +68,8 @@ class TBuilder {
   void AddDriver(std::string_view value) {
     if (!text_.empty()) text_ += ';';
     text_ += "Driver=";
-    text_ += value.find_first_of(";{}") == std::string_view::npos
-                 ? fmt::format("{{{}}}", value)
-                 : QuoteOdbcValue(value);
+    text_ += value.find_first_of(";{}") == std::string_view::npos ? fmt::format("{{{}}}", value)
+                                                                  : QuoteOdbcValue(value);
   }
   void AddRaw(std::string_view text) {
     while (!text.empty() && (text.front() == ';' || text.front() == ' ')) text.remove_prefix(1);

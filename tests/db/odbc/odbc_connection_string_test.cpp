@@ -1,12 +1,13 @@
 // The connection string each ODBC DriverID builds from DataBase.CFG lines, and the split of a
 // command text for drivers that take one statement per call.
+#include "db/odbc/odbc_connection_string.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "db/db_error.h"
-#include "db/odbc/odbc_connection_string.h"
 #include "db/odbc/odbc_text.h"
 #include "db/odbc/odbc_types.h"
 
@@ -19,7 +20,9 @@ TStringList Lines(std::string_view text) {
   return list;
 }
 
-bool AllRegistered(std::string_view) { return true; }
+bool AllRegistered(std::string_view) {
+  return true;
+}
 
 TEST(OdbcConnectionString, MapsEachEngineKeys) {
   const struct {
@@ -28,22 +31,28 @@ TEST(OdbcConnectionString, MapsEachEngineKeys) {
   } cases[] = {
       // The SQL Server dialog's default server and its other spellings of this machine.
       {"DriverID=MSSQL\nUser_Name=sa\nPassword=pw\nServer=(local)\nDatabase=shop",
-       "Driver={FreeTDS};Server=127.0.0.1;Database=shop;UID=sa;PWD=pw;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=127.0.0.1;Database=shop;UID=sa;PWD=pw;ClientCharset=UTF-8;TDS_"
+       "Version=7.4"},
       {"DriverID=MSSQL\nServer=.\nDatabase=shop",
        "Driver={FreeTDS};Server=127.0.0.1;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
       {"DriverID=MSSQL\nDatabase=shop",
        "Driver={FreeTDS};Server=127.0.0.1;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
       {"DriverID=MSSQL\nServer=(LOCAL)\\SQLEXPRESS\nDatabase=shop",
-       "Driver={FreeTDS};Server=127.0.0.1\\SQLEXPRESS;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=127.0.0.1\\SQLEXPRESS;Database=shop;ClientCharset=UTF-8;TDS_"
+       "Version=7.4"},
       {"DriverID=MSSQL\nServer=db.example.org\\SALES\nDatabase=shop",
-       "Driver={FreeTDS};Server=db.example.org\\SALES;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=db.example.org\\SALES;Database=shop;ClientCharset=UTF-8;TDS_"
+       "Version=7.4"},
       {"DriverID=MSSQL\nServer=tcp:db.example.org,14330\nDatabase=shop",
-       "Driver={FreeTDS};Server=db.example.org;Port=14330;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=db.example.org;Port=14330;Database=shop;ClientCharset=UTF-8;TDS_"
+       "Version=7.4"},
       {"DriverID=MSSQL\nServer=.,1433\nDatabase=shop",
-       "Driver={FreeTDS};Server=127.0.0.1;Port=1433;Database=shop;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=127.0.0.1;Port=1433;Database=shop;ClientCharset=UTF-8;TDS_Version="
+       "7.4"},
       // Windows authentication: the driver's integrated login, no user name or password sent.
       {"DriverID=MSSQL\nUser_Name=sa\nPassword=pw\nOSAuthent=Yes\nServer=srv\nDatabase=shop",
-       "Driver={FreeTDS};Server=srv;Database=shop;Trusted_Connection=Yes;ClientCharset=UTF-8;TDS_Version=7.4"},
+       "Driver={FreeTDS};Server=srv;Database=shop;Trusted_Connection=Yes;ClientCharset=UTF-8;TDS_"
+       "Version=7.4"},
       {"DriverID=MSSQL\nOSAuthent=No\nUser_Name=sa\nServer=srv\nDatabase=shop",
        "Driver={FreeTDS};Server=srv;Database=shop;UID=sa;ClientCharset=UTF-8;TDS_Version=7.4"},
       // Values holding ';' or braces are braced, a '}' doubled; hand-added lines pass through.
@@ -58,15 +67,13 @@ TEST(OdbcConnectionString, MapsEachEngineKeys) {
       {"DriverID=MSAcc\nUser_Name=Admin\nPassword=\nDatabase=/data/shop; old.mdb",
        "Driver={MDBTools};DBQ={/data/shop; old.mdb};UID=Admin"},
       // Any other ODBC source.
-      {"DriverID=ODBC\nDataSource=sales\nUser_Name=u\nPassword=p",
-       "DSN=sales;UID=u;PWD=p"},
+      {"DriverID=ODBC\nDataSource=sales\nUser_Name=u\nPassword=p", "DSN=sales;UID=u;PWD=p"},
       {"DriverID=ODBC\nODBCDriver=PostgreSQL Unicode\nServer=127.0.0.1\nDatabase=d\nPort=5433"
        "\nODBCAdvanced=;BoolsAsChar=0",
        "Driver={PostgreSQL Unicode};Server=127.0.0.1;Database=d;Port=5433;BoolsAsChar=0"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BuildOdbcConnectTarget(Lines(c.lines), AllRegistered).connection_string,
-              c.expected)
+    EXPECT_EQ(BuildOdbcConnectTarget(Lines(c.lines), AllRegistered).connection_string, c.expected)
         << c.lines;
   }
 }
@@ -87,16 +94,17 @@ TEST(OdbcConnectionString, LoginTimeoutAndMissingParameters) {
   EXPECT_EQ(BuildOdbcConnectTarget(Lines("DriverID=MSSQL\nDatabase=d"), AllRegistered)
                 .login_timeout_seconds,
             10);
-  EXPECT_EQ(BuildOdbcConnectTarget(Lines("DriverID=MSSQL\nDatabase=d\nLoginTimeout=2"),
-                                   AllRegistered)
-                .login_timeout_seconds,
-            2);
+  EXPECT_EQ(
+      BuildOdbcConnectTarget(Lines("DriverID=MSSQL\nDatabase=d\nLoginTimeout=2"), AllRegistered)
+          .login_timeout_seconds,
+      2);
   const struct {
     const char* lines;
     const char* message;
   } errors[] = {
-      {"DriverID=MSSQL\nLoginTimeout=soon", "Invalid value [soon] of connection parameter "
-                                            "LoginTimeout"},
+      {"DriverID=MSSQL\nLoginTimeout=soon",
+       "Invalid value [soon] of connection parameter "
+       "LoginTimeout"},
       {"DriverID=MSAcc\nUser_Name=Admin", "Connection parameter Database is missing"},
       {"DriverID=ODBC\nDatabase=d", "Connection parameter ODBCDriver or DataSource is missing"},
   };

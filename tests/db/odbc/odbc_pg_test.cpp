@@ -1,7 +1,7 @@
 // The ODBC driver against PostgreSQL's ODBC driver: types, keys, parameters, several statements
 // per text, transactions, the time-out and cancel of a running statement, a lost session.
-#include <gtest/gtest.h>
 #include <fmt/core.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
@@ -29,20 +29,27 @@ TEST(OdbcPg, TypesKeysAndOrigins) {
   auto connection = OpenOdbc(OdbcPgLines(db));
   TFDQuery q;
   q.SetConnection(connection.get());
-  q.SQL().SetText("SELECT id, s, b, n, w, r, d, f, c, v, x, y, dt, tm, ts, u, id + 1 AS e "
-                  "FROM t ORDER BY id");
+  q.SQL().SetText(
+      "SELECT id, s, b, n, w, r, d, f, c, v, x, y, dt, tm, ts, u, id + 1 AS e "
+      "FROM t ORDER BY id");
   q.Open();
   const struct {
     const char* name;
     TFieldType type;
     const char* text;
   } cases[] = {
-      {"id", ftInteger, "1"},          {"s", ftSmallint, "-2"},
-      {"b", ftLargeint, "9000000000"}, {"n", ftFMTBcd, "12.34"},
-      {"w", ftLargeint, "123456789012"}, {"r", ftSingle, "1.5"},
-      {"d", ftFloat, "2.25"},          {"f", ftBoolean, "True"},
-      {"c", ftFixedWideChar, "ab "},   {"v", ftWideString, "价格"},
-      {"x", ftWideMemo, "long text"},  {"u", ftGuid, "{a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11}"},
+      {"id", ftInteger, "1"},
+      {"s", ftSmallint, "-2"},
+      {"b", ftLargeint, "9000000000"},
+      {"n", ftFMTBcd, "12.34"},
+      {"w", ftLargeint, "123456789012"},
+      {"r", ftSingle, "1.5"},
+      {"d", ftFloat, "2.25"},
+      {"f", ftBoolean, "True"},
+      {"c", ftFixedWideChar, "ab "},
+      {"v", ftWideString, "价格"},
+      {"x", ftWideMemo, "long text"},
+      {"u", ftGuid, "{A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11}"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(q.FieldDefs().Find(c.name)->DataType, c.type) << c.name;
@@ -54,8 +61,7 @@ TEST(OdbcPg, TypesKeysAndOrigins) {
   EXPECT_EQ(q.FieldDefs().Find("tm")->DataType, ftTime);
   EXPECT_DOUBLE_EQ(q.FieldValues("tm").AsDouble(), EncodeDateTime({1899, 12, 30, 13, 14, 15, 500}));
   EXPECT_EQ(q.FieldDefs().Find("ts")->DataType, ftDateTime);
-  EXPECT_DOUBLE_EQ(q.FieldValues("ts").AsDouble(),
-                   EncodeDateTime({2023, 12, 31, 23, 59, 58, 123}));
+  EXPECT_DOUBLE_EQ(q.FieldValues("ts").AsDouble(), EncodeDateTime({2023, 12, 31, 23, 59, 58, 123}));
   // Key and origin: from the driver's base names and SQLPrimaryKeys.
   const TFieldDef& id = *q.FieldDefs().Find("id");
   EXPECT_TRUE(id.InKey);
@@ -98,8 +104,9 @@ TEST(OdbcPg, ParametersAndSeveralStatementsPerText) {
   // Row-count-only results before the rows are skipped; the statement after them still runs.
   TFDQuery q;
   q.SetConnection(connection.get());
-  q.SQL().SetText("UPDATE t SET id = id + 10; SELECT twice(id) AS v FROM t WHERE id > :m "
-                  "ORDER BY id; DELETE FROM t WHERE id = 12");
+  q.SQL().SetText(
+      "UPDATE t SET id = id + 10; SELECT twice(id) AS v FROM t WHERE id > :m "
+      "ORDER BY id; DELETE FROM t WHERE id = 12");
   q.ParamByName("m").SetValue(OleVariant(int32_t{10}));
   q.Open();
   ASSERT_EQ(q.RecordCount(), 2);

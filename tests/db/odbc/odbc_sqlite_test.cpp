@@ -65,8 +65,7 @@ TEST_F(OdbcSQLiteTest, ParametersOfEachTypeRoundTrip) {
   EXPECT_EQ(q.FieldDefs().Find("born")->DataType, ftDate);
   EXPECT_DOUBLE_EQ(q.FieldValues("born").AsDouble(), EncodeDateTime({2024, 2, 29}));
   EXPECT_EQ(q.FieldDefs().Find("seen")->DataType, ftDateTime);
-  EXPECT_DOUBLE_EQ(q.FieldValues("seen").AsDouble(),
-                   EncodeDateTime({2023, 12, 31, 23, 59, 58, 0}));
+  EXPECT_DOUBLE_EQ(q.FieldValues("seen").AsDouble(), EncodeDateTime({2023, 12, 31, 23, 59, 58, 0}));
   EXPECT_EQ(q.FieldByName("data").AsString(), std::string("a\0b", 3));
   EXPECT_TRUE(q.FieldValues("flag").AsBoolean());
 }
