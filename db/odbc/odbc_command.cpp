@@ -118,6 +118,12 @@ double DateTimeOf(int year, int month, int day, int hour, int minute, int second
   return whole + (whole < 0 ? -ms : ms) / 86400000.0;
 }
 
+// MDB Tools gives "day 0 of January 1900" for Access dates it cannot convert (before 1900, far in
+// the future): no date at all, read as NULL rather than as a wrong day.
+bool IsCalendarDate(SQLUSMALLINT month, SQLUSMALLINT day) {
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
 template <typename T>
 void PutValue(std::string& buffer, const T& value) {
   buffer.assign(reinterpret_cast<const char*>(&value), sizeof value);
@@ -686,12 +692,14 @@ void TOdbcCommand::ReadValue(RecordAppender& out, SQLUSMALLINT column) {
     }
     case TOdbcReader::kDate: {
       SQL_DATE_STRUCT d{};
-      if (!ReadFixed(column, SQL_C_TYPE_DATE, &d, sizeof d)) return out.AppendNull();
+      if (!ReadFixed(column, SQL_C_TYPE_DATE, &d, sizeof d) || !IsCalendarDate(d.month, d.day))
+        return out.AppendNull();
       return out.AppendDouble(DateTimeOf(d.year, d.month, d.day, 0, 0, 0, 0));
     }
     case TOdbcReader::kTimeStamp: {
       SQL_TIMESTAMP_STRUCT t{};
-      if (!ReadFixed(column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t)) return out.AppendNull();
+      if (!ReadFixed(column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t) || !IsCalendarDate(t.month, t.day))
+        return out.AppendNull();
       return out.AppendDouble(
           DateTimeOf(t.year, t.month, t.day, t.hour, t.minute, t.second, t.fraction));
     }
