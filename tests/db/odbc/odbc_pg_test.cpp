@@ -114,6 +114,24 @@ TEST(OdbcPg, ParametersAndSeveralStatementsPerText) {
   EXPECT_EQ(db.Psql("SELECT count(*) FROM t"), "1\n");
 }
 
+TEST(OdbcPg, InformationalResultsAndProcedureTextsRunToTheEnd) {
+  REQUIRE_PG_SERVER(server);
+  PgTestDatabase db(server);
+  db.Psql("CREATE TABLE t (a int)");
+  auto connection = OpenOdbc(OdbcPgLines(db));
+  // Notices come as SQL_SUCCESS_WITH_INFO: success, and the statements after them still run.
+  Exec(*connection,
+       "DO $$ BEGIN RAISE NOTICE 'step 1'; END $$; INSERT INTO t VALUES (1);\n"
+       "DO $$ BEGIN RAISE NOTICE 'step 2'; END $$; INSERT INTO t VALUES (2)");
+  EXPECT_EQ(db.Psql("SELECT count(*) FROM t"), "2\n");
+  // A procedure body holds ";": the text reaches the server whole.
+  Exec(*connection,
+       "CREATE PROCEDURE add_two(n int) LANGUAGE plpgsql AS $$ BEGIN "
+       "INSERT INTO t VALUES (n); INSERT INTO t VALUES (n + 1); END $$;\n"
+       "CALL add_two(10)");
+  EXPECT_EQ(db.Psql("SELECT string_agg(a::text, ',' ORDER BY a) FROM t"), "1,2,10,11\n");
+}
+
 TEST(OdbcPg, TransactionsCommitAndRollBack) {
   REQUIRE_PG_SERVER(server);
   PgTestDatabase db(server);

@@ -105,7 +105,13 @@ TEST_F(OdbcSQLiteTest, SeveralStatementsPerText) {
   EXPECT_EQ(q.FieldByName("b").AsString(), "p;q");
   // The statement after the select ran too.
   EXPECT_EQ(Scalar(*connection_, "SELECT SUM(a) FROM t"), "23");
+  // A trigger body holds ";" and stays one statement.
+  Exec(*connection_,
+       "CREATE TABLE log (n INTEGER);\n"
+       "CREATE TRIGGER t_log AFTER INSERT ON t BEGIN INSERT INTO log VALUES (new.a); "
+       "UPDATE log SET n = n + 0 WHERE n = CASE WHEN new.a > 0 THEN new.a END; END;");
   EXPECT_NE(ErrorOf([&] { Exec(*connection_, "INSERT INTO t VALUES (3, 'z'); SELEC 1"); }), "");
+  EXPECT_EQ(Scalar(*connection_, "SELECT n FROM log"), "3");
   EXPECT_EQ(Scalar(*connection_, "SELECT COUNT(*) FROM t"), "3");  // the first statement ran
 }
 
