@@ -139,6 +139,7 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
   target.login_timeout_seconds = LoginTimeout(params);
   TBuilder out;
   bool free_tds = false;
+  bool psql = false;
   switch (EngineOf(params)) {
     case TEngine::kMSSQL: {
       out.AddDriver(DriverValue(params, {"FreeTDS", "libtdsodbc.so"}, registered));
@@ -175,6 +176,8 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
       out.Add("Database", params.Values("Database"));
       out.Add("UID", params.Values("User_Name"));
       out.Add("PWD", params.Values("Password"));
+      psql = driver.find("PostgreSQL") != std::string::npos ||
+             driver.find("psqlodbc") != std::string::npos;
       break;
     }
   }
@@ -189,6 +192,12 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
     // silent server without any time-out.
     if (params.IndexOfName("ClientCharset") < 0) out.Add("ClientCharset", "UTF-8");
     if (params.IndexOfName("TDS_Version") < 0) out.Add("TDS_Version", "7.4");
+  }
+  if (psql) {
+    // PostgreSQL's driver names each column's base table only when it parses the statement
+    // (keys for delta apply need it), and describes booleans as text unless told otherwise.
+    if (params.IndexOfName("Parse") < 0) out.Add("Parse", "1");
+    if (params.IndexOfName("BoolsAsChar") < 0) out.Add("BoolsAsChar", "0");
   }
   out.AddRaw(params.Values("ODBCAdvanced"));
   target.connection_string = out.Take();

@@ -10,7 +10,9 @@
 //   answers beyond any login time-out) unless the file sets them.
 // - MSAcc (MDBTools by default): Database is the .mdb/.accdb path (DBQ); User_Name, Password.
 // - ODBC: ODBCDriver or DataSource (DSN) names the source, Server, Database, User_Name and
-//   Password map to Server, Database, UID and PWD, and ODBCAdvanced is appended as it is.
+//   Password map to Server, Database, UID and PWD, and ODBCAdvanced is appended as it is. With
+//   PostgreSQL's driver, Parse=1 (base table names, hence keys) and BoolsAsChar=0 (booleans as
+//   SQL_BIT) unless the file sets them.
 //
 // Every engine: ODBCDriver names the driver (as registered in odbcinst.ini, or the driver
 // library's path); a line the mapping does not know (a hand-added Port, TDS_Version, ...) passes

@@ -64,7 +64,7 @@ TEST_F(OdbcEndToEnd, QueryExecAndBatchThroughTheServer) {
   db.Psql("CREATE TABLE items (id int PRIMARY KEY, name varchar(20), price numeric(8,2))");
   TStringList lines;
   lines.SetText(OdbcPgLines(db));
-  WriteDatabaseConfig({lines[0], lines[1], lines[2], lines[3], lines[4], lines[5], lines[6]});
+  WriteDatabaseConfig({lines[0], lines[1], lines[2], lines[3], lines[4], lines[5]});
 
   CliRun r = Cli({"exec", "INSERT INTO items VALUES (1, '茶', 2.50)"});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -8,12 +8,12 @@
 
 namespace velmora::test {
 
-// DataBase.CFG lines for DriverID=ODBC on `db`. Parse=1 lets the driver name each column's base
-// table; BoolsAsChar=0 gives booleans as SQL_BIT instead of text.
+// DataBase.CFG lines for DriverID=ODBC on `db` (the driver's Parse=1 and BoolsAsChar=0 are the
+// ODBC driver's own defaults for PostgreSQL).
 inline std::string OdbcPgLines(const PgTestDatabase& db) {
   return "DriverID=ODBC\nODBCDriver=PostgreSQL Unicode\nServer=127.0.0.1\nPort=" +
          std::to_string(db.Server().port) + "\nDatabase=" + db.Name() +
-         "\nUser_Name=" + db.Server().user + "\nODBCAdvanced=Parse=1;BoolsAsChar=0";
+         "\nUser_Name=" + db.Server().user;
 }
 
 }  // namespace velmora::test
