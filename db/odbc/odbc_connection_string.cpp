@@ -193,12 +193,8 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
     if (params.IndexOfName("ClientCharset") < 0) out.Add("ClientCharset", "UTF-8");
     if (params.IndexOfName("TDS_Version") < 0) out.Add("TDS_Version", "7.4");
   }
-  if (psql) {
-    // PostgreSQL's driver names each column's base table only when it parses the statement
-    // (keys for delta apply need it), and describes booleans as text unless told otherwise.
-    if (params.IndexOfName("Parse") < 0) out.Add("Parse", "1");
-    if (params.IndexOfName("BoolsAsChar") < 0) out.Add("BoolsAsChar", "0");
-  }
+  // PostgreSQL's driver describes booleans as text unless told otherwise.
+  if (psql && params.IndexOfName("BoolsAsChar") < 0) out.Add("BoolsAsChar", "0");
   out.AddRaw(params.Values("ODBCAdvanced"));
   target.connection_string = out.Take();
   return target;

@@ -11,8 +11,7 @@
 // - MSAcc (MDBTools by default): Database is the .mdb/.accdb path (DBQ); User_Name, Password.
 // - ODBC: ODBCDriver or DataSource (DSN) names the source, Server, Database, User_Name and
 //   Password map to Server, Database, UID and PWD, and ODBCAdvanced is appended as it is. With
-//   PostgreSQL's driver, Parse=1 (base table names, hence keys) and BoolsAsChar=0 (booleans as
-//   SQL_BIT) unless the file sets them.
+//   PostgreSQL's driver, BoolsAsChar=0 (booleans as SQL_BIT) unless the file sets it.
 //
 // Every engine: ODBCDriver names the driver (as registered in odbcinst.ini, or the driver
 // library's path); a line the mapping does not know (a hand-added Port, TDS_Version, ...) passes

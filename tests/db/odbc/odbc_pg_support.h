@@ -8,8 +8,7 @@
 
 namespace velmora::test {
 
-// DataBase.CFG lines for DriverID=ODBC on `db` (the driver's Parse=1 and BoolsAsChar=0 are the
-// ODBC driver's own defaults for PostgreSQL).
+// DataBase.CFG lines for DriverID=ODBC on `db`.
 inline std::string OdbcPgLines(const PgTestDatabase& db) {
   return "DriverID=ODBC\nODBCDriver=PostgreSQL Unicode\nServer=127.0.0.1\nPort=" +
          std::to_string(db.Server().port) + "\nDatabase=" + db.Name() +
