@@ -47,6 +47,13 @@ TEST_F(OdbcPgProcTest, InputsInOrderAndOutputsByName) {
   EXPECT_EQ(p.ParamByName("PRODUCT").Value().AsString(), "42");
 }
 
+TEST_F(OdbcPgProcTest, ResultParameterTakesTheFunctionsValue) {
+  proc_.SetStoredProcName("ping");
+  proc_.Params().CreateParam(ftWideString, "Result", ptResult);
+  proc_.ExecProc();
+  EXPECT_EQ(proc_.Params().ParamByName("result").Value().AsString(), "pong");
+}
+
 TEST_F(OdbcPgProcTest, RowReturningFunctionOpensAsRows) {
   proc_.SetStoredProcName("numbers");
   proc_.Params().CreateParam(ftInteger, "n", ptInput).SetValue(OleVariant(int32_t{3}));
