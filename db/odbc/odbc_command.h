@@ -21,6 +21,7 @@
 #include "data/dataset.h"
 #include "db/driver.h"
 #include "db/odbc/odbc_api.h"
+#include "db/odbc/odbc_params.h"
 #include "db/odbc/odbc_text.h"
 #include "db/odbc/odbc_types.h"
 
@@ -53,12 +54,6 @@ class TOdbcCommand : public TDriverCommand {
     TParam* target = nullptr;  // where an output value goes
     SQLSMALLINT direction = SQL_PARAM_INPUT;
   };
-  struct Bound {
-    Marker marker;
-    SQLSMALLINT c_type = SQL_C_CHAR;
-    std::string buffer;
-    SQLLEN indicator = 0;
-  };
   struct Column {
     TOdbcReader reader;
     bool wide;
@@ -90,7 +85,7 @@ class TOdbcCommand : public TDriverCommand {
   size_t next_marker_ = 0;
   bool running_ = false;  // a statement's results are not yet drained
   std::vector<Marker> markers_;
-  std::deque<Bound> bound_;  // stable addresses: the driver holds them until the end
+  std::deque<TOdbcParamBinding> bound_;  // stable addresses: the driver holds them until the end
   TFieldDefs columns_;
   std::vector<Column> readers_;
   std::string chunk_;  // SQLGetData's buffer, reused
