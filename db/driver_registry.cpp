@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "db/db_error.h"
+#include "db/odbc/odbc_connection.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 
@@ -20,12 +21,19 @@ struct TBuiltInDriver {
   std::unique_ptr<TDriverConnection> (*open)(const TStringList& params);
 };
 
+std::unique_ptr<TDriverConnection> OpenOdbc(const TStringList& params) {
+  return std::make_unique<TOdbcConnection>(params);
+}
+
 // Every engine of this build, in the order the unknown-driver message lists them.
 constexpr TBuiltInDriver kBuiltInDrivers[] = {
     {"SQLite",
      [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
        return std::make_unique<TSQLiteConnection>(p);
      }},
+    {"MSSQL", &OpenOdbc},
+    {"MSAcc", &OpenOdbc},
+    {"ODBC", &OpenOdbc},
 };
 
 std::string UpperCased(std::string_view id) {

@@ -25,4 +25,9 @@ cmake --build build-asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The Access file the MSAcc test reads, when the shared fixtures lie beside the checkout (it is
+# never copied into the repository); without it that test says it skipped.
+if [ -z "${VELMORA_TEST_MDB:-}" ] && [ -f ../shared/fixtures/DateTestDatabase.mdb ]; then
+  export VELMORA_TEST_MDB=$(realpath ../shared/fixtures/DateTestDatabase.mdb)
+fi
 ctest --test-dir build-asan --output-on-failure -j2

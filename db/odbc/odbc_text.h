@@ -1,0 +1,29 @@
+// Text helpers of the ODBC driver: UTF-16 (unixODBC's SQLWCHAR) to and from UTF-8, and the
+// split of a command text into statements for drivers that take one statement per call.
+#pragma once
+
+#include <sql.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+// Invalid UTF-16 (a lone surrogate) becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+bool IsAscii(std::string_view text);
+
+struct TOdbcStatementText {
+  std::string sql;
+  int markers = 0;  // "?" markers of this statement
+};
+
+// Splits at each ";" outside string literals, quoted identifiers ("..", [..], `..`), comments
+// and BEGIN ... END bodies of a CREATE TRIGGER (CASE ... END nests too); counts the "?" markers
+// of each statement. Comments are left out of the statements (each becomes a blank), and so are
+// statements holding only blanks and comments.
+std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql);
+
+}  // namespace velmora

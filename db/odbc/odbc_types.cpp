@@ -1,0 +1,103 @@
+#include "db/odbc/odbc_types.h"
+
+#include <limits>
+
+namespace velmora {
+namespace {
+
+// SQL Server's own type codes (FreeTDS reports them as Microsoft's driver does).
+constexpr SQLSMALLINT kSsXml = -152;
+constexpr SQLSMALLINT kSsTime2 = -154;
+constexpr SQLSMALLINT kSsTimeStampOffset = -155;
+
+// A text or binary column longer than this is a memo or blob, not a sized string.
+constexpr SQLULEN kMaxSizedColumn = 65535;
+
+int32_t Size32(SQLULEN size) {
+  return size > static_cast<SQLULEN>(std::numeric_limits<int32_t>::max())
+             ? std::numeric_limits<int32_t>::max()
+             : static_cast<int32_t>(size);
+}
+
+TOdbcColumnType Text(TFieldType sized, SQLULEN size, bool wide) {
+  if (size == 0 || size > kMaxSizedColumn) return {ftWideMemo, 0, 0, 0, TOdbcReader::kText, wide};
+  return {sized, Size32(size), 0, 0, TOdbcReader::kText, wide};
+}
+
+TOdbcColumnType Binary(TFieldType sized, SQLULEN size) {
+  if (size == 0 || size > kMaxSizedColumn) return {ftBlob, 0, 0, 0, TOdbcReader::kBytes};
+  return {sized, Size32(size), 0, 0, TOdbcReader::kBytes};
+}
+
+}  // namespace
+
+TOdbcColumnType MapOdbcColumnType(SQLSMALLINT sql_type, SQLULEN size, SQLSMALLINT digits,
+                                  bool is_unsigned, bool fixed_money) {
+  using R = TOdbcReader;
+  switch (sql_type) {
+    case SQL_BIT:
+      return {ftBoolean, 0, 0, 0, R::kBoolean};
+    case SQL_TINYINT:
+      return {is_unsigned ? ftByte : ftShortint, 0, 0, 0, R::kInteger};
+    case SQL_SMALLINT:
+      return {is_unsigned ? ftWord : ftSmallint, 0, 0, 0, R::kInteger};
+    case SQL_INTEGER:
+      return {is_unsigned ? ftLongWord : ftInteger, 0, 0, 0, R::kInteger};
+    case SQL_BIGINT:
+      // An unsigned 64-bit value may not fit a signed one: exact decimal text instead.
+      if (is_unsigned) return {ftFMTBcd, 0, 20, 0, R::kDecimal};
+      return {ftLargeint, 0, 0, 0, R::kInteger};
+    case SQL_DECIMAL:
+    case SQL_NUMERIC: {
+      const auto precision = Size32(size);
+      if (fixed_money) return {ftCurrency, 0, precision, digits, R::kDecimal};
+      if (digits <= 0 && precision > 0 && precision <= 9) return {ftInteger, 0, 0, 0, R::kInteger};
+      if (digits <= 0 && precision > 9 && precision <= 18)
+        return {ftLargeint, 0, 0, 0, R::kInteger};
+      return {ftFMTBcd, 0, precision, digits > 0 ? digits : 0, R::kDecimal};
+    }
+    case SQL_REAL:
+      return {ftSingle, 0, 0, 0, R::kFloat};
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return {ftFloat, 0, 0, 0, R::kFloat};
+    case SQL_CHAR:
+      return Text(ftFixedWideChar, size, true);
+    case SQL_WCHAR:
+      return Text(ftFixedWideChar, size, true);
+    case SQL_VARCHAR:
+      return Text(ftWideString, size, true);
+    case SQL_WVARCHAR:
+      return Text(ftWideString, size, true);
+    case SQL_LONGVARCHAR:
+      return {ftWideMemo, 0, 0, 0, R::kText, true};
+    case SQL_WLONGVARCHAR:
+    case kSsXml:
+      return {ftWideMemo, 0, 0, 0, R::kText, true};
+    case SQL_BINARY:
+      return Binary(ftBytes, size);
+    case SQL_VARBINARY:
+      return Binary(ftVarBytes, size);
+    case SQL_LONGVARBINARY:
+      return {ftBlob, 0, 0, 0, R::kBytes};
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+      return {ftDate, 0, 0, 0, R::kDate};
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+    case kSsTime2:
+      return {ftTime, 0, 0, 0, R::kTime};
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+      return {ftDateTime, 0, 0, 0, R::kTimeStamp};
+    case SQL_GUID:
+      return {ftGuid, 38, 0, 0, R::kGuid};
+    case kSsTimeStampOffset:
+      return {ftWideString, 34, 0, 0, R::kText, true};
+    default:
+      // Types ODBC has no code for (intervals, PostgreSQL's own): their text.
+      return {ftWideMemo, 0, 0, 0, R::kText, true};
+  }
+}
+
+}  // namespace velmora
