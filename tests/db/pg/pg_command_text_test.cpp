@@ -2,6 +2,12 @@
 // engine would end them, and the libpq connection string built from DataBase.CFG lines.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,6 +151,32 @@ TEST(PgConnInfo, AnUnknownKeyFailsTheOpenWithLibpqsMessage) {
               std::string::npos)
         << e.what();
   }
+}
+
+// A listener that never answers: the open gives up at the login time-out instead of waiting forever.
+TEST(PgConnInfo, ASilentServerFailsTheOpenAtTheLoginTimeOut) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(fd, 8), 0);
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  TStringList params;
+  params.SetText("DriverID=PG\nServer=127.0.0.1\nconnect_timeout=2\nPort=" +
+                 std::to_string(ntohs(a.sin_port)));
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    OpenDriverConnection(params);
+    ADD_FAILURE() << "opened";
+  } catch (const EFDDBEngineException& e) {
+    EXPECT_NE(std::string(e.what()).find("timeout expired"), std::string::npos) << e.what();
+  }
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::milliseconds(1500));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  ::close(fd);
 }
 
 }  // namespace
