@@ -37,6 +37,10 @@ constexpr Rename kDateParts[] = {
 }  // namespace
 
 std::string TPgConnection::TranslateEscape(const TSqlEscape& e) const {
+  // Typed literals, so that a date in a select list is a date rather than text.
+  if (e.kind == TSqlEscape::kDate) return "DATE " + e.args.at(0);
+  if (e.kind == TSqlEscape::kTime) return "TIME " + e.args.at(0);
+  if (e.kind == TSqlEscape::kTimeStamp) return "TIMESTAMP " + e.args.at(0);
   if (e.kind != TSqlEscape::kFunction) return RenderEscapePlain(e);
   const std::string_view name = e.name;
   if (EqualsNoCase(name, "NOW")) return "LOCALTIMESTAMP";

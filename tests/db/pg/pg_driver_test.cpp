@@ -160,6 +160,17 @@ TEST_F(PgTest, KeysOriginsAndAutoIncrementComeFromTheCatalog) {
   EXPECT_TRUE(d[5].InKey);
 }
 
+// The catalog is asked once per table per session: a rename made by another session is not seen
+// (the origin comes from memory, no round trip), DDL through this session makes it ask again.
+TEST_F(PgTest, TheCatalogIsAskedOncePerTableUntilThisSessionRunsDdl) {
+  Exec("CREATE TABLE c (id int PRIMARY KEY, v text); INSERT INTO c VALUES (1, 'a')");
+  EXPECT_EQ(Open("SELECT id, v FROM c WHERE id = 1")->FieldDefs()[1].OriginColumn, "v");
+  db_->Psql("ALTER TABLE c RENAME COLUMN v TO w");
+  EXPECT_EQ(Open("SELECT id, w FROM c WHERE id = 1")->FieldDefs()[1].OriginColumn, "v");
+  Exec("CREATE INDEX c_w ON c (w)");
+  EXPECT_EQ(Open("SELECT id, w FROM c WHERE id = 1")->FieldDefs()[1].OriginColumn, "w");
+}
+
 // Without keys a changed row is found by every original value, and a microsecond timestamp or a
 // float read back never matches: the keys make the update land.
 TEST_F(PgTest, ApplyUpdatesFindsRowsByKeyDespiteMicrosecondsAndFloats) {
@@ -227,6 +238,20 @@ TEST_F(PgTest, QuestionMarkOperatorsPassWithAndWithoutParameters) {
   p->Params().ParamByName("k").SetValue(OleVariant("b,a"));
   p->Open();
   EXPECT_TRUE(p->FieldByName("any_key").AsBoolean());
+}
+
+TEST_F(PgTest, EscapeSequencesBecomePostgreSql) {
+  auto q = Open(
+      "SELECT {d '2024-01-02'} AS d, {ts '2024-01-02 03:04:05'} AS ts, {t '10:11:12'} AS t,"
+      " {fn UCASE('ab')} AS u, {fn DAYOFMONTH({d '2024-03-09'})} AS dm, {fn IFNULL(NULL, 3)} AS n");
+  EXPECT_EQ(q->FieldByName("d").DataType(), ftDate);
+  EXPECT_EQ(FormatDateTime(q->FieldByName("d").AsFloat()), "2024-01-02");
+  EXPECT_EQ(q->FieldByName("ts").DataType(), ftDateTime);
+  EXPECT_EQ(FormatDateTime(q->FieldByName("ts").AsFloat()), "2024-01-02 03:04:05");
+  EXPECT_EQ(q->FieldByName("t").DataType(), ftTime);
+  EXPECT_EQ(q->FieldByName("u").AsString(), "AB");
+  EXPECT_EQ(q->FieldByName("dm").AsInteger(), 9);
+  EXPECT_EQ(q->FieldByName("n").AsInteger(), 3);
 }
 
 TEST_F(PgTest, TransactionsCommitRollBackAndCommitOutsideThem) {
