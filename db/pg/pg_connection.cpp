@@ -122,7 +122,7 @@ std::string BuildPgConnInfo(const TStringList& params) {
   if (!has_encoding) AppendPair(out, "client_encoding", "UTF8");
   if (!has_application) AppendPair(out, "application_name", "Velmora");
   // The text forms the driver reads; settings of the file's own options line come after and win.
-  std::string session = "-c DateStyle=ISO -c bytea_output=hex";
+  std::string session = "-c DateStyle=ISO -c bytea_output=hex -c lc_monetary=C";
   if (const std::string zone = LocalZoneName(); IsZoneName(zone)) session += " -c TimeZone=" + zone;
   if (!options.empty()) session += " " + options;
   AppendPair(out, "options", session);

@@ -89,9 +89,10 @@ bool GuidText(std::string_view text, std::string& out) {
   return true;
 }
 
-// "$1,234.50" or "-$3.00" to "1234.50" / "-3.00".
+// "$1,234.50", "-$3.00" or "($3.00)" to "1234.50" / "-3.00".
 bool MoneyText(std::string_view text, std::string& out) {
   out.clear();
+  if (text.find('(') != std::string_view::npos) out += '-';
   for (char c : text) {
     if ((c >= '0' && c <= '9') || c == '.' || c == '-') out += c;
   }

@@ -109,6 +109,10 @@ TEST_F(PgTest, TypesMapToFieldTypesAndValuesRoundTrip) {
   EXPECT_EQ(q->FieldByName("m").AsFloat(), 12.34);
   q->Next();
   for (int i = 0; i < q->FieldCount(); ++i) EXPECT_TRUE(q->FieldIsNull(i)) << i;
+
+  // Money arrives in the session's lc_monetary=C form: sign, symbol and grouping.
+  auto money = Open("SELECT CAST(-1234567.5 AS money) AS m");
+  EXPECT_EQ(money->FieldByName("m").AsFloat(), -1234567.5);
 }
 
 TEST_F(PgTest, TimeStampTzIsReadInLocalTimeWhateverTheSessionZone) {
