@@ -9,6 +9,7 @@
 
 #include "db/db_error.h"
 #include "db/odbc/odbc_connection.h"
+#include "db/pg/pg_connection.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 
@@ -34,6 +35,9 @@ constexpr TBuiltInDriver kBuiltInDrivers[] = {
     {"MSSQL", &OpenOdbc},
     {"MSAcc", &OpenOdbc},
     {"ODBC", &OpenOdbc},
+    {"PG", [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
+       return std::make_unique<TPgConnection>(p);
+     }},
 };
 
 std::string UpperCased(std::string_view id) {

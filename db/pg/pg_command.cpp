@@ -1,0 +1,212 @@
+#include "db/pg/pg_command.h"
+
+#include <fmt/core.h>
+
+#include <charconv>
+
+#include "data/dataset.h"
+#include "data/params.h"
+#include "db/db_error.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view word) {
+  return text.size() >= word.size() && text.substr(0, word.size()) == word;
+}
+
+// Rows a command tag reports as changed ("INSERT 0 5", "UPDATE 3", "DELETE 1", "MERGE 2").
+int64_t ChangedRows(std::string_view tag, std::string_view tuples) {
+  if (!StartsWith(tag, "INSERT") && !StartsWith(tag, "UPDATE") && !StartsWith(tag, "DELETE") &&
+      !StartsWith(tag, "MERGE")) {
+    return 0;
+  }
+  int64_t n = 0;
+  std::from_chars(tuples.data(), tuples.data() + tuples.size(), n);
+  return n;
+}
+
+}  // namespace
+
+TPgCommand::TPgCommand(TPgConnection& connection, std::string sql)
+    : connection_(connection), pq_(connection.Api()), sql_(std::move(sql)) {
+  if (const size_t nul = sql_.find('\0'); nul != std::string::npos) {
+    throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
+  }
+}
+
+TPgCommand::TPgCommand(TPgConnection& connection, TPgStatement call, std::vector<TParam*> inputs,
+                       std::vector<Oid> types, std::vector<TParam*> outputs)
+    : connection_(connection),
+      pq_(connection.Api()),
+      split_(true),
+      markers_(std::move(inputs)),
+      declared_types_(std::move(types)),
+      outputs_(std::move(outputs)) {
+  statements_.push_back(std::move(call));
+}
+
+void TPgCommand::SetParams(std::span<TParam* const> markers) {
+  markers_.assign(markers.begin(), markers.end());
+}
+
+void TPgCommand::Split() {
+  if (split_) return;
+  statements_ = SplitPgCommandText(sql_, markers_.size());
+  split_ = true;
+}
+
+void TPgCommand::Bind(const TPgStatement& statement) {
+  const size_t n = statement.marker_count;
+  values_.resize(n);
+  send_.values.assign(n, nullptr);
+  send_.lengths.assign(n, 0);
+  send_.formats.assign(n, 0);
+  send_.types.assign(n, 0);
+  for (size_t k = 0; k < n; ++k) {
+    const size_t index = statement.first_marker + k;
+    TPgParamValue& v = values_[k];
+    PgParamValue(index < markers_.size() ? markers_[index] : nullptr, v);
+    if (v.null) continue;
+    send_.values[k] = v.data.c_str();
+    send_.lengths[k] = static_cast<int>(v.data.size());
+    send_.formats[k] = v.format;
+    send_.types[k] = v.oid != 0 || index >= declared_types_.size() ? v.oid : declared_types_[index];
+  }
+}
+
+TPgResult TPgCommand::Run(const TPgStatement& statement) {
+  Bind(statement);
+  return connection_.Exec(statement.sql, send_);
+}
+
+void TPgCommand::Finished(const TPgResult& result) {
+  const std::string_view tag = pq_.cmdStatus(result.get());
+  rows_affected_ += ChangedRows(tag, pq_.cmdTuples(result.get()));
+  if (StartsWith(tag, "CREATE") || StartsWith(tag, "ALTER") || StartsWith(tag, "DROP")) {
+    connection_.ForgetCatalog();
+  }
+  if (!outputs_.empty()) ReadOutputs(result.get());
+}
+
+void TPgCommand::Execute() {
+  Split();
+  while (next_ < statements_.size()) Finished(Run(statements_[next_++]));
+}
+
+bool TPgCommand::Open() {
+  Split();
+  while (next_ < statements_.size()) {
+    const TPgStatement& statement = statements_[next_++];
+    TPgResult result;
+    if (next_ == statements_.size() && !statement.returns_rows) {
+      // The last statement runs only when it gives rows: described before it runs.
+      Bind(statement);
+      const TPgResult description = connection_.PrepareAndDescribe(statement.sql, send_);
+      if (pq_.nfields(description.get()) == 0) return false;
+      result = connection_.ExecutePrepared(send_);
+    } else {
+      result = Run(statement);
+    }
+    if (pq_.resultStatus(result.get()) == PGRES_TUPLES_OK && pq_.nfields(result.get()) > 0) {
+      Finished(result);
+      Describe(result.get());
+      rows_ = std::move(result);
+      return true;
+    }
+    Finished(result);
+  }
+  return false;
+}
+
+void TPgCommand::Describe(const PGresult* r) {
+  columns_.Clear();
+  types_.clear();
+  const int count = pq_.nfields(r);
+  for (int i = 0; i < count; ++i) {
+    TFieldDef def;
+    def.Name = pq_.fname(r, i);
+    const TPgColumnType type = MapPgType(pq_.ftype(r, i), pq_.fmod(r, i));
+    def.DataType = type.type;
+    def.Size = type.size;
+    def.Precision = type.precision;
+    def.Scale = type.scale;
+    const Oid table_oid = pq_.ftable(r, i);
+    const int column = pq_.ftablecol(r, i);
+    const TPgTable* table = table_oid != InvalidOid && column > 0 ? connection_.Table(table_oid)
+                                                                  : nullptr;
+    if (table != nullptr && static_cast<size_t>(column) <= table->columns.size()) {
+      const TPgTableColumn& origin = table->columns[static_cast<size_t>(column - 1)];
+      def.OriginTable = table->name;
+      def.OriginColumn = origin.name;
+      def.Required = origin.not_null;
+      def.InKey = origin.in_key;
+      def.AutoInc = origin.auto_inc;
+    } else {
+      def.ReadOnly = true;  // an expression: nothing to write back to
+    }
+    columns_.Add(std::move(def));
+    types_.push_back(type);
+  }
+}
+
+void TPgCommand::FetchAll(TDataSet& out) {
+  if (rows_) {
+    const PGresult* r = rows_.get();
+    const int rows = pq_.ntuples(r);
+    const int fields = static_cast<int>(types_.size());
+    std::string scratch;
+    for (int row = 0; row < rows; ++row) {
+      RecordAppender& append = out.BeginAppend();
+      try {
+        for (int f = 0; f < fields; ++f) {
+          if (pq_.getisnull(r, row, f) != 0) {
+            append.AppendNull();
+            continue;
+          }
+          const std::string_view text(pq_.getvalue(r, row, f),
+                                      static_cast<size_t>(pq_.getlength(r, row, f)));
+          if (!AppendPgValue(types_[static_cast<size_t>(f)].reader, text, append, scratch)) {
+            ThrowConversion(f, text);
+          }
+        }
+      } catch (...) {
+        out.CancelAppend();
+        throw;
+      }
+      out.EndAppend();
+    }
+    rows_.Reset();
+  }
+  Execute();  // the statements after the result set
+}
+
+void TPgCommand::ReadOutputs(const PGresult* r) {
+  const int fields = pq_.nfields(r);
+  const bool has_row = pq_.resultStatus(r) == PGRES_TUPLES_OK && pq_.ntuples(r) > 0;
+  for (TParam* param : outputs_) {
+    int column = -1;
+    for (int f = 0; f < fields && column < 0; ++f) {
+      if (EqualsNoCase(pq_.fname(r, f), param->Name)) column = f;
+    }
+    if (column < 0 && param->ParamType == ptResult && fields > 0) column = 0;
+    if (column < 0) continue;
+    if (!has_row || pq_.getisnull(r, 0, column) != 0) {
+      param->SetValue(OleVariant::Null());
+      continue;
+    }
+    const TPgColumnType type = MapPgType(pq_.ftype(r, column), pq_.fmod(r, column));
+    const std::string_view text(pq_.getvalue(r, 0, column),
+                                static_cast<size_t>(pq_.getlength(r, 0, column)));
+    param->SetValue(PgValueAsVariant(type, text));
+  }
+}
+
+void TPgCommand::ThrowConversion(int i, std::string_view text) const {
+  if (text.size() > 64) text = text.substr(0, 64);
+  throw EFDException(fmt::format("Cannot convert value '{}' of column [{}] to {}", text,
+                                 columns_[i].Name, FieldTypeName(columns_[i].DataType)));
+}
+
+}  // namespace velmora

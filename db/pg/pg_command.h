@@ -1,0 +1,59 @@
+// One PostgreSQL command text: its statements (db/pg/pg_command_text.h) run one after the other,
+// each with its own markers; or one stored-procedure call with its outputs read back.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <string>
+#include <vector>
+
+#include "db/driver.h"
+#include "db/pg/pg_command_text.h"
+#include "db/pg/pg_connection.h"
+#include "db/pg/pg_types.h"
+
+namespace velmora {
+
+class TPgCommand : public TDriverCommand {
+ public:
+  TPgCommand(TPgConnection& connection, std::string sql);
+  // A prepared call: one statement whose markers are `inputs` (sent with the declared `types`,
+  // 0 where unknown); after it runs, `outputs` take the values of the first row's columns of the
+  // same name (letter case ignored), a ptResult without one the first column's.
+  TPgCommand(TPgConnection& connection, TPgStatement call, std::vector<TParam*> inputs,
+             std::vector<Oid> types, std::vector<TParam*> outputs);
+
+  void SetParams(std::span<TParam* const> markers) override;
+  void Execute() override;
+  bool Open() override;
+  const TFieldDefs& Columns() const override { return columns_; }
+  void FetchAll(TDataSet& out) override;
+  int64_t RowsAffected() const override { return rows_affected_; }
+
+ private:
+  void Split();
+  void Bind(const TPgStatement& statement);
+  TPgResult Run(const TPgStatement& statement);
+  void Finished(const TPgResult& result);  // counts rows, reads outputs, notices DDL
+  void Describe(const PGresult* result);
+  void ReadOutputs(const PGresult* result);
+  [[noreturn]] void ThrowConversion(int column, std::string_view text) const;
+
+  TPgConnection& connection_;
+  const TLibPq& pq_;
+  std::string sql_;
+  bool split_ = false;
+  std::vector<TPgStatement> statements_;
+  size_t next_ = 0;  // the first statement not yet run
+  std::vector<TParam*> markers_;
+  std::vector<Oid> declared_types_;  // stored-procedure calls only
+  std::vector<TParam*> outputs_;
+  std::vector<TPgParamValue> values_;
+  TPgSendParams send_;
+  TPgResult rows_;  // the open result set
+  TFieldDefs columns_;
+  std::vector<TPgColumnType> types_;
+  int64_t rows_affected_ = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,369 @@
+#include "db/pg/pg_connection.h"
+
+#include <fmt/core.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include "db/db_error.h"
+#include "db/pg/pg_command.h"
+#include "db/statement_stop.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a waiting statement looks at its stop (deadline, cancel) while no reply arrives.
+constexpr int kPollSliceMs = 20;
+// How long a stopped statement may take to answer the cancel before the session is given up.
+constexpr auto kCancelGrace = std::chrono::seconds(10);
+
+// Lines of DataBase.CFG that are ours and never reach libpq.
+constexpr std::string_view kOwnKeys[] = {"DriverID", "Server",   "Port",
+                                         "Database", "User_Name", "Password"};
+
+void AppendPair(std::string& out, std::string_view key, std::string_view value) {
+  if (!out.empty()) out += ' ';
+  out.append(key);
+  out += "='";
+  for (char c : value) {
+    if (c == '\\' || c == '\'') out += '\\';
+    out += c;
+  }
+  out += '\'';
+}
+
+std::string LowerCased(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+std::string TrimmedMessage(const char* message) {
+  std::string out = message != nullptr ? message : "";
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// SQLSTATE packed six bits a character, as the server itself packs it.
+int PackedSqlState(const char* state) {
+  if (state == nullptr) return 0;
+  int code = 0;
+  for (int i = 0; i < 5 && state[i] != '\0'; ++i) code |= ((state[i] - '0') & 0x3F) << (6 * i);
+  return code;
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+// This machine's time zone by name (TZ, else the target of /etc/localtime), so that the server
+// reads and writes zoned time stamps in the local time the date-time values hold; empty when
+// unknown (the server's own zone applies).
+std::string LocalZoneName() {
+  if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0') {
+    std::string_view name = tz;
+    if (name.front() == ':') name.remove_prefix(1);
+    const size_t at = name.find("zoneinfo/");
+    return std::string(at == std::string_view::npos ? name : name.substr(at + 9));
+  }
+  std::error_code error;
+  const std::string target = std::filesystem::read_symlink("/etc/localtime", error).string();
+  const size_t at = target.find("zoneinfo/");
+  return error || at == std::string::npos ? std::string() : target.substr(at + 9);
+}
+
+bool IsZoneName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '/' || c == '_' || c == '-' || c == '+';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string BuildPgConnInfo(const TStringList& params) {
+  std::string out;
+  const auto own = [&params](std::string_view key) { return params.Values(key); };
+  if (const std::string host = own("Server"); !host.empty()) AppendPair(out, "host", host);
+  const std::string port = own("Port");
+  AppendPair(out, "port", port.empty() ? "5432" : port);
+  if (const std::string db = own("Database"); !db.empty()) AppendPair(out, "dbname", db);
+  if (const std::string user = own("User_Name"); !user.empty()) AppendPair(out, "user", user);
+  if (const std::string pw = own("Password"); !pw.empty()) AppendPair(out, "password", pw);
+
+  bool has_timeout = false, has_encoding = false, has_application = false;
+  std::string options;
+  for (int i = 0; i < params.Count(); ++i) {
+    const std::string name = params.Names(i);
+    if (TrimBlanks(name).empty()) continue;
+    bool ours = false;
+    for (std::string_view k : kOwnKeys) ours = ours || EqualsNoCase(name, k);
+    if (ours || params.IndexOfName(name) != i) continue;  // the first line of a name wins
+    const std::string key = LowerCased(TrimBlanks(name));
+    const std::string value = params.ValueFromIndex(i);
+    if (key == "options") {
+      options = value;
+      continue;
+    }
+    has_timeout = has_timeout || key == "connect_timeout";
+    has_encoding = has_encoding || key == "client_encoding";
+    has_application = has_application || key == "application_name";
+    AppendPair(out, key, value);
+  }
+  if (!has_timeout) AppendPair(out, "connect_timeout", "10");
+  if (!has_encoding) AppendPair(out, "client_encoding", "UTF8");
+  if (!has_application) AppendPair(out, "application_name", "Velmora");
+  // The text forms the driver reads; settings of the file's own options line come after and win.
+  std::string session = "-c DateStyle=ISO -c bytea_output=hex -c lc_monetary=C";
+  if (const std::string zone = LocalZoneName(); IsZoneName(zone)) session += " -c TimeZone=" + zone;
+  if (!options.empty()) session += " " + options;
+  AppendPair(out, "options", session);
+  return out;
+}
+
+void ThrowPgResultError(const TLibPq& pq, const PGresult* result) {
+  std::string message = TrimmedMessage(pq.resultErrorMessage(result));
+  if (message.empty()) message = "PostgreSQL reported an error without a message";
+  throw EFDDBEngineException(PackedSqlState(pq.resultErrorField(result, PG_DIAG_SQLSTATE)),
+                             message);
+}
+
+TPgConnection::TPgConnection(const TStringList& params) : pq_(LibPq()) {
+  const std::string conninfo = BuildPgConnInfo(params);
+  conn_ = pq_.connectdb(conninfo.c_str());
+  if (conn_ == nullptr) throw EFDException("libpq could not allocate a connection");
+  if (pq_.status(conn_) != CONNECTION_OK) {
+    const std::string message = TrimmedMessage(pq_.errorMessage(conn_));
+    pq_.finish(conn_);
+    conn_ = nullptr;
+    throw EFDDBEngineException(0, message);
+  }
+  // Notices (RAISE NOTICE, implicit index creation) would go to standard error otherwise.
+  pq_.setNoticeProcessor(conn_, IgnoreNotice, nullptr);
+  cancel_ = pq_.getCancel(conn_);
+}
+
+TPgConnection::~TPgConnection() {
+  if (cancel_ != nullptr) pq_.freeCancel(cancel_);
+  if (conn_ != nullptr) pq_.finish(conn_);
+}
+
+bool TPgConnection::ConnectionLost() {
+  if (pq_.status(conn_) != CONNECTION_BAD) return false;
+  if (unusable_.empty()) {
+    unusable_ = TrimmedMessage(pq_.errorMessage(conn_));
+    if (unusable_.empty()) unusable_ = "The connection to the PostgreSQL server was lost";
+  }
+  return true;
+}
+
+void TPgConnection::FailConnection(const std::string& message) {
+  ConnectionLost();
+  if (unusable_.empty()) unusable_ = message;
+  throw EFDDBEngineException(0, message);
+}
+
+std::string TPgConnection::UnusableReason(bool look) {
+  if (!unusable_.empty() || ConnectionLost()) return unusable_;
+  if (look) {
+    // An idle session has nothing to read unless the server spoke: a shut-down server has sent
+    // its farewell (read as a notice) and closed the socket; a few reads reach the end.
+    for (int round = 0; round < 4 && unusable_.empty(); ++round) {
+      pollfd p{pq_.socket(conn_), POLLIN, 0};
+      if (p.fd < 0 || ::poll(&p, 1, 0) <= 0) break;
+      if (pq_.consumeInput(conn_) == 0 || ConnectionLost()) {
+        if (unusable_.empty()) unusable_ = TrimmedMessage(pq_.errorMessage(conn_));
+      }
+    }
+  }
+  return unusable_;
+}
+
+TPgResult TPgConnection::Await(bool stoppable) {
+  bool cancel_sent = false;
+  Clock::time_point give_up = Clock::time_point::max();
+  TPgResult last, error;
+  for (;;) {
+    while (pq_.isBusy(conn_) != 0) {
+      if (stoppable && stop_ != nullptr && !cancel_sent &&
+          stop_->Check() != TStatementStop::Reason::kNone) {
+        char why[256] = {};
+        cancel_sent = true;
+        give_up = Clock::now() + kCancelGrace;
+        if (cancel_ == nullptr || pq_.cancel(cancel_, why, sizeof why) == 0) {
+          FailConnection(stop_->Message() + " (the server could not be asked to stop: " + why +
+                         ")");
+        }
+      }
+      if (cancel_sent && Clock::now() > give_up) {
+        unusable_ = "The PostgreSQL server did not answer the cancel of a statement";
+        throw EFDDBEngineException(0, stop_->Message());
+      }
+      pollfd p{pq_.socket(conn_), POLLIN, 0};
+      if (p.fd < 0) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+      const int ready = ::poll(&p, 1, kPollSliceMs);
+      if (ready < 0 && errno != EINTR) FailConnection("poll on the PostgreSQL socket failed");
+      if (ready > 0 && pq_.consumeInput(conn_) == 0) {
+        FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+      }
+    }
+    PGresult* result = pq_.getResult(conn_);
+    if (result == nullptr) break;
+    const ExecStatusType status = pq_.resultStatus(result);
+    if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR) {
+      if (!error) error = TPgResult(&pq_, result);
+      else pq_.clear(result);
+    } else {
+      last = TPgResult(&pq_, result);
+    }
+  }
+  if (error) {
+    ConnectionLost();
+    if (cancel_sent && stop_ != nullptr) {
+      const std::string message = stop_->Message();
+      if (!message.empty()) throw EFDDBEngineException(0, message);
+    }
+    ThrowPgResultError(pq_, error.get());
+  }
+  if (!last) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  return last;
+}
+
+namespace {
+
+int Count(const TPgSendParams& p) {
+  return static_cast<int>(p.values.size());
+}
+const Oid* Types(const TPgSendParams& p) {
+  return p.types.empty() ? nullptr : p.types.data();
+}
+
+}  // namespace
+
+TPgResult TPgConnection::Exec(const std::string& sql, const TPgSendParams& params, bool arm) {
+  if (arm && stop_ != nullptr) stop_->Arm();
+  if (pq_.sendQueryParams(conn_, sql.c_str(), Count(params), Types(params), params.values.data(),
+                          params.lengths.data(), params.formats.data(), 0) == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  return Await(true);
+}
+
+TPgResult TPgConnection::PrepareAndDescribe(const std::string& sql, const TPgSendParams& params) {
+  if (stop_ != nullptr) stop_->Arm();
+  if (pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  Await(true);
+  if (pq_.sendDescribePrepared(conn_, "") == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  return Await(true);
+}
+
+TPgResult TPgConnection::ExecutePrepared(const TPgSendParams& params) {
+  if (pq_.sendQueryPrepared(conn_, "", Count(params), params.values.data(), params.lengths.data(),
+                            params.formats.data(), 0) == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  return Await(true);
+}
+
+TPgResult TPgConnection::RunControl(const char* sql) {
+  if (stop_ != nullptr) stop_->Disarm();  // transaction control is never stopped
+  if (pq_.sendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  return Await(false);
+}
+
+void TPgConnection::StartTransaction() {
+  if (InTransaction()) throw EFDException("A transaction is already active");
+  RunControl("BEGIN");
+  transaction_begun_ = true;
+}
+
+void TPgConnection::Commit() {
+  if (!InTransaction()) throw EFDException("No transaction is active");
+  const bool failed = pq_.transactionStatus(conn_) == PQTRANS_INERROR;
+  const TPgResult result = RunControl("COMMIT");
+  transaction_begun_ = false;
+  // The server answers COMMIT of a failed transaction with a rollback, not with an error.
+  if (failed || std::string_view(pq_.cmdStatus(result.get())) == "ROLLBACK") {
+    throw EFDDBEngineException(
+        0, "The transaction was rolled back: a statement in it failed before the commit");
+  }
+}
+
+void TPgConnection::Rollback() {
+  if (!InTransaction()) {
+    // The transaction begun here has ended already (the session lost its server): nothing is
+    // left to undo.
+    if (transaction_begun_) {
+      transaction_begun_ = false;
+      return;
+    }
+    throw EFDException("No transaction is active");
+  }
+  transaction_begun_ = false;
+  RunControl("ROLLBACK");
+}
+
+bool TPgConnection::InTransaction() const {
+  const PGTransactionStatusType status = pq_.transactionStatus(conn_);
+  return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
+}
+
+const TPgTable* TPgConnection::Table(Oid table_oid) {
+  if (const auto it = tables_.find(table_oid); it != tables_.end()) return &it->second;
+  static constexpr const char* kSql =
+      "SELECT c.relname, n.nspname, pg_catalog.pg_table_is_visible(c.oid), a.attnum, a.attname,"
+      " a.attnotnull, (a.attidentity <> '' OR COALESCE(pg_catalog.pg_get_expr(d.adbin, d.adrelid)"
+      " LIKE 'nextval(%', false)), COALESCE(a.attnum = ANY(i.indkey), false)"
+      " FROM pg_catalog.pg_class c"
+      " JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace"
+      " JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0"
+      " AND NOT a.attisdropped"
+      " LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum"
+      " LEFT JOIN pg_catalog.pg_index i ON i.indrelid = c.oid AND i.indisprimary"
+      " WHERE c.oid = $1 ORDER BY a.attnum";
+  const std::string oid_text = std::to_string(table_oid);
+  TPgSendParams params;
+  params.values = {oid_text.c_str()};
+  params.lengths = {0};
+  params.formats = {0};
+  params.types = {26};
+  const TPgResult result = Exec(kSql, params, false);  // part of the statement asking
+  PGresult* r = result.get();
+  const int rows = pq_.ntuples(r);
+  if (rows == 0) return nullptr;
+  TPgTable table;
+  const std::string_view visible = pq_.getvalue(r, 0, 2);
+  table.name = visible == "t" ? std::string(pq_.getvalue(r, 0, 0))
+                              : fmt::format("{}.{}", pq_.getvalue(r, 0, 1), pq_.getvalue(r, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    const int attnum = std::atoi(pq_.getvalue(r, row, 3));
+    if (attnum <= 0) continue;
+    if (table.columns.size() < static_cast<size_t>(attnum)) table.columns.resize(attnum);
+    TPgTableColumn& column = table.columns[static_cast<size_t>(attnum - 1)];
+    column.name = pq_.getvalue(r, row, 4);
+    column.not_null = std::string_view(pq_.getvalue(r, row, 5)) == "t";
+    column.auto_inc = std::string_view(pq_.getvalue(r, row, 6)) == "t";
+    column.in_key = std::string_view(pq_.getvalue(r, row, 7)) == "t";
+  }
+  return &tables_.emplace(table_oid, std::move(table)).first->second;
+}
+
+std::unique_ptr<TDriverCommand> TPgConnection::CreateCommand(std::string sql) {
+  return std::make_unique<TPgCommand>(*this, std::move(sql));
+}
+
+}  // namespace velmora

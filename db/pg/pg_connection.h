@@ -1,0 +1,148 @@
+// The PostgreSQL driver (DriverID=PG) on libpq, loaded at run time (db/pg/libpq_api.h).
+//
+// Parameters: Server (host; none: the local socket), Port (5432), Database, User_Name, Password;
+// every other Name=Value line passes on as a libpq connection parameter (sslmode, sslrootcert,
+// options, target_session_attrs ...). connect_timeout is 10 s unless the file gives one;
+// client_encoding is UTF8 and application_name Velmora unless it gives others.
+//
+// The rules of a session:
+// - Each statement is sent asynchronously and waited for on the socket, so a statement that runs
+//   past its time-out, or whose work is cancelled, is stopped with PQcancel and fails with the
+//   statement stop's message (db/statement_stop.h); transaction control is never stopped.
+// - Outside StartTransaction ... Commit/Rollback every statement commits on its own.
+// - A session whose server connection is lost reports it in UnusableReason, so a pool drops it.
+//   With `look`, an idle session also reads what the server may have sent meanwhile (a server
+//   that shut down has closed the socket), without waiting.
+// - Column keys and origins come from the catalog, asked once per table per session (forgotten
+//   after the session runs CREATE, ALTER or DROP).
+//
+// Thread contract: one thread at a time uses a session; the statement stop's Cancel may come from
+// any thread (the session's own thread sends the PQcancel).
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/driver.h"
+#include "db/pg/libpq_api.h"
+
+namespace velmora {
+
+class TStatementStop;
+
+// Owns one PGresult.
+class TPgResult {
+ public:
+  TPgResult() = default;
+  TPgResult(const TLibPq* pq, PGresult* result) : pq_(pq), result_(result) {}
+  ~TPgResult() { Reset(); }
+  TPgResult(TPgResult&& other) noexcept : pq_(other.pq_), result_(other.result_) {
+    other.result_ = nullptr;
+  }
+  TPgResult& operator=(TPgResult&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pq_ = other.pq_;
+      result_ = other.result_;
+      other.result_ = nullptr;
+    }
+    return *this;
+  }
+  PGresult* get() const { return result_; }
+  explicit operator bool() const { return result_ != nullptr; }
+  void Reset() {
+    if (result_ != nullptr) pq_->clear(result_);
+    result_ = nullptr;
+  }
+
+ private:
+  const TLibPq* pq_ = nullptr;
+  PGresult* result_ = nullptr;
+};
+
+// What the catalog says of one column of a table.
+struct TPgTableColumn {
+  std::string name;
+  bool not_null = false;
+  bool in_key = false;
+  bool auto_inc = false;
+};
+struct TPgTable {
+  std::string name;                     // as OriginTable gives it
+  std::vector<TPgTableColumn> columns;  // by attribute number - 1 (dropped ones empty)
+};
+
+// Parameters of one statement as libpq takes them.
+struct TPgSendParams {
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+  std::vector<int> formats;
+  std::vector<Oid> types;
+};
+
+class TPgConnection : public TDriverConnection {
+ public:
+  // Raises EFDException when libpq cannot be loaded, EFDDBEngineException with libpq's message
+  // when the server cannot be reached or refuses the login.
+  explicit TPgConnection(const TStringList& params);
+  ~TPgConnection() override;
+  TPgConnection(const TPgConnection&) = delete;
+  TPgConnection& operator=(const TPgConnection&) = delete;
+
+  void StartTransaction() override;
+  void Commit() override;
+  void Rollback() override;
+  bool InTransaction() const override;
+
+  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
+  std::string UnusableReason(bool look) override;
+
+  std::string TranslateEscape(const TSqlEscape& escape) const override;
+
+  std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
+  std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
+                                                   std::span<TParam* const> params) override;
+
+  // For the commands of this session. Each arms the statement stop first (raising when the work
+  // is cancelled) and raises the engine's error, or the stop's message for a stopped statement.
+  // Runs one statement; without `arm`, as part of the statement armed last.
+  TPgResult Exec(const std::string& sql, const TPgSendParams& params, bool arm = true);
+  // Prepares one statement unnamed and describes it (no rows run); Execute runs what it prepared.
+  TPgResult PrepareAndDescribe(const std::string& sql, const TPgSendParams& params);
+  TPgResult ExecutePrepared(const TPgSendParams& params);
+  // The catalog's table `table_oid` (nullptr when it is not there).
+  const TPgTable* Table(Oid table_oid);
+  // After DDL run through this session.
+  void ForgetCatalog() { tables_.clear(); }
+
+  const TLibPq& Api() const { return pq_; }
+
+ private:
+  TPgResult Await(bool stoppable);
+  TPgResult RunControl(const char* sql);
+  [[noreturn]] void FailConnection(const std::string& message);
+  bool ConnectionLost();
+
+  const TLibPq& pq_;
+  PGconn* conn_ = nullptr;
+  PGcancel* cancel_ = nullptr;
+  TStatementStop* stop_ = nullptr;
+  bool transaction_begun_ = false;
+  std::string unusable_;
+  std::unordered_map<Oid, TPgTable> tables_;
+};
+
+// The libpq connection string for a DataBase.CFG parameter list (every value single-quoted, "\"
+// and "'" escaped). Exposed for its tests.
+std::string BuildPgConnInfo(const TStringList& params);
+
+// Raises EFDDBEngineException with the message of a failed result (severity, primary message,
+// detail, hint as libpq writes them), its SQLSTATE packed into the code.
+[[noreturn]] void ThrowPgResultError(const TLibPq& pq, const PGresult* result);
+
+}  // namespace velmora
