@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "data/field_defs.h"
 #include "db/command_text.h"
@@ -61,6 +62,19 @@ class TDriverConnection {
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
 
+  // Savepoints inside the open transaction: a mark, giving the mark up (its changes stay in the
+  // transaction), and undoing everything done since the mark (the mark stays set until released).
+  // Raise when no transaction is open or the engine refuses. The defaults run the standard
+  // statements SAVEPOINT, RELEASE SAVEPOINT and ROLLBACK TO SAVEPOINT through CreateCommand; an
+  // engine that spells them otherwise overrides them, one without savepoints makes them raise.
+  virtual void Savepoint(std::string_view name) { RunControl("SAVEPOINT ", name); }
+  virtual void ReleaseSavepoint(std::string_view name) {
+    RunControl("RELEASE SAVEPOINT ", name);
+  }
+  virtual void RollbackToSavepoint(std::string_view name) {
+    RunControl("ROLLBACK TO SAVEPOINT ", name);
+  }
+
   // Hands the session the rules that stop its statements (db/statement_stop.h): it arms them at
   // each statement's start and checks them while the statement runs; transaction control is
   // never stopped. `stop` outlives the session. A driver that cannot stop a running statement
@@ -84,6 +98,13 @@ class TDriverConnection {
   // A call of the stored procedure `name` with the given parameters (in, out, in-out, result).
   virtual std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
                                                            std::span<TParam* const> params) = 0;
+
+ private:
+  void RunControl(std::string_view verb, std::string_view name) {
+    std::string sql(verb);
+    sql += name;
+    CreateCommand(std::move(sql))->Execute();
+  }
 };
 
 // Opens a session with the driver named by the DriverID parameter, passing it the whole list.
