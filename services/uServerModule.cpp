@@ -105,6 +105,7 @@ class PooledStoredProc {
   ~PooledStoredProc() { pool_->UnLock(proc_); }
   PooledStoredProc(const PooledStoredProc&) = delete;
   PooledStoredProc& operator=(const PooledStoredProc&) = delete;
+  TFDStoredProc& operator*() const { return *proc_; }
   TFDStoredProc* operator->() const { return proc_; }
 
  private:
