@@ -58,7 +58,11 @@ class TChangeStatements {
  public:
   TChangeStatements(const TDataSet& rows, std::string table)
       : rows_(rows), defs_(rows.FieldDefs()), table_(std::move(table)) {
-    for (const TFieldDef& def : defs_) has_keys_ = has_keys_ || def.InKey;
+    columns_.reserve(static_cast<size_t>(defs_.Count()));
+    for (const TFieldDef& def : defs_) {
+      has_keys_ = has_keys_ || def.InKey;
+      columns_.push_back(QuoteIdentifier(def.OriginColumn.empty() ? def.Name : def.OriginColumn));
+    }
   }
 
   const std::string& Table() const { return table_; }
@@ -79,9 +83,7 @@ class TChangeStatements {
   }
 
  private:
-  std::string Column(int i) const {
-    return QuoteIdentifier(defs_[i].OriginColumn.empty() ? defs_[i].Name : defs_[i].OriginColumn);
-  }
+  const std::string& Column(int i) const { return columns_[static_cast<size_t>(i)]; }
 
   TChangeStatement Insert() const {
     TChangeStatement st;
@@ -106,7 +108,8 @@ class TChangeStatements {
       const OleVariant value = rows_.FieldValue(i);
       if (value == rows_.OldValue(i)) continue;
       sets += sets.empty() ? "" : ", ";
-      sets += Column(i) + " = ?";
+      sets += Column(i);
+      sets += " = ?";
       Bind(st, defs_[i], value);
     }
     if (sets.empty()) return {};  // nothing changed after all
@@ -131,9 +134,11 @@ class TChangeStatements {
       clause += clause.empty() ? " WHERE " : " AND ";
       const OleVariant old = rows_.OldValue(i);
       if (old.IsNull() || old.IsEmpty()) {
-        clause += Column(i) + " IS NULL";
+        clause += Column(i);
+        clause += " IS NULL";
       } else {
-        clause += Column(i) + " = ?";
+        clause += Column(i);
+        clause += " = ?";
         Bind(st, def, old);
       }
     }
@@ -146,6 +151,7 @@ class TChangeStatements {
   const TDataSet& rows_;
   const TFieldDefs& defs_;
   std::string table_;
+  std::vector<std::string> columns_;  // each column's quoted name in the table
   bool has_keys_ = false;
 };
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
+#include <unordered_map>
 
 #include "db/db_error.h"
 
@@ -12,21 +14,54 @@ namespace {
 
 constexpr const char* kChunkMark = "VELMORA_APPLY_CHUNK";
 constexpr const char* kRowMark = "VELMORA_APPLY_ROW";
+constexpr size_t kMaxInlineMarkers = 32;
 
 // The transaction that held the changes was ended by the engine (or its commit refused).
 struct TransactionLost {};
 
+// The commands of a run, by text: a delta's rows mostly share a few texts, and a driver that can
+// run a command again (ExecuteAgain) then parses each text once.
+class CommandCache {
+ public:
+  explicit CommandCache(TDriverConnection& driver) : driver_(driver) {}
+
+  // Runs `sql` with `markers`; returns the rows it touched.
+  int64_t Run(const std::string& sql, std::span<TParam* const> markers) {
+    auto it = commands_.find(sql);
+    if (it != commands_.end()) {
+      it->second->SetParams(markers);
+      if (it->second->ExecuteAgain()) return it->second->RowsAffected();
+      commands_.erase(it);  // the driver cannot: a command of its own each time
+    }
+    std::unique_ptr<TDriverCommand> command = driver_.CreateCommand(sql);
+    command->SetParams(markers);
+    command->Execute();
+    const int64_t n = command->RowsAffected();
+    if (commands_.size() >= kMaxCommands) commands_.clear();
+    commands_.emplace(sql, std::move(command));
+    return n;
+  }
+
+ private:
+  static constexpr size_t kMaxCommands = 32;
+  TDriverConnection& driver_;
+  std::unordered_map<std::string, std::unique_ptr<TDriverCommand>> commands_;
+};
+
 // Runs the statement of one change; raises when the engine refuses it or an UPDATE or DELETE
 // touches other than exactly one row.
-void Execute(TDriverConnection& driver, TChangeStatement& change, std::string_view table) {
+void Execute(CommandCache& commands, TChangeStatement& change, std::string_view table) {
   if (!change.build_error.empty()) throw EFDException(change.build_error);
-  std::vector<TParam*> markers;
-  markers.reserve(static_cast<size_t>(change.values.Count()));
-  for (int i = 0; i < change.values.Count(); ++i) markers.push_back(&change.values[i]);
-  std::unique_ptr<TDriverCommand> command = driver.CreateCommand(change.sql);
-  command->SetParams(markers);
-  command->Execute();
-  const int64_t n = command->RowsAffected();
+  TParam* markers[kMaxInlineMarkers];
+  std::vector<TParam*> many;
+  const size_t count = static_cast<size_t>(change.values.Count());
+  TParam** list = markers;
+  if (count > kMaxInlineMarkers) {
+    many.resize(count);
+    list = many.data();
+  }
+  for (size_t i = 0; i < count; ++i) list[i] = &change.values[static_cast<int>(i)];
+  const int64_t n = commands.Run(change.sql, std::span<TParam* const>(list, count));
   if (change.status != usInserted && n != 1) {
     throw EFDException(fmt::format("{} of a row of [{}] affected {} rows instead of 1",
                                    change.status == usModified ? "Update" : "Delete", table, n));
@@ -43,6 +78,7 @@ class GroupedRun {
   GroupedRun(TDriverConnection& driver, std::vector<TChangeStatement>& changes,
              std::vector<TChangeOutcome>& outcomes, std::string_view table, int max_errors)
       : driver_(driver),
+        commands_(driver),
         changes_(changes),
         outcomes_(outcomes),
         table_(table),
@@ -71,7 +107,7 @@ class GroupedRun {
     for (size_t i = from; i < to; ++i) {
       if (Empty(changes_[i])) continue;
       try {
-        Execute(driver_, changes_[i], table_);
+        Execute(commands_, changes_[i], table_);
       } catch (const std::exception&) {
         CheckTransaction();
         driver_.RollbackToSavepoint(kChunkMark);
@@ -95,7 +131,7 @@ class GroupedRun {
     }
     driver_.Savepoint(kRowMark);
     try {
-      Execute(driver_, changes_[i], table_);
+      Execute(commands_, changes_[i], table_);
     } catch (const std::exception& e) {
       std::string message = e.what();
       CheckTransaction();
@@ -114,6 +150,7 @@ class GroupedRun {
   }
 
   TDriverConnection& driver_;
+  CommandCache commands_;
   std::vector<TChangeStatement>& changes_;
   std::vector<TChangeOutcome>& outcomes_;
   std::string_view table_;
@@ -126,6 +163,7 @@ std::vector<TChangeOutcome> RunEachAlone(TDriverConnection& driver,
                                          std::vector<TChangeStatement>& changes,
                                          std::string_view table, int max_errors) {
   std::vector<TChangeOutcome> outcomes(changes.size());
+  CommandCache commands(driver);
   int errors = 0;
   for (size_t i = 0; i < changes.size(); ++i) {
     if (max_errors >= 0 && errors > max_errors) break;
@@ -133,7 +171,7 @@ std::vector<TChangeOutcome> RunEachAlone(TDriverConnection& driver,
     if (Empty(changes[i])) continue;
     driver.StartTransaction();
     try {
-      Execute(driver, changes[i], table);
+      Execute(commands, changes[i], table);
       driver.Commit();
     } catch (const std::exception& e) {
       outcomes[i].error = e.what();

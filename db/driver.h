@@ -45,6 +45,12 @@ class TDriverCommand {
 
   // Rows inserted, updated or deleted by the statements run so far.
   virtual int64_t RowsAffected() const = 0;
+
+  // Runs the text again, after Execute ran it to its end, with the values the markers'
+  // parameters (as last given to SetParams) hold now; RowsAffected then counts this run only.
+  // For callers that run one text many times (ApplyUpdates). Returns false, running nothing, when
+  // the driver cannot; the caller then makes a new command. The default cannot.
+  virtual bool ExecuteAgain() { return false; }
 };
 
 // One open session with a database.
