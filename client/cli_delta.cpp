@@ -91,7 +91,8 @@ ChangeFile ReadChangeFile(const std::string& file, const std::string& text) {
   for (const char* what : {"insert", "update", "delete"}) {
     if (!doc.contains(what)) continue;
     const json& list = doc[what];
-    if (!list.is_array()) throw ECommandFailed(fmt::format("{}: \"{}\" must be a list", file, what));
+    if (!list.is_array())
+      throw ECommandFailed(fmt::format("{}: \"{}\" must be a list", file, what));
     for (size_t i = 0; i < list.size(); ++i) {
       if (!list[i].is_object())
         throw ECommandFailed(fmt::format("{}: {} {} is not an object", file, what, i + 1));
@@ -114,7 +115,8 @@ std::string SqlLiteral(const json& v) {
   if (v.is_null()) return "NULL";
   if (v.is_boolean()) return v.get<bool>() ? "1" : "0";
   if (v.is_number()) return v.dump();
-  if (!v.is_string()) throw ECommandFailed("A key value must be null, a boolean, a number or a text");
+  if (!v.is_string())
+    throw ECommandFailed("A key value must be null, a boolean, a number or a text");
   std::string out = "'";
   for (char ch : v.get<std::string>()) {
     if (ch == '\'') out += '\'';
@@ -151,13 +153,17 @@ std::optional<TFieldType> ParamTypeFromName(std::string name) {
   if (auto t = FieldTypeFromName(name)) return t;
   for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   static const std::map<std::string, TFieldType> kNames = {
-      {"int", ftInteger},       {"integer", ftInteger},     {"smallint", ftSmallint},
-      {"bigint", ftLargeint},   {"largeint", ftLargeint},   {"float", ftFloat},
-      {"double", ftFloat},      {"string", ftWideString},   {"text", ftWideString},
-      {"varchar", ftWideString}, {"bool", ftBoolean},       {"boolean", ftBoolean},
-      {"date", ftDate},         {"time", ftTime},           {"datetime", ftDateTime},
-      {"timestamp", ftTimeStamp}, {"decimal", ftFMTBcd},    {"numeric", ftFMTBcd},
-      {"bcd", ftBCD},           {"blob", ftBlob},           {"memo", ftWideMemo},
+      {"int", ftInteger},       {"integer", ftInteger},
+      {"smallint", ftSmallint}, {"bigint", ftLargeint},
+      {"largeint", ftLargeint}, {"float", ftFloat},
+      {"double", ftFloat},      {"string", ftWideString},
+      {"text", ftWideString},   {"varchar", ftWideString},
+      {"bool", ftBoolean},      {"boolean", ftBoolean},
+      {"date", ftDate},         {"time", ftTime},
+      {"datetime", ftDateTime}, {"timestamp", ftTimeStamp},
+      {"decimal", ftFMTBcd},    {"numeric", ftFMTBcd},
+      {"bcd", ftBCD},           {"blob", ftBlob},
+      {"memo", ftWideMemo},
   };
   const auto it = kNames.find(name);
   if (it == kNames.end()) return std::nullopt;
@@ -203,12 +209,11 @@ bool IsStringType(TFieldType type) {
 void WriteOutputs(Context& ctx, const TParams& outputs) {
   TFDMemTable table;
   for (int i = 0; i < outputs.Count(); ++i) {
-    const TFieldType type =
-        outputs[i].DataType == ftUnknown ? ftWideString : outputs[i].DataType;
-    const int32_t size = IsStringType(type) ? std::max<int32_t>(
-                                                  1, static_cast<int32_t>(
-                                                         outputs[i].Value().AsString().size()))
-                                            : 0;
+    const TFieldType type = outputs[i].DataType == ftUnknown ? ftWideString : outputs[i].DataType;
+    const int32_t size =
+        IsStringType(type)
+            ? std::max<int32_t>(1, static_cast<int32_t>(outputs[i].Value().AsString().size()))
+            : 0;
     table.FieldDefs().Add(outputs[i].Name, type, size);
   }
   table.CreateDataSet();
@@ -242,8 +247,8 @@ void RunApply(Context& ctx, const std::string& table, const std::string& file) {
     for (const json& object : *list) {
       const std::string key = ObjectKeyText(object, c.key);
       if (!changes.emplace(key, &object).second)
-        throw ECommandFailed(fmt::format("The change file names the row {} twice",
-                                         KeyLabel(object, c.key)));
+        throw ECommandFailed(
+            fmt::format("The change file names the row {} twice", KeyLabel(object, c.key)));
       matches[key] = 0;
     }
   }

@@ -57,7 +57,7 @@ void AddOptions(CLI::App& app, Options& o) {
 
 // The chosen command: its subcommand's callback sets `run` once the arguments are parsed.
 struct Command {
-  std::string a1, a2, a3;  // positional arguments of the chosen command
+  std::string a1, a2, a3;         // positional arguments of the chosen command
   std::vector<std::string> rest;  // the call's parameters, in command-line order
   std::function<void(Context&)> run;
 };

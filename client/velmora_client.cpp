@@ -86,7 +86,8 @@ OleVariant TVelmoraClient::StoredProc(const std::string& storedProcName, TParams
   OleVariant2Params(out, outputs);
   for (int i = 0; i < outputs.Count(); ++i) {
     // Every returned parameter was declared by name in `params`; the first of that name gets it.
-    if (TParam* p = params.FindParam(outputs[i].Name); p != nullptr) p->SetValue(outputs[i].Value());
+    if (TParam* p = params.FindParam(outputs[i].Name); p != nullptr)
+      p->SetValue(outputs[i].Value());
   }
   return result;
 }

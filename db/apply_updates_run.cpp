@@ -203,8 +203,7 @@ std::vector<TChangeOutcome> RunChanges(TDriverConnection& driver,
     try {
       GroupedRun(driver, changes, outcomes, table, max_errors).Run();
     } catch (const TransactionLost&) {
-      throw EFDException(
-          "The database rolled back the transaction while the changes were applied");
+      throw EFDException("The database rolled back the transaction while the changes were applied");
     }
     return outcomes;
   }

@@ -74,9 +74,7 @@ class TDriverConnection {
   // statements SAVEPOINT, RELEASE SAVEPOINT and ROLLBACK TO SAVEPOINT through CreateCommand; an
   // engine that spells them otherwise overrides them, one without savepoints makes them raise.
   virtual void Savepoint(std::string_view name) { RunControl("SAVEPOINT ", name); }
-  virtual void ReleaseSavepoint(std::string_view name) {
-    RunControl("RELEASE SAVEPOINT ", name);
-  }
+  virtual void ReleaseSavepoint(std::string_view name) { RunControl("RELEASE SAVEPOINT ", name); }
   virtual void RollbackToSavepoint(std::string_view name) {
     RunControl("ROLLBACK TO SAVEPOINT ", name);
   }

@@ -26,9 +26,9 @@ inline const std::string kNoConnectionMessage = fmt::format(
     kDatabasePoolCapacity);
 inline const std::string kNoQueryMessage = fmt::format(
     "No query object available: all {} query objects are in use", kDatabasePoolCapacity);
-inline const std::string kNoStoredProcMessage = fmt::format(
-    "No stored procedure object available: all {} stored procedure objects are in use",
-    kDatabasePoolCapacity);
+inline const std::string kNoStoredProcMessage =
+    fmt::format("No stored procedure object available: all {} stored procedure objects are in use",
+                kDatabasePoolCapacity);
 // The ErrMsg of an UpdateSQL batch that began a transaction and did not end it.
 inline constexpr const char* kBatchLeftTransactionMessage =
     "The batch left a transaction open; it was rolled back";

@@ -246,7 +246,7 @@ bool TSQLiteCommand::ExecuteAgain() {
   marker_offset_ = 0;
   rows_affected_ = 0;
   BindMarkers();
-  connection_.BeginStatement(stmt_);
+  connection_.BeginStatement(stmt_, true);
   total_changes_before_ = sqlite3_total_changes64(db_);
   try {
     RunToEnd();

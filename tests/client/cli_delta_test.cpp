@@ -27,10 +27,9 @@ class CliDeltaTest : public ServerFixture {
   // velmora-cli connected to the test server, standard input from `stdin_file`.
   RunResult Run(const std::vector<std::string>& args, const std::string& stdin_file = "/dev/null") {
     const std::string out_file = work_ + "/.stdout", err_file = work_ + "/.stderr";
-    std::vector<std::string> argv_s{VELMORA_CLI_PATH, "--host",     "127.0.0.1",
-                                    "--port",         std::to_string(Port()),
-                                    "--user",         kUser,        "--password",
-                                    kPassword};
+    std::vector<std::string> argv_s{
+        VELMORA_CLI_PATH, "--host", "127.0.0.1",  "--port", std::to_string(Port()),
+        "--user",         kUser,    "--password", kPassword};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
@@ -66,18 +65,19 @@ class CliDeltaTest : public ServerFixture {
 
   std::string Names(const std::string& where) {
     auto channel = Connect();
-    auto [packet, err] = Sql(*channel, "SELECT group_concat(ID || ':' || NAME, ' ') AS S FROM "
-                                       "(SELECT * FROM BIG_TABLE WHERE " +
-                                           where + " ORDER BY ID)");
+    auto [packet, err] = Sql(*channel,
+                             "SELECT group_concat(ID || ':' || NAME, ' ') AS S FROM "
+                             "(SELECT * FROM BIG_TABLE WHERE " +
+                                 where + " ORDER BY ID)");
     EXPECT_EQ(err, "");
     return Load(packet)->FieldByName("S").AsString();
   }
 };
 
 TEST_F(CliDeltaTest, ApplyWritesEveryChangeOfTheFile) {
-  const RunResult r = Run(
-      {"apply", "BIG_TABLE",
-       ChangeFile(R"({"key": ["ID"], "insert": [{"ID": 500, "NAME": "new 'one'"}],
+  const RunResult r =
+      Run({"apply", "BIG_TABLE",
+           ChangeFile(R"({"key": ["ID"], "insert": [{"ID": 500, "NAME": "new 'one'"}],
                      "update": [{"ID": 2, "NAME": "two", "NOTE": null}],
                      "delete": [{"ID": 3}]})")});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -92,9 +92,10 @@ TEST_F(CliDeltaTest, ApplyWritesEveryChangeOfTheFile) {
 }
 
 TEST_F(CliDeltaTest, RefusedRowsExitOneWithTheirMessagesAndTheOthersStay) {
-  const RunResult r = Run(
-      {"apply", "BIG_TABLE",
-       ChangeFile(R"({"key": ["ID"], "insert": [{"ID": 1, "NAME": "dup"}, {"ID": 600, "NAME": "ok"}],
+  const RunResult r =
+      Run({"apply", "BIG_TABLE",
+           ChangeFile(
+               R"({"key": ["ID"], "insert": [{"ID": 1, "NAME": "dup"}, {"ID": 600, "NAME": "ok"}],
                      "update": [{"ID": 5, "NAME": null}, {"ID": 6, "NAME": "six"}]})")});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err,
@@ -146,9 +147,10 @@ TEST_F(CliDeltaTest, CallOnSQLiteFailsClearlyAndBadParametersAreUsageErrors) {
   EXPECT_EQ(r.err, "Stored procedures are not supported by the SQLite driver\n");
   EXPECT_EQ(r.out, "");
 
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"call", "P", "NOVALUE"}, {"call", "P", "A:nosuchtype=1"},
-        {"call", "P", "--out"}, {"call", "P", "A=1", "--out", "a"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"call", "P", "NOVALUE"},
+                                               {"call", "P", "A:nosuchtype=1"},
+                                               {"call", "P", "--out"},
+                                               {"call", "P", "A=1", "--out", "a"}}) {
     const RunResult u = Run(args);
     EXPECT_EQ(u.code, 2) << args.back();
     EXPECT_NE(u.err, "");

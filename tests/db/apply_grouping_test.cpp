@@ -167,7 +167,8 @@ TEST_F(ApplyGroupingTest, ConstraintRefusedAtCommitIsFoundRowByRow) {
 // Inside a transaction the caller began, changes run under savepoints and are not committed; an
 // engine that ends that transaction makes the apply raise, since the caller's work is gone too.
 TEST_F(ApplyGroupingTest, CallersTransactionIsKeptOrItsLossRaises) {
-  Exec("CREATE TABLE RB (ID INTEGER PRIMARY KEY, CODE TEXT UNIQUE ON CONFLICT ROLLBACK, NAME TEXT)");
+  Exec(
+      "CREATE TABLE RB (ID INTEGER PRIMARY KEY, CODE TEXT UNIQUE ON CONFLICT ROLLBACK, NAME TEXT)");
   Exec("INSERT INTO RB VALUES (1, 'a', 'one'), (2, 'b', 'two')");
   {
     TFDQuery client;

@@ -49,8 +49,7 @@ double SqliteLoop(const std::string& path, int round) {
   try {
     const Clock::time_point start = Clock::now();
     check(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-    check(sqlite3_prepare_v2(db, "UPDATE BIG_TABLE SET NAME = ? WHERE ID = ?", -1, &stmt,
-                             nullptr));
+    check(sqlite3_prepare_v2(db, "UPDATE BIG_TABLE SET NAME = ? WHERE ID = ?", -1, &stmt, nullptr));
     for (int64_t id = 1; id <= kApplyRows; ++id) {
       const std::string name = NewName(round, id);
       sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
@@ -90,10 +89,10 @@ int RunApplyWorkload(const std::string& user, const std::string& password,
     const Clock::time_point built = Clock::now();
     std::string err;
     TFDMemTable rows;
-    LoadForEditing(client.SQL2OleVariant(
-                       fmt::format("SELECT ID, NAME FROM BIG_TABLE WHERE ID <= {}", kApplyRows),
-                       err),
-                   rows);
+    LoadForEditing(
+        client.SQL2OleVariant(
+            fmt::format("SELECT ID, NAME FROM BIG_TABLE WHERE ID <= {}", kApplyRows), err),
+        rows);
     if (!err.empty()) throw std::runtime_error(err);
     SetKeyFields(rows, {"ID"});
     for (rows.First(); !rows.Eof(); rows.Next()) {

@@ -39,8 +39,10 @@ std::string Apply(TDSClientChannel& channel, const std::string& table, const Ole
 
 std::string Names(TDSClientChannel& channel, const std::string& where) {
   auto [packet, err] = ServerFixture::Sql(
-      channel, "SELECT group_concat(ID || ':' || NAME, ' ') AS S FROM (SELECT * FROM BIG_TABLE "
-               "WHERE " + where + " ORDER BY ID)");
+      channel,
+      "SELECT group_concat(ID || ':' || NAME, ' ') AS S FROM (SELECT * FROM BIG_TABLE "
+      "WHERE " +
+          where + " ORDER BY ID)");
   EXPECT_EQ(err, "");
   return ServerFixture::Load(packet)->FieldByName("S").AsString();
 }
