@@ -2,6 +2,8 @@
 // new values without being prepared anew; a text of several statements cannot.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "data/params.h"
 #include "db/connection.h"
 #include "db/db_error.h"
@@ -54,6 +56,29 @@ TEST_F(ExecuteAgainTest, TextOfSeveralStatementsCannotRunAgain) {
   command->Execute();
   EXPECT_FALSE(command->ExecuteAgain());
   EXPECT_EQ(Scalar("SELECT NAME FROM BIG_TABLE WHERE ID = 2"), "b");
+}
+
+// Run again inside a transaction, a statement does not look at the file each time; a file
+// replaced meanwhile still fails the commit, so nothing written to the old file is acknowledged.
+TEST_F(ExecuteAgainTest, ReplacedFileStillFailsTheCommit) {
+  TDriverConnection& driver = connection_.Driver();
+  TParams values;
+  TParam& id = values.CreateParam(ftInteger, "ID", ptInput);
+  TParam* markers[] = {&id};
+  auto command = driver.CreateCommand("UPDATE BIG_TABLE SET NAME = 'again' WHERE ID = ?");
+  command->SetParams(markers);
+  connection_.StartTransaction();
+  id.SetValue(OleVariant(int32_t{1}));
+  command->Execute();
+  const std::string other = dir_.File("other.db");
+  self_host::CreateFixtureDatabase(other, 5);
+  std::filesystem::rename(other, db_path_);
+  id.SetValue(OleVariant(int32_t{2}));
+  ASSERT_TRUE(command->ExecuteAgain());
+  command.reset();
+  EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }),
+            "The database file was replaced since this connection opened it: " + db_path_);
+  EXPECT_FALSE(connection_.InTransaction());
 }
 
 }  // namespace
