@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/services/server_module/stand_in_procedures.h"
 #include "tests/support/server_fixture.h"
 
 extern char** environ;
@@ -155,6 +156,50 @@ TEST_F(CliDeltaTest, CallOnSQLiteFailsClearlyAndBadParametersAreUsageErrors) {
     EXPECT_EQ(u.code, 2) << args.back();
     EXPECT_NE(u.err, "");
   }
+}
+
+// The call command on a stand-in engine with made-up procedures (stand_in_procedures.h).
+class CliCallTest : public CliDeltaTest {
+ protected:
+  void SetUp() override {
+    CliDeltaTest::SetUp();
+    WriteDatabaseConfig({"DriverID=PROCTEST", "Database=" + DatabasePath()});
+  }
+  StandInProcedures procedures_;
+};
+
+TEST_F(CliCallTest, OutputsAndRowsInEachFormat) {
+  const RunResult csv = Run({"--format", "csv", "call", "ADD_ONE", "A=2", "C:string=orig", "--out",
+                             "B:int", "--out", "T", "--rows"});
+  ASSERT_EQ(csv.code, 0) << csv.err;
+  EXPECT_EQ(csv.out, "B,T\r\n3,12.50\r\n\nID,NAME\r\n1,Name 1\r\n2,Name 2\r\n");
+  // Typed from the value: 2 an integer; C declared as text; the outputs as asked.
+  EXPECT_EQ(ProcedureCalls(), std::vector<std::string>{"ADD_ONE A:1 C:1 B:2 T:2"});
+
+  const RunResult json = Run({"--format", "json", "call", "ADD_ONE", "A=1", "--out", "B"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  EXPECT_EQ(json.out,
+            "{\"fields\":[{\"name\":\"B\",\"type\":\"ftInteger\",\"size\":0}],\"rows\":[\n[2]]}\n");
+
+  const RunResult both =
+      Run({"--format", "json", "call", "ADD_ONE", "A=1", "--out", "B", "--rows"});
+  ASSERT_EQ(both.code, 0) << both.err;
+  EXPECT_EQ(both.out.rfind("{\"outputs\":{", 0), 0u) << both.out;
+  EXPECT_NE(both.out.find(",\"rows\":{"), std::string::npos) << both.out;
+}
+
+TEST_F(CliCallTest, ErrorInsideTheProcedureExitsOneAndInputOutputIsRefused) {
+  const RunResult failed = Run({"call", "FAIL", "A=1", "--out", "B"});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_EQ(failed.err, "FAIL: raised inside the procedure\n");
+  EXPECT_EQ(failed.out, "");
+
+  const RunResult inout = Run({"call", "ADD_ONE", "A=1", "--out", "A"});
+  EXPECT_EQ(inout.code, 2);
+  EXPECT_EQ(inout.err,
+            "A is given as an input and with --out: the server does not return the value of an "
+            "input-output parameter; give it as one or the other\n");
+  EXPECT_EQ(ProcedureCalls().size(), 1u);  // only FAIL reached the engine
 }
 
 }  // namespace
