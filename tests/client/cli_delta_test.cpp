@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/services/server_module/stand_in_procedures.h"
 #include "tests/support/server_fixture.h"
+#include "tests/support/stand_in_procedures.h"
 
 extern char** environ;
 

@@ -7,8 +7,8 @@
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "dbpool/database_pools.h"
-#include "tests/services/server_module/stand_in_procedures.h"
 #include "tests/support/server_fixture.h"
+#include "tests/support/stand_in_procedures.h"
 
 namespace velmora::test {
 namespace {
