@@ -175,4 +175,8 @@ void RunRemove(Context& ctx, const std::string& path, const std::string& name) {
   CheckErrMsg(errMsg);
 }
 
+std::string ReadLocalFile(const std::string& file) {
+  return ReadLocal(file);
+}
+
 }  // namespace velmora::cli

@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "client/format.h"
 #include "client/velmora_client.h"
@@ -13,6 +14,12 @@ namespace velmora::cli {
 // A failure the server reported in its ErrMsg, or a local one (a file that cannot be read or
 // written, a missing remote file): its text goes to standard error as it is, exit code 1.
 class ECommandFailed : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
+
+// A command line that does not make sense (exit code 2, like CLI11's own usage errors).
+class EUsage : public EVelmoraError {
  public:
   using EVelmoraError::EVelmoraError;
 };
@@ -39,6 +46,19 @@ void RunRead(Context& ctx, const std::string& path, const std::string& name,
 void RunPost(Context& ctx, const std::string& local, const std::string& path,
              const std::string& name);
 void RunRemove(Context& ctx, const std::string& path, const std::string& name);
+
+// Applies a JSON change file ("-": standard input) to `table`: {"key": [...], "insert": [...],
+// "update": [...], "delete": [...]}. The current rows of the updated and deleted keys are read
+// with SQL2OleVariant, changed locally (the key columns marked as the delta's key fields) and
+// sent as a delta. A key that matches no current row, or several, fails before anything is sent;
+// refused rows fail with their messages (the accepted changes stay).
+void RunApply(Context& ctx, const std::string& table, const std::string& file);
+// Calls a stored procedure. `args` in order: NAME=VALUE (typed from the value), NAME:TYPE=VALUE,
+// --out NAME[:TYPE], --rows. Prints the output parameters and, with --rows, the result set.
+void RunCall(Context& ctx, const std::string& proc, const std::vector<std::string>& args);
+
+// A local file's bytes ("-": standard input); ECommandFailed when it cannot be read.
+std::string ReadLocalFile(const std::string& file);
 
 // "yyyy-mm-dd hh:nn:ss.zzz".
 std::string FormatServerTime(double value);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "client/cli_commands.h"
 #include "common/service_defaults.h"
@@ -56,7 +57,8 @@ void AddOptions(CLI::App& app, Options& o) {
 
 // The chosen command: its subcommand's callback sets `run` once the arguments are parsed.
 struct Command {
-  std::string a1, a2, a3;  // positional arguments of the chosen command
+  std::string a1, a2, a3;         // positional arguments of the chosen command
+  std::vector<std::string> rest;  // the call's parameters, in command-line order
   std::function<void(Context&)> run;
 };
 
@@ -99,6 +101,21 @@ void AddCommands(CLI::App& app, Command& cmd) {
   rm->add_option("PATH", cmd.a1)->required();
   rm->add_option("NAME", cmd.a2)->required();
   rm->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunRemove(c, cmd.a1, cmd.a2); }; });
+  auto* apply = app.add_subcommand(
+      "apply", "Apply a JSON change file (- for standard input) to a table through a delta");
+  apply->add_option("TABLE", cmd.a1)->required();
+  apply->add_option("FILE", cmd.a2)->required();
+  apply->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunApply(c, cmd.a1, cmd.a2); }; });
+  auto* call = app.add_subcommand(
+      "call",
+      "Call a stored procedure: PROC [--rows] [NAME=VALUE ...] [NAME:TYPE=VALUE ...] "
+      "[--out NAME[:TYPE] ...]");
+  call->add_option("PROC", cmd.a1)->required();
+  call->allow_extras();  // the parameters, read in order by RunCall
+  call->callback([&cmd, call] {
+    cmd.rest = call->remaining();
+    cmd.run = [&cmd](Context& c) { RunCall(c, cmd.a1, cmd.rest); };
+  });
 }
 
 // Connects, runs the command and turns its outcome into the exit code.
@@ -119,6 +136,9 @@ int Run(const Options& o, const Command& cmd) {
     std::cout.flush();
     std::cerr << e.what() << '\n';
     return kExitFailed;
+  } catch (const cli::EUsage& e) {
+    std::cerr << e.what() << '\n';
+    return kExitUsageOrConnection;
   } catch (const EDSLoginError& e) {
     std::cerr << e.what() << '\n';
     return kExitUsageOrConnection;

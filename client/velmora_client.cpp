@@ -3,6 +3,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "codec/uMemoryStream2OLEVariant.h"
+
 namespace velmora {
 namespace {
 
@@ -52,6 +54,42 @@ double TVelmoraClient::GetServerDateTime() {
   const TDSCallResult r = Call("GetServerDateTime", {});
   if (r.Result.VarType() == varDate) return r.Result.DateValue();
   return r.Result.AsDouble();
+}
+
+void TVelmoraClient::UpdateOleVariant(const std::string& updateTableName,
+                                      const OleVariant& sourceOleVariant, std::string& errMsg) {
+  const OleVariant args[] = {OleVariant(updateTableName), sourceOleVariant};
+  errMsg = OutText(Call("UpdateOleVariant", args), 0, "UpdateOleVariant");
+}
+
+void TVelmoraClient::ApplyUpdates(TDataSet& table, const std::string& updateTableName,
+                                  std::string& errMsg) {
+  UpdateOleVariant(updateTableName, WriteDeltaPacket(table), errMsg);
+}
+
+OleVariant TVelmoraClient::StoredProc(const std::string& storedProcName,
+                                      const OleVariant& inPutPack, OleVariant& outPutPack,
+                                      std::string& errMsg, bool resultDataSet) {
+  const OleVariant args[] = {OleVariant(storedProcName), inPutPack, OleVariant(resultDataSet)};
+  TDSCallResult r = Call("StoredProc", args);
+  outPutPack = Out(r, 0, "StoredProc");
+  errMsg = OutText(r, 1, "StoredProc");
+  return std::move(r.Result);
+}
+
+OleVariant TVelmoraClient::StoredProc(const std::string& storedProcName, TParams& params,
+                                      std::string& errMsg, bool resultDataSet) {
+  OleVariant in, out;
+  Params2OleVariant(params, kAllParamTypes, in);
+  OleVariant result = StoredProc(storedProcName, in, out, errMsg, resultDataSet);
+  TParams outputs;
+  OleVariant2Params(out, outputs);
+  for (int i = 0; i < outputs.Count(); ++i) {
+    // Every returned parameter was declared by name in `params`; the first of that name gets it.
+    if (TParam* p = params.FindParam(outputs[i].Name); p != nullptr)
+      p->SetValue(outputs[i].Value());
+  }
+  return result;
 }
 
 bool TVelmoraClient::UploadFile(const OleVariant& fileOV, const std::string& fileName) {

@@ -14,6 +14,8 @@
 
 #include "codec/packets.h"
 #include "common/service_defaults.h"
+#include "data/dataset.h"
+#include "data/params.h"
 #include "rpc/client_channel.h"
 #include "rpc/rpc_errors.h"
 #include "variant/ole_variant.h"
@@ -40,6 +42,23 @@ class TVelmoraClient {
   void UpdateSQL(const OleVariant& sqlList, std::string& errMsg);
   // The server's local date and time (days since 1899-12-30).
   double GetServerDateTime();
+
+  // --- Delta apply and stored procedures ---
+  // sourceOleVariant: a delta packet (WriteDeltaPacket of a table edited with its change log on;
+  // client/delta_edit.h). errMsg: the refused rows' messages back to back; accepted rows stay.
+  void UpdateOleVariant(const std::string& updateTableName, const OleVariant& sourceOleVariant,
+                        std::string& errMsg);
+  // The edit path's last step: the table's delta sent to `updateTableName`.
+  void ApplyUpdates(TDataSet& table, const std::string& updateTableName, std::string& errMsg);
+  // inPutPack: a packed parameter list (Params2OleVariant). outPutPack: the packed ptOutput
+  // parameters after the call, or Empty. The result: a result packet when resultDataSet, else
+  // Empty; on failure errMsg is set and both are Empty.
+  OleVariant StoredProc(const std::string& storedProcName, const OleVariant& inPutPack,
+                        OleVariant& outPutPack, std::string& errMsg, bool resultDataSet);
+  // The same with parameter lists: `params` declared in order; afterwards the ptOutput ones hold
+  // the values the procedure gave them (the others keep theirs).
+  OleVariant StoredProc(const std::string& storedProcName, TParams& params, std::string& errMsg,
+                        bool resultDataSet);
 
   // --- Exchange folder ---
   // fileOV: a packet of the file's bytes. True when the server wrote the file.

@@ -30,6 +30,7 @@ struct ServerLimits {
   uint32_t PreLoginFrameMax = 4096;            // before login: small plain frames only
   uint64_t MemoryBudget = 1024 * kMiB;         // everything inflated or decoded at once
   uint64_t UpdateSqlMax = 16 * kMiB;           // UpdateSQL's text, inflated
+  uint64_t DeltaMax = 256 * kMiB;              // UpdateOleVariant's saved dataset, inflated
   uint64_t UploadMax = 512 * kMiB;             // one file moved by UploadFile or DownLoadFile
   size_t VariantArrayMaxElements = 1'000'000;  // elements of one decoded variant array
   // Logins.

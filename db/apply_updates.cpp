@@ -2,6 +2,9 @@
 // values on the update table.
 #include <fmt/core.h>
 
+#include <vector>
+
+#include "db/apply_updates_run.h"
 #include "db/db_error.h"
 #include "db/query.h"
 
@@ -33,19 +36,13 @@ bool IsLargeObject(TFieldType type) {
   }
 }
 
-// One statement under construction: its text and the values its "?" markers take.
-struct Statement {
-  std::string sql;
-  TParams values;
-
-  void Bind(const TFieldDef& def, const OleVariant& value) {
-    TParam& p = values.Add();
-    p.Name = def.Name;
-    p.DataType = def.DataType;
-    p.ParamType = ptInput;
-    p.SetValue(value);
-  }
-};
+void Bind(TChangeStatement& st, const TFieldDef& def, const OleVariant& value) {
+  TParam& p = st.values.Add();
+  p.Name = def.Name;
+  p.DataType = def.DataType;
+  p.ParamType = ptInput;
+  p.SetValue(value);
+}
 
 // The table ApplyUpdates writes to: the one named in the options, else the origin table of the
 // first field that has one.
@@ -61,14 +58,18 @@ class TChangeStatements {
  public:
   TChangeStatements(const TDataSet& rows, std::string table)
       : rows_(rows), defs_(rows.FieldDefs()), table_(std::move(table)) {
-    for (const TFieldDef& def : defs_) has_keys_ = has_keys_ || def.InKey;
+    columns_.reserve(static_cast<size_t>(defs_.Count()));
+    for (const TFieldDef& def : defs_) {
+      has_keys_ = has_keys_ || def.InKey;
+      columns_.push_back(QuoteIdentifier(def.OriginColumn.empty() ? def.Name : def.OriginColumn));
+    }
   }
 
   const std::string& Table() const { return table_; }
 
   // The INSERT, UPDATE or DELETE for the current row; an empty text when it has nothing to
   // write (unmodified, or modified back to its original values).
-  Statement ForCurrentRow() const {
+  TChangeStatement ForCurrentRow() const {
     switch (rows_.UpdateStatus()) {
       case usInserted:
         return Insert();
@@ -82,35 +83,34 @@ class TChangeStatements {
   }
 
  private:
-  std::string Column(int i) const {
-    return QuoteIdentifier(defs_[i].OriginColumn.empty() ? defs_[i].Name : defs_[i].OriginColumn);
-  }
+  const std::string& Column(int i) const { return columns_[static_cast<size_t>(i)]; }
 
-  Statement Insert() const {
-    Statement st;
+  TChangeStatement Insert() const {
+    TChangeStatement st;
     std::string names, markers;
     for (int i = 0; i < defs_.Count(); ++i) {
       if (defs_[i].ReadOnly || (defs_[i].AutoInc && rows_.FieldIsNull(i))) continue;
       names += names.empty() ? "" : ", ";
       markers += markers.empty() ? "?" : ", ?";
       names += Column(i);
-      st.Bind(defs_[i], rows_.FieldValue(i));
+      Bind(st, defs_[i], rows_.FieldValue(i));
     }
     st.sql = names.empty() ? fmt::format("INSERT INTO {} DEFAULT VALUES", table_)
                            : fmt::format("INSERT INTO {} ({}) VALUES ({})", table_, names, markers);
     return st;
   }
 
-  Statement Update() const {
-    Statement st;
+  TChangeStatement Update() const {
+    TChangeStatement st;
     std::string sets;
     for (int i = 0; i < defs_.Count(); ++i) {
       if (defs_[i].ReadOnly) continue;
       const OleVariant value = rows_.FieldValue(i);
       if (value == rows_.OldValue(i)) continue;
       sets += sets.empty() ? "" : ", ";
-      sets += Column(i) + " = ?";
-      st.Bind(defs_[i], value);
+      sets += Column(i);
+      sets += " = ?";
+      Bind(st, defs_[i], value);
     }
     if (sets.empty()) return {};  // nothing changed after all
     st.sql = fmt::format("UPDATE {} SET {}", table_, sets);
@@ -118,15 +118,15 @@ class TChangeStatements {
     return st;
   }
 
-  Statement Delete() const {
-    Statement st;
+  TChangeStatement Delete() const {
+    TChangeStatement st;
     st.sql = fmt::format("DELETE FROM {}", table_);
     AppendWhere(st);
     return st;
   }
 
   // The row as it was: by its key fields, or by every original value that compares reliably.
-  void AppendWhere(Statement& st) const {
+  void AppendWhere(TChangeStatement& st) const {
     std::string clause;
     for (int i = 0; i < defs_.Count(); ++i) {
       const TFieldDef& def = defs_[i];
@@ -134,10 +134,12 @@ class TChangeStatements {
       clause += clause.empty() ? " WHERE " : " AND ";
       const OleVariant old = rows_.OldValue(i);
       if (old.IsNull() || old.IsEmpty()) {
-        clause += Column(i) + " IS NULL";
+        clause += Column(i);
+        clause += " IS NULL";
       } else {
-        clause += Column(i) + " = ?";
-        st.Bind(def, old);
+        clause += Column(i);
+        clause += " = ?";
+        Bind(st, def, old);
       }
     }
     if (clause.empty()) {
@@ -149,32 +151,9 @@ class TChangeStatements {
   const TDataSet& rows_;
   const TFieldDefs& defs_;
   std::string table_;
+  std::vector<std::string> columns_;  // each column's quoted name in the table
   bool has_keys_ = false;
 };
-
-// Runs the statement of one change. Each change runs in a transaction of its own unless the
-// caller has one open, so that an UPDATE or DELETE that hits more than one row can be undone.
-void ExecuteChange(TDriverConnection& driver, Statement& st, TUpdateStatus status,
-                   std::string_view table) {
-  std::vector<TParam*> markers;
-  for (int i = 0; i < st.values.Count(); ++i) markers.push_back(&st.values[i]);
-  const bool own = !driver.InTransaction();
-  if (own) driver.StartTransaction();
-  try {
-    std::unique_ptr<TDriverCommand> command = driver.CreateCommand(st.sql);
-    command->SetParams(markers);
-    command->Execute();
-    const int64_t n = command->RowsAffected();
-    if (status != usInserted && n != 1) {
-      throw EFDException(fmt::format("{} of a row of [{}] affected {} rows instead of 1",
-                                     status == usModified ? "Update" : "Delete", table, n));
-    }
-    if (own) driver.Commit();
-  } catch (...) {
-    if (own && driver.InTransaction()) driver.Rollback();
-    throw;
-  }
-}
 
 }  // namespace
 
@@ -185,15 +164,27 @@ int TFDQuery::ApplyUpdates(int max_errors) {
 
   const TUpdateRecordTypes saved = FilterChanges();
   FilterChanges({rtModified, rtInserted, rtDeleted});
-  int errors = 0;
+  std::vector<TChangeStatement> changes;
   for (; !Eof(); Next()) {
-    if (max_errors >= 0 && errors > max_errors) break;
+    TChangeStatement& change = changes.emplace_back();
     try {
-      Statement st = statements.ForCurrentRow();
-      if (!st.sql.empty()) ExecuteChange(driver, st, UpdateStatus(), statements.Table());
-      ClearRowError();
+      change = statements.ForCurrentRow();
     } catch (const std::exception& e) {
-      SetRowError(e.what());
+      change.build_error = e.what();
+    }
+    change.status = UpdateStatus();
+  }
+  const std::vector<TChangeOutcome> outcomes =
+      RunChanges(driver, changes, statements.Table(), max_errors);
+  // The same walk again, to mark each row with what became of its change.
+  int errors = 0;
+  First();
+  for (size_t i = 0; !Eof() && i < outcomes.size(); Next(), ++i) {
+    if (!outcomes[i].attempted) continue;
+    if (outcomes[i].error.empty()) {
+      ClearRowError();
+    } else {
+      SetRowError(outcomes[i].error);
       ++errors;
     }
   }

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "data/field_defs.h"
 #include "db/command_text.h"
@@ -44,6 +45,12 @@ class TDriverCommand {
 
   // Rows inserted, updated or deleted by the statements run so far.
   virtual int64_t RowsAffected() const = 0;
+
+  // Runs the text again, after Execute ran it to its end, with the values the markers'
+  // parameters (as last given to SetParams) hold now; RowsAffected then counts this run only.
+  // For callers that run one text many times (ApplyUpdates). Returns false, running nothing, when
+  // the driver cannot; the caller then makes a new command. The default cannot.
+  virtual bool ExecuteAgain() { return false; }
 };
 
 // One open session with a database.
@@ -60,6 +67,17 @@ class TDriverConnection {
   // does nothing; raises "No transaction is active" when none was begun.
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
+
+  // Savepoints inside the open transaction: a mark, giving the mark up (its changes stay in the
+  // transaction), and undoing everything done since the mark (the mark stays set until released).
+  // Raise when no transaction is open or the engine refuses. The defaults run the standard
+  // statements SAVEPOINT, RELEASE SAVEPOINT and ROLLBACK TO SAVEPOINT through CreateCommand; an
+  // engine that spells them otherwise overrides them, one without savepoints makes them raise.
+  virtual void Savepoint(std::string_view name) { RunControl("SAVEPOINT ", name); }
+  virtual void ReleaseSavepoint(std::string_view name) { RunControl("RELEASE SAVEPOINT ", name); }
+  virtual void RollbackToSavepoint(std::string_view name) {
+    RunControl("ROLLBACK TO SAVEPOINT ", name);
+  }
 
   // Hands the session the rules that stop its statements (db/statement_stop.h): it arms them at
   // each statement's start and checks them while the statement runs; transaction control is
@@ -84,6 +102,13 @@ class TDriverConnection {
   // A call of the stored procedure `name` with the given parameters (in, out, in-out, result).
   virtual std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
                                                            std::span<TParam* const> params) = 0;
+
+ private:
+  void RunControl(std::string_view verb, std::string_view name) {
+    std::string sql(verb);
+    sql += name;
+    CreateCommand(std::move(sql))->Execute();
+  }
 };
 
 // Opens a session with the driver named by the DriverID parameter, passing it the whole list.

@@ -16,6 +16,7 @@
 #include "data/memory_stream.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/stored_proc.h"
 #include "db/string_list.h"
 #include "db/text_encoding.h"
 #include "dbpool/database_pools.h"
@@ -90,6 +91,62 @@ class PooledQuery {
   TFDQuery* query_ = nullptr;
 };
 
+// A stored-procedure object borrowed from FDStoredProcPool() and attached to the call's
+// connection; declared after the PooledConnection, so it goes back first; the pool closes it.
+class PooledStoredProc {
+ public:
+  explicit PooledStoredProc(TFDConnection& connection) {
+    TFDStoredProcPool* pool = FDStoredProcPool();
+    if (pool != nullptr) proc_ = pool->Lock();
+    if (proc_ == nullptr) throw EPoolExhausted(kNoStoredProcMessage);
+    pool_ = pool;
+    proc_->SetConnection(&connection);
+  }
+  ~PooledStoredProc() { pool_->UnLock(proc_); }
+  PooledStoredProc(const PooledStoredProc&) = delete;
+  PooledStoredProc& operator=(const PooledStoredProc&) = delete;
+  TFDStoredProc& operator*() const { return *proc_; }
+  TFDStoredProc* operator->() const { return proc_; }
+
+ private:
+  TFDStoredProcPool* pool_ = nullptr;
+  TFDStoredProc* proc_ = nullptr;
+};
+
+// The open dataset as a result packet. A result is plain rows: the cached-update mode that a
+// delta apply leaves on a pooled query is not written into it, and stays on the query.
+OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
+  TMemoryStream stream;
+  const bool cached = dataset.CachedUpdates();
+  dataset.SetCachedUpdates(false);
+  try {
+    dataset.SaveToStream(stream, sfAuto);
+  } catch (...) {
+    dataset.SetCachedUpdates(cached);
+    throw;
+  }
+  dataset.SetCachedUpdates(cached);
+  CompressMemoryStream(stream, kPacketSelector);
+  OleVariant result;
+  MemoryStream2OleVariant(stream, result);
+  return result;
+}
+
+// The messages of the rows an apply refused, back to back in the order of the rows, with deleted
+// rows visible; a failure while walking keeps what was collected.
+std::string RefusedRowMessages(TFDQuery& query) {
+  std::string messages;
+  try {
+    query.FilterChanges({rtModified, rtInserted, rtDeleted, rtHasErrors});
+    for (query.First(); !query.Eof(); query.Next()) {
+      if (const TRowError* error = query.RowError(); error != nullptr) messages += error->Message;
+    }
+  } catch (const std::exception&) {
+  }
+  query.FilterChanges(kDefaultFilterChanges);
+  return messages;
+}
+
 }  // namespace
 
 const TDSMethodTable& TServerModule1::Methods() {
@@ -100,6 +157,8 @@ const TDSMethodTable& TServerModule1::Methods() {
         .Add("ExecSQL", &M::ExecSQL)
         .Add("UpdateSQL", &M::UpdateSQL)
         .AddDateTime("GetServerDateTime", &M::GetServerDateTime)
+        .Add("UpdateOleVariant", &M::UpdateOleVariant)
+        .Add("StoredProc", &M::StoredProc)
         .Add("UploadFile", &M::UploadFile)
         .Add("DownLoadFile", &M::DownLoadFile)
         .Add("CheckUpload", &M::CheckUpload)
@@ -126,10 +185,7 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
       return OleVariant();
     }
     // Failures from here on are not handled: they reach the client as a remote error.
-    TMemoryStream stream;
-    query->SaveToStream(stream);
-    CompressMemoryStream(stream, kPacketSelector);
-    MemoryStream2OleVariant(stream, result);
+    result = ResultPacket(*query);
   } catch (const EPoolExhausted& e) {
     ErrMsg = e.what();
     return OleVariant();
@@ -219,6 +275,81 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
   } catch (const EPoolExhausted& e) {
     ErrMsg = e.what();
   }
+}
+
+void TServerModule1::UpdateOleVariant(const std::string& UpdateTableName,
+                                      const OleVariant& SourceOleVariant, std::string& ErrMsg) {
+  ErrMsg.clear();
+  try {
+    PooledConnection conn;
+    PooledQuery query(*conn);
+    query->UpdateOptions.UpdateTableName = UpdateTableName;
+    // Not a byte array, not a zlib stream, too large or not a saved dataset: remote errors.
+    if (!SourceOleVariant.IsByteArray()) {
+      throw EVariantError("SourceOleVariant is not a byte array: " +
+                          VarTypeName(SourceOleVariant.VarType()));
+    }
+    const std::vector<uint8_t>& packet = SourceOleVariant.ByteData().bytes;
+    MemoryReservation held;  // the inflated bytes, then the rows loaded from them
+    {
+      TMemoryStream stream{InflateToString(
+          std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
+          Limits().DeltaMax, "The delta of UpdateOleVariant", held)};
+      held.Grow(stream.Size());
+      stream.SetPosition(0);
+      query->LoadFromStream(stream, sfAuto);
+    }
+    // Refused rows are marked; a failure of the apply itself is a remote error.
+    if (query->ApplyUpdates(-1) > 0) ErrMsg = RefusedRowMessages(*query);
+  } catch (const EPoolExhausted& e) {
+    ErrMsg = e.what();
+  }
+}
+
+OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
+                                      const OleVariant& InPutPack, OleVariant& OutPutPack,
+                                      std::string& ErrMsg, bool ResultDataSet) {
+  OutPutPack = OleVariant();
+  ErrMsg.clear();
+  OleVariant result;
+  try {
+    PooledConnection conn;
+    PooledStoredProc proc(*conn);
+    proc->Close();
+    proc->SetStoredProcName(StoredProcName);  // also empties the parameters of the last call
+    TParams output;
+    {
+      TParams input;
+      OleVariant2Params(InPutPack, input);  // a malformed entry is a remote error
+      for (int i = 0; i < input.Count(); ++i) {
+        const TParam& in = input[i];
+        proc->Params().CreateParam(in.DataType, in.Name, in.ParamType);
+        proc->ParamByName(in.Name).SetValue(in.Value());
+        if (in.ParamType == ptOutput) output.CreateParam(in.DataType, in.Name, ptOutput);
+      }
+    }
+    proc->FetchOptions.CursorKind = ckDefault;  // these stay on the pooled object
+    proc->FetchOptions.Mode = fmAll;
+    try {
+      if (ResultDataSet) {
+        proc->Open();
+        result = ResultPacket(*proc);
+      } else {
+        proc->ExecProc();
+      }
+      if (output.Count() > 0) {
+        for (int i = 0; i < output.Count(); ++i) {
+          output[i].SetValue(proc->ParamByName(output[i].Name).Value());
+        }
+        Params2OleVariant(output, kAllParamTypes, OutPutPack);
+      }
+    } catch (const std::exception& e) {
+      ErrMsg = e.what();
+    }
+  } catch (const EPoolExhausted& e) {
+    ErrMsg = e.what();
+  }
+  return result;
 }
 
 double TServerModule1::GetServerDateTime() {

@@ -26,6 +26,9 @@ inline const std::string kNoConnectionMessage = fmt::format(
     kDatabasePoolCapacity);
 inline const std::string kNoQueryMessage = fmt::format(
     "No query object available: all {} query objects are in use", kDatabasePoolCapacity);
+inline const std::string kNoStoredProcMessage =
+    fmt::format("No stored procedure object available: all {} stored procedure objects are in use",
+                kDatabasePoolCapacity);
 // The ErrMsg of an UpdateSQL batch that began a transaction and did not end it.
 inline constexpr const char* kBatchLeftTransactionMessage =
     "The batch left a transaction open; it was rolled back";
@@ -43,6 +46,17 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
   void ExecSQL(const std::string& SQLStr, std::string& ErrMsg);
   void UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg);
   double GetServerDateTime();
+
+  // Delta apply: the client's saved dataset with its change log, applied to UpdateTableName.
+  // ErrMsg: the refused rows' messages joined without separator; the accepted changes stay.
+  // A packet that is not a saved dataset is a remote error.
+  void UpdateOleVariant(const std::string& UpdateTableName, const OleVariant& SourceOleVariant,
+                        std::string& ErrMsg);
+  // Stored procedure call: the parameters of the packed list InPutPack declared with their
+  // values; OutPutPack the packed ptOutput parameters after the call (Empty when none); the
+  // result the procedure's rows as a result packet when ResultDataSet, else Empty.
+  OleVariant StoredProc(const std::string& StoredProcName, const OleVariant& InPutPack,
+                        OleVariant& OutPutPack, std::string& ErrMsg, bool ResultDataSet);
 
   // File transfer through the exchange folder AppPath() + "Upload/".
   bool UploadFile(const OleVariant& FileOV, const std::string& FileName);

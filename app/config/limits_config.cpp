@@ -60,6 +60,8 @@ const std::vector<LimitSetting>& LimitSettings() {
       VELMORA_MIB_KEY(MemoryBudget, "MemoryBudgetMiB", 16, 1 << 20,
                       "everything being inflated or decoded at once, all connections together"),
       VELMORA_MIB_KEY(UpdateSqlMax, "UpdateSqlMaxMiB", 1, 4096, "UpdateSQL's text, inflated"),
+      VELMORA_MIB_KEY(DeltaMax, "DeltaMaxMiB", 1, 4096,
+                      "UpdateOleVariant's saved dataset, inflated"),
       VELMORA_MIB_KEY(UploadMax, "UploadMaxMiB", 1, 2047,
                       "one file moved by the file methods (also bounded by one message)"),
       VELMORA_COUNT_KEY(VariantArrayMaxElements, "VariantArrayMaxElements", 1000, 100'000'000,

@@ -180,19 +180,23 @@ bool TSQLiteCommand::PrepareNext() {
     }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only
-    const int count = sqlite3_bind_parameter_count(stmt_);
-    for (int k = 1; k <= count; ++k) {
-      if (sqlite3_bind_parameter_name(stmt_, k) != nullptr) continue;  // the engine's own markers
-      const TParam* param = marker_offset_ < markers_.size() ? markers_[marker_offset_] : nullptr;
-      ++marker_offset_;
-      const int brc = BindParam(stmt_, k, param);
-      if (brc != SQLITE_OK) connection_.Fail(brc);
-    }
+    BindMarkers();
     connection_.BeginStatement(stmt_);
     total_changes_before_ = sqlite3_total_changes64(db_);
     return true;
   }
   return false;
+}
+
+void TSQLiteCommand::BindMarkers() {
+  const int count = sqlite3_bind_parameter_count(stmt_);
+  for (int k = 1; k <= count; ++k) {
+    if (sqlite3_bind_parameter_name(stmt_, k) != nullptr) continue;  // the engine's own markers
+    const TParam* param = marker_offset_ < markers_.size() ? markers_[marker_offset_] : nullptr;
+    ++marker_offset_;
+    const int brc = BindParam(stmt_, k, param);
+    if (brc != SQLITE_OK) connection_.Fail(brc);
+  }
 }
 
 bool TSQLiteCommand::TailIsBlank() const {
@@ -220,8 +224,38 @@ void TSQLiteCommand::RunToEnd() {
 }
 
 void TSQLiteCommand::Execute() {
-  while (PrepareNext()) RunToEnd();
+  kept_ = false;
+  bool first = true;
+  while (PrepareNext()) {
+    RunToEnd();
+    // The only statement of the text stays prepared for ExecuteAgain (reset: it holds no lock).
+    if (first && (*tail_ == '\0' || TailIsBlank())) {
+      sqlite3_reset(stmt_);
+      kept_ = true;
+      return;
+    }
+    first = false;
+  }
   Finalize();
+}
+
+bool TSQLiteCommand::ExecuteAgain() {
+  if (!kept_ || stmt_ == nullptr) return false;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  marker_offset_ = 0;
+  rows_affected_ = 0;
+  BindMarkers();
+  connection_.BeginStatement(stmt_, true);
+  total_changes_before_ = sqlite3_total_changes64(db_);
+  try {
+    RunToEnd();
+  } catch (...) {
+    sqlite3_reset(stmt_);
+    throw;
+  }
+  sqlite3_reset(stmt_);
+  return true;
 }
 
 bool TSQLiteCommand::Open() {

@@ -29,6 +29,8 @@ class TSQLiteCommand : public TDriverCommand {
   const TFieldDefs& Columns() const override { return columns_; }
   void FetchAll(TDataSet& out) override;
   int64_t RowsAffected() const override { return rows_affected_; }
+  // A text of one statement stays prepared after Execute and runs again without being parsed.
+  bool ExecuteAgain() override;
 
   // How a column's values are read into its field.
   enum class Reader : uint8_t { kInteger, kBoolean, kFloat, kCurrency, kBcd, kDate, kText, kBytes };
@@ -41,6 +43,7 @@ class TSQLiteCommand : public TDriverCommand {
   };
 
   bool PrepareNext();        // the next non-empty statement into stmt_; false at the end
+  void BindMarkers();        // binds stmt_'s "?" markers from markers_, from marker_offset_ on
   bool TailIsBlank() const;  // no statement follows the current one
   bool Step();               // true: a row is ready
   void RunToEnd();           // steps the current statement until it is done
@@ -61,6 +64,7 @@ class TSQLiteCommand : public TDriverCommand {
   TFieldDefs columns_;
   std::vector<Column> readers_;
   bool row_ready_ = false;  // a row was stepped while describing and is not yet read
+  bool kept_ = false;       // stmt_ is the text's only statement, run by Execute and reset
   int64_t rows_affected_ = 0;
   int64_t total_changes_before_ = 0;  // engine counter when the current statement started
 };

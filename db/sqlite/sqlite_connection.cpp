@@ -163,8 +163,9 @@ std::string TSQLiteConnection::UnusableReason(bool look) {
   return unusable_;
 }
 
-void TSQLiteConnection::BeginStatement(sqlite3_stmt* stmt) {
+void TSQLiteConnection::BeginStatement(sqlite3_stmt* stmt, bool again) {
   if (stop_ != nullptr) stop_->Arm();
+  if (again && InTransaction()) return;
   if (sqlite3_stmt_readonly(stmt) == 0) {
     if (const std::string what = FileChange(); !what.empty()) FailFileChanged(what);
   }

@@ -49,8 +49,11 @@ class TSQLiteConnection : public TDriverConnection {
   sqlite3* Handle() const { return db_; }
 
   // For the commands of this session. A statement starts: arms the statement stop and, for one
-  // that writes, checks the file is still the one opened. Raises as the checks fail.
-  void BeginStatement(sqlite3_stmt* stmt);
+  // that writes, checks the file is still the one opened. Raises as the checks fail. A statement
+  // run again (`again`) inside a transaction skips the file check: Commit makes it before the
+  // transaction's writes are acknowledged, and a statement run many times (ApplyUpdates) is spared
+  // one look at the file each.
+  void BeginStatement(sqlite3_stmt* stmt, bool again = false);
   // Raises the error for engine result `rc`: the statement stop's message for an interrupted
   // statement, the engine's own message otherwise; an error that means the database is lost
   // marks the session unusable first.

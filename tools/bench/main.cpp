@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "tools/bench/apply_run.h"
 #include "tools/bench/baseline_run.h"
 #include "tools/bench/bench_options.h"
 #include "tools/bench/network_run.h"
@@ -70,10 +71,25 @@ int main(int argc, char** argv) {
   app.add_option("--seconds", options.seconds, "time each workload runs")
       ->check(CLI::Range(0.1, 3600.0))
       ->capture_default_str();
-  app.add_option("--workload", workload, "small, large, insert or connect (default: all four)")
-      ->check(CLI::IsMember({"small", "large", "insert", "connect"}));
+  int rounds = 5;
+  app.add_option("--workload", workload,
+                 "small, large, insert or connect (default: all four); apply: one delta of "
+                 "10,000 rows against a plain sqlite3 loop (its own server)")
+      ->check(CLI::IsMember({"small", "large", "insert", "connect", "apply"}));
+  app.add_option("--rounds", rounds, "rounds of the apply workload")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
   app.add_flag("--json", options.json, "one JSON object per workload, one per line");
   CLI11_PARSE(app, argc, argv);
+  if (workload == "apply") {
+    try {
+      return velmora::bench::RunApplyWorkload(options.user, options.password,
+                                              {rounds, options.json});
+    } catch (const std::exception& e) {
+      fmt::print(stderr, "velmora-bench: {}\n", e.what());
+      return 1;
+    }
+  }
   if (!workload.empty()) options.workloads.push_back(*velmora::bench::ParseWorkload(workload));
   try {
     return velmora::bench::Run(options);
