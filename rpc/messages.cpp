@@ -60,6 +60,15 @@ uint8_t PeekMessageType(std::string_view message) {
   return static_cast<uint8_t>(message[0]);
 }
 
+bool IsPacketBulk(const OleVariant& value, size_t message_size) {
+  if (!value.IsByteArray()) return false;
+  const std::vector<uint8_t>& b = value.ByteData().bytes;
+  if (b.size() < 2 || b.size() * 2 < message_size) return false;
+  const unsigned cmf = b[0];
+  const unsigned flg = b[1];
+  return (cmf & 0x0f) == 8 && (cmf >> 4) <= 7 && (flg & 0x20) == 0 && (cmf * 256 + flg) % 31 == 0;
+}
+
 void EncodeHello(const HelloMessage& m, std::string& out) {
   Put(out, TDSMessageType::Hello);
   ByteWriter w(out);
