@@ -61,7 +61,7 @@ echo "== setting up ($rows rows each side) in $work"
 export PGHOST PGPORT PGUSER
 pg_port=$PGPORT
 psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$pg_port" -d postgres -c 'CREATE DATABASE bench'
-python3 "$here/big_table.py" pg "$rows" |
+python3 "$here/big_table.py" pg "$rows" | PGOPTIONS="-c client_min_messages=warning" \
   psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$pg_port" -d bench >/dev/null
 
 bouncer_port=$(free_port)
