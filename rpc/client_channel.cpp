@@ -87,9 +87,8 @@ void TDSClientChannel::Call(std::string_view class_name, std::string_view method
   EncodeCall(class_name, method_name, args, s.out);
   // A call whose bulk is a data packet (an upload) goes plain, like the server's packet replies.
   const size_t message_size = s.out.size() - kFrameHeaderSize;
-  const bool packet = std::any_of(args.begin(), args.end(), [&](const OleVariant& a) {
-    return IsPacketBulk(a, message_size);
-  });
+  const bool packet = std::any_of(
+      args.begin(), args.end(), [&](const OleVariant& a) { return IsPacketBulk(a, message_size); });
   std::string_view message;
   RoundTrip(message, !packet);
   try {

@@ -249,8 +249,8 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
   in.clear();
   in_reserved = MemoryReservation();
   uint64_t got = 0;
-  const size_t early = static_cast<size_t>(
-      std::min<uint64_t>(ahead.Size() - kFrameHeaderSize, h.length));
+  const size_t early =
+      static_cast<size_t>(std::min<uint64_t>(ahead.Size() - kFrameHeaderSize, h.length));
   if (early > 0) {
     try {
       if (logged_in) in_reserved.Grow(early);

@@ -40,10 +40,10 @@ std::string Decompressed(const std::string& packed) {
 std::string ZlibInflated(const std::string& packed, size_t plain_size) {
   std::string out(plain_size + 1, '\0');
   uLongf n = static_cast<uLongf>(out.size());
-  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &n,
-                       reinterpret_cast<const Bytef*>(packed.data()),
-                       static_cast<uLong>(packed.size())),
-            Z_OK);
+  EXPECT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &n,
+                 reinterpret_cast<const Bytef*>(packed.data()), static_cast<uLong>(packed.size())),
+      Z_OK);
   out.resize(n);
   return out;
 }

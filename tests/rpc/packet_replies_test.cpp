@@ -15,7 +15,8 @@ namespace {
 // Text-like content that deflates well, `n` bytes.
 std::string Rows(size_t n) {
   std::string s;
-  for (int i = 0; s.size() < n; ++i) s += "row " + std::to_string(i) + ";name " + std::to_string(i % 97) + "\n";
+  for (int i = 0; s.size() < n; ++i)
+    s += "row " + std::to_string(i) + ";name " + std::to_string(i % 97) + "\n";
   s.resize(n);
   return s;
 }
@@ -62,7 +63,8 @@ TEST(PacketBulk, RecognisesAZlibStreamThatIsMostOfTheMessage) {
       {"one byte", OleVariant::Bytes(std::string("\x78")), 1, false},
       {"text variant", OleVariant::OleStr(packet), 100, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsPacketBulk(c.value, c.message_size), c.expected) << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(IsPacketBulk(c.value, c.message_size), c.expected) << c.name;
 }
 
 class PacketRepliesTest : public RpcServerTest {};
