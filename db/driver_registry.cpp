@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "db/db_error.h"
+#include "db/firebird/fb_connection.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 
@@ -25,6 +26,10 @@ constexpr TBuiltInDriver kBuiltInDrivers[] = {
     {"SQLite",
      [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
        return std::make_unique<TSQLiteConnection>(p);
+     }},
+    {"FB",
+     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
+       return std::make_unique<TFbConnection>(p);
      }},
 };
 
