@@ -310,7 +310,6 @@ void TFbCommand::FetchAll(TDataSet& out) {
 
 void TFbCommand::Describe() {
   columns_.Clear();
-  out_.AllocateForOutput();
   for (int i = 0; i < out_.Count(); ++i) {
     const XSQLVAR& var = out_.Var(i);
     TFieldDef def;
@@ -331,6 +330,7 @@ void TFbCommand::Describe() {
     }
     columns_.Add(std::move(def));
   }
+  out_.AllocateForOutput();  // after reading nullability: it makes every variable nullable
 }
 
 void TFbCommand::ReadRow(TDataSet& out) {
