@@ -7,9 +7,11 @@
 #include <chrono>
 #include <thread>
 
+#include "common/app_path.h"
 #include "db/firebird/fb_api.h"
 #include "db/firebird/fb_connection.h"
 #include "db/statement_stop.h"
+#include "dbpool/uFDConnPool.h"
 #include "tests/db/firebird/fb_test_support.h"
 
 namespace velmora::test {
@@ -87,24 +89,44 @@ std::string AttachWith(const std::string& path, char request, char mode) {
   return "";
 }
 
-TEST_F(FbStatementStop, ADatabaseShutDownUnderTheSessionMakesItUnusable) {
-  EXPECT_EQ(Scalar("SELECT 1 FROM RDB$DATABASE"), "1");
+// A pooled session whose database was shut down fails with the engine's message, is dropped when
+// given back, and the pool opens a working one once the database is back online.
+TEST_F(FbStatementStop, ADatabaseShutDownUnderAPooledSessionMakesThePoolDropIt) {
+  connection_.Close();  // the pool's connections are the only ones
+  WriteFile(dir_.File("DataBase.CFG"),
+            "DriverID=FB\r\nDatabase=" + db_path_ + "\r\nUser_Name=SYSDBA\r\n");
+  const std::string saved_app_path = AppPath();
+  SetAppPath(dir_.Root());
+  TFDConnectionPool pool(30);
+  const auto run = [](TFDConnection* c) {
+    TFDQuery q;
+    q.SetConnection(c);
+    q.SQL().SetText("SELECT 1 FROM RDB$DATABASE");
+    q.Open();
+    return q.Fields(0).AsString();
+  };
+  TFDConnection* first = pool.Lock();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(run(first), "1");
+
   EXPECT_EQ(AttachWith(db_path_, isc_dpb_shutdown, isc_dpb_shut_force | isc_dpb_shut_full),
             "database " + db_path_ + " shutdown");
-  EXPECT_EQ(connection_.UnusableReason(false), "");
-  const std::string message = ErrorOf([&] { Scalar("SELECT 1 FROM RDB$DATABASE"); });
-  EXPECT_EQ(message, "connection shutdown");
-  EXPECT_EQ(connection_.UnusableReason(false), message);
+  EXPECT_EQ(first->UnusableReason(false), "");
+  EXPECT_EQ(ErrorOf([&] { run(first); }), "connection shutdown");
+  EXPECT_EQ(first->UnusableReason(false), "connection shutdown");
+  pool.Unlock(first);
+  EXPECT_EQ(pool.Count(), 0u);  // dropped, not kept for the next caller
+  std::string error;
+  EXPECT_EQ(pool.Lock(&error), nullptr);
+  EXPECT_EQ(error, "database " + db_path_ + " shutdown");
 
   ASSERT_EQ(AttachWith(db_path_, isc_dpb_online, isc_dpb_shut_normal), "");
-  TFDConnection fresh;  // what a pool opens in the dropped session's place
-  SetFbParams(fresh.Params(), db_path_);
-  fresh.Open();
-  TFDQuery q;
-  q.SetConnection(&fresh);
-  q.SQL().SetText("SELECT 2 FROM RDB$DATABASE");
-  q.Open();
-  EXPECT_EQ(q.Fields(0).AsString(), "2");
+  TFDConnection* again = pool.Lock();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(run(again), "1");
+  pool.Unlock(again);
+  EXPECT_EQ(pool.Count(), 1u);
+  SetAppPath(saved_app_path);
 }
 
 TEST_F(FbStatementStop, ADeletedDatabaseFileMakesTheSessionUnusable) {
