@@ -87,19 +87,29 @@ char QClose(char open) {
 
 }  // namespace
 
-std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
-  std::vector<std::string> out;
+namespace {
+
+struct TSplit {
+  std::vector<std::string> statements;
+  std::vector<TFbTextRange> bodies;
+};
+
+TSplit Split(std::string_view text) {
+  TSplit split;
+  std::vector<std::string>& out = split.statements;
   std::string terminator = ";";
   size_t start = 0;
   // State of the statement being read.
   std::array<std::string, 4> head;
   size_t head_words = 0;
   bool body = false;  // a module's AS has been read
+  size_t body_begin = 0;
   int depth = 0;      // open BEGIN / CASE blocks
   std::string last_word;
 
   const auto finish = [&](size_t end, size_t next) {
     const std::string_view statement = text.substr(start, end - start);
+    if (body) split.bodies.push_back({body_begin, end});
     const std::string new_terminator = SetTermTerminator(statement);
     if (!new_terminator.empty()) {
       terminator = new_terminator;
@@ -161,6 +171,7 @@ std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
       if (head_words < head.size()) head[head_words++] = word;
       if (word == "AS" && !body && depth == 0 && IsModuleHead(head)) {
         body = true;
+        body_begin = j;
       } else if (word == "BEGIN" || word == "CASE") {
         ++depth;
       } else if (word == "END" && depth > 0) {
@@ -174,7 +185,17 @@ std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
     ++i;
   }
   finish(text.size(), text.size());
-  return out;
+  return split;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
+  return Split(text).statements;
+}
+
+std::vector<TFbTextRange> FirebirdPsqlBodies(std::string_view text) {
+  return Split(text).bodies;
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "db/command_text.h"
 #include "db/firebird/fb_statement_split.h"
 
 namespace velmora {
@@ -56,6 +57,29 @@ TEST(FbStatementSplit, CutsAtSemicolonsOutsideLiteralsCommentsAndPsqlBodies) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(SplitFirebirdStatements(c.text), c.statements);
   }
+}
+
+// ":NAME" inside a PSQL body is the procedure's own variable: the command-text layer leaves the
+// body as written, and makes markers only outside it (EXECUTE BLOCK's inputs, other statements).
+TEST(FbStatementSplit, PsqlBodiesKeepTheirVariablesAndOnlyMarkersOutsideThemBecomeParameters) {
+  const std::string text =
+      "EXECUTE BLOCK (LO INTEGER = :LO) RETURNS (N INTEGER) AS\n"
+      "BEGIN FOR SELECT ID FROM T WHERE ID >= :LO INTO :N DO SUSPEND; END;\n"
+      "UPDATE T SET V = :V WHERE ID = :LO";
+  const std::vector<TFbTextRange> bodies = FirebirdPsqlBodies(text);
+  ASSERT_EQ(bodies.size(), 1u);
+  EXPECT_EQ(text.substr(bodies[0].begin, bodies[0].end - bodies[0].begin),
+            "\nBEGIN FOR SELECT ID FROM T WHERE ID >= :LO INTO :N DO SUSPEND; END");
+  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain);
+  EXPECT_EQ(parsed.sql,
+            "EXECUTE BLOCK (LO INTEGER = ?) RETURNS (N INTEGER) AS\n"
+            "BEGIN FOR SELECT ID FROM T WHERE ID >= :LO INTO :N DO SUSPEND; END;\n"
+            "UPDATE T SET V = ? WHERE ID = ?");
+  EXPECT_EQ(parsed.names, (std::vector<std::string>{"LO", "V"}));
+  EXPECT_EQ(parsed.markers, (std::vector<int>{0, 1, 0}));
+  // Outside module statements the layer's rules are unchanged.
+  EXPECT_EQ(PreprocessCommandText("SELECT A AS X FROM T WHERE B = :B", RenderEscapePlain).sql,
+            "SELECT A AS X FROM T WHERE B = ?");
 }
 
 }  // namespace
