@@ -35,11 +35,11 @@ TLoaded Load() {
                                kFbClientLibrary, why != nullptr ? why : "unknown error");
     return loaded;
   }
-#define VELMORA_FB_ENTRY(name)                                                                  \
-  loaded.api.name = reinterpret_cast<decltype(loaded.api.name)>(::dlsym(handle, #name));       \
-  if (loaded.api.name == nullptr && loaded.error.empty()) {                                     \
-    loaded.error = fmt::format("The Firebird client library {} has no function {}",             \
-                               kFbClientLibrary, #name);                                        \
+#define VELMORA_FB_ENTRY(name)                                                                     \
+  loaded.api.name = reinterpret_cast<decltype(loaded.api.name)>(::dlsym(handle, #name));           \
+  if (loaded.api.name == nullptr && loaded.error.empty()) {                                        \
+    loaded.error =                                                                                 \
+        fmt::format("The Firebird client library {} has no function {}", kFbClientLibrary, #name); \
   }
 #include "db/firebird/fb_api_entries.inc"
 #undef VELMORA_FB_ENTRY
@@ -49,7 +49,7 @@ TLoaded Load() {
 }  // namespace
 
 const TFbApi& FbApi() {
-  static const TLoaded& loaded = [] () -> const TLoaded& {
+  static const TLoaded& loaded = []() -> const TLoaded& {
     g_loaded = new TLoaded(Load());  // kept for the life of the process
     if (g_loaded->error.empty()) std::atexit(&ShutdownAtExit);
     return *g_loaded;

@@ -108,8 +108,8 @@ struct VariantSink {
     value = single ? OleVariant(static_cast<float>(v)) : OleVariant(v);
   }
   void Decimal(std::string text, int precision, int scale) {
-    value = OleVariant(BcdValue{std::move(text), static_cast<uint8_t>(precision),
-                                static_cast<uint8_t>(scale)});
+    value = OleVariant(
+        BcdValue{std::move(text), static_cast<uint8_t>(precision), static_cast<uint8_t>(scale)});
   }
   void Date(double v) { value = OleVariant::Date(v); }
   void Text(std::string_view v) { value = OleVariant(v); }
@@ -174,8 +174,8 @@ bool TFbCommand::PrepareNext() {
   if (api.isc_dsql_sql_info(status, &stmt_, sizeof items, items, sizeof info, info) != 0)
     Fail(status);
   stmt_type_ = info[0] == isc_info_sql_stmt_type
-                   ? static_cast<int>(api.isc_vax_integer(info + 3, static_cast<short>(
-                                                                       api.isc_vax_integer(info + 1, 2))))
+                   ? static_cast<int>(api.isc_vax_integer(
+                         info + 3, static_cast<short>(api.isc_vax_integer(info + 1, 2))))
                    : 0;
   in_.Resize(8);
   if (api.isc_dsql_describe_bind(status, &stmt_, kDialect, in_.Get()) != 0) Fail(status);
@@ -188,9 +188,9 @@ bool TFbCommand::PrepareNext() {
 }
 
 bool TFbCommand::ReturnsRows() const {
-  return out_.Count() > 0 &&
-         (stmt_type_ == isc_info_sql_stmt_select || stmt_type_ == isc_info_sql_stmt_select_for_upd ||
-          stmt_type_ == isc_info_sql_stmt_exec_procedure);
+  return out_.Count() > 0 && (stmt_type_ == isc_info_sql_stmt_select ||
+                              stmt_type_ == isc_info_sql_stmt_select_for_upd ||
+                              stmt_type_ == isc_info_sql_stmt_exec_procedure);
 }
 
 void TFbCommand::RunCurrent() {
@@ -511,8 +511,8 @@ void TFbCommand::Bind() {
     const OleVariant& v = param->Value();
     const bool date_param = param->DataType == ftDate || param->DataType == ftTime ||
                             param->DataType == ftDateTime || param->DataType == ftTimeStamp;
-    const bool date_target = described == SQL_TYPE_DATE || described == SQL_TYPE_TIME ||
-                             described == SQL_TIMESTAMP;
+    const bool date_target =
+        described == SQL_TYPE_DATE || described == SQL_TYPE_TIME || described == SQL_TIMESTAMP;
     if (described == SQL_BLOB) {
       std::string bytes;
       if (v.IsByteArray()) {
@@ -520,7 +520,8 @@ void TFbCommand::Bind() {
         bytes.assign(reinterpret_cast<const char*>(b.data()), b.size());
       } else {
         bytes = v.AsString();
-        if (!charset.empty() && var.sqlsubtype == 1) bytes = ConvertCharset(bytes, "UTF-8", charset);
+        if (!charset.empty() && var.sqlsubtype == 1)
+          bytes = ConvertCharset(bytes, "UTF-8", charset);
       }
       const ISC_QUAD id = WriteBlob(bytes);
       var.sqltype = SQL_BLOB | 1;
@@ -543,7 +544,7 @@ void TFbCommand::Bind() {
       ISC_DATE date = 0;
       ISC_TIME time = 0;
       SplitDate(d, date, time);
-      const int target = date_target ? described
+      const int target = date_target                 ? described
                          : param->DataType == ftDate ? SQL_TYPE_DATE
                          : param->DataType == ftTime ? SQL_TYPE_TIME
                                                      : SQL_TIMESTAMP;

@@ -40,7 +40,7 @@ class TFbCommand : public TDriverCommand {
  private:
   bool PrepareNext();  // the next statement prepared and bound; false at the end
   bool ReturnsRows() const;
-  void RunCurrent();   // executes the prepared statement (a singleton's row is read then)
+  void RunCurrent();  // executes the prepared statement (a singleton's row is read then)
   void FinishCurrent(bool ok) noexcept(false);
   void Abandon() noexcept;  // after a failure: frees and rolls back what is open
   void Describe();

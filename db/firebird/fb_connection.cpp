@@ -210,9 +210,7 @@ void TFbConnection::Commit() {
   if (stop_ != nullptr) stop_->Disarm();
   if (const std::string what = FileChange(); !what.empty()) {
     Rollback();
-    unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
-                            local_file_);
-    throw EFDDBEngineException(isc_io_error, unusable_);
+    FailFileChanged(what);
   }
   ISC_STATUS_ARRAY status{};
   if (api_.isc_commit_transaction(status, &transaction_) != 0) {
@@ -243,6 +241,12 @@ isc_tr_handle* TFbConnection::BeginStatement() {
 void TFbConnection::EndStatement(bool ok) {
   if (statement_tr_ == 0) return;
   if (stop_ != nullptr) stop_->Disarm();
+  if (const std::string what = FileChange(); ok && !what.empty()) {
+    ISC_STATUS_ARRAY ignored{};
+    api_.isc_rollback_transaction(ignored, &statement_tr_);
+    statement_tr_ = 0;
+    FailFileChanged(what);
+  }
   ISC_STATUS_ARRAY status{};
   if (ok && api_.isc_commit_transaction(status, &statement_tr_) == 0) {
     statement_tr_ = 0;
@@ -275,11 +279,17 @@ std::string TFbConnection::FileChange() const {
   return {};
 }
 
+void TFbConnection::FailFileChanged(const std::string& what) {
+  unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
+                          local_file_);
+  throw EFDDBEngineException(static_cast<int>(isc_io_error), unusable_);
+}
+
 std::string TFbConnection::UnusableReason(bool look) {
   if (look && unusable_.empty()) {
     if (const std::string what = FileChange(); !what.empty()) {
-      unusable_ = fmt::format("The database file was {} since this connection opened it: {}",
-                              what, local_file_);
+      unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
+                              local_file_);
     }
   }
   return unusable_;

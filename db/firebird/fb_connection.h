@@ -96,11 +96,13 @@ class TFbConnection : public TDriverConnection {
 
  private:
   void StartTransactionInto(isc_tr_handle* tr);
+  // Empty while the embedded file's path names the file opened; otherwise what happened to it.
   std::string FileChange() const;
+  [[noreturn]] void FailFileChanged(const std::string& what);
 
   const TFbApi& api_;
   isc_db_handle db_ = 0;
-  isc_tr_handle transaction_ = 0;  // StartTransaction's
+  isc_tr_handle transaction_ = 0;   // StartTransaction's
   isc_tr_handle statement_tr_ = 0;  // a statement's own, outside StartTransaction
   std::string tpb_;
   std::string text_charset_;

@@ -23,9 +23,8 @@ struct Rename {
 
 // Scalar functions Firebird has under another name, arguments in the same order.
 constexpr Rename kRenames[] = {
-    {"UCASE", "UPPER"},     {"LCASE", "LOWER"}, {"LENGTH", "CHAR_LENGTH"},
-    {"IFNULL", "COALESCE"}, {"LOG", "LN"},      {"ASCII", "ASCII_VAL"},
-    {"CHAR", "ASCII_CHAR"},
+    {"UCASE", "UPPER"}, {"LCASE", "LOWER"},     {"LENGTH", "CHAR_LENGTH"}, {"IFNULL", "COALESCE"},
+    {"LOG", "LN"},      {"ASCII", "ASCII_VAL"}, {"CHAR", "ASCII_CHAR"},
 };
 
 // Parts of a date read with EXTRACT.

@@ -104,7 +104,7 @@ TSplit Split(std::string_view text) {
   size_t head_words = 0;
   bool body = false;  // a module's AS has been read
   size_t body_begin = 0;
-  int depth = 0;      // open BEGIN / CASE blocks
+  int depth = 0;  // open BEGIN / CASE blocks
   std::string last_word;
 
   const auto finish = [&](size_t end, size_t next) {

@@ -86,9 +86,9 @@ void MapFbColumnType(const XSQLVAR& var, TFieldDef& def) {
       def.DataType = ftWideMemo;  // a NULL literal: text takes whatever it might hold
       return;
     default:
-      throw EFDException(fmt::format("Column [{}] has Firebird type {}, which is not supported",
-                                     def.Name, type == SQL_ARRAY ? std::string("ARRAY")
-                                                                 : std::to_string(type)));
+      throw EFDException(
+          fmt::format("Column [{}] has Firebird type {}, which is not supported", def.Name,
+                      type == SQL_ARRAY ? std::string("ARRAY") : std::to_string(type)));
   }
 }
 

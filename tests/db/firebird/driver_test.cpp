@@ -87,7 +87,8 @@ TEST_F(FbDriver, TransactionsAndTheShortTransactionsOutsideThem) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
 
   // A failing statement leaves its own transaction rolled back, and the session goes on.
-  const std::string message = ErrorOf([&] { Exec("INSERT INTO T VALUES (5); INSERT INTO T VALUES (5)"); });
+  const std::string message =
+      ErrorOf([&] { Exec("INSERT INTO T VALUES (5); INSERT INTO T VALUES (5)"); });
   EXPECT_NE(message.find("violation of PRIMARY or UNIQUE KEY constraint"), std::string::npos)
       << message;
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "1");

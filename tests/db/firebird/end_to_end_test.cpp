@@ -1,8 +1,8 @@
 // The real program serving an embedded Firebird database, driven by velmora-cli: SQL2OleVariant
 // (query), ExecSQL (exec) and UpdateSQL (batch) as a client runs them. The test makes the database
 // and detaches before the server opens it: an embedded database is held by one process at a time.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -121,9 +121,9 @@ class FbEndToEnd : public ::testing::Test {
   }
 
   CliResult Cli(std::vector<std::string> args, const std::string& in = "/dev/null") {
-    std::vector<std::string> full{VELMORA_CLI,   "--host", "127.0.0.1", "--port",
-                                  std::to_string(port_), "--user", kUser, "--password",
-                                  kPassword};
+    std::vector<std::string> full{
+        VELMORA_CLI, "--host", "127.0.0.1",  "--port", std::to_string(port_),
+        "--user",    kUser,    "--password", kPassword};
     full.insert(full.end(), args.begin(), args.end());
     const pid_t pid = Spawn(full, dir_.File("cli.out"), dir_.File("cli.err"), in);
     const int code = pid > 0 ? WaitExit(pid) : -1;
@@ -155,7 +155,8 @@ TEST_F(FbEndToEnd, QueryExecAndBatchThroughTheRealProgram) {
   ASSERT_EQ(r.code, 0) << r.err;
 
   // SQL2OleVariant: the rows, non-ASCII text, dates, decimals and NULLs intact.
-  r = Cli({"--format", "csv", "query", "SELECT ID, NAME, JOINED, BALANCE FROM CUSTOMER ORDER BY ID"});
+  r = Cli(
+      {"--format", "csv", "query", "SELECT ID, NAME, JOINED, BALANCE FROM CUSTOMER ORDER BY ID"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "ID,NAME,JOINED,BALANCE\r\n1,张三,2024-02-29,10.5\r\n2,Zoë,,-2\r\n");
   r = Cli({"--format", "csv", "query", "SELECT NAME FROM RICHER(0)"});

@@ -12,8 +12,8 @@ void CreateFbDatabase(const std::string& path) {
   ISC_STATUS_ARRAY status{};
   isc_db_handle db = 0;
   isc_tr_handle tr = 0;
-  const std::string sql = "CREATE DATABASE '" + path +
-                          "' USER 'SYSDBA' PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8";
+  const std::string sql =
+      "CREATE DATABASE '" + path + "' USER 'SYSDBA' PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8";
   if (api.isc_dsql_execute_immediate(status, &db, &tr, 0, sql.c_str(), SQL_DIALECT_V6, nullptr))
     throw std::runtime_error(FbErrorText(api, status));
   if (api.isc_detach_database(status, &db)) throw std::runtime_error(FbErrorText(api, status));

@@ -1,6 +1,8 @@
 // Stopping a running Firebird statement from outside (time-out and cancel through
 // fb_cancel_operation), and sessions that can no longer be trusted: a database shut down under
 // them, a database file deleted.
+#include "db/statement_stop.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include "common/app_path.h"
 #include "db/firebird/fb_api.h"
 #include "db/firebird/fb_connection.h"
-#include "db/statement_stop.h"
 #include "dbpool/uFDConnPool.h"
 #include "tests/db/firebird/fb_test_support.h"
 
@@ -134,8 +135,15 @@ TEST_F(FbStatementStop, ADeletedDatabaseFileMakesTheSessionUnusable) {
   EXPECT_EQ(connection_.UnusableReason(true), "");
   ASSERT_EQ(::unlink(db_path_.c_str()), 0);
   EXPECT_EQ(connection_.UnusableReason(false), "");  // not looked at
-  EXPECT_EQ(connection_.UnusableReason(true),
-            "The database file was deleted since this connection opened it: " + db_path_);
+  const std::string deleted =
+      "The database file was deleted since this connection opened it: " + db_path_;
+  EXPECT_EQ(connection_.UnusableReason(true), deleted);
+  // A write into the file nobody will read again is not acknowledged.
+  EXPECT_EQ(ErrorOf([&] { Exec("INSERT INTO T VALUES (1)"); }), deleted);
+  connection_.StartTransaction();
+  Exec("INSERT INTO T VALUES (2)");
+  EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }), deleted);
+  EXPECT_FALSE(connection_.InTransaction());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Stored procedures on Firebird: executable ones through ExecProc, selectable ones through Open,
 // outputs read back by name.
+#include "db/stored_proc.h"
+
 #include <gtest/gtest.h>
 
-#include "db/stored_proc.h"
 #include "tests/db/firebird/fb_test_support.h"
 
 namespace velmora::test {

@@ -1,7 +1,6 @@
 // Firebird's types as field types and values, both ways: parameters bound and columns read.
-#include <gtest/gtest.h>
-
 #include <fmt/core.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -50,8 +49,7 @@ TEST_F(FbTypes, EachTypeMapsToItsFieldTypeAndRoundTripsItsValue) {
        "2001-02-03 04:05:06"},
       {"C_CHAR", "CHAR(3)", OleVariant("日本"), ftFixedWideChar, 3, 0, 0, "日本 "},
       {"C_VARCHAR", "VARCHAR(5)", OleVariant("añø€😀"), ftWideString, 5, 0, 0, "añø€😀"},
-      {"C_WIN", "VARCHAR(4) CHARACTER SET WIN1252", OleVariant("é€"), ftWideString, 4, 0, 0,
-       "é€"},
+      {"C_WIN", "VARCHAR(4) CHARACTER SET WIN1252", OleVariant("é€"), ftWideString, 4, 0, 0, "é€"},
       {"C_OCT", "CHAR(4) CHARACTER SET OCTETS", OleVariant::Bytes(bytes), ftBytes, 4, 0, 0,
        nullptr},
       {"C_VOCT", "VARCHAR(6) CHARACTER SET OCTETS", OleVariant::Bytes(bytes), ftVarBytes, 6, 0, 0,
