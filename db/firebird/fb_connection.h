@@ -18,6 +18,11 @@
 //
 // Statements are stopped from outside (fb_cancel_operation, db/statement_watch.h): Firebird 3
 // has no statement time-out of its own.
+//
+// An embedded session remembers the device and inode of its file: once the path no longer names
+// that file, a commit (a statement's own, or Commit) rolls back and fails instead of acknowledging
+// writes into a file nobody will read again, and the session reports itself unusable. Network and
+// shut-down errors make it unusable as well.
 #pragma once
 
 #include <ibase.h>
