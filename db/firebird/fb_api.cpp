@@ -25,6 +25,14 @@ void ShutdownAtExit() {
   g_loaded->api.fb_shutdown(0, fb_shutrsn_exit_called);
 }
 
+// The library shuts itself down from its own SIGINT / SIGTERM handler, on a thread of its own, and
+// asks its confirmation callbacks first. The program stops on these signals itself, ending its
+// sessions in order and calling fb_shutdown at exit; a second shutdown racing it from the
+// library's thread would tear the engine down under running calls, so that one is refused.
+int RefuseSignalShutdown(const int reason, const int mask, void*) {
+  return mask == fb_shut_confirmation && reason == fb_shutrsn_signal ? 1 : 0;
+}
+
 TLoaded Load() {
   TLoaded loaded;
   // Never closed: the library keeps threads and state for the life of the process.
@@ -51,7 +59,12 @@ TLoaded Load() {
 const TFbApi& FbApi() {
   static const TLoaded& loaded = []() -> const TLoaded& {
     g_loaded = new TLoaded(Load());  // kept for the life of the process
-    if (g_loaded->error.empty()) std::atexit(&ShutdownAtExit);
+    if (g_loaded->error.empty()) {
+      ISC_STATUS_ARRAY status{};
+      g_loaded->api.fb_shutdown_callback(status, &RefuseSignalShutdown, fb_shut_confirmation,
+                                         nullptr);
+      std::atexit(&ShutdownAtExit);
+    }
     return *g_loaded;
   }();
   if (!loaded.error.empty()) throw EFDException(loaded.error);

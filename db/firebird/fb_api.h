@@ -6,7 +6,8 @@
 // - FbApi() loads the library and resolves every entry once; a missing library or entry raises
 //   EFDException naming the file (and the entry), then and on every later call.
 // - The first successful load registers fb_shutdown for process exit: the engine's threads and
-//   open attachments end before the process does.
+//   open attachments end before the process does. The library's own shutdown on SIGINT / SIGTERM
+//   is refused: the program stops on those signals itself, and the exit then shuts it down.
 #pragma once
 
 #include <ibase.h>

@@ -171,7 +171,10 @@ TFbConnection::TFbConnection(const TStringList& params)
   if (api_.isc_attach_database(status, 0, target.c_str(), &db_, static_cast<short>(dpb.size()),
                                dpb.data()) != 0) {
     db_ = 0;
-    ThrowFbError(api_, status);
+    // The engine's text, naming what was opened when it does not already.
+    std::string text = FbErrorText(api_, status);
+    if (text.find(target) == std::string::npos) text += "\n" + target;
+    throw EFDDBEngineException(static_cast<int>(status[1]), text);
   }
   if (server.empty() && database.find(':') == std::string::npos) {
     struct stat st {};

@@ -36,6 +36,10 @@ constexpr Rename kDateParts[] = {
 }  // namespace
 
 std::string TFbConnection::TranslateEscape(const TSqlEscape& e) const {
+  // Date and time literals are typed, so that date functions and arithmetic take them.
+  if (e.kind == TSqlEscape::kDate) return "DATE " + e.args.at(0);
+  if (e.kind == TSqlEscape::kTime) return "TIME " + e.args.at(0);
+  if (e.kind == TSqlEscape::kTimeStamp) return "TIMESTAMP " + e.args.at(0);
   if (e.kind != TSqlEscape::kFunction) return RenderEscapePlain(e);
   const std::string_view name = e.name;
   if (EqualsNoCase(name, "CONCAT")) return "(" + Join(e.args, " || ") + ")";
