@@ -1,5 +1,6 @@
 #include "db/firebird/fb_statement_split.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -195,6 +196,17 @@ std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
 }
 
 std::vector<TFbTextRange> FirebirdPsqlBodies(std::string_view text) {
+  // Every command text of every engine passes here: most name no stored code at all and are
+  // answered without the full scan.
+  const auto mentions = [text](std::string_view word) {
+    const auto it = std::search(
+        text.begin(), text.end(), word.begin(), word.end(),
+        [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+    return it != text.end();
+  };
+  if (!mentions("PROCEDURE") && !mentions("TRIGGER") && !mentions("FUNCTION") &&
+      !mentions("PACKAGE") && !mentions("BLOCK"))
+    return {};
   return Split(text).bodies;
 }
 
