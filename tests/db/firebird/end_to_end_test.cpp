@@ -45,7 +45,7 @@ int FreePort() {
 // Starts `argv` with standard output and error into files; the environment plus the
 // leak-check suppressions of the engines' client libraries.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err,
-            const std::string& in = "/dev/null") {
+            const std::string& in = "/dev/null", bool leak_check = true) {
   std::vector<std::string> args_copy = args;
   std::vector<char*> argv;
   for (std::string& a : args_copy) argv.push_back(a.data());
@@ -56,6 +56,10 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
       env_s.emplace_back(*e);
   }
   env_s.emplace_back(std::string("LSAN_OPTIONS=suppressions=") + VELMORA_LSAN_SUPPRESSIONS);
+  if (!leak_check) {
+    std::erase_if(env_s, [](const std::string& e) { return e.starts_with("ASAN_OPTIONS="); });
+    env_s.emplace_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+  }
   std::vector<char*> envp;
   for (std::string& e : env_s) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -103,8 +107,12 @@ class FbEndToEnd : public ::testing::Test {
                                            "\r\nSVROPENPORT=" + std::to_string(port_) + "\r\n");
     WriteFile(dir_.File("DataBase.CFG"), "DriverID=FB\r\nDatabase=" + db_path_ +
                                              "\r\nUser_Name=SYSDBA\r\nPassword=masterkey\r\n");
+    // The server runs without the leak check at exit: LeakSanitizer's scan of thread-local
+    // storage crashes now and then on the embedded engine's modules ("Tracer caught signal 11",
+    // this GCC 12 runtime), and the server's own (Qt) thread-local data rules out skipping it
+    // there. The driver's leaks are checked in the in-process Firebird tests.
     server_ = Spawn({VELMORA_PROGRAM, "--headless", "--app-dir", dir_.Path()},
-                    dir_.File("server.out"), dir_.File("server.err"));
+                    dir_.File("server.out"), dir_.File("server.err"), "/dev/null", false);
     ASSERT_GT(server_, 0);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (ReadFile(dir_.File("server.out")).find("服务启动完成") == std::string::npos) {
