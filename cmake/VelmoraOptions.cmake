@@ -12,11 +12,16 @@ endif()
 
 # velmora_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
 # NAME is velmora_<folder or library>[_<part>]_test (velmora_db_sqlite_test, velmora_files_test).
+# RESOURCE_LOCK name: no two cases holding the same lock run at once (CTest's RESOURCE_LOCK).
 function(velmora_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main velmora_options)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
+  set(lock)
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300 ${lock})
 endfunction()
 
 # velmora_bench(NAME SOURCES... LIBS ...): one Google Benchmark executable, never run by CTest.
