@@ -112,6 +112,24 @@ TEST_F(PgDeltaProc, ClientApplyUpdatesKeepsTimestampToTheMillisecond) {
   EXPECT_EQ(back.FieldByName("name").AsString(), "two");
 }
 
+// A deferred constraint refuses the commit, not a statement: the grouped transaction is lost
+// whole, and the changes run again one transaction each, so only the offending row is refused.
+TEST_F(PgDeltaProc, CommitRefusedByDeferredConstraintReportsOnlyTheOffendingRow) {
+  db_->Psql(
+      "CREATE TABLE u (id int PRIMARY KEY, code int UNIQUE DEFERRABLE INITIALLY DEFERRED,"
+      " at timestamp);"
+      "INSERT INTO u VALUES (1, 1, NULL), (2, 2, NULL), (3, 3, NULL)");
+  const CliResult r = Cli({"apply", "u", ChangeFile(R"({"key": ["id"],
+        "update": [{"id": 1, "code": 2}, {"id": 3, "at": "2024-02-29 13:14:15.678"}],
+        "insert": [{"id": 4, "code": 4, "at": "1999-12-31 23:59:59.999"}]})")});
+  EXPECT_EQ(r.code, 1);
+  const std::string duplicate = "duplicate key value violates unique constraint \"u_code_key\"";
+  EXPECT_NE(r.err.find(duplicate), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(duplicate, r.err.find(duplicate) + 1), std::string::npos) << r.err;
+  EXPECT_EQ(db_->Psql("SELECT id, code, to_char(at, 'YYYY-MM-DD HH24:MI:SS.MS') FROM u ORDER BY id"),
+            "1|1|\n2|2|\n3|3|2024-02-29 13:14:15.678\n4|4|1999-12-31 23:59:59.999\n");
+}
+
 constexpr const char* kRoutines = R"(
 CREATE FUNCTION twice(a int, OUT b int, OUT c numeric) AS $$
   SELECT a * 2, a / 4.0 $$ LANGUAGE sql;
@@ -121,6 +139,8 @@ CREATE FUNCTION squares(n int) RETURNS TABLE(i int, sq int) AS $$
   SELECT g, g * g FROM generate_series(1, n) g $$ LANGUAGE sql;
 CREATE TABLE calls (msg text);
 CREATE PROCEDURE log_it(msg text) AS $$ INSERT INTO calls VALUES (msg) $$ LANGUAGE sql;
+CREATE FUNCTION stamp(OUT t timestamp, OUT d numeric) AS $$
+  SELECT timestamp '2024-02-29 13:14:15.678', 12.50 $$ LANGUAGE sql;
 CREATE FUNCTION boom(a int, OUT b int) AS $$
   BEGIN RAISE EXCEPTION 'boom at %', a; END $$ LANGUAGE plpgsql;
 )";
@@ -178,6 +198,43 @@ TEST_F(PgDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   EXPECT_EQ(err, "");
   EXPECT_EQ(inout.ParamByName("SEEN").Value(), OleVariant(int32_t{5}));
   EXPECT_EQ(inout.ParamByName("N").Value(), OleVariant(int32_t{5}));
+}
+
+// Opened, a procedure gives its one row of OUT and INOUT values; OutPutPack still holds only the
+// ptOutput parameters. A timestamp output comes back as a date-time, a decimal as its text.
+TEST_F(PgDeltaProc, StoredProcRowsOfAProcedureAndTypedOutputs) {
+  db_->Psql(kRoutines);
+  TParams inout;
+  inout.CreateParam(ftInteger, "N", ptInputOutput).SetValue(OleVariant(int32_t{5}));
+  inout.CreateParam(ftInteger, "SEEN", ptOutput);
+  OleVariant out;
+  std::string err;
+  TFDMemTable rows;
+  ReadResultPacket(client_.StoredProc("BUMP", Pack(inout), out, err, true), rows);
+  EXPECT_EQ(err, "");
+  ASSERT_EQ(rows.RecordCount(), 1);
+  EXPECT_EQ(rows.FieldByName("n").AsInteger(), 6);
+  EXPECT_EQ(rows.FieldByName("seen").AsInteger(), 5);
+  ASSERT_TRUE(out.IsVariantArray());
+  ASSERT_EQ(out.Array().items.size(), 1u);
+  ExpectOutput(out[0], "SEEN", OleVariant(int32_t{5}), ftInteger);
+
+  TParams typed;
+  typed.CreateParam(ftUnknown, "T", ptOutput);
+  typed.CreateParam(ftUnknown, "D", ptOutput);
+  EXPECT_TRUE(client_.StoredProc("stamp", Pack(typed), out, err, false).IsEmpty());
+  EXPECT_EQ(err, "");
+  ASSERT_TRUE(out.IsVariantArray());
+  ASSERT_EQ(out.Array().items.size(), 2u);
+  EXPECT_EQ(out[0][2].AsInteger(), ftDateTime);
+  // 2024-02-29 is day 45351 after 1899-12-30.
+  EXPECT_EQ(std::llround(out[0][1].DateValue() * 86400000.0),
+            45351LL * 86400000 + ((13 * 60 + 14) * 60 + 15) * 1000LL + 678);
+  ExpectOutput(out[1], "D", OleVariant("12.50"), ftFMTBcd);
+
+  const CliResult cli = Cli({"--format", "csv", "call", "stamp", "--out", "T", "--out", "D"});
+  EXPECT_EQ(cli.code, 0) << cli.err;
+  EXPECT_EQ(cli.out, "T,D\r\n2024-02-29 13:14:15.678,12.50\r\n");
 }
 
 // Refusals: ErrMsg holds the message, OutPutPack and the result are Empty, nothing was called.
