@@ -231,10 +231,14 @@ TEST_F(PgDeltaProc, StoredProcRowsOfAProcedureAndTypedOutputs) {
   EXPECT_EQ(std::llround(out[0][1].DateValue() * 86400000.0),
             45351LL * 86400000 + ((13 * 60 + 14) * 60 + 15) * 1000LL + 678);
   ExpectOutput(out[1], "D", OleVariant("12.50"), ftFMTBcd);
+  // The typed call gives an undeclared output the data type the server packed, not the one of the
+  // value that carried it (a decimal travels as text).
+  client_.StoredProc("stamp", typed, err, false);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(typed.ParamByName("T").DataType, ftDateTime);
+  EXPECT_EQ(typed.ParamByName("D").DataType, ftFMTBcd);
+  EXPECT_EQ(typed.ParamByName("D").Value(), OleVariant("12.50"));
 
-  const CliResult cli = Cli({"--format", "csv", "call", "stamp", "--out", "T", "--out", "D"});
-  EXPECT_EQ(cli.code, 0) << cli.err;
-  EXPECT_EQ(cli.out, "T,D\r\n2024-02-29 13:14:15.678,12.50\r\n");
 }
 
 // Refusals: ErrMsg holds the message, OutPutPack and the result are Empty, nothing was called.
@@ -280,6 +284,13 @@ TEST_F(PgDeltaProc, CliCallInCsvAndJson) {
        "i,sq\r\n1,1\r\n2,4\r\n3,9\r\n"},
       {{"--format", "csv", "call", "twice", "A=3", "--out", "B:int", "--rows"},
        "B\r\n6\r\n\nb,c\r\n6,0.75\r\n"},
+      // A decimal output prints as decimals do in query results, declared or not.
+      {{"--format", "csv", "call", "stamp", "--out", "T:timestamp", "--out", "D:decimal"},
+       "T,D\r\n2024-02-29 13:14:15.678,12.5\r\n"},
+      {{"--format", "json", "call", "stamp", "--out", "T", "--out", "D"},
+       "{\"fields\":[{\"name\":\"T\",\"type\":\"ftDateTime\",\"size\":0},"
+       "{\"name\":\"D\",\"type\":\"ftFMTBcd\",\"size\":0}],\"rows\":[\n"
+       "[\"2024-02-29T13:14:15.678\",12.5]]}\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1] + " " + c.args[3]);
