@@ -1,5 +1,7 @@
 // Compression of data packets: a memory stream's whole content replaced in place by its zlib
-// stream (RFC 1950, window bits 15, memory level 8, default strategy), and back.
+// stream (RFC 1950, window bits 15), and back. Packets are deflated whole by libdeflate at the
+// selector's level (its levels 0 to 9 are zlib's in kind, and its header names the same level
+// class); any zlib inflater reads them.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +33,8 @@ class EZDecompressionError : public EZLibError {
 // The selector every data packet of the system is compressed with (zlib's default level).
 inline constexpr int kPacketSelector = 2;
 
-// Deflate level for a compression selector: 0 -> 0 (stored), 1 -> 1, 2 -> -1 (zlib's default,
-// 6), anything else -> 9.
+// Deflate level for a compression selector, on zlib's scale: 0 -> 0 (stored), 1 -> 1, 2 -> -1
+// (zlib's default, 6), anything else -> 9.
 int CompressionLevelOfSelector(int selector);
 
 // Replaces the stream's content by the bytes of the zlib stream it holds; position 0 afterwards.
@@ -42,7 +44,9 @@ int CompressionLevelOfSelector(int selector);
 void DecompressMemoryStream(TMemoryStream& stream);
 
 // Replaces the stream's content by its zlib stream at the selector's level; position 0
-// afterwards. On failure the content is left as it was.
+// afterwards. On failure the content is left as it was, except when memory runs out while a large
+// packet (above 64 KiB) is copied into the stream: its content has been released by then, so that
+// the content and two copies of the packet never take memory at once.
 void CompressMemoryStream(TMemoryStream& stream, int selector);
 
 // A packet whose content is larger than its caller takes. The text names the content and limit.

@@ -1,7 +1,9 @@
 #include "db/command_text.h"
 
+#include <algorithm>
 #include <cctype>
 
+#include "db/firebird/fb_statement_split.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -87,11 +89,26 @@ class Scanner {
  public:
   Scanner(TCommandText& out, const TEscapeTranslator& escapes) : out_(out), escapes_(escapes) {}
 
+  // The whole text, and the bodies of stored-code definitions in it, which go to the engine as
+  // written: ":NAME" in a procedure or trigger body is the engine's own variable, not a marker.
+  void SetVerbatim(std::string_view whole, std::vector<TFbTextRange> ranges) {
+    whole_ = whole;
+    verbatim_ = std::move(ranges);
+  }
+
   std::string Scan(std::string_view s) {
     std::string sql;
     sql.reserve(s.size());
     size_t i = 0;
+    size_t next_verbatim = 0;
+    const bool whole = s.data() == whole_.data() && s.size() == whole_.size();
     while (i < s.size()) {
+      if (whole && next_verbatim < verbatim_.size() && verbatim_[next_verbatim].begin <= i) {
+        const size_t end = std::max(i, verbatim_[next_verbatim++].end);
+        sql.append(s.substr(i, end - i));
+        i = end;
+        continue;
+      }
       const size_t skipped = SkipQuotedOrComment(s, i);
       if (skipped != i) {
         sql.append(s.substr(i, skipped - i));
@@ -185,6 +202,8 @@ class Scanner {
 
   TCommandText& out_;
   const TEscapeTranslator& escapes_;
+  std::string_view whole_;
+  std::vector<TFbTextRange> verbatim_;
 };
 
 }  // namespace
@@ -192,6 +211,7 @@ class Scanner {
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes) {
   TCommandText out;
   Scanner scanner(out, escapes);
+  scanner.SetVerbatim(text, FirebirdPsqlBodies(text));
   out.sql = scanner.Scan(text);
   return out;
 }

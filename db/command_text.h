@@ -29,6 +29,9 @@ struct TCommandText {
 // Scans `text` once. A marker is ":" directly followed by a name (letters, digits, "_", "$", "#"
 // or any non-ASCII byte) outside string literals, quoted identifiers ("..", [..], `..`) and
 // comments; names repeat without regard to ASCII case. "::" yields one literal ":".
+// The body of a stored-code definition (after the AS of CREATE / ALTER / RECREATE PROCEDURE,
+// TRIGGER, FUNCTION or PACKAGE, or of EXECUTE BLOCK; db/firebird/fb_statement_split.h) goes as
+// written: ":NAME" there is the engine's own variable, and "::" stays.
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes);
 
 // The escape sequence in standard SQL, for engines that understand the escapes themselves or

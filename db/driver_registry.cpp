@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "db/db_error.h"
+#include "db/firebird/fb_connection.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/pg/pg_connection.h"
 #include "db/sqlite/sqlite_connection.h"
@@ -35,8 +36,13 @@ constexpr TBuiltInDriver kBuiltInDrivers[] = {
     {"MSSQL", &OpenOdbc},
     {"MSAcc", &OpenOdbc},
     {"ODBC", &OpenOdbc},
-    {"PG", [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
+    {"PG",
+     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
        return std::make_unique<TPgConnection>(p);
+     }},
+    {"FB",
+     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
+       return std::make_unique<TFbConnection>(p);
      }},
 };
 

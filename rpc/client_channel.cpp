@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 
@@ -84,8 +85,12 @@ void TDSClientChannel::Call(std::string_view class_name, std::string_view method
   if (!Connected()) throw EDSConnectionError("The channel is not connected");
   TDSFrameCodec::Begin(s.out);
   EncodeCall(class_name, method_name, args, s.out);
+  // A call whose bulk is a data packet (an upload) goes plain, like the server's packet replies.
+  const size_t message_size = s.out.size() - kFrameHeaderSize;
+  const bool packet = std::any_of(
+      args.begin(), args.end(), [&](const OleVariant& a) { return IsPacketBulk(a, message_size); });
   std::string_view message;
-  RoundTrip(message);
+  RoundTrip(message, !packet);
   try {
     if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
       DecodeError(message, s.error_text);

@@ -60,6 +60,26 @@ uint8_t PeekMessageType(std::string_view message) {
   return static_cast<uint8_t>(message[0]);
 }
 
+namespace {
+
+// A reply whose byte array is larger than this reserves its frame first, with room for the rest.
+// Below it the doubling costs little, and an exact reservation was measured to raise a 2 MB
+// query result's peak memory (the allocator then places the frame where it keeps other memory
+// from being given back).
+constexpr size_t kReserveAbove = 8u << 20;
+constexpr size_t kReplyHeadroom = 4096;
+
+}  // namespace
+
+bool IsPacketBulk(const OleVariant& value, size_t message_size) {
+  if (!value.IsByteArray()) return false;
+  const std::vector<uint8_t>& b = value.ByteData().bytes;
+  if (b.size() < 2 || b.size() * 2 < message_size) return false;
+  const unsigned cmf = b[0];
+  const unsigned flg = b[1];
+  return (cmf & 0x0f) == 8 && (cmf >> 4) <= 7 && (flg & 0x20) == 0 && (cmf * 256 + flg) % 31 == 0;
+}
+
 void EncodeHello(const HelloMessage& m, std::string& out) {
   Put(out, TDSMessageType::Hello);
   ByteWriter w(out);
@@ -86,6 +106,11 @@ void EncodeCall(std::string_view class_name, std::string_view method_name,
 }
 
 void EncodeReply(const OleVariant& result, std::span<const OleVariant> outs, std::string& out) {
+  // A large byte array (a packet) is reserved for at once: growing the frame by doubling would
+  // hold the old and the new buffer, together more than twice the packet, while it is copied.
+  if (result.IsByteArray() && result.ByteData().bytes.size() > kReserveAbove) {
+    out.reserve(out.size() + result.ByteData().bytes.size() + kReplyHeadroom);
+  }
   Put(out, TDSMessageType::Reply);
   ByteWriter w(out);
   EncodeVariant(result, w);

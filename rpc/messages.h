@@ -52,6 +52,13 @@ struct ReplyMessage {
 // Type of a message; raises for an empty message. The value may be outside the enumeration.
 uint8_t PeekMessageType(std::string_view message);
 
+// Whether `value` is a byte array holding a zlib stream (RFC 1950 header: deflate, a window of at
+// most 32 KiB, no preset dictionary, valid check bits) that makes up at least half of a message of
+// `message_size` bytes. Such a message (a data packet in a reply, an upload) is sent plain: a zlib
+// stream deflated again shrinks little for the cost of a whole pass on each side. A plain byte
+// array that happens to start like a zlib header is only sent plain, which is always allowed.
+bool IsPacketBulk(const OleVariant& value, size_t message_size);
+
 // Encoders append to `out` (normally a frame begun with TDSFrameCodec::Begin).
 void EncodeHello(const HelloMessage& m, std::string& out);
 void EncodeHelloReply(bool accepted, std::string_view text, std::string& out);

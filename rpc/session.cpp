@@ -33,6 +33,7 @@ void TDSSession::End() {
 void TDSSession::Handle(std::string_view message, std::string& reply) {
   const size_t mark = reply.size();
   last_hello_ = THelloOutcome::None;
+  reply_is_packet_ = false;
   try {
     const uint8_t type = PeekMessageType(message);
     if (type == static_cast<uint8_t>(TDSMessageType::Hello)) {
@@ -45,6 +46,7 @@ void TDSSession::Handle(std::string_view message, std::string& reply) {
   } catch (const std::exception& e) {
     // Malformed input, or a reply that could not be encoded.
     reply.resize(mark);
+    reply_is_packet_ = false;
     EncodeError(e.what(), reply);
   }
   call_.Args.clear();  // do not keep the last call's data alive
@@ -182,7 +184,9 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
     return;
   }
   if (!method->HasResult) result_ = OleVariant();
+  const size_t before = reply.size();
   EncodeReply(result_, outs_, reply);
+  reply_is_packet_ = IsPacketBulk(result_, reply.size() - before);
 }
 
 }  // namespace velmora

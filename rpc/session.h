@@ -46,6 +46,9 @@ class TDSSession {
   THelloOutcome LastHello() const { return last_hello_; }
   // Hellos refused on this connection, whether by the login check or not.
   int Refusals() const { return refusals_; }
+  // Whether the last answer's bulk is a data packet, already a zlib stream (IsPacketBulk): the
+  // transport then sends it without deflating it again.
+  bool ReplyIsPacket() const { return reply_is_packet_; }
   const std::string& UserName() const { return authorize_.UserName; }
 
  private:
@@ -63,6 +66,7 @@ class TDSSession {
   // Kept between calls so a call reuses their storage.
   HelloMessage hello_;
   CallMessage call_;
+  bool reply_is_packet_ = false;
   OleVariant result_;
   std::vector<OleVariant> outs_;
 };

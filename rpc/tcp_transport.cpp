@@ -9,8 +9,10 @@
 #include <asio/ssl.hpp>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <system_error>
@@ -37,6 +39,8 @@ constexpr auto kWatchEvery = std::chrono::milliseconds(100);
 constexpr size_t kKeepInput = 256u << 10;
 constexpr size_t kTrimAbove = 4u << 20;
 constexpr size_t kReadStep = 64u << 10;
+// The most a frame's first read takes at once (the header and, usually, the whole message).
+constexpr size_t kFirstRead = 16u << 10;
 // What is read and thrown away after a last error message, so that the message is not lost to a
 // connection reset.
 constexpr size_t kDrainAfterError = 64u << 10;
@@ -173,6 +177,23 @@ Clock::duration FrameAllowance(const ServerLimits& limits, uint64_t bytes) {
          std::chrono::milliseconds(per_mib.count() * static_cast<int64_t>(bytes / 1024) / 1024);
 }
 
+// What a connection has read beyond the frames it has handled: at most the first read's bytes.
+struct TReadAhead {
+  char bytes[kFirstRead];  // not initialised: only bytes[begin, end) are ever read
+  size_t begin = 0;
+  size_t end = 0;
+
+  size_t Size() const { return end - begin; }
+  const char* Data() const { return bytes + begin; }
+  void Clear() { begin = end = 0; }
+  // Moves what is left to the front, so that the rest of a header can follow it.
+  void Compact() {
+    std::memmove(bytes, bytes + begin, Size());
+    end = Size();
+    begin = 0;
+  }
+};
+
 enum class TReadResult {
   Message,  // `message` holds the next message
   Closed,   // the client closed, the socket failed or a deadline passed
@@ -184,25 +205,35 @@ enum class TReadResult {
 template <class Stream>
 TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLimits& limits,
                             bool logged_in, TDSFrameCodec& codec, std::string& in,
-                            MemoryReservation& in_reserved, std::string_view& message,
-                            std::string& refusal) {
+                            TReadAhead& ahead, MemoryReservation& in_reserved,
+                            std::string_view& message, std::string& refusal) {
   const Clock::time_point hello_deadline = c.AcceptedAt + limits.HelloTimeout;
   // Waiting for a frame: a logged-in client may be idle for a while; before login the hello's
   // deadline holds from accept on.
   SetPhase(c, TPhase::Reading, logged_in ? Clock::now() + limits.IdleTimeout : hello_deadline);
-  uint8_t header[kFrameHeaderSize];
   asio::error_code ec;
-  asio::read(stream, asio::buffer(header, 1), ec);
-  if (ec) return TReadResult::Closed;
+  // The first read takes whatever has come, so that the header and a small message arrive in one
+  // system call. Bytes past the frame's end (a client that did not wait for the answer) stay in
+  // `ahead` for the next frame.
+  if (ahead.Size() == 0) {
+    ahead.Clear();
+    const size_t n = stream.read_some(asio::buffer(ahead.bytes, sizeof ahead.bytes), ec);
+    if (ec) return TReadResult::Closed;
+    ahead.end = n;
+  }
   const Clock::time_point start = Clock::now();
   const auto deadline = [&](uint64_t bytes) {
     const Clock::time_point d = start + FrameAllowance(limits, bytes);
     return logged_in ? d : std::min(d, hello_deadline);
   };
   SetPhase(c, TPhase::Reading, deadline(0));
-  asio::read(stream, asio::buffer(header + 1, kFrameHeaderSize - 1), ec);
-  if (ec) return TReadResult::Closed;
-  const FrameHeader h = codec.ParseHeader(header);
+  if (ahead.Size() < kFrameHeaderSize) {
+    ahead.Compact();
+    asio::read(stream, asio::buffer(ahead.bytes + ahead.end, kFrameHeaderSize - ahead.Size()), ec);
+    if (ec) return TReadResult::Closed;
+    ahead.end = kFrameHeaderSize;
+  }
+  const FrameHeader h = codec.ParseHeader(reinterpret_cast<const uint8_t*>(ahead.Data()));
   if (!logged_in) {
     if (h.length > limits.PreLoginFrameMax) {
       throw EDSProtocolError(
@@ -215,12 +246,27 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
   }
   SetPhase(c, TPhase::Reading, deadline(h.length));
 
-  // The buffer grows with the bytes that arrive, each step reserved from the memory budget after
-  // login (before it, frames are too small to matter). Over the budget, the rest of the frame is
-  // read and thrown away so that the connection stays in step.
   in.clear();
   in_reserved = MemoryReservation();
   uint64_t got = 0;
+  const size_t early =
+      static_cast<size_t>(std::min<uint64_t>(ahead.Size() - kFrameHeaderSize, h.length));
+  if (early > 0) {
+    try {
+      if (logged_in) in_reserved.Grow(early);
+      in.assign(ahead.Data() + kFrameHeaderSize, early);
+    } catch (const EMemoryBudgetExceeded& e) {
+      refusal = e.what();
+      TrimBuffer(in, 0);
+      in_reserved = MemoryReservation();
+    }
+    got = early;
+  }
+  ahead.begin += kFrameHeaderSize + early;
+
+  // The buffer grows with the bytes that arrive, each step reserved from the memory budget after
+  // login (before it, frames are too small to matter). Over the budget, the rest of the frame is
+  // read and thrown away so that the connection stays in step.
   char sink[4096];
   while (got < h.length) {
     const uint64_t left = h.length - got;
@@ -563,14 +609,15 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
   const ServerLimits& limits = s.limits;
   TDSFrameCodec codec(CompressMoreThan, MaxFrameSize);
   std::string in, out, refusal;
+  const auto ahead = std::make_unique<TReadAhead>();
   MemoryReservation in_reserved;
   for (;;) {
     std::string_view message;
     refusal.clear();
     TReadResult read;
     try {
-      read = ReadClientFrame(stream, conn, limits, session.LoggedIn(), codec, in, in_reserved,
-                             message, refusal);
+      read = ReadClientFrame(stream, conn, limits, session.LoggedIn(), codec, in, *ahead,
+                             in_reserved, message, refusal);
     } catch (const EDSProtocolError& e) {
       FailConnection(stream, conn, limits, codec, out, e.what());
       return;
@@ -609,7 +656,7 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
     in_reserved = MemoryReservation();
     codec.Trim();
     try {
-      codec.Seal(out);
+      codec.Seal(out, !session.ReplyIsPacket());
     } catch (const EDSProtocolError& e) {  // the reply is larger than a frame may be
       TDSFrameCodec::Begin(out);
       EncodeError(e.what(), out);

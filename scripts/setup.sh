@@ -10,6 +10,8 @@ packages=(
   # The server core: zlib (packets and the transport's compression filter), SQLite (the database
   # engine), fmt (text formatting), standalone Asio (the TCP transport).
   zlib1g-dev libsqlite3-dev libfmt-dev libasio-dev
+  # libdeflate: the whole-buffer deflater that writes the data packets' zlib streams.
+  libdeflate-dev
   # TLS for the transport, through Asio's OpenSSL support; openssl makes the tests' certificates.
   libssl-dev openssl
   # The clients and tools: CLI11 (velmora-cli and velmora-bench options), nlohmann JSON
@@ -29,6 +31,9 @@ packages=(
   firebird-dev libfbclient2 firebird3.0-server-core
   unixodbc-dev libodbc2 tdsodbc odbc-mdbtools odbc-postgresql libsqliteodbc
   libpq-dev libpq5 postgresql postgresql-client
+  # Benchmarks against a peer (bench/peers/compare_postgres.sh): pgbouncer, the connection pooler
+  # in front of the throwaway PostgreSQL cluster (pgbench and psql come with postgresql).
+  pgbouncer
 )
 
 missing=()

@@ -1,0 +1,29 @@
+// The Firebird client library (libfbclient.so.2), loaded when the first FB connection opens and
+// kept for the life of the process. Only ibase.h's declarations are used: every function called
+// is resolved here, so the program never links the library and runs without it.
+//
+// The rules:
+// - FbApi() loads the library and resolves every entry once; a missing library or entry raises
+//   EFDException naming the file (and the entry), then and on every later call.
+// - The first successful load registers fb_shutdown for process exit: the engine's threads and
+//   open attachments end before the process does. The library's own shutdown on SIGINT / SIGTERM
+//   is refused: the program stops on those signals itself, and the exit then shuts it down.
+#pragma once
+
+#include <ibase.h>
+
+namespace velmora {
+
+// The library's file name, as loaded and as named in errors.
+inline constexpr const char* kFbClientLibrary = "libfbclient.so.2";
+
+struct TFbApi {
+#define VELMORA_FB_ENTRY(name) decltype(&::name) name = nullptr;
+#include "db/firebird/fb_api_entries.inc"
+#undef VELMORA_FB_ENTRY
+};
+
+// The resolved table; raises EFDException when the library or an entry cannot be had.
+const TFbApi& FbApi();
+
+}  // namespace velmora
