@@ -86,8 +86,12 @@ OleVariant TVelmoraClient::StoredProc(const std::string& storedProcName, TParams
   OleVariant2Params(out, outputs);
   for (int i = 0; i < outputs.Count(); ++i) {
     // Every returned parameter was declared by name in `params`; the first of that name gets it.
-    if (TParam* p = params.FindParam(outputs[i].Name); p != nullptr)
+    // One declared ftUnknown takes the type the server packed: a decimal travels as text, and
+    // its value alone would make it a string.
+    if (TParam* p = params.FindParam(outputs[i].Name); p != nullptr) {
+      if (p->DataType == ftUnknown) p->DataType = outputs[i].DataType;
       p->SetValue(outputs[i].Value());
+    }
   }
   return result;
 }

@@ -56,7 +56,8 @@ class TVelmoraClient {
   OleVariant StoredProc(const std::string& storedProcName, const OleVariant& inPutPack,
                         OleVariant& outPutPack, std::string& errMsg, bool resultDataSet);
   // The same with parameter lists: `params` declared in order; afterwards the ptOutput ones hold
-  // the values the procedure gave them (the others keep theirs).
+  // the values the procedure gave them (the others keep theirs); one declared ftUnknown takes the
+  // data type the server packed.
   OleVariant StoredProc(const std::string& storedProcName, TParams& params, std::string& errMsg,
                         bool resultDataSet);
 

@@ -1,0 +1,119 @@
+// The real program on a database of the run's PostgreSQL server: velmora --headless started in a
+// fresh folder on a free port, velmora-cli run against it as a user would, and a client of the
+// library logged in with the default account. VELMORA_PROGRAM and VELMORA_CLI_PATH name the
+// programs (compile definitions of the test target).
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/pg_server.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace velmora::test {
+
+// Starts `args` with standard input from `in` and its output into files; returns its pid.
+inline pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out,
+                          const std::string& err, const std::string& in = "/dev/null") {
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+inline int FreeLoopbackPort() {
+  // The kernel's choice for a socket bound to port 0 is free at that moment.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  ::close(fd);
+  return ok ? ntohs(a.sin_port) : 0;
+}
+
+struct CliResult {
+  int code = -1;
+  std::string out, err;
+};
+
+class PgEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_PG_SERVER(server);
+    db_.emplace(server);
+    port_ = FreeLoopbackPort();
+    ASSERT_NE(port_, 0);
+    WriteFile(dir_.File("CONFIG.CFG"), "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port_) + "\r\n");
+    std::string cfg = db_->ConnectionLines();
+    for (size_t at = 0; (at = cfg.find('\n', at)) != std::string::npos; at += 2) cfg.insert(at, "\r");
+    WriteFile(dir_.File("DataBase.CFG"), cfg + "\r\n");
+    program_ = SpawnProgram({VELMORA_PROGRAM, "--headless", "--app-dir", dir_.Path()},
+                            dir_.File(".server.out"), dir_.File(".server.err"));
+    ASSERT_GT(program_, 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (ReadFile(dir_.File(".server.out")).find("服务启动完成") == std::string::npos) {
+      ASSERT_LT(std::chrono::steady_clock::now(), until)
+          << ReadFile(dir_.File(".server.out")) << ReadFile(dir_.File(".server.err"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+
+  void TearDown() override {
+    if (program_ > 0) {
+      ::kill(program_, SIGTERM);
+      int status = 0;
+      ::waitpid(program_, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << ReadFile(dir_.File(".server.err"));
+    }
+  }
+
+  // velmora-cli on the program's port with `args`, standard input from `in`.
+  CliResult Cli(std::vector<std::string> args, const std::string& in = "/dev/null") {
+    std::vector<std::string> full{VELMORA_CLI_PATH, "--port", std::to_string(port_)};
+    full.insert(full.end(), args.begin(), args.end());
+    CliResult r;
+    const pid_t pid = SpawnProgram(full, dir_.File(".cli.out"), dir_.File(".cli.err"), in);
+    if (pid <= 0) return r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFile(dir_.File(".cli.out"));
+    r.err = ReadFile(dir_.File(".cli.err"));
+    return r;
+  }
+
+  TempDir dir_;
+  std::optional<PgTestDatabase> db_;
+  int port_ = 0;
+  pid_t program_ = -1;
+};
+
+}  // namespace velmora::test
