@@ -14,8 +14,8 @@ template <typename F>
 void Resolve(void* library, const char* name, F& out) {
   void* symbol = dlsym(library, name);
   if (symbol == nullptr) {
-    throw EFDException(fmt::format("The PostgreSQL client library {} has no function {}",
-                                   kLibPqFile, name));
+    throw EFDException(
+        fmt::format("The PostgreSQL client library {} has no function {}", kLibPqFile, name));
   }
   out = reinterpret_cast<F>(symbol);
 }

@@ -134,8 +134,8 @@ void TPgCommand::Describe(const PGresult* r) {
     def.Scale = type.scale;
     const Oid table_oid = pq_.ftable(r, i);
     const int column = pq_.ftablecol(r, i);
-    const TPgTable* table = table_oid != InvalidOid && column > 0 ? connection_.Table(table_oid)
-                                                                  : nullptr;
+    const TPgTable* table =
+        table_oid != InvalidOid && column > 0 ? connection_.Table(table_oid) : nullptr;
     if (table != nullptr && static_cast<size_t>(column) <= table->columns.size()) {
       const TPgTableColumn& origin = table->columns[static_cast<size_t>(column - 1)];
       def.OriginTable = table->name;

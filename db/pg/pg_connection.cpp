@@ -25,7 +25,7 @@ constexpr int kPollSliceMs = 20;
 constexpr auto kCancelGrace = std::chrono::seconds(10);
 
 // Lines of DataBase.CFG that are ours and never reach libpq.
-constexpr std::string_view kOwnKeys[] = {"DriverID", "Server",   "Port",
+constexpr std::string_view kOwnKeys[] = {"DriverID", "Server",    "Port",
                                          "Database", "User_Name", "Password"};
 
 void AppendPair(std::string& out, std::string_view key, std::string_view value) {
@@ -219,8 +219,10 @@ TPgResult TPgConnection::Await(bool stoppable) {
     if (result == nullptr) break;
     const ExecStatusType status = pq_.resultStatus(result);
     if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR) {
-      if (!error) error = TPgResult(&pq_, result);
-      else pq_.clear(result);
+      if (!error)
+        error = TPgResult(&pq_, result);
+      else
+        pq_.clear(result);
     } else {
       last = TPgResult(&pq_, result);
     }

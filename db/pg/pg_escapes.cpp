@@ -23,14 +23,20 @@ struct Rename {
 
 // Scalar functions the server knows under another name, arguments in the same order.
 constexpr Rename kRenames[] = {
-    {"UCASE", "upper"},   {"LCASE", "lower"},      {"IFNULL", "coalesce"},
-    {"CEILING", "ceil"},  {"LOG", "ln"},           {"SUBSTRING", "substr"},
-    {"CHAR", "chr"},      {"CHAR_LENGTH", "length"}, {"CHARACTER_LENGTH", "length"},
+    {"UCASE", "upper"},
+    {"LCASE", "lower"},
+    {"IFNULL", "coalesce"},
+    {"CEILING", "ceil"},
+    {"LOG", "ln"},
+    {"SUBSTRING", "substr"},
+    {"CHAR", "chr"},
+    {"CHAR_LENGTH", "length"},
+    {"CHARACTER_LENGTH", "length"},
 };
 
 // Parts of a date, read with EXTRACT as integers.
 constexpr Rename kDateParts[] = {
-    {"YEAR", "YEAR"}, {"MONTH", "MONTH"},   {"DAYOFMONTH", "DAY"}, {"HOUR", "HOUR"},
+    {"YEAR", "YEAR"},     {"MONTH", "MONTH"},   {"DAYOFMONTH", "DAY"}, {"HOUR", "HOUR"},
     {"MINUTE", "MINUTE"}, {"SECOND", "SECOND"}, {"DAYOFYEAR", "DOY"},
 };
 

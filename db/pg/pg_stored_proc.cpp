@@ -80,11 +80,26 @@ bool IsOutput(const TParam* p) {
 enum class Family { kNumber, kText, kDate, kBool, kBytes, kOther };
 Family FamilyOfOid(Oid oid) {
   switch (oid) {
-    case 20: case 21: case 23: case 26: case 700: case 701: case 790: case 1700:
+    case 20:
+    case 21:
+    case 23:
+    case 26:
+    case 700:
+    case 701:
+    case 790:
+    case 1700:
       return Family::kNumber;
-    case 25: case 1042: case 1043: case 19: case 18:
+    case 25:
+    case 1042:
+    case 1043:
+    case 19:
+    case 18:
       return Family::kText;
-    case 1082: case 1083: case 1114: case 1184: case 1266:
+    case 1082:
+    case 1083:
+    case 1114:
+    case 1184:
+    case 1266:
       return Family::kDate;
     case 16:
       return Family::kBool;
@@ -96,18 +111,40 @@ Family FamilyOfOid(Oid oid) {
 }
 Family FamilyOfField(TFieldType t) {
   switch (t) {
-    case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftShortint: case ftByte:
-    case ftLongWord: case ftAutoInc: case ftFloat: case ftSingle: case ftExtended: case ftCurrency:
-    case ftBCD: case ftFMTBcd:
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftLargeint:
+    case ftShortint:
+    case ftByte:
+    case ftLongWord:
+    case ftAutoInc:
+    case ftFloat:
+    case ftSingle:
+    case ftExtended:
+    case ftCurrency:
+    case ftBCD:
+    case ftFMTBcd:
       return Family::kNumber;
-    case ftString: case ftWideString: case ftFixedChar: case ftFixedWideChar: case ftMemo:
-    case ftWideMemo: case ftFmtMemo:
+    case ftString:
+    case ftWideString:
+    case ftFixedChar:
+    case ftFixedWideChar:
+    case ftMemo:
+    case ftWideMemo:
+    case ftFmtMemo:
       return Family::kText;
-    case ftDate: case ftTime: case ftDateTime: case ftTimeStamp:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+    case ftTimeStamp:
       return Family::kDate;
     case ftBoolean:
       return Family::kBool;
-    case ftBlob: case ftBytes: case ftVarBytes: case ftGraphic:
+    case ftBlob:
+    case ftBytes:
+    case ftVarBytes:
+    case ftGraphic:
       return Family::kBytes;
     default:
       return Family::kOther;
@@ -193,8 +230,8 @@ std::unique_ptr<TDriverCommand> TPgConnection::CreateStoredProc(std::string_view
   const std::vector<TRoutine> routines = FindRoutines(*this, schema, proc);
   const TRoutine* routine = Choose(routines, inputs);
 
-  std::string qualified = schema.empty() ? QuoteIdent(proc)
-                                         : QuoteIdent(schema) + "." + QuoteIdent(proc);
+  std::string qualified =
+      schema.empty() ? QuoteIdent(proc) : QuoteIdent(schema) + "." + QuoteIdent(proc);
   std::vector<Oid> types;
   std::string args;
   const auto add = [&args](std::string_view text) {

@@ -13,8 +13,13 @@
 
 namespace velmora {
 
-enum BackupKind : int { kBackupNone = 0, kBackupHourly, kBackupDaily, kBackupWeekly,
-                        kBackupMonthly };
+enum BackupKind : int {
+  kBackupNone = 0,
+  kBackupHourly,
+  kBackupDaily,
+  kBackupWeekly,
+  kBackupMonthly
+};
 
 // The schedule's settings, as the maintenance page's controls and the Backup section hold them.
 struct BackupSchedule {

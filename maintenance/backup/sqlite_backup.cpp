@@ -21,9 +21,9 @@ namespace {
 class Destination {
  public:
   explicit Destination(const std::string& path) {
-    rc_ = sqlite3_open_v2(path.c_str(), &db_,
-                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                          nullptr);
+    rc_ =
+        sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   }
   ~Destination() {
     if (db_ != nullptr) sqlite3_close_v2(db_);

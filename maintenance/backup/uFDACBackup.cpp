@@ -86,8 +86,7 @@ TBackupOutcome Made(std::string file) {
   return {TBackupOutcome::Kind::kMade, std::move(file), {}};
 }
 
-std::string MSSQLBackup(TFDConnection& conn, TFDQuery* query, const std::string& folder,
-                        int day) {
+std::string MSSQLBackup(TFDConnection& conn, TFDQuery* query, const std::string& folder, int day) {
   const std::string name = conn.Params().Values("Database");
   std::string file = BackupFileName(folder, day, name + ".SQLbak");
   if (query == nullptr) throw EBackupError(kNoQuery);
@@ -102,8 +101,7 @@ std::string SQLiteBackup(TSQLiteConnection& session, const std::string& folder, 
   if (path == nullptr || *path == '\0') {
     throw EBackupError("The SQLite database is not a file; there is nothing to back up");
   }
-  std::string file =
-      BackupFileName(folder, day, std::filesystem::path(path).filename().string());
+  std::string file = BackupFileName(folder, day, std::filesystem::path(path).filename().string());
   BackupSQLiteDatabase(session.Handle(), file);
   return file;
 }
@@ -127,7 +125,8 @@ TBackupOutcome Backup(HeldConnection& conn, const HeldQuery& query, const std::s
   if (auto* session = dynamic_cast<TSQLiteConnection*>(&conn->Driver())) {
     return Made(SQLiteBackup(*session, folder, day));
   }
-  return {TBackupOutcome::Kind::kNotBackedUp, {},
+  return {TBackupOutcome::Kind::kNotBackedUp,
+          {},
           fmt::format("A {} database is not backed up by this server: back it up with the "
                       "engine's own tools",
                       driver)};

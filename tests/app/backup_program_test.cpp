@@ -131,7 +131,8 @@ TEST(BackupNow, TheRunningCopyBacksUpWhileAClientWritesEveryRowCommittedBeforeIs
   const std::string bak = folder.File("bak");
   const int port = PrepareFolder(folder, bak, 20000);
   Server server(folder.Path());
-  ASSERT_TRUE(server.WaitForOutput(QStringLiteral(">>>服务启动完成\n"))) << server.Output().toStdString();
+  ASSERT_TRUE(server.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
+      << server.Output().toStdString();
 
   TVelmoraClient setup;
   setup.Connect("127.0.0.1", static_cast<uint16_t>(port), "admin", std::string(kDefaultPassword));
@@ -156,7 +157,8 @@ TEST(BackupNow, TheRunningCopyBacksUpWhileAClientWritesEveryRowCommittedBeforeIs
       committed = id;  // acknowledged: committed
     }
   });
-  while (committed < 100 && writer_error.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (committed < 100 && writer_error.empty())
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   const int64_t before = committed;
   const Finished run = BackupNow(folder.Path());
   const int64_t after = committed;

@@ -208,9 +208,8 @@ TEST_F(BackupWindowTest, TheFolderBrowserReplacesThePathOnlyWhenConfirmed) {
 // The headless program: the schedule of the section Backup, as read at start, with the same rule
 // and log lines.
 TEST_F(BackupWindowTest, HeadlessScheduleRunsFromTheBackupSection) {
-  WriteConfigWithFreePort(
-      "[Backup]\r\nBackupType=2\r\nEveryTime=30\r\nEveryDay=10\r\nbakpath=" +
-      folder_.File("hbak") + "\r\n");
+  WriteConfigWithFreePort("[Backup]\r\nBackupType=2\r\nEveryTime=30\r\nEveryDay=10\r\nbakpath=" +
+                          folder_.File("hbak") + "\r\n");
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   {
@@ -230,7 +229,8 @@ TEST_F(BackupWindowTest, HeadlessScheduleRunsFromTheBackupSection) {
   std::string text(4096, '\0');
   text.resize(std::fread(text.data(), 1, text.size(), out));
   size_t lines = 0;
-  for (size_t at = 0; (at = text.find(">>>已生成备份文件:", at)) != std::string::npos; ++at) ++lines;
+  for (size_t at = 0; (at = text.find(">>>已生成备份文件:", at)) != std::string::npos; ++at)
+    ++lines;
   EXPECT_EQ(lines, 1u) << text;
   EXPECT_NE(text.find("已生成备份文件:" + folder_.File("hbak") + "/10app.db\n"), std::string::npos);
   std::fclose(out);

@@ -255,8 +255,7 @@ TEST_F(BackupEngineTest, SQLServerIsAskedThroughThePooledQueryWithoutATimeOut) {
   ASSERT_EQ(outcome.kind, Kind::kMade) << outcome.message;
   EXPECT_EQ(outcome.file, folder + "/09shop.SQLbak");
   ASSERT_EQ(log.statements.size(), 1u);
-  EXPECT_EQ(log.statements[0],
-            "BACKUP DATABASE \"shop\" TO DISK='" + folder + "/09shop.SQLbak'");
+  EXPECT_EQ(log.statements[0], "BACKUP DATABASE \"shop\" TO DISK='" + folder + "/09shop.SQLbak'");
   EXPECT_EQ(log.timeouts[0], std::chrono::milliseconds(0));  // no statement time-out
   EXPECT_TRUE(fs::is_directory(folder));  // created here, as the backup does first
   ExpectPoolsWhole();
@@ -340,11 +339,10 @@ TEST_F(BackupEngineTest, OtherEnginesAndOtherLetterCaseBackUpNothing) {
   for (const char* driver : {"FB", "PG", "mssql", "MSACC"}) {
     TDriverRegistration standin(driver, StandIn(log));
     TFDConnectionPool connections(kCapacity);
-    self_host::WriteDatabaseConfig(app_.Path(), {std::string("DriverID=") + driver,
-                                                 "Database=" + app_.File("shop.mdb")});
+    self_host::WriteDatabaseConfig(
+        app_.Path(), {std::string("DriverID=") + driver, "Database=" + app_.File("shop.mdb")});
     WriteFile(app_.File("shop.mdb"), "data");
-    const TBackupOutcome outcome =
-        BackupDatabase(connections, queries_, app_.File("none"), 5);
+    const TBackupOutcome outcome = BackupDatabase(connections, queries_, app_.File("none"), 5);
     EXPECT_EQ(outcome.kind, Kind::kNotBackedUp) << driver;
     EXPECT_NE(outcome.message.find(driver), std::string::npos) << outcome.message;
     EXPECT_TRUE(fs::is_empty(app_.File("none"))) << driver;

@@ -1,11 +1,11 @@
 // The schedule's due rule over a table of settings and local times, the fields each kind
 // enables, and the ticker that serves a minute once.
+#include "maintenance/backup/backup_schedule.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
-
-#include "maintenance/backup/backup_schedule.h"
 
 namespace velmora::test {
 namespace {
@@ -53,8 +53,10 @@ TEST(BackupSchedule, DueInSecondZeroOfAMatchingMinuteOnly) {
       {"none", {kBackupNone, 0, 0, 0, 1}, At(2026, 12, 10, 4, 0, 0, 0), false},
       {"nothing selected", {-1, 0, 0, 0, 1}, At(2026, 12, 10, 4, 0, 0, 0), false},
       {"a kind beyond monthly", {5, 0, 0, 0, 1}, At(2026, 12, 10, 4, 0, 0, 0), false},
-      {"daily: the weekday and day fields are not looked at", {kBackupDaily, 0, 6, -1, 31},
-       At(2027, 2, 3, 3, 6, 0, 0), true},
+      {"daily: the weekday and day fields are not looked at",
+       {kBackupDaily, 0, 6, -1, 31},
+       At(2027, 2, 3, 3, 6, 0, 0),
+       true},
   };
   for (const DueCase& c : cases) EXPECT_EQ(BackupDue(c.schedule, c.now), c.due) << c.what;
 }

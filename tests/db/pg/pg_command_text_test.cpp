@@ -1,8 +1,9 @@
 // PostgreSQL command text without a server: "?" markers to $n, statements cut at ";" where the
 // engine would end them, and the libpq connection string built from DataBase.CFG lines.
-#include <gtest/gtest.h>
+#include "db/pg/pg_command_text.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +16,6 @@
 #include "db/db_error.h"
 #include "db/driver.h"
 #include "db/pg/libpq_api.h"
-#include "db/pg/pg_command_text.h"
 #include "db/pg/pg_connection.h"
 
 namespace velmora {
@@ -36,10 +36,12 @@ struct SplitCase {
 TEST(PgCommandText, MarkersAndStatementEnds) {
   const SplitCase cases[] = {
       {"SELECT ?", 1, {"SELECT $1"}},
-      {"UPDATE t SET a=? WHERE b=?; DELETE FROM t WHERE c=?", 3,
+      {"UPDATE t SET a=? WHERE b=?; DELETE FROM t WHERE c=?",
+       3,
        {"UPDATE t SET a=$1 WHERE b=$2", " DELETE FROM t WHERE c=$1"}},
       // Literals, quoted identifiers and comments hold neither markers nor statement ends.
-      {"SELECT '?;', \"a?;b\", ? -- ?;\n/* ; ? /* nested ; */ ? */", 1,
+      {"SELECT '?;', \"a?;b\", ? -- ?;\n/* ; ? /* nested ; */ ? */",
+       1,
        {"SELECT '?;', \"a?;b\", $1 -- ?;\n/* ; ? /* nested ; */ ? */"}},
       {"SELECT 'it''s ?', E'\\' ?;', ?", 1, {"SELECT 'it''s ?', E'\\' ?;', $1"}},
       // Dollar-quoted bodies, with or without a tag; $1 written by hand is no dollar quote.
@@ -72,9 +74,10 @@ TEST(PgCommandText, MarkersAndStatementEnds) {
 }
 
 TEST(PgCommandText, EachStatementKnowsItsMarkersAndWhetherItGivesRows) {
-  const auto s = SplitPgCommandText("INSERT INTO t VALUES (?, ?); select * from t where a = ?;"
-                                    "WITH x AS (SELECT 1) DELETE FROM t; (SELECT ?)",
-                                    4);
+  const auto s = SplitPgCommandText(
+      "INSERT INTO t VALUES (?, ?); select * from t where a = ?;"
+      "WITH x AS (SELECT 1) DELETE FROM t; (SELECT ?)",
+      4);
   ASSERT_EQ(s.size(), 4u);
   EXPECT_EQ(s[0].first_marker, 0u);
   EXPECT_EQ(s[0].marker_count, 2u);
@@ -153,7 +156,8 @@ TEST(PgConnInfo, AnUnknownKeyFailsTheOpenWithLibpqsMessage) {
   }
 }
 
-// A listener that never answers: the open gives up at the login time-out instead of waiting forever.
+// A listener that never answers: the open gives up at the login time-out instead of waiting
+// forever.
 TEST(PgConnInfo, ASilentServerFailsTheOpenAtTheLoginTimeOut) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

@@ -47,8 +47,7 @@ constexpr const char* kTable =
 // the rows, the accepted ones stay.
 TEST_F(PgDeltaProc, CliApplyWithTimestampAndFloatKeepsAcceptedRowsAroundRefusedOnes) {
   db_->Psql(kTable);
-  const CliResult r = Cli(
-      {"apply", "d", ChangeFile(R"({"key": ["id"],
+  const CliResult r = Cli({"apply", "d", ChangeFile(R"({"key": ["id"],
         "insert": [{"id": 10, "name": "ten", "at": "2024-02-29 13:14:15.678", "amount": 0.1},
                    {"id": 1, "name": "dup"}],
         "update": [{"id": 2, "at": "2025-12-31 23:59:59.999", "amount": 0.001},
@@ -72,8 +71,9 @@ TEST_F(PgDeltaProc, CliApplyWithTimestampAndFloatKeepsAcceptedRowsAroundRefusedO
         "delete": [{"id": 4}]})"));
   EXPECT_EQ(ok.code, 0) << ok.err;
   EXPECT_EQ(ok.err, "");
-  const CliResult q = Cli({"--format", "csv", "query", "SELECT id, name, at, amount FROM d"
-                                                       " WHERE id IN (2, 10) ORDER BY id"});
+  const CliResult q = Cli({"--format", "csv", "query",
+                           "SELECT id, name, at, amount FROM d"
+                           " WHERE id IN (2, 10) ORDER BY id"});
   ASSERT_EQ(q.code, 0) << q.err;
   EXPECT_EQ(q.out,
             "id,name,at,amount\r\n2,two,2025-12-31 23:59:59.999,0.001\r\n"
@@ -126,8 +126,9 @@ TEST_F(PgDeltaProc, CommitRefusedByDeferredConstraintReportsOnlyTheOffendingRow)
   const std::string duplicate = "duplicate key value violates unique constraint \"u_code_key\"";
   EXPECT_NE(r.err.find(duplicate), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find(duplicate, r.err.find(duplicate) + 1), std::string::npos) << r.err;
-  EXPECT_EQ(db_->Psql("SELECT id, code, to_char(at, 'YYYY-MM-DD HH24:MI:SS.MS') FROM u ORDER BY id"),
-            "1|1|\n2|2|\n3|3|2024-02-29 13:14:15.678\n4|4|1999-12-31 23:59:59.999\n");
+  EXPECT_EQ(
+      db_->Psql("SELECT id, code, to_char(at, 'YYYY-MM-DD HH24:MI:SS.MS') FROM u ORDER BY id"),
+      "1|1|\n2|2|\n3|3|2024-02-29 13:14:15.678\n4|4|1999-12-31 23:59:59.999\n");
 }
 
 constexpr const char* kRoutines = R"(
@@ -238,7 +239,6 @@ TEST_F(PgDeltaProc, StoredProcRowsOfAProcedureAndTypedOutputs) {
   EXPECT_EQ(typed.ParamByName("T").DataType, ftDateTime);
   EXPECT_EQ(typed.ParamByName("D").DataType, ftFMTBcd);
   EXPECT_EQ(typed.ParamByName("D").Value(), OleVariant("12.50"));
-
 }
 
 // Refusals: ErrMsg holds the message, OutPutPack and the result are Empty, nothing was called.
@@ -280,8 +280,7 @@ TEST_F(PgDeltaProc, CliCallInCsvAndJson) {
       {{"--format", "csv", "call", "twice", "A=10", "--out", "B:int"}, "B\r\n20\r\n"},
       {{"--format", "json", "call", "twice", "A=10", "--out", "B:int"},
        "{\"fields\":[{\"name\":\"B\",\"type\":\"ftInteger\",\"size\":0}],\"rows\":[\n[20]]}\n"},
-      {{"--format", "csv", "call", "squares", "N=3", "--rows"},
-       "i,sq\r\n1,1\r\n2,4\r\n3,9\r\n"},
+      {{"--format", "csv", "call", "squares", "N=3", "--rows"}, "i,sq\r\n1,1\r\n2,4\r\n3,9\r\n"},
       {{"--format", "csv", "call", "twice", "A=3", "--out", "B:int", "--rows"},
        "B\r\n6\r\n\nb,c\r\n6,0.75\r\n"},
       // A decimal output prints as decimals do in query results, declared or not.

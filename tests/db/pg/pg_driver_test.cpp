@@ -64,16 +64,13 @@ TEST_F(PgTest, TypesMapToFieldTypesAndValuesRoundTrip) {
     int size, precision, scale;
   };
   const Expected expected[] = {
-      {"i2", ftSmallint, 0, 0, 0},     {"i4", ftInteger, 0, 0, 0},
-      {"i8", ftLargeint, 0, 0, 0},     {"n0", ftInteger, 0, 9, 0},
-      {"n2", ftFMTBcd, 0, 12, 2},      {"nf", ftFMTBcd, 0, 32, 8},
-      {"f4", ftSingle, 0, 0, 0},       {"f8", ftFloat, 0, 0, 0},
-      {"b", ftBoolean, 0, 0, 0},       {"vc", ftWideString, 20, 0, 0},
-      {"ch", ftFixedWideChar, 3, 0, 0}, {"tx", ftWideMemo, 0, 0, 0},
-      {"by", ftBlob, 0, 0, 0},         {"d", ftDate, 0, 0, 0},
-      {"tm", ftTime, 0, 0, 0},         {"ts", ftDateTime, 0, 0, 0},
-      {"tz", ftDateTime, 0, 0, 0},     {"u", ftGuid, 38, 0, 0},
-      {"js", ftWideMemo, 0, 0, 0},     {"m", ftCurrency, 0, 0, 0},
+      {"i2", ftSmallint, 0, 0, 0},    {"i4", ftInteger, 0, 0, 0},       {"i8", ftLargeint, 0, 0, 0},
+      {"n0", ftInteger, 0, 9, 0},     {"n2", ftFMTBcd, 0, 12, 2},       {"nf", ftFMTBcd, 0, 32, 8},
+      {"f4", ftSingle, 0, 0, 0},      {"f8", ftFloat, 0, 0, 0},         {"b", ftBoolean, 0, 0, 0},
+      {"vc", ftWideString, 20, 0, 0}, {"ch", ftFixedWideChar, 3, 0, 0}, {"tx", ftWideMemo, 0, 0, 0},
+      {"by", ftBlob, 0, 0, 0},        {"d", ftDate, 0, 0, 0},           {"tm", ftTime, 0, 0, 0},
+      {"ts", ftDateTime, 0, 0, 0},    {"tz", ftDateTime, 0, 0, 0},      {"u", ftGuid, 38, 0, 0},
+      {"js", ftWideMemo, 0, 0, 0},    {"m", ftCurrency, 0, 0, 0},
   };
   ASSERT_EQ(q->FieldDefs().Count(), static_cast<int>(std::size(expected)));
   for (int i = 0; i < q->FieldDefs().Count(); ++i) {
@@ -127,8 +124,8 @@ TEST_F(PgTest, TimeStampTzIsReadInLocalTimeWhateverTheSessionZone) {
     const time_t t = timegm(&tm);
     std::tm l{};
     localtime_r(&t, &l);
-    return FormatDateTime(EncodeDateTime({l.tm_year + 1900, l.tm_mon + 1, l.tm_mday, l.tm_hour,
-                                          l.tm_min, l.tm_sec, ms}));
+    return FormatDateTime(EncodeDateTime(
+        {l.tm_year + 1900, l.tm_mon + 1, l.tm_mday, l.tm_hour, l.tm_min, l.tm_sec, ms}));
   };
   EXPECT_EQ(FormatDateTime(q->FieldByName("a").AsFloat()), local(2024, 6, 1, 12, 0, 0, 250));
   EXPECT_EQ(FormatDateTime(q->FieldByName("b").AsFloat()), local(2000, 1, 1, 3, 29, 59, 0));
@@ -204,8 +201,9 @@ TEST_F(PgTest, SeveralStatementsWithParametersRunOneAfterTheOther) {
   EXPECT_EQ(db_->Psql("SELECT id || v FROM b ORDER BY id"), "7xy\n8?;\n");
 
   // Open runs up to the first result set and the rest after its rows.
-  auto q = Query("UPDATE b SET v = 'z' WHERE id = :id; SELECT v FROM b WHERE id = :id;"
-                 "DELETE FROM b WHERE id = 8");
+  auto q = Query(
+      "UPDATE b SET v = 'z' WHERE id = :id; SELECT v FROM b WHERE id = :id;"
+      "DELETE FROM b WHERE id = 8");
   q->Params().ParamByName("id").SetValue(OleVariant(int32_t{7}));
   q->Open();
   EXPECT_EQ(q->FieldByName("v").AsString(), "z");

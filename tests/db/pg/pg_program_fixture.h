@@ -72,7 +72,8 @@ class PgEndToEnd : public ::testing::Test {
     ASSERT_NE(port_, 0);
     WriteFile(dir_.File("CONFIG.CFG"), "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port_) + "\r\n");
     std::string cfg = db_->ConnectionLines();
-    for (size_t at = 0; (at = cfg.find('\n', at)) != std::string::npos; at += 2) cfg.insert(at, "\r");
+    for (size_t at = 0; (at = cfg.find('\n', at)) != std::string::npos; at += 2)
+      cfg.insert(at, "\r");
     WriteFile(dir_.File("DataBase.CFG"), cfg + "\r\n");
     program_ = SpawnProgram({VELMORA_PROGRAM, "--headless", "--app-dir", dir_.Path()},
                             dir_.File(".server.out"), dir_.File(".server.err"));

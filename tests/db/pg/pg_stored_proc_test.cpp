@@ -132,8 +132,9 @@ TEST_F(PgStoredProcTest, OverloadsQuotedNamesErrorsAndMissingRoutines) {
 
   proc_.SetStoredProcName("no_such_proc");
   Param(ftInteger, "n", ptInput).SetValue(OleVariant(int32_t{1}));
-  EXPECT_EQ(ErrorOf([&] { proc_.ExecProc(); }).rfind(
-                "ERROR:  function no_such_proc(unknown) does not exist", 0),
+  EXPECT_EQ(ErrorOf([&] {
+              proc_.ExecProc();
+            }).rfind("ERROR:  function no_such_proc(unknown) does not exist", 0),
             0u)
       << ErrorOf([&] { proc_.ExecProc(); });
 }

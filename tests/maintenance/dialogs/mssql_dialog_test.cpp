@@ -126,7 +126,8 @@ TEST_F(DialogsTest, RefusedSqlServerTestShowsTheErrorAndLeavesTheFileByteForByte
     shown = notices_[0].text;
   }));
   EXPECT_FALSE(shown.isEmpty());
-  // The engine's message may run over several lines (FreeTDS gives two); the summary holds them all.
+  // The engine's message may run over several lines (FreeTDS gives two); the summary holds them
+  // all.
   EXPECT_EQ(Summary(), QStringList{"连接参数错误"} + shown.split(QLatin1Char('\n')));
   EXPECT_EQ(ReadConfig(), original);
   EXPECT_TRUE(actions_.empty());
