@@ -1,34 +1,21 @@
 // Escape sequences rewritten for Firebird.
 #include <fmt/core.h>
 
+#include "db/escape_renames.h"
 #include "db/firebird/fb_connection.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
-std::string Join(const std::vector<std::string>& args, std::string_view sep) {
-  std::string out;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (i > 0) out += sep;
-    out += args[i];
-  }
-  return out;
-}
-
-struct Rename {
-  std::string_view from;
-  std::string_view to;
-};
-
 // Scalar functions Firebird has under another name, arguments in the same order.
-constexpr Rename kRenames[] = {
+constexpr TEscapeRename kRenames[] = {
     {"UCASE", "UPPER"}, {"LCASE", "LOWER"},     {"LENGTH", "CHAR_LENGTH"}, {"IFNULL", "COALESCE"},
     {"LOG", "LN"},      {"ASCII", "ASCII_VAL"}, {"CHAR", "ASCII_CHAR"},
 };
 
 // Parts of a date read with EXTRACT.
-constexpr Rename kDateParts[] = {
+constexpr TEscapeRename kDateParts[] = {
     {"YEAR", "YEAR"}, {"MONTH", "MONTH"},   {"DAYOFMONTH", "DAY"},
     {"HOUR", "HOUR"}, {"MINUTE", "MINUTE"}, {"SECOND", "SECOND"},
 };
@@ -42,7 +29,7 @@ std::string TFbConnection::TranslateEscape(const TSqlEscape& e) const {
   if (e.kind == TSqlEscape::kTimeStamp) return "TIMESTAMP " + e.args.at(0);
   if (e.kind != TSqlEscape::kFunction) return RenderEscapePlain(e);
   const std::string_view name = e.name;
-  if (EqualsNoCase(name, "CONCAT")) return "(" + Join(e.args, " || ") + ")";
+  if (EqualsNoCase(name, "CONCAT")) return "(" + JoinEscapeArgs(e.args, " || ") + ")";
   if (EqualsNoCase(name, "NOW")) return "CURRENT_TIMESTAMP";
   if (EqualsNoCase(name, "CURDATE") || EqualsNoCase(name, "CURRENT_DATE")) return "CURRENT_DATE";
   if (EqualsNoCase(name, "CURTIME") || EqualsNoCase(name, "CURRENT_TIME")) return "CURRENT_TIME";
@@ -54,13 +41,11 @@ std::string TFbConnection::TranslateEscape(const TSqlEscape& e) const {
     return fmt::format("(EXTRACT(WEEKDAY FROM {}) + 1)", e.args[0]);
   if (e.args.size() == 1 && EqualsNoCase(name, "DAYOFYEAR"))
     return fmt::format("(EXTRACT(YEARDAY FROM {}) + 1)", e.args[0]);
-  for (const Rename& part : kDateParts) {
+  for (const TEscapeRename& part : kDateParts) {
     if (e.args.size() == 1 && EqualsNoCase(name, part.from))
       return fmt::format("EXTRACT({} FROM {})", part.to, e.args[0]);
   }
-  for (const Rename& r : kRenames) {
-    if (EqualsNoCase(name, r.from)) return fmt::format("{}({})", r.to, Join(e.args, ", "));
-  }
+  if (auto renamed = RenamedEscapeCall(kRenames, e)) return *renamed;
   return RenderEscapePlain(e);
 }
 

@@ -1,28 +1,15 @@
 // Escape sequences rewritten for PostgreSQL.
 #include <fmt/core.h>
 
+#include "db/escape_renames.h"
 #include "db/pg/pg_connection.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
-std::string Join(const std::vector<std::string>& args) {
-  std::string out;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += args[i];
-  }
-  return out;
-}
-
-struct Rename {
-  std::string_view from;
-  std::string_view to;
-};
-
 // Scalar functions the server knows under another name, arguments in the same order.
-constexpr Rename kRenames[] = {
+constexpr TEscapeRename kRenames[] = {
     {"UCASE", "upper"},
     {"LCASE", "lower"},
     {"IFNULL", "coalesce"},
@@ -35,7 +22,7 @@ constexpr Rename kRenames[] = {
 };
 
 // Parts of a date, read with EXTRACT as integers.
-constexpr Rename kDateParts[] = {
+constexpr TEscapeRename kDateParts[] = {
     {"YEAR", "YEAR"},     {"MONTH", "MONTH"},   {"DAYOFMONTH", "DAY"}, {"HOUR", "HOUR"},
     {"MINUTE", "MINUTE"}, {"SECOND", "SECOND"}, {"DAYOFYEAR", "DOY"},
 };
@@ -54,13 +41,11 @@ std::string TPgConnection::TranslateEscape(const TSqlEscape& e) const {
   if (EqualsNoCase(name, "CURTIME") || EqualsNoCase(name, "CURRENT_TIME")) return "LOCALTIME";
   if (e.args.size() == 1 && EqualsNoCase(name, "DAYOFWEEK"))
     return fmt::format("(CAST(EXTRACT(DOW FROM {}) AS integer) + 1)", e.args[0]);
-  for (const Rename& part : kDateParts) {
+  for (const TEscapeRename& part : kDateParts) {
     if (e.args.size() == 1 && EqualsNoCase(name, part.from))
       return fmt::format("CAST(EXTRACT({} FROM {}) AS integer)", part.to, e.args[0]);
   }
-  for (const Rename& r : kRenames) {
-    if (EqualsNoCase(name, r.from)) return fmt::format("{}({})", r.to, Join(e.args));
-  }
+  if (auto renamed = RenamedEscapeCall(kRenames, e)) return *renamed;
   return RenderEscapePlain(e);
 }
 

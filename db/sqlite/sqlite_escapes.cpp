@@ -1,28 +1,15 @@
 // Escape sequences rewritten for SQLite.
 #include <fmt/core.h>
 
+#include "db/escape_renames.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
-std::string Join(const std::vector<std::string>& args, std::string_view sep) {
-  std::string out;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (i > 0) out += sep;
-    out += args[i];
-  }
-  return out;
-}
-
-struct Rename {
-  std::string_view from;
-  std::string_view to;
-};
-
 // Scalar functions whose arguments SQLite takes in the same order under another name.
-constexpr Rename kRenames[] = {
+constexpr TEscapeRename kRenames[] = {
     {"UCASE", "upper"},
     {"LCASE", "lower"},
     {"LENGTH", "length"},
@@ -53,7 +40,7 @@ constexpr DatePart kDateParts[] = {
 std::string TSQLiteConnection::TranslateEscape(const TSqlEscape& e) const {
   if (e.kind != TSqlEscape::kFunction) return RenderEscapePlain(e);
   const std::string_view name = e.name;
-  if (EqualsNoCase(name, "CONCAT")) return "(" + Join(e.args, " || ") + ")";
+  if (EqualsNoCase(name, "CONCAT")) return "(" + JoinEscapeArgs(e.args, " || ") + ")";
   if (EqualsNoCase(name, "NOW")) return "datetime('now', 'localtime')";
   if (EqualsNoCase(name, "CURDATE") || EqualsNoCase(name, "CURRENT_DATE"))
     return "date('now', 'localtime')";
@@ -73,9 +60,7 @@ std::string TSQLiteConnection::TranslateEscape(const TSqlEscape& e) const {
       return fmt::format("CAST(strftime('{}', {}) AS INTEGER)", part.format, e.args[0]);
     }
   }
-  for (const Rename& r : kRenames) {
-    if (EqualsNoCase(name, r.from)) return fmt::format("{}({})", r.to, Join(e.args, ", "));
-  }
+  if (auto renamed = RenamedEscapeCall(kRenames, e)) return *renamed;
   return RenderEscapePlain(e);
 }
 
