@@ -6,6 +6,7 @@
 #include <charconv>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "client/cli_commands.h"
@@ -306,20 +307,20 @@ void RunCall(Context& ctx, const std::string& proc, const std::vector<std::strin
       rows = true;
       continue;
     }
-    std::string spec;
+    std::optional<std::string> declared;  // NAME[:TYPE] of an output parameter
     if (a == "--out") {
       if (i + 1 == args.size()) throw EUsage("--out needs NAME[:TYPE]");
-      spec = args[++i];
+      declared = args[++i];
     } else if (a.rfind("--out=", 0) == 0) {
-      spec = a.substr(6);
+      declared = a.substr(6);
     }
-    if (!spec.empty() || a == "--out" || a.rfind("--out=", 0) == 0) {
-      const size_t colon = spec.find(':');
-      const std::string name = spec.substr(0, colon);
+    if (declared) {
+      const size_t colon = declared->find(':');
+      const std::string name = declared->substr(0, colon);
       TFieldType type = ftUnknown;
       if (colon != std::string::npos) {
-        const auto t = ParamTypeFromName(spec.substr(colon + 1));
-        if (!t) throw EUsage(fmt::format("Unknown parameter type in --out {}", spec));
+        const auto t = ParamTypeFromName(declared->substr(colon + 1));
+        if (!t) throw EUsage(fmt::format("Unknown parameter type in --out {}", *declared));
         type = *t;
       }
       if (name.empty()) throw EUsage("--out needs NAME[:TYPE]");
