@@ -1,61 +1,29 @@
 // velmora-cli apply and call end to end: the real program run as a subprocess against a server
 // started in this test on a free loopback port, with a generated SQLite database.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/support/program_run.h"
 #include "tests/support/server_fixture.h"
 #include "tests/support/stand_in_procedures.h"
-
-extern char** environ;
 
 namespace velmora::test {
 namespace {
 
-struct RunResult {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = ProgramResult;
 
 class CliDeltaTest : public ServerFixture {
  protected:
   // velmora-cli connected to the test server, standard input from `stdin_file`.
   RunResult Run(const std::vector<std::string>& args, const std::string& stdin_file = "/dev/null") {
-    const std::string out_file = work_ + "/.stdout", err_file = work_ + "/.stderr";
-    std::vector<std::string> argv_s{
+    std::vector<std::string> argv{
         VELMORA_CLI_PATH, "--host", "127.0.0.1",  "--port", std::to_string(Port()),
         "--user",         kUser,    "--password", kPassword};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdin_file.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    RunResult r;
-    if (rc != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-      return r;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadFile(out_file);
-    r.err = ReadFile(err_file);
-    return r;
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, work_, stdin_file);
   }
 
   std::string ChangeFile(const std::string& json) {

@@ -1,12 +1,9 @@
 // velmora-cli end to end: the real program run as a subprocess against a server started in this
 // test on a free loopback port, with a generated SQLite database and a temporary application
 // folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,22 +15,17 @@
 #include <vector>
 
 #include "rpc/auth_manager.h"
+#include "tests/support/program_run.h"
 #include "tests/support/server_fixture.h"
 #include "tools/self_host/fixture_db.h"
 #include "variant/ole_date.h"
-
-extern char** environ;
 
 namespace velmora::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = ProgramResult;
 
 // True when `s` has the shape of `pattern`: '9' stands for any digit, every other character for
 // itself.
@@ -67,41 +59,10 @@ class CliTest : public ServerFixture {
   // VELMORA_ variable plus `env`, standard input from `stdin_file` (or /dev/null).
   RunResult RunRaw(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                    const std::string& stdin_file = "/dev/null") {
-    const std::string out_file = work_ + "/.stdout", err_file = work_ + "/.stderr";
-    std::vector<std::string> argv_s{VELMORA_CLI_PATH};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_s;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::strncmp(*e, "VELMORA_", 8) != 0) env_s.emplace_back(*e);
-    env_s.insert(env_s.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& e : env_s) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdin_file.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    RunResult r;
-    if (rc != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-      return r;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadFile(out_file);
-    r.err = ReadFile(err_file);
-    return r;
+    std::vector<std::string> argv{VELMORA_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::vector<std::string> child_env = ChildEnvironment({"VELMORA_"}, env);
+    return RunProgram(argv, work_, stdin_file, &child_env);
   }
 
   // Runs velmora-cli connected to the test server.

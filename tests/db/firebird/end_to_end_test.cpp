@@ -1,24 +1,19 @@
 // The real program serving an embedded Firebird database, driven by velmora-cli: SQL2OleVariant
 // (query), ExecSQL (exec) and UpdateSQL (batch) as a client runs them. The test makes the database
 // and detaches before the server opens it: an embedded database is held by one process at a time.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/db/firebird/fb_test_support.h"
-
-extern char** environ;
+#include "tests/support/program_run.h"
 
 namespace velmora::test {
 namespace {
@@ -42,48 +37,20 @@ int FreePort() {
   return port;
 }
 
-// Starts `argv` with standard output and error into files; the environment plus the
-// leak-check suppressions of the engines' client libraries.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err,
-            const std::string& in = "/dev/null", bool leak_check = true) {
-  std::vector<std::string> args_copy = args;
-  std::vector<char*> argv;
-  for (std::string& a : args_copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_s;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "LSAN_OPTIONS=", 13) != 0 && std::strncmp(*e, "VELMORA_", 8) != 0)
-      env_s.emplace_back(*e);
-  }
-  env_s.emplace_back(std::string("LSAN_OPTIONS=suppressions=") + VELMORA_LSAN_SUPPRESSIONS);
-  if (!leak_check) {
-    std::erase_if(env_s, [](const std::string& e) { return e.starts_with("ASAN_OPTIONS="); });
-    env_s.emplace_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
-  }
-  std::vector<char*> envp;
-  for (std::string& e : env_s) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+// The environment for the programs started here: the leak-check suppressions of the engines'
+// client libraries, and without the leak check where asked.
+std::vector<std::string> ProgramEnvironment(bool leak_check) {
+  std::vector<std::string> add{std::string("LSAN_OPTIONS=suppressions=") +
+                               VELMORA_LSAN_SUPPRESSIONS};
+  if (!leak_check) add.emplace_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+  return ChildEnvironment(
+      leak_check
+          ? std::initializer_list<std::string_view>{"LSAN_OPTIONS=", "VELMORA_"}
+          : std::initializer_list<std::string_view>{"LSAN_OPTIONS=", "VELMORA_", "ASAN_OPTIONS="},
+      add);
 }
 
-int WaitExit(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-struct CliResult {
-  int code;
-  std::string out, err;
-};
+using CliResult = ProgramResult;
 
 class FbEndToEnd : public ::testing::Test {
  protected:
@@ -111,8 +78,9 @@ class FbEndToEnd : public ::testing::Test {
     // storage crashes now and then on the embedded engine's modules ("Tracer caught signal 11",
     // this GCC 12 runtime), and the server's own (Qt) thread-local data rules out skipping it
     // there. The driver's leaks are checked in the in-process Firebird tests.
-    server_ = Spawn({VELMORA_PROGRAM, "--headless", "--app-dir", dir_.Path()},
-                    dir_.File("server.out"), dir_.File("server.err"), "/dev/null", false);
+    const std::vector<std::string> env = ProgramEnvironment(false);
+    server_ = SpawnProgram({VELMORA_PROGRAM, "--headless", "--app-dir", dir_.Path()},
+                           dir_.File("server.out"), dir_.File("server.err"), "/dev/null", &env);
     ASSERT_GT(server_, 0);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (ReadFile(dir_.File("server.out")).find("服务启动完成") == std::string::npos) {
@@ -125,7 +93,7 @@ class FbEndToEnd : public ::testing::Test {
   void TearDown() override {
     if (server_ <= 0) return;
     ::kill(server_, SIGTERM);
-    EXPECT_EQ(WaitExit(server_), 0) << ReadFile(dir_.File("server.err"));
+    EXPECT_EQ(WaitProgram(server_), 0) << ReadFile(dir_.File("server.err"));
   }
 
   CliResult Cli(std::vector<std::string> args, const std::string& in = "/dev/null") {
@@ -133,9 +101,8 @@ class FbEndToEnd : public ::testing::Test {
         VELMORA_CLI, "--host", "127.0.0.1",  "--port", std::to_string(port_),
         "--user",    kUser,    "--password", kPassword};
     full.insert(full.end(), args.begin(), args.end());
-    const pid_t pid = Spawn(full, dir_.File("cli.out"), dir_.File("cli.err"), in);
-    const int code = pid > 0 ? WaitExit(pid) : -1;
-    return {code, ReadFile(dir_.File("cli.out")), ReadFile(dir_.File("cli.err"))};
+    const std::vector<std::string> env = ProgramEnvironment(true);
+    return RunProgram(full, dir_.Path(), in, &env);
   }
 
   TempDir dir_;

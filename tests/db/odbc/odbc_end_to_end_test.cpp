@@ -1,60 +1,28 @@
 // The real server on ODBC-to-PostgreSQL (DriverID=ODBC, PostgreSQL's ODBC driver), driven by
 // velmora-cli run as a subprocess: SQL2OleVariant (query), ExecSQL (exec) and UpdateSQL (batch).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "db/string_list.h"
 #include "tests/db/odbc/odbc_pg_support.h"
+#include "tests/support/program_run.h"
 #include "tests/support/server_fixture.h"
-
-extern char** environ;
 
 namespace velmora::test {
 namespace {
 
-struct CliRun {
-  int code = -1;
-  std::string out, err;
-};
+using CliRun = ProgramResult;
 
 class OdbcEndToEnd : public ServerFixture {
  protected:
   CliRun Cli(std::vector<std::string> args) {
-    std::vector<std::string> argv_s{
+    std::vector<std::string> argv{
         VELMORA_CLI_PATH, "--host",  "127.0.0.1", "--port", std::to_string(Port()), "--user", kUser,
         "--password",     kPassword, "--format",  "csv"};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out_file = work_ + "/.out", err_file = work_ + "/.err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    CliRun r;
-    if (rc != 0) {
-      ADD_FAILURE() << "cannot start velmora-cli: " << std::strerror(rc);
-      return r;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadFile(out_file);
-    r.err = ReadFile(err_file);
-    return r;
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, work_);
   }
 };
 

@@ -5,12 +5,9 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,29 +18,10 @@
 #include <vector>
 
 #include "tests/support/pg_server.h"
+#include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 
-extern char** environ;
-
 namespace velmora::test {
-
-// Starts `args` with standard input from `in` and its output into files; returns its pid.
-inline pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out,
-                          const std::string& err, const std::string& in = "/dev/null") {
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (std::string& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
 
 inline int FreeLoopbackPort() {
   // The kernel's choice for a socket bound to port 0 is free at that moment.
@@ -58,10 +36,7 @@ inline int FreeLoopbackPort() {
   return ok ? ntohs(a.sin_port) : 0;
 }
 
-struct CliResult {
-  int code = -1;
-  std::string out, err;
-};
+using CliResult = ProgramResult;
 
 class PgEndToEnd : public ::testing::Test {
  protected:
@@ -89,10 +64,7 @@ class PgEndToEnd : public ::testing::Test {
   void TearDown() override {
     if (program_ > 0) {
       ::kill(program_, SIGTERM);
-      int status = 0;
-      ::waitpid(program_, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-          << ReadFile(dir_.File(".server.err"));
+      EXPECT_EQ(WaitProgram(program_), 0) << ReadFile(dir_.File(".server.err"));
     }
   }
 
@@ -100,15 +72,7 @@ class PgEndToEnd : public ::testing::Test {
   CliResult Cli(std::vector<std::string> args, const std::string& in = "/dev/null") {
     std::vector<std::string> full{VELMORA_CLI_PATH, "--port", std::to_string(port_)};
     full.insert(full.end(), args.begin(), args.end());
-    CliResult r;
-    const pid_t pid = SpawnProgram(full, dir_.File(".cli.out"), dir_.File(".cli.err"), in);
-    if (pid <= 0) return r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFile(dir_.File(".cli.out"));
-    r.err = ReadFile(dir_.File(".cli.err"));
-    return r;
+    return RunProgram(full, dir_.Path(), in);
   }
 
   TempDir dir_;
