@@ -205,6 +205,9 @@ int main(int argc, char** argv) {
     return RunSetDatabase(*options.set_database);
   }
   const bool headless = options.headless || options.backup_now || NoDisplay();
+  // The server takes SIGINT and SIGTERM on its loop's thread only; blocked before any thread
+  // starts.
+  if (!options.backup_now) velmora::BlockQuitSignals();
 
   std::unique_ptr<QCoreApplication> app;
   if (headless) {

@@ -7,7 +7,9 @@
 //   EFDException naming the file (and the entry), then and on every later call.
 // - The first successful load registers fb_shutdown for process exit: the engine's threads and
 //   open attachments end before the process does. The library's own shutdown on SIGINT / SIGTERM
-//   is refused: the program stops on those signals itself, and the exit then shuts it down.
+//   is refused: the program stops on those signals itself, and the exit then shuts it down. The
+//   refusal is not enough on its own (the handler still runs on whichever thread the signal lands
+//   on, and a stop racing it hung in a detach), so the server blocks both signals in every thread.
 #pragma once
 
 #include <ibase.h>
