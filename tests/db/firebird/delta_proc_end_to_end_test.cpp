@@ -8,6 +8,7 @@
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "tests/db/firebird/fb_program_fixture.h"
+#include "tests/support/packed_params.h"
 
 namespace velmora::test {
 namespace {
@@ -58,28 +59,8 @@ class FbDeltaProc : public FbEndToEnd {
     return r.out;
   }
 
-  static OleVariant Pack(const TParams& params) {
-    OleVariant packed;
-    Params2OleVariant(params, kAllParamTypes, packed);
-    return packed;
-  }
-
   TVelmoraClient client_;
 };
-
-// One entry of OutPutPack: name, value, data type, kind ptOutput, size, precision, scale all 0.
-void ExpectOutput(const OleVariant& entry, const std::string& name, const OleVariant& value,
-                  int data_type) {
-  SCOPED_TRACE(name);
-  ASSERT_TRUE(entry.IsVariantArray());
-  EXPECT_EQ(entry[0].AsString(), name);
-  EXPECT_EQ(entry[1], value);
-  EXPECT_EQ(entry[2].AsInteger(), data_type);
-  EXPECT_EQ(entry[3].AsInteger(), ptOutput);
-  EXPECT_EQ(entry[4].AsInteger(), 0);
-  EXPECT_EQ(entry[5].AsInteger(), 0);
-  EXPECT_EQ(entry[6].AsInteger(), 0);
-}
 
 TEST_F(FbDeltaProc, CliApplyWithTimestampAndFloatKeepsAcceptedRowsAroundRefusedOnes) {
   const CliResult r = Cli({"apply", "D", ChangeFile(R"({"key": ["ID"],
@@ -139,11 +120,11 @@ TEST_F(FbDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   OleVariant first_out, second_out;
   std::string err;
   for (OleVariant* out : {&first_out, &second_out}) {
-    EXPECT_TRUE(client_.StoredProc("TWICE", Pack(params), *out, err, false).IsEmpty());
+    EXPECT_TRUE(client_.StoredProc("TWICE", PackParams(params), *out, err, false).IsEmpty());
     EXPECT_EQ(err, "");
     ASSERT_TRUE(out->IsVariantArray());
     ASSERT_EQ(out->Array().items.size(), 2u);
-    ExpectOutput((*out)[0], "B", OleVariant(int32_t{20}), ftInteger);
+    ExpectPackedOutput((*out)[0], "B", OleVariant(int32_t{20}), ftInteger);
     EXPECT_EQ((*out)[1][2].AsInteger(), ftDateTime);
     EXPECT_EQ(std::llround((*out)[1][1].DateValue() * 86400000.0),
               45351LL * 86400000 + ((13 * 60 + 14) * 60 + 15) * 1000LL + 678);
@@ -155,11 +136,11 @@ TEST_F(FbDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   inout.CreateParam(ftInteger, "N", ptInputOutput).SetValue(OleVariant(int32_t{5}));
   inout.CreateParam(ftInteger, "S", ptOutput);
   OleVariant out;
-  EXPECT_TRUE(client_.StoredProc("SEEN", Pack(inout), out, err, false).IsEmpty());
+  EXPECT_TRUE(client_.StoredProc("SEEN", PackParams(inout), out, err, false).IsEmpty());
   EXPECT_EQ(err, "");
   ASSERT_TRUE(out.IsVariantArray());
   ASSERT_EQ(out.Array().items.size(), 1u);
-  ExpectOutput(out[0], "S", OleVariant(int32_t{5}), ftInteger);
+  ExpectPackedOutput(out[0], "S", OleVariant(int32_t{5}), ftInteger);
 }
 
 TEST_F(FbDeltaProc, StoredProcRefusalsLeaveOutputsAndResultEmpty) {
@@ -179,7 +160,7 @@ TEST_F(FbDeltaProc, StoredProcRefusalsLeaveOutputsAndResultEmpty) {
     params.CreateParam(ftInteger, "B", ptOutput);
     OleVariant out = OleVariant("not touched");
     std::string err;
-    const OleVariant result = client_.StoredProc(c.proc, Pack(params), out, err, c.rows);
+    const OleVariant result = client_.StoredProc(c.proc, PackParams(params), out, err, c.rows);
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
     EXPECT_TRUE(out.IsEmpty());
     EXPECT_TRUE(result.IsEmpty());

@@ -9,6 +9,7 @@
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "common/service_defaults.h"
 #include "tests/db/pg/pg_program_fixture.h"
+#include "tests/support/packed_params.h"
 
 namespace velmora::test {
 namespace {
@@ -146,26 +147,6 @@ CREATE FUNCTION boom(a int, OUT b int) AS $$
   BEGIN RAISE EXCEPTION 'boom at %', a; END $$ LANGUAGE plpgsql;
 )";
 
-OleVariant Pack(const TParams& params) {
-  OleVariant packed;
-  Params2OleVariant(params, kAllParamTypes, packed);
-  return packed;
-}
-
-// One entry of OutPutPack: name, value, data type, kind ptOutput, size, precision, scale all 0.
-void ExpectOutput(const OleVariant& entry, const std::string& name, const OleVariant& value,
-                  int data_type) {
-  SCOPED_TRACE(name);
-  ASSERT_TRUE(entry.IsVariantArray());
-  EXPECT_EQ(entry[0].AsString(), name);
-  EXPECT_EQ(entry[1], value);
-  EXPECT_EQ(entry[2].AsInteger(), data_type);
-  EXPECT_EQ(entry[3].AsInteger(), ptOutput);
-  EXPECT_EQ(entry[4].AsInteger(), 0);
-  EXPECT_EQ(entry[5].AsInteger(), 0);
-  EXPECT_EQ(entry[6].AsInteger(), 0);
-}
-
 TEST_F(PgDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   db_->Psql(kRoutines);
   TParams params;
@@ -175,13 +156,13 @@ TEST_F(PgDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   OleVariant first_out, second_out;
   std::string err;
   for (OleVariant* out : {&first_out, &second_out}) {
-    EXPECT_TRUE(client_.StoredProc("TWICE", Pack(params), *out, err, false).IsEmpty());
+    EXPECT_TRUE(client_.StoredProc("TWICE", PackParams(params), *out, err, false).IsEmpty());
     EXPECT_EQ(err, "");
     ASSERT_TRUE(out->IsVariantArray());
     ASSERT_EQ(out->Array().items.size(), 2u);
-    ExpectOutput((*out)[0], "B", OleVariant(int32_t{20}), ftInteger);
+    ExpectPackedOutput((*out)[0], "B", OleVariant(int32_t{20}), ftInteger);
     // A numeric read back into an undeclared output is a decimal: it travels as its text.
-    ExpectOutput((*out)[1], "C", OleVariant("2.5000000000000000"), ftFMTBcd);
+    ExpectPackedOutput((*out)[1], "C", OleVariant("2.5000000000000000"), ftFMTBcd);
   }
   EXPECT_EQ(first_out, second_out);
 
@@ -190,11 +171,11 @@ TEST_F(PgDeltaProc, StoredProcOutputsInputOutputAndTheSameCallTwice) {
   inout.CreateParam(ftInteger, "N", ptInputOutput).SetValue(OleVariant(int32_t{5}));
   inout.CreateParam(ftInteger, "SEEN", ptOutput);
   OleVariant out;
-  EXPECT_TRUE(client_.StoredProc("bump", Pack(inout), out, err, false).IsEmpty());
+  EXPECT_TRUE(client_.StoredProc("bump", PackParams(inout), out, err, false).IsEmpty());
   EXPECT_EQ(err, "");
   ASSERT_TRUE(out.IsVariantArray());
   ASSERT_EQ(out.Array().items.size(), 1u);
-  ExpectOutput(out[0], "SEEN", OleVariant(int32_t{5}), ftInteger);
+  ExpectPackedOutput(out[0], "SEEN", OleVariant(int32_t{5}), ftInteger);
   client_.StoredProc("bump", inout, err, false);
   EXPECT_EQ(err, "");
   EXPECT_EQ(inout.ParamByName("SEEN").Value(), OleVariant(int32_t{5}));
@@ -211,19 +192,19 @@ TEST_F(PgDeltaProc, StoredProcRowsOfAProcedureAndTypedOutputs) {
   OleVariant out;
   std::string err;
   TFDMemTable rows;
-  ReadResultPacket(client_.StoredProc("BUMP", Pack(inout), out, err, true), rows);
+  ReadResultPacket(client_.StoredProc("BUMP", PackParams(inout), out, err, true), rows);
   EXPECT_EQ(err, "");
   ASSERT_EQ(rows.RecordCount(), 1);
   EXPECT_EQ(rows.FieldByName("n").AsInteger(), 6);
   EXPECT_EQ(rows.FieldByName("seen").AsInteger(), 5);
   ASSERT_TRUE(out.IsVariantArray());
   ASSERT_EQ(out.Array().items.size(), 1u);
-  ExpectOutput(out[0], "SEEN", OleVariant(int32_t{5}), ftInteger);
+  ExpectPackedOutput(out[0], "SEEN", OleVariant(int32_t{5}), ftInteger);
 
   TParams typed;
   typed.CreateParam(ftUnknown, "T", ptOutput);
   typed.CreateParam(ftUnknown, "D", ptOutput);
-  EXPECT_TRUE(client_.StoredProc("stamp", Pack(typed), out, err, false).IsEmpty());
+  EXPECT_TRUE(client_.StoredProc("stamp", PackParams(typed), out, err, false).IsEmpty());
   EXPECT_EQ(err, "");
   ASSERT_TRUE(out.IsVariantArray());
   ASSERT_EQ(out.Array().items.size(), 2u);
@@ -231,7 +212,7 @@ TEST_F(PgDeltaProc, StoredProcRowsOfAProcedureAndTypedOutputs) {
   // 2024-02-29 is day 45351 after 1899-12-30.
   EXPECT_EQ(std::llround(out[0][1].DateValue() * 86400000.0),
             45351LL * 86400000 + ((13 * 60 + 14) * 60 + 15) * 1000LL + 678);
-  ExpectOutput(out[1], "D", OleVariant("12.50"), ftFMTBcd);
+  ExpectPackedOutput(out[1], "D", OleVariant("12.50"), ftFMTBcd);
   // The typed call gives an undeclared output the data type the server packed, not the one of the
   // value that carried it (a decimal travels as text).
   client_.StoredProc("stamp", typed, err, false);
@@ -262,7 +243,7 @@ TEST_F(PgDeltaProc, StoredProcRefusalsLeaveOutputsAndResultEmpty) {
     params.CreateParam(ftInteger, "B", ptOutput);
     OleVariant out = OleVariant("not touched");
     std::string err;
-    const OleVariant result = client_.StoredProc(c.proc, Pack(params), out, err, c.rows);
+    const OleVariant result = client_.StoredProc(c.proc, PackParams(params), out, err, c.rows);
     EXPECT_NE(err.find(c.message), std::string::npos) << err;
     EXPECT_TRUE(out.IsEmpty());
     EXPECT_TRUE(result.IsEmpty());

@@ -7,6 +7,7 @@
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "dbpool/database_pools.h"
+#include "tests/support/packed_params.h"
 #include "tests/support/server_fixture.h"
 #include "tests/support/stand_in_procedures.h"
 
@@ -21,29 +22,9 @@ class StoredProcTest : public ServerFixture {
     client_.Connect("127.0.0.1", Port(), kUser, kPassword);
   }
 
-  static OleVariant Pack(const TParams& params) {
-    OleVariant packed;
-    Params2OleVariant(params, kAllParamTypes, packed);
-    return packed;
-  }
-
   StandInProcedures procedures_;
   TVelmoraClient client_;
 };
-
-// One entry of a packed list: name, value, data type, kind, size, precision, scale.
-void ExpectEntry(const OleVariant& entry, const std::string& name, const OleVariant& value,
-                 int data_type) {
-  SCOPED_TRACE(name);
-  ASSERT_TRUE(entry.IsVariantArray());
-  EXPECT_EQ(entry[0].AsString(), name);
-  EXPECT_EQ(entry[1], value);
-  EXPECT_EQ(entry[2].AsInteger(), data_type);
-  EXPECT_EQ(entry[3].AsInteger(), ptOutput);
-  EXPECT_EQ(entry[4].AsInteger(), 0);
-  EXPECT_EQ(entry[5].AsInteger(), 0);
-  EXPECT_EQ(entry[6].AsInteger(), 0);
-}
 
 // Outputs come back in input order with their declared type (or the value's, for ftUnknown; a
 // decimal as text); an input-output parameter is passed but its new value is not returned.
@@ -55,13 +36,13 @@ TEST_F(StoredProcTest, OutputsComeBackPackedAndInputOutputDoesNot) {
   params.CreateParam(ftUnknown, "T", ptOutput);
   OleVariant out;
   std::string err;
-  const OleVariant result = client_.StoredProc("ADD_ONE", Pack(params), out, err, false);
+  const OleVariant result = client_.StoredProc("ADD_ONE", PackParams(params), out, err, false);
   EXPECT_EQ(err, "");
   EXPECT_TRUE(result.IsEmpty());
   ASSERT_TRUE(out.IsVariantArray());
   ASSERT_EQ(out.Array().items.size(), 2u);
-  ExpectEntry(out[0], "B", OleVariant(int32_t{42}), ftInteger);
-  ExpectEntry(out[1], "T", OleVariant("12.50"), ftFMTBcd);
+  ExpectPackedOutput(out[0], "B", OleVariant(int32_t{42}), ftInteger);
+  ExpectPackedOutput(out[1], "T", OleVariant("12.50"), ftFMTBcd);
   EXPECT_EQ(ProcedureCalls(), std::vector<std::string>{"ADD_ONE A:1 B:2 C:3 T:2"});
 
   // The typed call writes the outputs back into the list; C keeps what it was.
@@ -76,7 +57,7 @@ TEST_F(StoredProcTest, RowsOutputsAndRepeatedCallsOnOnePooledObject) {
   TParams params;
   params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{3}));
   params.CreateParam(ftInteger, "B", ptOutput);
-  const OleVariant packed = Pack(params);
+  const OleVariant packed = PackParams(params);
   OleVariant first_out, second_out;
   std::string err;
   const OleVariant first = client_.StoredProc("ADD_ONE", packed, first_out, err, true);
@@ -87,7 +68,7 @@ TEST_F(StoredProcTest, RowsOutputsAndRepeatedCallsOnOnePooledObject) {
   EXPECT_EQ(ProcedureCalls(), (std::vector<std::string>{"ADD_ONE A:1 B:2", "ADD_ONE A:1 B:2"}));
   EXPECT_EQ(first_out, second_out);
   EXPECT_EQ(PacketToBytes(first), PacketToBytes(second));
-  ExpectEntry(first_out[0], "B", OleVariant(int32_t{4}), ftInteger);
+  ExpectPackedOutput(first_out[0], "B", OleVariant(int32_t{4}), ftInteger);
   auto rows = Load(first);
   ASSERT_EQ(rows->RecordCount(), 3);
   rows->Last();
@@ -110,7 +91,7 @@ TEST_F(StoredProcTest, RefusedCallsGiveTheMessageAndEmptyResults) {
     for (bool rows : {false, true}) {
       OleVariant out = OleVariant("stale");
       std::string err;
-      const OleVariant result = client_.StoredProc(name, Pack(params), out, err, rows);
+      const OleVariant result = client_.StoredProc(name, PackParams(params), out, err, rows);
       EXPECT_EQ(err, std::string(name) == "FAIL" ? "FAIL: raised inside the procedure"
                                                  : "Procedure NO_SUCH_PROC is unknown");
       EXPECT_TRUE(out.IsEmpty());
@@ -122,7 +103,7 @@ TEST_F(StoredProcTest, RefusedCallsGiveTheMessageAndEmptyResults) {
   in_only.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{1}));
   OleVariant out;
   std::string err = "stale";
-  EXPECT_TRUE(client_.StoredProc("ADD_ONE", Pack(in_only), out, err, false).IsEmpty());
+  EXPECT_TRUE(client_.StoredProc("ADD_ONE", PackParams(in_only), out, err, false).IsEmpty());
   EXPECT_EQ(err, "");
   EXPECT_TRUE(out.IsEmpty());
   ExpectAllGivenBack();
@@ -136,10 +117,10 @@ TEST_F(StoredProcTest, SecondOfTwoNamesDifferingInCaseSetsTheFirst) {
   params.CreateParam(ftInteger, "B", ptOutput);
   OleVariant out;
   std::string err;
-  client_.StoredProc("ADD_ONE", Pack(params), out, err, false);
+  client_.StoredProc("ADD_ONE", PackParams(params), out, err, false);
   EXPECT_EQ(err, "");
   EXPECT_EQ(ProcedureCalls(), std::vector<std::string>{"ADD_ONE A:1 a:1 B:2"});
-  ExpectEntry(out[0], "B", OleVariant(int32_t{6}), ftInteger);
+  ExpectPackedOutput(out[0], "B", OleVariant(int32_t{6}), ftInteger);
 }
 
 }  // namespace
