@@ -70,7 +70,7 @@ TEST_F(FbDeltaProc, CliApplyWithTimestampAndFloatKeepsAcceptedRowsAroundRefusedO
                    {"ID": 4, "NAME": null}],
         "delete": [{"ID": 3}]})")});
   EXPECT_EQ(r.code, 1);
-  const size_t not_null = r.err.find("NAME");
+  const size_t not_null = r.err.find("validation error for column \"D\".\"NAME\"");
   const size_t duplicate = r.err.find("violation of PRIMARY or UNIQUE KEY constraint");
   EXPECT_NE(not_null, std::string::npos) << r.err;
   EXPECT_NE(duplicate, std::string::npos) << r.err;

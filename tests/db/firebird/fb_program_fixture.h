@@ -5,9 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,25 +14,13 @@
 #include <vector>
 
 #include "tests/db/firebird/fb_test_support.h"
+#include "tests/support/free_port.h"
 #include "tests/support/program_run.h"
 
 namespace velmora::test {
 
 inline constexpr const char* kFbServiceUser = "fbuser";
 inline constexpr const char* kFbServicePassword = "fb-pa55";
-
-inline int FbFreePort() {
-  // The kernel's choice for a socket bound to port 0 is free at that moment.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
-  ::close(fd);
-  return ok ? ntohs(addr.sin_port) : 0;
-}
 
 // The environment for the programs started here: the leak-check suppressions of the engines'
 // client libraries, and without the leak check where asked.
@@ -60,7 +46,7 @@ class FbEndToEnd : public ::testing::Test {
   }
 
   void SetUp() override {
-    port_ = FbFreePort();
+    port_ = FreeLoopbackPort();
     ASSERT_NE(port_, 0);
     CreateFbDatabase(db_path_);
     {

@@ -4,10 +4,7 @@
 // programs (compile definitions of the test target).
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,24 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/free_port.h"
 #include "tests/support/pg_server.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
-
-inline int FreeLoopbackPort() {
-  // The kernel's choice for a socket bound to port 0 is free at that moment.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-  ::close(fd);
-  return ok ? ntohs(a.sin_port) : 0;
-}
 
 using CliResult = ProgramResult;
 
