@@ -87,8 +87,10 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
     QElapsedTimer timer;
     timer.start();
     Program second(folder.Path());
-    ASSERT_TRUE(second.Process().waitForFinished(1000)) << "the second copy kept running";
-    EXPECT_LT(timer.elapsed(), 1000);
+    // Generous bounds: a sanitized build on a loaded machine starts slowly. A copy that served
+    // instead of handing over would run until killed.
+    ASSERT_TRUE(second.Process().waitForFinished(15000)) << "the second copy kept running";
+    EXPECT_LT(timer.elapsed(), 15000);
     EXPECT_EQ(second.Process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.Process().exitCode(), 0);
     EXPECT_TRUE(second.Process().readAllStandardOutput().isEmpty());
@@ -114,8 +116,9 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
     return t;
   }();
   ASSERT_EQ(::kill(static_cast<pid_t>(first.Process().processId()), SIGTERM), 0);
-  ASSERT_TRUE(first.Process().waitForFinished(2000));
-  EXPECT_LT(started.elapsed(), 2000);
+  // An idle client does not hold the stop for the drain time (10 s).
+  ASSERT_TRUE(first.Process().waitForFinished(8000));
+  EXPECT_LT(started.elapsed(), 8000);
   EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(first.Process().exitCode(), 0) << first.Process().readAllStandardError().toStdString();
   // The stop closed the client's connection without a leave line.
