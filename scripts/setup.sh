@@ -19,6 +19,9 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # Tests and benchmarks: GoogleTest under CTest, Google Benchmark.
   libgtest-dev libbenchmark-dev
+  # The fuzz targets (scripts/fuzz.sh): clang, and its runtime with libFuzzer and the sanitizers
+  # (clang only recommends it, and recommendations are not installed here).
+  clang libclang-rt-dev
   # The shell: Qt 6 widgets; a font with the Chinese operator texts; Xvfb for scripts/screenshot.sh.
   qt6-base-dev fonts-wqy-microhei xvfb
   # The sqlite3 program fills the sample database of scripts/run.sh.

@@ -31,3 +31,7 @@ if [ -z "${VELMORA_TEST_MDB:-}" ] && [ -f ../shared/fixtures/DateTestDatabase.md
   export VELMORA_TEST_MDB=$(realpath ../shared/fixtures/DateTestDatabase.mdb)
 fi
 ctest --test-dir build-asan --output-on-failure -j2
+
+# The fuzz targets (fuzz/), built with clang in build-fuzz/ and each run for 10 seconds on a scratch
+# copy of its seeds, so that they keep building and running (scripts/fuzz.sh, docs/testing.md).
+bash scripts/fuzz.sh 10

@@ -1,11 +1,16 @@
 // Feeds arbitrary bytes to the server side of the protocol as a connection's byte stream: frame
-// headers, the zlib filter, message decoding and the session with a small server class. Every
-// answer the server produces must itself be a well-formed frame and message.
+// headers, the zlib filter, message decoding and the session with a small server class, under a
+// small memory budget and array limit so that their refusals are reached as often as the rest.
+// Every answer the server produces must itself be a well-formed frame and message, and once a
+// message is handled nothing may stay reserved.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "common/memory_budget.h"
+#include "common/server_limits.h"
 #include "rpc/frame_codec.h"
 #include "rpc/messages.h"
 #include "rpc/rpc_errors.h"
@@ -43,8 +48,29 @@ const TDSMethodTable& Methods() {
   return t;
 }
 
-void CheckAnswer(TDSFrameCodec& codec, std::string& frame) {
-  codec.Seal(frame);
+// The server's memory budget: less than the largest frame (kMaxFrame), so that both inflating a
+// frame and decoding its message can be refused.
+constexpr uint64_t kServerBudget = 48 * 1024;
+constexpr uint32_t kMaxFrame = 64 * 1024;
+// A client's budget, while an answer is read as the client would read it.
+constexpr uint64_t kClientBudget = 1024 * kMiB;
+
+// Lifts the budget while an answer is checked: what the client reads is in its own memory.
+class ClientSide {
+ public:
+  ClientSide() { MemoryBudget::Process().SetTotal(kClientBudget); }
+  ~ClientSide() { MemoryBudget::Process().SetTotal(kServerBudget); }
+  ClientSide(const ClientSide&) = delete;
+  ClientSide& operator=(const ClientSide&) = delete;
+};
+
+void RequireNothingReserved() {
+  if (MemoryBudget::Process().InUse() != 0) std::abort();
+}
+
+void CheckAnswer(TDSFrameCodec& codec, std::string& frame, bool may_deflate) {
+  codec.Seal(frame, may_deflate);
+  const ClientSide client;
   TDSFrameCodec reader(kDefaultCompressMoreThan, kDefaultMaxFrameSize);
   const FrameHeader h = reader.ParseHeader(reinterpret_cast<const uint8_t*>(frame.data()));
   if (h.length != frame.size() - kFrameHeaderSize) __builtin_trap();
@@ -87,11 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  std::vector<std::string>&) {
       valid = user == "u" && password == "p";
     };
+    ServerLimits limits;
+    limits.MemoryBudget = kServerBudget;
+    limits.VariantArrayMaxElements = 4096;  // below what a frame can hold
+    SetServerLimits(limits);
     return true;
   }();
   (void)ready;
 
-  TDSFrameCodec codec(64, 1u << 16);  // a low threshold and maximum reach the filter's edges
+  TDSFrameCodec codec(64, kMaxFrame);  // a low threshold reaches the filter's edges
   TDSSession session(TDSSessionContext{&server_class, &Methods(), &auth}, "127.0.0.1:1");
   std::string answer;
   if (size > 0 && (data[0] & 1)) {  // start logged in, so calls are reached directly
@@ -99,12 +129,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string hello;
     EncodeHello(HelloMessage{kProtocolVersion, "u", "p", "tcp/ip"}, hello);
     session.Handle(hello, answer);
-    CheckAnswer(codec, answer);
+    CheckAnswer(codec, answer, true);
   }
   size_t at = size > 0 ? 1 : 0;
+  std::string message;
   while (size - at >= kFrameHeaderSize) {
     FrameHeader h;
-    std::string_view message;
+    TDSFrameCodec::Begin(answer);
     try {
       h = codec.ParseHeader(data + at);
       at += kFrameHeaderSize;
@@ -115,11 +146,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       at += h.length;
     } catch (const EDSProtocolError&) {
       return 0;  // the server answers with an error and closes
+    } catch (const EMemoryBudgetExceeded& e) {
+      // The transport answers a frame it cannot take with an error and reads the next.
+      at += h.length;
+      codec.Trim();
+      RequireNothingReserved();
+      EncodeError(e.what(), answer);
+      CheckAnswer(codec, answer, true);
+      continue;
     }
-    TDSFrameCodec::Begin(answer);
+    // The message is handled from a copy, with the frame's reservation released first: with it
+    // held, a decoding that does not fit beside it would be refused only after the budget's wait
+    // (seconds) for a release that only this thread could make.
+    codec.Trim();
     session.Handle(message, answer);
+    RequireNothingReserved();
     try {
-      CheckAnswer(codec, answer);
+      CheckAnswer(codec, answer, !session.ReplyIsPacket());
     } catch (const EDSProtocolError&) {
       // An answer over the maximum frame size is replaced by an error by the transport.
     }
