@@ -9,12 +9,14 @@
 #include "app/config/ini_file.h"
 #include "app/config/limits_config.h"
 #include "app/config/server_config.h"
+#include "app/server_own_files.h"
 #include "common/app_path.h"
 #include "common/log_sink.h"
 #include "common/server_limits.h"
 #include "dbpool/database_pools.h"
 #include "rpc/rpc_errors.h"
 #include "services/files/file_transfer.h"
+#include "services/files/server_own_files.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -126,6 +128,8 @@ void TServiceController::Start(const QString& port_text) {
   // that a crash or kill cut short.
   RemoveLeftoverTemporaries(AppPath());
   transport_.Tls = TlsFromConfig();
+  // Named before any client is served, from the settings this start uses.
+  SetServerOwnFiles(ServerOwnFilePaths(AppPath(), transport_.Tls));
   server_.Start();
   AddLog(QStringLiteral("服务启动完成"));
   AddLog(QStringLiteral("端口：") + QString::number(port));

@@ -51,8 +51,9 @@ class TServiceController : public QObject {
   void ApplyLimits(const std::string& config_path);
 
   // Sets the transport's port from the text, removes the temporaries of writes cut short below
-  // AppPath() and starts the server; logs the start and the port. Raises EDSServerError when
-  // the server cannot start or the number is outside 1 to 65535; nothing is logged then.
+  // AppPath(), names the server's own files to the file methods (server_own_files.h) and starts
+  // the server; logs the start and the port. Raises EDSServerError when the server cannot start
+  // or the number is outside 1 to 65535; nothing is logged then.
   void Start(const QString& port_text);
   // Stops the server (nothing when stopped), logs the stop, empties the map and the table and
   // trims the query, stored-procedure and connection pools by one idle object each.

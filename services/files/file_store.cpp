@@ -19,6 +19,7 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
+#include "services/files/server_own_files.h"
 
 namespace velmora {
 namespace {
@@ -41,6 +42,7 @@ OleVariant ReadData(const std::string& root, const std::string& FilePath,
   MemoryReservation held;
   try {
     const SafePath source = ResolveInside(root, {FilePath, FileName});
+    RefuseServerOwnFile(source);
     if (!RegularFileExists(source.full)) return OleVariant::Null();
     auto hold = FileHoldTable::Instance().TryShared(source.key);
     if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
@@ -62,6 +64,7 @@ void PostData(const OleVariant& FileOV, const std::string& root, const std::stri
   ErrMsg.clear();
   try {
     const SafePath target = ResolveInside(root, {FilePath, FileName});
+    RefuseServerOwnFile(target);
     if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > limit) {
       throw EFileError(fmt::format(
           "Cannot write file \"{}\". The content is {} bytes long, more than the transfer limit "
@@ -90,6 +93,7 @@ void DeleteData(const std::string& root, const std::string& FilePath, const std:
   ErrMsg.clear();
   try {
     const SafePath target = ResolveInside(root, {FilePath, FileName});
+    RefuseServerOwnFile(target);
     if (!RegularFileExists(target.full)) return;
     auto hold = FileHoldTable::Instance().TryExclusive(target.key);
     if (!hold) {

@@ -1,6 +1,8 @@
 // The server file store: single files below the root folder, addressed by a relative folder and a
 // file name, carried as plain (uncompressed) byte arrays. Failures come back as text in ErrMsg,
 // which every call empties first. The server module publishes these with AppPath() as the root.
+// The server's own files (server_own_files.h) are refused by every call, whether they exist or
+// not, with ErrMsg "Access denied: ..." and nothing touched.
 #pragma once
 
 #include <string>

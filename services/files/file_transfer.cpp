@@ -19,6 +19,7 @@
 #include "services/files/file_reader.h"
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
+#include "services/files/server_own_files.h"
 
 namespace velmora {
 
@@ -57,6 +58,7 @@ uint64_t DefaultTransferLimit() {
 bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::string& FileName,
                 uint64_t limit) {
   const SafePath target = ResolveInside(ExchangeFolder(root), {FileName});
+  RefuseServerOwnFile(target);
   if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > DeflatedBound(limit)) {
     throw EPacketTooLarge(fmt::format(
         "The uploaded packet of {} bytes is larger than any packet of a file within the transfer "
@@ -83,6 +85,7 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
 OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
                         uint64_t limit) {
   const SafePath source = ResolveInside(ExchangeFolder(root), {FileName});
+  RefuseServerOwnFile(source);
   if (!RegularFileExists(source.full)) return OleVariant::Null();
   auto hold = FileHoldTable::Instance().TryExclusive(source.key);
   if (!hold) throw EFOpenError(source.full, kFileInUseMessage);

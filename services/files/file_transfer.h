@@ -39,6 +39,7 @@ uint64_t DefaultTransferLimit();
 // the packet is not a byte array or not a zlib stream. Raises, also leaving an earlier file as it
 // was:
 // - EUnsafePath for a name that leads outside the exchange folder or holds "|" or a line break;
+// - EServerOwnFile for one of the server's own files (server_own_files.h);
 // - EFCreateError when the target cannot be created (missing folder, target is a folder, in use);
 // - EPacketTooLarge when the packet or its content is larger than `limit` allows;
 // - EFileError when the content cannot be written ("Cannot write file ..." with the system's
@@ -50,8 +51,8 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
 // The exchange folder's file FileName as a data packet (compression selector 2), Size its length
 // before compression; Null, with Size unassigned, when no file exists there (a folder does not
 // count). Raises EFOpenError when the file is in use, cannot be opened or is longer than `limit`
-// (refused before it is read), EUnsafePath as above, EMemoryBudgetExceeded when the process memory
-// budget cannot hold the file and its packet.
+// (refused before it is read), EUnsafePath and EServerOwnFile as above, EMemoryBudgetExceeded when
+// the process memory budget cannot hold the file and its packet.
 OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
                         uint64_t limit = DefaultTransferLimit());
 

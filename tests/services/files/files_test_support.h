@@ -49,7 +49,8 @@ inline OleVariant PacketAt(const std::string& bytes, int selector) {
 inline std::map<std::string, std::string> Snapshot(const fs::path& base) {
   std::map<std::string, std::string> out;
   for (const auto& entry : fs::recursive_directory_iterator(base)) {
-    const std::string rel = fs::relative(entry.path(), base).string();
+    // Lexically: fs::relative would resolve a link and file it under its target's name.
+    const std::string rel = entry.path().lexically_relative(base).string();
     if (entry.is_symlink()) {
       out[rel] = "-> " + fs::read_symlink(entry.path()).string();
     } else if (entry.is_directory()) {
