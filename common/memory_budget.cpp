@@ -5,8 +5,18 @@
 #include <utility>
 
 #include "common/server_limits.h"
+#include "common/server_metrics.h"
 
 namespace velmora {
+
+namespace {
+
+// Only the process's budget is the server's; budgets of their own (tests) are not counted.
+void CountRefusal(const MemoryBudget& budget) {
+  if (&budget == &MemoryBudget::Process()) metrics::Metrics().memory_budget_refusals.Add();
+}
+
+}  // namespace
 
 MemoryReservation::MemoryReservation(MemoryReservation&& other) noexcept
     : budget_(std::exchange(other.budget_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
@@ -51,6 +61,7 @@ void MemoryBudget::Acquire(uint64_t bytes, uint64_t held, std::chrono::milliseco
   // What the caller holds already counts: a reservation that can never fit is refused at once
   // instead of waiting for bytes that only its own release could free.
   if (bytes > total_ || held > total_ - bytes) {
+    CountRefusal(*this);
     throw EMemoryBudgetExceeded(fmt::format(
         "The request needs {} bytes of memory, more than the server's budget of {} bytes",
         held + bytes, total_));
@@ -58,6 +69,7 @@ void MemoryBudget::Acquire(uint64_t bytes, uint64_t held, std::chrono::milliseco
   const bool fits = released_.wait_for(
       lock, wait, [&] { return in_use_ <= total_ && total_ - in_use_ >= bytes; });
   if (!fits) {
+    CountRefusal(*this);
     throw EMemoryBudgetExceeded(
         fmt::format("The server is busy: {} bytes of memory could not be had within {} ms", bytes,
                     wait.count()));

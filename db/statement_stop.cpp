@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "common/server_limits.h"
+#include "common/server_metrics.h"
 #include "db/db_error.h"
 
 namespace velmora {
@@ -30,6 +31,8 @@ TStatementStop::Reason TStatementStop::Check() noexcept {
   if (!armed_) return Reason::kNone;
   if (Cancelled()) return stopped_ = Reason::kCancelled;
   if (deadline_ != Clock::time_point::max() && Clock::now() >= deadline_) {
+    // Counted once per statement, however often the engine asks again.
+    if (stopped_ != Reason::kTimeout) metrics::Metrics().statement_timeouts.Add();
     return stopped_ = Reason::kTimeout;
   }
   return Reason::kNone;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/server_metrics.h"
 #include "dbpool/counting_semaphore.h"
 
 namespace velmora {
@@ -52,7 +53,10 @@ class TObjectPool {
   // Destroys every object, handed out or idle, from the last index down to index 0.
   ~TObjectPool() {
     std::lock_guard lock(FObjList.mutex);
-    while (!FObjList.items.empty()) FObjList.items.pop_back();
+    while (!FObjList.items.empty()) {
+      CountGone(*FObjList.items.back());
+      FObjList.items.pop_back();
+    }
   }
 
   TObjectPool(const TObjectPool&) = delete;
@@ -65,12 +69,22 @@ class TObjectPool {
     FGiveBackCheck = std::move(on_give_back);
   }
 
+  // Counts this pool's objects, waits and time-outs in `counted` (shared with other pools of its
+  // kind, so its gauges move by differences). Called once, before the pool is used.
+  void SetMetrics(metrics::PoolMetrics* counted) { FMetrics = counted; }
+
   // The lowest-indexed idle object, else a new one while fewer than FMaxCount exist, else nullptr.
   // When making the new object fails, `error` (if given) receives the failure's message.
   T* Lock(std::string* error = nullptr) noexcept {
     try {
       // A time-out is not a failure: the caller goes on without a permit.
-      (void)FSemaphore.try_acquire_for(std::chrono::milliseconds(FTimeout));
+      if (!FSemaphore.try_acquire_for(std::chrono::milliseconds(0))) {
+        if (FMetrics != nullptr) FMetrics->waits.Add();
+        if (!FSemaphore.try_acquire_for(std::chrono::milliseconds(FTimeout)) &&
+            FMetrics != nullptr) {
+          FMetrics->timeouts.Add();
+        }
+      }
       for (;;) {
         T* picked = nullptr;
         {
@@ -78,6 +92,10 @@ class TObjectPool {
           for (const auto& item : FObjList.items) {
             if (item->Tag == 0) {
               item->Tag = 1;
+              if (FMetrics != nullptr) {
+                FMetrics->idle.Sub();
+                FMetrics->in_use.Add();
+              }
               picked = item.get();
               break;
             }
@@ -117,6 +135,10 @@ class TObjectPool {
       std::lock_guard lock(FObjList.mutex);
       const auto it = Find(value);
       if (it == FObjList.items.end()) return;
+      if ((*it)->Tag != 0 && FMetrics != nullptr) {
+        FMetrics->in_use.Sub();
+        FMetrics->idle.Add();
+      }
       (*it)->Tag = 0;
       if (FGiveBack) FGiveBack(**it);
       FSemaphore.release();
@@ -137,6 +159,7 @@ class TObjectPool {
                                    [](const auto& item) { return item->Tag == 0; });
       if (it == FObjList.items.end()) return;
       // Taken out of the list first, then destroyed, still under the list's lock.
+      CountGone(**it);
       std::unique_ptr<T> dropped = std::move(*it);
       FObjList.items.erase(it);
     } catch (...) {
@@ -173,6 +196,16 @@ class TObjectPool {
                         [value](const auto& item) { return item.get() == value; });
   }
 
+  // Takes an object leaving the list out of the gauges; under the list's lock.
+  void CountGone(const T& object) noexcept {
+    if (FMetrics == nullptr) return;
+    if (object.Tag != 0) {
+      FMetrics->in_use.Sub();
+    } else {
+      FMetrics->idle.Sub();
+    }
+  }
+
   static bool Passes(const CheckHook& check, T& object) noexcept {
     if (!check) return true;
     try {
@@ -201,6 +234,7 @@ class TObjectPool {
     } catch (...) {
       return nullptr;
     }
+    if (FMetrics != nullptr) FMetrics->in_use.Add();
     return FObjList.items.back().get();
   }
 
@@ -212,6 +246,7 @@ class TObjectPool {
       std::lock_guard lock(FObjList.mutex);
       const auto it = Find(value);
       if (it == FObjList.items.end()) return;
+      CountGone(**it);
       dropped = std::move(*it);
       FObjList.items.erase(it);
       if (release) FSemaphore.release();
@@ -233,6 +268,7 @@ class TObjectPool {
   GiveBackHook FGiveBack;
   CheckHook FHandOutCheck;
   CheckHook FGiveBackCheck;
+  metrics::PoolMetrics* FMetrics = nullptr;
 };
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include "common/app_path.h"
 #include "common/log_sink.h"
+#include "common/server_metrics.h"
 
 namespace velmora {
 namespace {
@@ -50,6 +51,7 @@ bool KeepOnGiveBack(TFDConnection& connection) {
 TFDConnectionPool::TFDConnectionPool(int ACapicity, int timeout_ms)
     : FPool(ACapicity, OpenConnection, nullptr, timeout_ms) {
   FPool.SetChecks(UsableOnHandOut, KeepOnGiveBack);
+  FPool.SetMetrics(&metrics::Metrics().Pool(metrics::PoolKind::kConnections));
 }
 
 }  // namespace velmora

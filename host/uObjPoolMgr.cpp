@@ -1,11 +1,23 @@
 #include "host/uObjPoolMgr.h"
 
+#include "common/server_metrics.h"
 #include "common/velmora_error.h"
 
 namespace velmora {
 
+namespace {
+
+metrics::PoolMetrics& Counted() {
+  return metrics::Metrics().Pool(metrics::PoolKind::kServerModules);
+}
+
+}  // namespace
+
 TPoolManager::~TPoolManager() {
-  for (Entry& e : FServerObjects) e.instance.reset();
+  for (Entry& e : FServerObjects) {
+    (e.in_use ? Counted().in_use : Counted().idle).Sub();
+    e.instance.reset();
+  }
 }
 
 TPersistent* TPoolManager::LockPoolObject() {
@@ -14,6 +26,8 @@ TPersistent* TPoolManager::LockPoolObject() {
     for (Entry& e : FServerObjects) {
       if (!e.in_use) {
         e.in_use = true;
+        Counted().idle.Sub();
+        Counted().in_use.Add();
         return e.instance.get();
       }
     }
@@ -29,6 +43,7 @@ TPersistent* TPoolManager::CreateInstance() {
   std::unique_ptr<TPersistent> instance = FInstanceClass.Construct();
   TPersistent* result = instance.get();
   FServerObjects.push_back(Entry{std::move(instance), true});
+  Counted().in_use.Add();
   return result;
 }
 
@@ -36,6 +51,10 @@ void TPoolManager::UnlockPoolObject(const TPersistent* Value) {
   std::lock_guard lock(FCriticalSection);
   for (Entry& e : FServerObjects) {
     if (e.instance.get() == Value) {
+      if (e.in_use) {
+        Counted().in_use.Sub();
+        Counted().idle.Add();
+      }
       e.in_use = false;
       return;
     }

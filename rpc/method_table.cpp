@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "common/server_metrics.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -23,6 +24,19 @@ TDSMethodTable& TDSMethodTable::Add(TDSMethodInfo info) {
         fmt::format("Method {}.{} is published twice", class_name_, info.Name));
   }
   it->second = std::move(info);
+  it->second.MetricsSlot = metrics::Metrics().RegisterMethod(it->second.Name);
+  return *this;
+}
+
+TDSMethodTable& TDSMethodTable::MarkErrorOut(std::initializer_list<std::string_view> names) {
+  for (const std::string_view name : names) {
+    const auto it = methods_.find(name);
+    if (it == methods_.end() || it->second.OutCount == 0) {
+      throw std::invalid_argument(
+          fmt::format("Method {}.{} has no out-parameter to report errors in", class_name_, name));
+    }
+    it->second.LastOutIsError = true;
+  }
   return *this;
 }
 

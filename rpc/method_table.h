@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <span>
 #include <stdexcept>
@@ -39,6 +40,11 @@ struct TDSMethodInfo {
   size_t OutCount = 0;
   bool HasResult = false;
   TDSInvoker Invoke;
+  // The method reports a failure as a non-empty text in its last out-parameter (ErrMsg); the
+  // call is then counted as failed, like one that raised.
+  bool LastOutIsError = false;
+  // Where the method's calls are counted (metrics::ServerMetrics); set by Add.
+  size_t MetricsSlot = 0;
 };
 
 class TDSMethodTable {
@@ -52,6 +58,9 @@ class TDSMethodTable {
 
   // Raises std::invalid_argument when a method of that name (any case) exists.
   TDSMethodTable& Add(TDSMethodInfo info);
+  // Marks the named methods as reporting failures in their last out-parameter (LastOutIsError).
+  // Raises std::invalid_argument for a name not published.
+  TDSMethodTable& MarkErrorOut(std::initializer_list<std::string_view> names);
 
   template <class F>
   TDSMethodTable& Add(std::string name, F member_function) {

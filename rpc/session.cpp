@@ -2,12 +2,36 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
+
+#include "common/server_metrics.h"
 #include "rpc/arg_convert.h"
 #include "rpc/remote_error.h"
 #include "rpc/rpc_errors.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
+
+namespace {
+
+// Counts one call of a method when it goes out of scope: its duration from construction, and a
+// failure unless `failed` was cleared (so every early return and exception counts as failed).
+struct CountedCall {
+  explicit CountedCall(metrics::MethodMetrics& m) : counted(m) {}
+  CountedCall(const CountedCall&) = delete;
+  CountedCall& operator=(const CountedCall&) = delete;
+  ~CountedCall() {
+    counted.calls.Add();
+    if (failed) counted.failures.Add();
+    counted.duration.Observe(std::chrono::steady_clock::now() - started);
+  }
+
+  metrics::MethodMetrics& counted;
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  bool failed = true;
+};
+
+}  // namespace
 
 TDSSession::TDSSession(const TDSSessionContext& context, std::string peer)
     : context_(context), peer_(std::move(peer)) {}
@@ -172,6 +196,7 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
 
   result_ = OleVariant();
   outs_.clear();
+  CountedCall counted(metrics::Metrics().Method(method->MetricsSlot));
   try {
     method->Invoke(*instance_, call_.Args, result_, outs_);
   } catch (const EDSArgumentError& e) {
@@ -187,6 +212,8 @@ void TDSSession::HandleCall(std::string_view message, std::string& reply) {
   const size_t before = reply.size();
   EncodeReply(result_, outs_, reply);
   reply_is_packet_ = IsPacketBulk(result_, reply.size() - before);
+  counted.failed = method->LastOutIsError && !outs_.empty() && outs_.back().IsText() &&
+                   !outs_.back().Text().empty();
 }
 
 }  // namespace velmora

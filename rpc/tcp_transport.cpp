@@ -22,6 +22,7 @@
 #include "common/call_stop.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
+#include "common/server_metrics.h"
 #include "rpc/frame_io.h"
 #include "rpc/login_throttle.h"
 #include "rpc/messages.h"
@@ -244,11 +245,13 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
   const FrameHeader h = codec.ParseHeader(reinterpret_cast<const uint8_t*>(ahead.Data()));
   if (!logged_in) {
     if (h.length > limits.PreLoginFrameMax) {
+      metrics::Metrics().Refused(metrics::ConnectionRefusal::kPreLoginLimit).Add();
       throw EDSProtocolError(
           fmt::format("Before login a frame may hold at most {} bytes; this one holds {}",
                       limits.PreLoginFrameMax, h.length));
     }
     if ((h.flags & kFrameDeflated) != 0) {
+      metrics::Metrics().Refused(metrics::ConnectionRefusal::kPreLoginLimit).Add();
       throw EDSProtocolError("Before login frames must be sent uncompressed");
     }
   }
@@ -299,6 +302,7 @@ TReadResult ReadClientFrame(Stream& stream, TIdTCPConnection& c, const ServerLim
     if (ec) return TReadResult::Closed;
     got += n;
   }
+  metrics::Metrics().bytes_received.Add(kFrameHeaderSize + h.length);
   if (!refusal.empty()) return TReadResult::Refused;
   try {
     message = codec.Unpack(h, in);
@@ -510,11 +514,13 @@ void TDSTCPServerTransport::AcceptLoop() {
           refusal =
               fmt::format("The server is serving its maximum of {} connections; try again later",
                           limits.MaxConnections);
+          metrics::Metrics().Refused(metrics::ConnectionRefusal::kCap).Add();
         } else if (unauthenticated != s.unauthenticated.end() &&
                    unauthenticated->second >= limits.MaxUnauthenticatedPerAddress) {
           refusal = fmt::format(
               "Too many connections from {} have not logged in (at most {}); try again later",
               conn->Address, limits.MaxUnauthenticatedPerAddress);
+          metrics::Metrics().Refused(metrics::ConnectionRefusal::kPerAddressCap).Add();
         } else {
           TIdTCPConnection* raw = conn.get();
           std::function<void()> body = [this, raw] { Serve(*raw); };
@@ -523,10 +529,12 @@ void TDSTCPServerTransport::AcceptLoop() {
           } catch (const std::system_error&) {
             // Out of threads: this connection is refused, the listener goes on.
             refusal = "The server cannot serve another connection now; try again later";
+            metrics::Metrics().Refused(metrics::ConnectionRefusal::kThreads).Add();
           }
           if (refusal.empty()) {
             ++s.unauthenticated[conn->Address];
             s.connections.push_back(std::move(conn));
+            metrics::Metrics().connections_accepted.Add();
           }
         }
       }
@@ -561,6 +569,7 @@ void TDSTCPServerTransport::WatchLoop() {
       } else if (now >= c->Deadline) {
         ::shutdown(fd, SHUT_RDWR);  // the blocked read or write returns and the thread ends
         c->Deadline = kNever;
+        metrics::Metrics().Refused(metrics::ConnectionRefusal::kDeadline).Add();
       }
     }
     // A client that hung up during its call: the call is asked to stop.
@@ -576,6 +585,7 @@ void TDSTCPServerTransport::WatchLoop() {
 
 void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
   Impl& s = *impl_;
+  metrics::Metrics().connections_open.Add();
   if (Active() && OnConnect) {
     try {
       OnConnect(TDSTCPConnectEventObject{&conn, &conn.Channel});
@@ -610,6 +620,7 @@ void TDSTCPServerTransport::Serve(TIdTCPConnection& conn) {
     conn.Socket.close(ec);
     conn.Finished = true;
   }
+  metrics::Metrics().connections_open.Sub();
   s.changed.notify_all();
 }
 
@@ -658,10 +669,14 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
       CallStopScope scope(stop);
       session.Handle(message, out);
       if (session.LastHello() == THelloOutcome::Accepted) {
+        metrics::Metrics().logins_accepted.Add();
         std::lock_guard lock(s.mu);
         s.CountLoggedIn(conn);
       } else if (session.LastHello() == THelloOutcome::Refused) {
+        metrics::Metrics().logins_refused.Add();
         s.throttle->Refused(conn.Address);
+      } else if (session.LastHello() == THelloOutcome::Rejected) {
+        metrics::Metrics().logins_refused.Add();
       }
     }
     in_reserved = MemoryReservation();
@@ -680,6 +695,7 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
       conn.Deadline = Clock::now() + FrameAllowance(limits, out.size());
     }
     if (!WriteFrame(stream, out)) return;
+    metrics::Metrics().bytes_sent.Add(out.size());
     TrimBuffer(in, kKeepInput);
     TrimBuffer(out, kTrimAbove);
     if (session.Refusals() >= limits.RefusalsPerConnection) return;

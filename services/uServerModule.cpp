@@ -165,6 +165,9 @@ const TDSMethodTable& TServerModule1::Methods() {
         .Add("ReadData", &M::ReadData)
         .Add("PostData", &M::PostData)
         .Add("DeleteData", &M::DeleteData);
+    // A failure these report in ErrMsg counts as a failed call.
+    t.MarkErrorOut({"SQL2OleVariant", "ExecSQL", "UpdateSQL", "UpdateOleVariant", "StoredProc",
+                    "ReadData", "PostData", "DeleteData"});
     return t;
   }();
   return table;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "common/server_metrics.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "db/sqlite/sqlite_connection.h"
@@ -132,6 +133,18 @@ TBackupOutcome Backup(HeldConnection& conn, const HeldQuery& query, const std::s
                       driver)};
 }
 
+// Counts a backup made or failed (one not made for the engine is neither) and gives it back.
+TBackupOutcome Counted(TBackupOutcome outcome) {
+  metrics::ServerMetrics& m = metrics::Metrics();
+  if (outcome.kind == TBackupOutcome::Kind::kMade) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    m.BackupMade(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+  } else if (outcome.kind == TBackupOutcome::Kind::kFailed) {
+    m.backups_failed.Add();
+  }
+  return outcome;
+}
+
 }  // namespace
 
 std::string BackupFileName(const std::string& folder, int day_of_month, const std::string& name) {
@@ -144,9 +157,9 @@ TBackupOutcome BackupDatabase(TFDConnectionPool& connections, TFDQueryPool& quer
   HeldConnection conn(connections);
   HeldQuery query(queries, conn.Get());
   try {
-    return Backup(conn, query, folder, day_of_month);
+    return Counted(Backup(conn, query, folder, day_of_month));
   } catch (const std::exception& e) {
-    return {TBackupOutcome::Kind::kFailed, {}, e.what()};
+    return Counted({TBackupOutcome::Kind::kFailed, {}, e.what()});
   }
 }
 
@@ -154,7 +167,7 @@ TBackupOutcome BackupDatabase(const std::string& folder, int day_of_month) {
   TFDConnectionPool* connections = FDConnectionPool();
   TFDQueryPool* queries = FDQueryPool();
   if (connections == nullptr || queries == nullptr) {
-    return {TBackupOutcome::Kind::kFailed, {}, "The database pools do not exist"};
+    return Counted({TBackupOutcome::Kind::kFailed, {}, "The database pools do not exist"});
   }
   return BackupDatabase(*connections, *queries, folder, day_of_month);
 }
