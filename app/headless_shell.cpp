@@ -1,12 +1,17 @@
 #include "app/headless_shell.h"
 
 #include <QTimer>
+#include <chrono>
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "app/backup_run.h"
+#include "app/config/metrics_config.h"
 #include "app/config/server_config.h"
+#include "app/database_probe.h"
+#include "app/metrics_endpoint.h"
 #include "app/service_controller.h"
 #include "common/app_path.h"
 
@@ -30,6 +35,8 @@ THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std:
   });
 }
 
+THeadlessShell::~THeadlessShell() = default;
+
 bool THeadlessShell::StartUp() {
   const std::string app_path = AppPath();
   const std::string config_path = app_path + std::string(kConfigFileName);
@@ -49,7 +56,27 @@ bool THeadlessShell::StartUp() {
   backup_folder_ = config.bakpath;
   const auto states = FieldStatesFor(schedule_.kind);
   if (states && states->timer) timer_->start();
+  StartMetrics(config_path);
   return true;
+}
+
+void THeadlessShell::StartMetrics(const std::string& config_path) {
+  const MetricsConfig config = LoadMetricsConfig(config_path);
+  for (const std::string& note : config.notes) service_.AddLog(QString::fromStdString(note));
+  if (!config.Enabled()) return;
+  probe_ = std::make_unique<TDatabaseProbe>();
+  metrics_ = std::make_unique<TMetricsEndpoint>([this]() -> std::string {
+    if (!service_.Started()) return "the service is stopped";
+    return probe_->Probe(std::chrono::seconds(1));
+  });
+  try {
+    metrics_->Start(config.address, config.port);
+    service_.AddLog(QStringLiteral("Metrics and health: http://%1:%2/metrics and /health")
+                        .arg(QString::fromStdString(config.address))
+                        .arg(config.port));
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  }
 }
 
 TBackupOutcome THeadlessShell::BackupNow() {

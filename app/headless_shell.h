@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/backup_timer.h"
@@ -16,6 +17,8 @@ class QTimer;
 namespace velmora {
 
 class TServiceController;
+class TMetricsEndpoint;
+class TDatabaseProbe;
 
 class THeadlessShell : public QObject {
   Q_OBJECT
@@ -26,10 +29,13 @@ class THeadlessShell : public QObject {
   explicit THeadlessShell(TServiceController& service, std::FILE* out = stdout,
                           std::FILE* err = stderr, QObject* parent = nullptr,
                           TBackupTimer::Clock clock = {});
+  ~THeadlessShell() override;
 
   // Reads CONFIG.CFG below AppPath() (defaults for what it lacks), puts its limits in force, hands
   // the account and password to the login check and starts the service on the configured port;
-  // then the backup schedule of the section Backup runs, as read here, until the program ends.
+  // then the backup schedule of the section Backup runs, as read here, until the program ends,
+  // and so does the metrics listener of the section Metrics when it gives a port (one that
+  // cannot listen is reported on the error stream; the service runs on without it).
   // False, with the reason on the error stream, when the service cannot start.
   bool StartUp();
   // Stops the service and starts it again on the port StartUp read. Raises (after reporting it on
@@ -43,6 +49,9 @@ class THeadlessShell : public QObject {
   bool ScheduleRunning() const;
 
  private:
+  // Starts the listener of CONFIG.CFG's section Metrics when it gives a port.
+  void StartMetrics(const std::string& config_path);
+
   TServiceController& service_;
   std::FILE* out_;
   std::FILE* err_;
@@ -51,6 +60,8 @@ class THeadlessShell : public QObject {
   QTimer* timer_;
   TBackupTimer* backup_timer_;
   QString port_text_;
+  std::unique_ptr<TDatabaseProbe> probe_;
+  std::unique_ptr<TMetricsEndpoint> metrics_;
 };
 
 }  // namespace velmora
