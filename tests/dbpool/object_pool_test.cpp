@@ -236,5 +236,41 @@ TEST_F(ObjectPoolTest, ZeroCapacityYieldsNothingAfterTheWait) {
   EXPECT_EQ(made, 0);
 }
 
+// The gauges follow every way an object comes and goes, and waits and time-outs are counted once
+// each: after each step in_use and idle are what the pool holds.
+TEST_F(ObjectPoolTest, MetricsFollowHandOutGiveBackDropAndWait) {
+  metrics::PoolMetrics counted;
+  auto pool = MakePool(2, 50);
+  pool->SetMetrics(&counted);
+  const auto expect = [&](int64_t in_use, int64_t idle, const char* step) {
+    EXPECT_EQ(counted.in_use.Value(), in_use) << step;
+    EXPECT_EQ(counted.idle.Value(), idle) << step;
+  };
+  Item* a = pool->Lock();
+  Item* b = pool->Lock();
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  expect(2, 0, "two made");
+  EXPECT_EQ(counted.waits.Value(), 0u);
+  EXPECT_EQ(pool->Lock(), nullptr);  // waits for a permit, times out, finds none
+  EXPECT_EQ(counted.waits.Value(), 1u);
+  EXPECT_EQ(counted.timeouts.Value(), 1u);
+  pool->Unlock(a);
+  expect(1, 1, "one given back");
+  pool->Unlock(a);
+  expect(1, 1, "given back twice");
+  EXPECT_EQ(pool->Lock(), a);
+  expect(2, 0, "the idle one handed out again");
+  pool->Discard(b);
+  expect(1, 0, "a handed-out one discarded");
+  pool->Unlock(a);
+  pool->FreeAndNil();
+  expect(0, 0, "the idle one freed");
+  ASSERT_NE(pool->Lock(), nullptr);
+  ASSERT_NE(pool->Lock(), nullptr);
+  pool.reset();
+  expect(0, 0, "the pool destroyed with both handed out");
+}
+
 }  // namespace
 }  // namespace velmora::test
