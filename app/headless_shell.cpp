@@ -76,7 +76,7 @@ void THeadlessShell::StopAtExit() {
   // The event loop has ended: deliver the lines the connection threads posted before the stop
   // line.
   QCoreApplication::sendPostedEvents(&service_);
-  service_.AddLog(QStringLiteral("服务关闭完成"));
+  service_.AddLog(QString::fromUtf8(kServiceStoppedText));
 }
 
 void THeadlessShell::ReportError(const QString& message) {
