@@ -151,7 +151,7 @@ int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& 
   });
   QCoreApplication::exec();
   instance.ClearRequestHandlers();
-  service.StopServer();
+  shell.StopAtExit();
   ExitIfCallsAbandoned(service);
   return 0;
 }

@@ -25,6 +25,8 @@
 namespace velmora {
 
 inline constexpr int kClientFieldSize = 20;
+// The log line of every stop of the service.
+inline constexpr char kServiceStoppedText[] = "服务关闭完成";
 
 class TServiceController : public QObject {
   Q_OBJECT
