@@ -49,7 +49,8 @@ QString ToQString(std::string_view utf8);
 // The value of parameter `name` ("" when absent).
 QString ParamText(const TStringList& params, const char* name);
 
-// Places a top-level window in the middle of the desktop it is on.
+// Places a top-level window in the middle of the desktop it is on, now and each time it is shown
+// (with its frame, once it has one).
 void CenterOnDesktop(QWidget* window);
 
 // A labelled edit added to `column`: the label (named after the field + "Label", pointing at it)
