@@ -37,6 +37,7 @@
 #include "app/tray_availability.h"
 #include "common/app_path.h"
 #include "common/server_limits.h"
+#include "maintenance/dialogs/dialog_host.h"
 #include "maintenance/dialogs/uSetFDConnection.h"
 
 namespace velmora {
@@ -163,6 +164,7 @@ void TFrmDataSnap::BuildWindow() {
   // The client area of the designed window.
   const QSize frame = sizeHint() - PageControl1->sizeHint();
   resize(QSize(537, 393) + QSize(0, frame.height() > 0 ? frame.height() : 0));
+  CenterOnDesktop(this, TCentring::kFirstShow);
 }
 
 QWidget* TFrmDataSnap::BuildInfoPage() {

@@ -34,23 +34,30 @@ void MoveToTheMiddle(QWidget* window) {
 // by half the frame.
 class CentreWhenShown : public QObject {
  public:
-  explicit CentreWhenShown(QWidget* window) : QObject(window) {}
+  CentreWhenShown(QWidget* window, TCentring when) : QObject(window), when_(when) {}
 
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Show && watched == parent()) {
       MoveToTheMiddle(static_cast<QWidget*>(watched));
+      if (when_ == TCentring::kFirstShow) {
+        watched->removeEventFilter(this);
+        deleteLater();
+      }
     }
     return false;
   }
+
+ private:
+  TCentring when_;
 };
 
 }  // namespace
 
-void CenterOnDesktop(QWidget* window) {
+void CenterOnDesktop(QWidget* window, TCentring when) {
   // Its own size when it has one, else the size its contents ask for.
   if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
   MoveToTheMiddle(window);
-  window->installEventFilter(new CentreWhenShown(window));
+  window->installEventFilter(new CentreWhenShown(window, when));
 }
 
 QLineEdit* AddLabelledEdit(QWidget* parent, QBoxLayout* column, const char* name,

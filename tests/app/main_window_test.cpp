@@ -2,11 +2,13 @@
 // tray.
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -173,6 +175,20 @@ TEST_F(ShellTest, StoredKindNoneLeavesTheFourFieldsEnabledUntilAKindIsChosen) {
   EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
   for (const QWidget* field : fields)
     EXPECT_FALSE(field->isEnabled()) << field->objectName().toStdString();
+}
+
+// The window opens in the middle of the screen the first time it is shown; after that it stays
+// where the operator put it.
+TEST_F(ShellTest, WindowIsCentredOnTheScreenWhenFirstShownOnly) {
+  WriteConfigWithFreePort();
+  CreateWindow();
+  window_->show();
+  const QPoint middle = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((window_->frameGeometry().center() - middle).manhattanLength(), 1);
+  window_->move(10, 20);
+  window_->hide();
+  window_->show();
+  EXPECT_EQ(window_->frameGeometry().topLeft(), QPoint(10, 20));
 }
 
 TEST_F(ShellTest, WithoutConfigFileDefaultsAreShownAndNoFileIsCreated) {
