@@ -1,5 +1,6 @@
 #include "app/headless_shell.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
 #include <exception>
@@ -95,6 +96,14 @@ void THeadlessShell::Restart() {
     ReportError(QString::fromUtf8(e.what()));
     throw;
   }
+}
+
+void THeadlessShell::StopAtExit() {
+  service_.StopServer();
+  // The event loop has ended: deliver the lines the connection threads posted before the stop
+  // line.
+  QCoreApplication::sendPostedEvents(&service_);
+  service_.AddLog(QString::fromUtf8(kServiceStoppedText));
 }
 
 void THeadlessShell::ReportError(const QString& message) {

@@ -42,6 +42,11 @@ class THeadlessShell : public QObject {
   // the error stream) when it cannot start; the service then stays stopped.
   void Restart();
   void ReportError(const QString& message);
+  // The stop as the program ends (SIGINT, SIGTERM), after the event loop has returned: stops the
+  // server, which returns once the drain is over and the connection threads have ended; writes
+  // the log lines they queued meanwhile, then "服务关闭完成" as the log's last line, so that the
+  // journal of a service shows every stop.
+  void StopAtExit();
 
   // A backup now into the configured folder, logged like a scheduled one.
   TBackupOutcome BackupNow();

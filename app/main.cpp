@@ -34,6 +34,7 @@
 #include "app/operator_notice.h"
 #include "app/quit_signals.h"
 #include "app/service_controller.h"
+#include "app/service_notify.h"
 #include "app/set_database.h"
 #include "app/single_instance.h"
 #include "app/uServerContainer.h"
@@ -143,6 +144,7 @@ int RunSetDatabase(const std::string& connection_string) {
 int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& instance) {
   velmora::THeadlessShell shell(service);
   velmora::TQuitSignals quit_signals;
+  velmora::TServiceNotifier notifier(service);  // systemd's READY, STATUS and STOPPING
   if (!shell.StartUp()) return 1;
   instance.SetRequestHandler(QString::fromLatin1(kBackupNow),
                              [&shell](const QString&) { return OutcomeOf(shell.BackupNow()); });
@@ -151,7 +153,7 @@ int RunHeadless(velmora::TServiceController& service, velmora::TSingleInstance& 
   });
   QCoreApplication::exec();
   instance.ClearRequestHandlers();
-  service.StopServer();
+  shell.StopAtExit();
   ExitIfCallsAbandoned(service);
   return 0;
 }

@@ -145,7 +145,7 @@ void TServiceController::ApplyLimits(const std::string& config_path) {
 void TServiceController::Stop() {
   server_.Stop();  // returns when every connection thread has ended
   ++generation_;
-  AddLog(QStringLiteral("服务关闭完成"));
+  AddLog(QString::fromUtf8(kServiceStoppedText));
   {
     std::lock_guard lock(connections_mu_);
     FConnections.clear();

@@ -25,6 +25,8 @@
 namespace velmora {
 
 inline constexpr int kClientFieldSize = 20;
+// The log line of every stop of the service.
+inline constexpr char kServiceStoppedText[] = "服务关闭完成";
 
 class TServiceController : public QObject {
   Q_OBJECT
@@ -59,6 +61,8 @@ class TServiceController : public QObject {
   // trims the query, stored-procedure and connection pools by one idle object each.
   void Stop();
   bool Started() const;
+  // The port the last start listened on (the configured one before any start).
+  int Port() const { return transport_.Port; }
   // Stops the server only, without the stop operation's other steps (the window's teardown).
   void StopServer() { server_.Stop(); }
   // Connection threads the last stop left running inside a call; the process must then end

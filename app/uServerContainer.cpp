@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,12 +30,14 @@
 
 #include "app/backup_run.h"
 #include "app/client_table_model.h"
+#include "app/folder_browser.h"
 #include "app/operator_notice.h"
 #include "app/radio_group.h"
 #include "app/service_controller.h"
 #include "app/tray_availability.h"
 #include "common/app_path.h"
 #include "common/server_limits.h"
+#include "maintenance/dialogs/dialog_host.h"
 #include "maintenance/dialogs/uSetFDConnection.h"
 
 namespace velmora {
@@ -163,6 +164,7 @@ void TFrmDataSnap::BuildWindow() {
   // The client area of the designed window.
   const QSize frame = sizeHint() - PageControl1->sizeHint();
   resize(QSize(537, 393) + QSize(0, frame.height() > 0 ? frame.height() : 0));
+  CenterOnDesktop(this, TCentring::kFirstShow);
 }
 
 QWidget* TFrmDataSnap::BuildInfoPage() {
@@ -424,23 +426,21 @@ TBackupOutcome TFrmDataSnap::Button4Click() {
   return RunBackup(backup_timer_->Now());
 }
 
-TBackupOutcome TFrmDataSnap::RunBackup(const QDateTime& now) {
-  TBackupOutcome outcome = RunLoggedBackup(service_, edtPath->text().toStdString(), now);
+TBackupOutcome TFrmDataSnap::RunBackup(const QDateTime& started) {
+  TBackupOutcome outcome = RunLoggedBackup(service_, edtPath->text().toStdString(), started);
   if (outcome.kind == TBackupOutcome::Kind::kMade) {
-    StatusPanel[0]->setText(now.toString(QStringLiteral("yy-MM-dd hh:mm")));
+    // The clock is read again: a long copy or server backup may end minutes (or a day) after it
+    // began, and the panel tells when the file was complete.
+    const QDateTime done = backup_timer_->Now();
+    StatusPanel[0]->setText(done.toString(QStringLiteral("yy-MM-dd hh:mm")));
     StatusPanel[1]->setText(BackupOutcomeText(outcome));
   }
   return outcome;
 }
 
 void TFrmDataSnap::Button5Click() {
-  QFileDialog dialog(this, QStringLiteral("请选择备份路径"));
-  dialog.setObjectName(QStringLiteral("BackupFolderDialog"));
-  dialog.setFileMode(QFileDialog::Directory);
-  dialog.setOption(QFileDialog::ShowDirsOnly);
-  if (dialog.exec() != QDialog::Accepted) return;
-  const QStringList chosen = dialog.selectedFiles();
-  if (!chosen.isEmpty()) edtPath->setText(chosen.first());
+  const QString chosen = BrowseForFolder(this, QStringLiteral("请选择备份路径"));
+  if (!chosen.isEmpty()) edtPath->setText(chosen);
 }
 
 void TFrmDataSnap::FormClose() {

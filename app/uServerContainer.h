@@ -74,8 +74,8 @@ class TFrmDataSnap : public QMainWindow {
   void StartClick();
   void BackupTypeClick();
   // "手动备份": a backup now into the folder edtPath shows, whatever the schedule (the backup
-  // engine, logged; a backup made shows its time and file in the status bar). Also run for a
-  // `--backup-now` request from another copy.
+  // engine, logged; a backup made shows the time it ended and its file in the status bar). Also
+  // run for a `--backup-now` request from another copy.
   TBackupOutcome Button4Click();
   // "...": the folder browser "请选择备份路径"; the chosen folder replaces edtPath's text, a
   // cancel changes nothing.
@@ -104,7 +104,9 @@ class TFrmDataSnap : public QMainWindow {
   QWidget* BuildMaintenancePage();
   void BuildTray();
   void ShowState(bool running);
-  TBackupOutcome RunBackup(const QDateTime& now);
+  // The backup file is named by the day of `started`; the status bar shows the time the backup
+  // ended.
+  TBackupOutcome RunBackup(const QDateTime& started);
   // Runs an operation started from the window or the tray; an error goes to the error report.
   template <class F>
   void Guarded(F&& operation);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/atomic_file.h"
 #include "common/file_errors.h"
 #include "db/text_encoding.h"
 #include "variant/variant_text.h"
@@ -88,12 +89,14 @@ void TStringList::SaveToFile(const std::string& path) const {
     text += line;
     text += "\r\n";
   }
-  const std::string bytes = EncodeAnsiText(text);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw EFCreateError(path, SystemMessage(errno));
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw EFileError(fmt::format("Cannot write file \"{}\"", path));
+  if (ReadOnlyFile(path)) throw EFCreateError(path, SystemMessage(EACCES));
+  const FileReplacement done = ReplaceFileContents(path, EncodeAnsiText(text));
+  if (done.failure == FileReplacement::Failure::kCreate) {
+    throw EFCreateError(path, SystemMessage(done.error));
+  }
+  if (!done) {
+    throw EFileError(fmt::format("Cannot write file \"{}\". {}", path, SystemMessage(done.error)));
+  }
 }
 
 }  // namespace velmora

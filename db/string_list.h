@@ -38,8 +38,10 @@ class TStringList {
   // lines. Raises EFOpenError when the file cannot be opened, EFileError when it cannot be read,
   // EEncodingError when its bytes are not valid in the character set they are decoded with.
   void LoadFromFile(const std::string& path);
-  // Writes the lines, each ended by CR LF, in the ANSI code page without a mark. Raises
-  // EFCreateError when the file cannot be created, EFileError when writing fails.
+  // Writes the lines, each ended by CR LF, in the ANSI code page without a mark, replacing the
+  // file in one step (common/atomic_file.h): a failed save leaves it byte for byte as it was.
+  // Raises EFCreateError when the file is read-only or cannot be created, EFileError ("Cannot
+  // write file ...", with the system's reason) when writing fails, e.g. on a full disk.
   void SaveToFile(const std::string& path) const;
 
   bool operator==(const TStringList&) const = default;

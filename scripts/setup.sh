@@ -37,6 +37,17 @@ packages=(
   # Benchmarks against a peer (bench/peers/compare_postgres.sh): pgbouncer, the connection pooler
   # in front of the throwaway PostgreSQL cluster (pgbench and psql come with postgresql).
   pgbouncer
+  # The Debian packages (scripts/package.sh) and their service: libsystemd-dev for sd_notify
+  # (the server tells systemd when it is ready, its status and its stop); dpkg-dev (dpkg-shlibdeps,
+  # dpkg-buildflags) and file for CPack's DEB generator; lintian checks the packages; systemd gives
+  # systemd-analyze, which the package test runs on the unit. Installing systemd in a container
+  # is harmless: the container's own first process stays its init, nothing is started, and the
+  # postinst adds system users and unit symlinks only.
+  libsystemd-dev dpkg-dev file lintian systemd
+  # The monitoring endpoint (/metrics, /health): prometheus-cpp writes the Prometheus text and
+  # brings civetweb, the HTTP server the endpoint runs on. Tests only: prometheus for promtool,
+  # which checks the text the endpoint serves.
+  prometheus-cpp-dev prometheus
 )
 
 missing=()

@@ -21,6 +21,9 @@ fi
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=ON "${launcher[@]}"
 cmake --build build-asan
+# The Debian packages, which the package test unpacks and runs (a Release tree of the two programs
+# in build-package/, rebuilt from ccache's cache when the sources did not change).
+bash scripts/package.sh
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/config/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace velmora {
 namespace {

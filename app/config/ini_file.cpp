@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/config/atomic_file.h"
+#include "common/atomic_file.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -127,14 +127,6 @@ bool WriteAllowed(std::string_view section, std::string_view key, std::string_vi
          !TrimBlanks(key).starts_with(';') && !TrimBlanks(key).starts_with('[');
 }
 
-// A file that exists but must not be changed: no access for this process, or marked read-only
-// by having no write permission bit at all.
-bool ReadOnly(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return false;
-  return ::access(path.c_str(), W_OK) != 0 || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
 std::string Serialize(const ParsedFile& file) {
   std::string out = file.bom;
   for (const Line& line : file.lines) {
@@ -198,7 +190,7 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 void WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path) {
   const auto refuse = [&path] { return EIniFileError(fmt::format("Unable to write to {}", path)); };
-  if (!WriteAllowed(section, key, value) || ReadOnly(path)) throw refuse();
+  if (!WriteAllowed(section, key, value) || ReadOnlyFile(path)) throw refuse();
 
   std::string data;
   if (::access(path.c_str(), F_OK) == 0) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "db/client_libraries.h"
 #include "db/db_error.h"
 
 namespace velmora {
@@ -35,19 +36,19 @@ int RefuseSignalShutdown(const int reason, const int mask, void*) {
 
 TLoaded Load() {
   TLoaded loaded;
+  const std::string file = ClientLibraryFile(ClientLibrary::kFirebird);
   // Never closed: the library keeps threads and state for the life of the process.
-  void* handle = ::dlopen(kFbClientLibrary, RTLD_NOW | RTLD_LOCAL);
+  void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = ::dlerror();
-    loaded.error = fmt::format("The Firebird client library {} cannot be loaded: {}",
-                               kFbClientLibrary, why != nullptr ? why : "unknown error");
+    loaded.error = fmt::format("The Firebird client library {} cannot be loaded: {}", file,
+                               why != nullptr ? why : "unknown error");
     return loaded;
   }
-#define VELMORA_FB_ENTRY(name)                                                                     \
-  loaded.api.name = reinterpret_cast<decltype(loaded.api.name)>(::dlsym(handle, #name));           \
-  if (loaded.api.name == nullptr && loaded.error.empty()) {                                        \
-    loaded.error =                                                                                 \
-        fmt::format("The Firebird client library {} has no function {}", kFbClientLibrary, #name); \
+#define VELMORA_FB_ENTRY(name)                                                                    \
+  loaded.api.name = reinterpret_cast<decltype(loaded.api.name)>(::dlsym(handle, #name));          \
+  if (loaded.api.name == nullptr && loaded.error.empty()) {                                       \
+    loaded.error = fmt::format("The Firebird client library {} has no function {}", file, #name); \
   }
 #include "db/firebird/fb_api_entries.inc"
 #undef VELMORA_FB_ENTRY

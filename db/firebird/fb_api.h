@@ -1,6 +1,7 @@
-// The Firebird client library (libfbclient.so.2), loaded when the first FB connection opens and
-// kept for the life of the process. Only ibase.h's declarations are used: every function called
-// is resolved here, so the program never links the library and runs without it.
+// The Firebird client library (libfbclient.so.2, or the file db/client_libraries.h names for it),
+// loaded when the first FB connection opens and kept for the life of the process. Only ibase.h's
+// declarations are used: every function called is resolved here, so the program never links the
+// library and runs without it.
 //
 // The rules:
 // - FbApi() loads the library and resolves every entry once; a missing library or entry raises
@@ -15,9 +16,6 @@
 #include <ibase.h>
 
 namespace velmora {
-
-// The library's file name, as loaded and as named in errors.
-inline constexpr const char* kFbClientLibrary = "libfbclient.so.2";
 
 struct TFbApi {
 #define VELMORA_FB_ENTRY(name) decltype(&::name) name = nullptr;

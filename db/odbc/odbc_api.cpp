@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "db/client_libraries.h"
 #include "db/db_error.h"
 
 namespace velmora {
@@ -16,10 +17,11 @@ struct TLoaded {
 };
 
 template <typename Fn>
-bool Resolve(void* library, const char* name, Fn& out, std::string& error) {
+bool Resolve(void* library, const std::string& file, const char* name, Fn& out,
+             std::string& error) {
   void* symbol = dlsym(library, name);
   if (symbol == nullptr) {
-    error = fmt::format("{} has no function {}", kOdbcLibraryName, name);
+    error = fmt::format("{} has no function {}", file, name);
     return false;
   }
   out = reinterpret_cast<Fn>(symbol);
@@ -28,18 +30,19 @@ bool Resolve(void* library, const char* name, Fn& out, std::string& error) {
 
 TLoaded Load() {
   TLoaded loaded;
+  const std::string file = ClientLibraryFile(ClientLibrary::kOdbc);
   // Never closed: drivers the manager loads keep pointers into it for the life of the process.
-  void* library = dlopen(kOdbcLibraryName, RTLD_NOW | RTLD_GLOBAL);
+  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) {
     const char* why = dlerror();
-    loaded.error = fmt::format("Cannot load the ODBC driver manager {}: {}", kOdbcLibraryName,
+    loaded.error = fmt::format("Cannot load the ODBC driver manager {}: {}", file,
                                why != nullptr ? why : "unknown error");
     return loaded;
   }
   TOdbcApi& a = loaded.api;
   std::string& e = loaded.error;
 #define VELMORA_RESOLVE(name) \
-  if (!Resolve(library, #name, a.name, e)) return loaded
+  if (!Resolve(library, file, #name, a.name, e)) return loaded
   VELMORA_RESOLVE(SQLAllocHandle);
   VELMORA_RESOLVE(SQLFreeHandle);
   VELMORA_RESOLVE(SQLSetEnvAttr);

@@ -1,6 +1,6 @@
-// The unixODBC driver manager (libodbc.so.2), loaded with dlopen when the first ODBC connection
-// opens and never unloaded. sql.h and sqlext.h give the types and declarations only; every call
-// goes through the table below.
+// The unixODBC driver manager (libodbc.so.2, or the file db/client_libraries.h names for it),
+// loaded with dlopen when the first ODBC connection opens and never unloaded. sql.h and sqlext.h
+// give the types and declarations only; every call goes through the table below.
 #pragma once
 
 #include <sql.h>
@@ -36,9 +36,6 @@ struct TOdbcApi {
   VELMORA_ODBC_FN(SQLPrimaryKeys);
 #undef VELMORA_ODBC_FN
 };
-
-// The file name the driver manager is loaded from.
-inline constexpr const char* kOdbcLibraryName = "libodbc.so.2";
 
 // The loaded driver manager. The first call loads it (once, for the process); raises
 // EFDException naming the library when it or one of its functions cannot be loaded, on this call

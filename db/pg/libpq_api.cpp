@@ -4,32 +4,35 @@
 #include <fmt/core.h>
 
 #include <mutex>
+#include <string>
 
+#include "db/client_libraries.h"
 #include "db/db_error.h"
 
 namespace velmora {
 namespace {
 
 template <typename F>
-void Resolve(void* library, const char* name, F& out) {
+void Resolve(void* library, const std::string& file, const char* name, F& out) {
   void* symbol = dlsym(library, name);
   if (symbol == nullptr) {
     throw EFDException(
-        fmt::format("The PostgreSQL client library {} has no function {}", kLibPqFile, name));
+        fmt::format("The PostgreSQL client library {} has no function {}", file, name));
   }
   out = reinterpret_cast<F>(symbol);
 }
 
 TLibPq Load() {
-  void* library = dlopen(kLibPqFile, RTLD_NOW | RTLD_LOCAL);
+  const std::string file = ClientLibraryFile(ClientLibrary::kPostgreSql);
+  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* why = dlerror();
-    throw EFDException(fmt::format("Cannot load the PostgreSQL client library {}: {}", kLibPqFile,
+    throw EFDException(fmt::format("Cannot load the PostgreSQL client library {}: {}", file,
                                    why != nullptr ? why : "not found"));
   }
   TLibPq api{};
   try {
-#define VELMORA_PQ(field, name) Resolve(library, #name, api.field)
+#define VELMORA_PQ(field, name) Resolve(library, file, #name, api.field)
     VELMORA_PQ(connectdb, PQconnectdb);
     VELMORA_PQ(finish, PQfinish);
     VELMORA_PQ(status, PQstatus);

@@ -1,4 +1,5 @@
-// The libpq functions the PostgreSQL driver calls, resolved from libpq.so.5 at run time.
+// The libpq functions the PostgreSQL driver calls, resolved at run time from libpq.so.5 (or the
+// file db/client_libraries.h names for it).
 //
 // The rules:
 // - The library is loaded when the first PostgreSQL connection opens, once per process, and never
@@ -49,9 +50,6 @@ struct TLibPq {
   decltype(&::PQfreeCancel) freeCancel;
   decltype(&::PQcancel) cancel;
 };
-
-// The library's file name, as the open error names it.
-inline constexpr const char* kLibPqFile = "libpq.so.5";
 
 // The loaded table; raises EFDException when the library or one of its functions is missing.
 const TLibPq& LibPq();

@@ -34,6 +34,22 @@ std::vector<std::string> ParameterSummary(const TStringList& params);
 // Every line of `params`, in order, with a Password line (any case of the name) masked.
 std::vector<std::string> MaskedParameterLines(const TStringList& params);
 
+// Raises EFDException, naming the parameter, when `value` holds a line break: DataBase.CFG keeps
+// one parameter per line, so the rest would come back as a line of its own (another parameter).
+void CheckOneLineValue(std::string_view name, std::string_view value);
+
+// The parameter list of the Access dialog's test, with each field as typed (blanks, quotes and
+// all): DriverID=MSAcc, User_Name, Password, Database, a parameter left out when its field is
+// empty. Raises EFDException, naming the parameter and why, for a value that DataBase.CFG or the
+// Access driver (MDB Tools, through ODBC) cannot carry as typed:
+// - a line break anywhere (see CheckOneLineValue);
+// - ";" anywhere: the driver splits its connection string at every ";" and knows no quoting;
+// - "{" or "}" in the database path: ODBC's quoting of such a value is not the driver's;
+// - a blank (space or tab) at the start of the database path: the driver drops it, and would look
+//   for another file. Blanks at the end, and quotes, reach it as typed.
+TStringList AccessParameters(std::string_view user, std::string_view password,
+                             std::string_view database);
+
 // Closes `connection`, replaces its parameters with the "Name=Value" pairs of `connection_string`
 // (separated by ";", as TFDConnection::SetConnectionString reads them) and opens it. Raises the
 // engine's or the data-access layer's error when it does not open; the connection is then closed.

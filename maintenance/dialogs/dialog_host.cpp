@@ -1,6 +1,7 @@
 #include "maintenance/dialogs/dialog_host.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,15 +18,46 @@ QString ParamText(const TStringList& params, const char* name) {
   return QString::fromStdString(params.Values(name));
 }
 
-void CenterOnDesktop(QWidget* window) {
-  // Its own size when it has one, else the size its contents ask for.
-  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+namespace {
+
+void MoveToTheMiddle(QWidget* window) {
   QScreen* screen =
       window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect frame = window->frameGeometry();
   frame.moveCenter(screen->availableGeometry().center());
   window->move(frame.topLeft());
+}
+
+// Centres its window again each time it is shown: only then does the window have its frame (title
+// bar and borders), which a position taken before leaves out, so the window would sit off centre
+// by half the frame.
+class CentreWhenShown : public QObject {
+ public:
+  CentreWhenShown(QWidget* window, TCentring when) : QObject(window), when_(when) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && watched == parent()) {
+      MoveToTheMiddle(static_cast<QWidget*>(watched));
+      if (when_ == TCentring::kFirstShow) {
+        watched->removeEventFilter(this);
+        deleteLater();
+      }
+    }
+    return false;
+  }
+
+ private:
+  TCentring when_;
+};
+
+}  // namespace
+
+void CenterOnDesktop(QWidget* window, TCentring when) {
+  // Its own size when it has one, else the size its contents ask for.
+  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+  MoveToTheMiddle(window);
+  window->installEventFilter(new CentreWhenShown(window, when));
 }
 
 QLineEdit* AddLabelledEdit(QWidget* parent, QBoxLayout* column, const char* name,

@@ -49,8 +49,11 @@ QString ToQString(std::string_view utf8);
 // The value of parameter `name` ("" when absent).
 QString ParamText(const TStringList& params, const char* name);
 
-// Places a top-level window in the middle of the desktop it is on.
-void CenterOnDesktop(QWidget* window);
+// Places a top-level window in the middle of the desktop it is on, now and when it is shown (with
+// its frame, once it has one): each time, or only the first time, after which it stays where the
+// operator puts it.
+enum class TCentring { kEachShow, kFirstShow };
+void CenterOnDesktop(QWidget* window, TCentring when = TCentring::kEachShow);
 
 // A labelled edit added to `column`: the label (named after the field + "Label", pointing at it)
 // above the field, with `beside` (if any) at the field's right.

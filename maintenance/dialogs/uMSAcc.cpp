@@ -72,11 +72,10 @@ void TfMSAcc::Button1Click() {
   TFDConnection& conn = chooser_.Conn1;
   try {
     conn.Close();
-    conn.SetDriverName("MSAcc");
-    // The fields go in as typed, without quoting.
-    conn.SetConnectionString("DriverID=MSAcc;User_Name=" + edt1->text().toStdString() +
-                             ";Password=" + edt2->text().toStdString() +
-                             ";Database=" + edt3->text().toStdString());
+    // The fields as typed, not through a connection string, whose reading would trim blanks and
+    // take quotes as its own; a value the file or the driver cannot carry is refused here.
+    conn.Params() = AccessParameters(edt1->text().toStdString(), edt2->text().toStdString(),
+                                     edt3->text().toStdString());
     conn.LoginPrompt = false;
     conn.Open();
   } catch (const std::exception& e) {

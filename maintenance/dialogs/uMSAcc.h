@@ -3,8 +3,9 @@
 // parameters with the chooser's connection, and only when it opens saves them to DataBase.CFG,
 // restarts the service through the window's stop and start actions, writes the outcome into the
 // chooser's summary and closes. A refused test shows the engine's message and leaves the file
-// untouched and the dialog open. No field is checked for emptiness: an empty file name fails when
-// the connection opens.
+// untouched and the dialog open. The fields are kept as typed; a value that DataBase.CFG or the
+// Access driver cannot carry (AccessParameters) is refused the same way, before any connection is
+// tried. No field is checked for emptiness: an empty file name fails when the connection opens.
 #pragma once
 
 #include <QDialog>

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <exception>
 #include <string_view>
+#include <utility>
 
 #include "maintenance/dialogs/database_setting.h"
 #include "maintenance/dialogs/uSetFDConnection.h"
@@ -58,6 +59,9 @@ void TfMSSQL::Button1Click() {
     conn.Close();
     conn.Params().Clear();
     conn.SetDriverName("MSSQL");
+    const std::pair<const char*, QLineEdit*> fields[] = {
+        {"User_Name", edt1}, {"Password", edt2}, {"Server", edt4}, {"Database", edt3}};
+    for (const auto& [name, field] : fields) CheckOneLineValue(name, field->text().toStdString());
     // An empty value leaves its line out.
     conn.Params().SetValue("User_Name", edt1->text().toStdString());
     conn.Params().SetValue("Password", edt2->text().toStdString());

@@ -2,7 +2,8 @@
 // "连接测试" tests the typed ones with the chooser's connection, and only when it opens saves them
 // to DataBase.CFG, restarts the service through the window's stop and start actions, writes the
 // outcome into the chooser's summary and closes. A refused test shows the engine's message and
-// leaves the file untouched and the dialog open.
+// leaves the file untouched and the dialog open; so does a field holding a line break, which
+// DataBase.CFG cannot keep in one line.
 #pragma once
 
 #include <QDialog>

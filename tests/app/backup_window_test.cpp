@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -12,8 +13,10 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "app/backup_timer.h"
 #include "app/headless_shell.h"
@@ -108,6 +111,38 @@ TEST_F(BackupWindowTest, ManualBackupWhateverTheKindLogsAndShowsTheFileAFailureO
     EXPECT_EQ(FDQueryPool()->TagOf(FDQueryPool()->Item(i)), 0);
 }
 
+// The first panel tells when the backup ended, not when it began: a clock that answers by whether
+// the backup file exists yet shows which reading the panel took. A backup begun at 23:59 on the
+// 9th that ends after midnight is named by the day it began and shown with the time it ended;
+// through the button and through the schedule alike.
+TEST_F(BackupWindowTest, TheStatusBarShowsTheTimeTheBackupEnded) {
+  CreateWindowWithClock();
+  const std::string folder = folder_.File("bak");
+  const std::string file = folder + "/09app.db";
+  Find<QLineEdit>("edtPath")->setText(QString::fromStdString(folder));
+  Find<QSpinBox>("EdtMinute")->setValue(59);
+  Find<QSpinBox>("EdtTime")->setValue(23);
+  Choose("BackupType", 2);  // "每天" at 23:59
+  const struct {
+    const char* way;
+    std::function<void()> run;
+  } ways[] = {
+      {"手动备份", [this] { Find<QPushButton>("Button4")->click(); }},
+      {"the schedule", [this] { window_->Timer1Timer(); }},
+  };
+  for (const auto& w : ways) {
+    fs::remove_all(folder);
+    Find<QLabel>("StatusBar1Panel0")->clear();
+    window_->SetBackupClock([&file] {
+      return fs::exists(file) ? At(2026, 12, 10, 0, 2, 30) : At(2026, 12, 9, 23, 59, 0);
+    });
+    w.run();
+    EXPECT_TRUE(fs::exists(file)) << w.way;
+    EXPECT_EQ(Panel(0), QStringLiteral("26-12-10 00:02")) << w.way;
+    EXPECT_EQ(Panel(1), QStringLiteral("已生成备份文件:") + QString::fromStdString(file)) << w.way;
+  }
+}
+
 TEST_F(BackupWindowTest, TheTimerFiresOncePerMatchingSecondZeroFromTheControlsCurrentValues) {
   CreateWindowWithClock();
   auto* timer = Find<QTimer>("Timer1");
@@ -163,16 +198,34 @@ TEST(BackupTimeOf, WeekdaysCountFromZeroForSunday) {
   EXPECT_EQ(t, (ScheduleTime{2027, 2, 28, 0, 23, 59, 58}));  // milliseconds are not part of it
 }
 
-// Answers the folder browser once it is open: checks its title, then picks `folder` (empty:
+// What the folder browser showed when it opened.
+struct FolderBrowserSeen {
+  QString title;
+  QFileDialog::Options options;
+  QFileDialog::FileMode mode = QFileDialog::AnyFile;
+  QString preselected;  // what confirming at once would take
+  bool new_folder_button = true;
+  bool new_folder_entry = true;
+};
+
+// Answers the folder browser once it is open: notes what it shows, then picks `folder` (empty:
 // cancels).
-void AnswerFolderBrowser(const QString& folder, QString* title) {
-  QTimer::singleShot(50, [folder, title] {
+void AnswerFolderBrowser(const QString& folder, FolderBrowserSeen* seen) {
+  QTimer::singleShot(50, [folder, seen] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr) {
-      AnswerFolderBrowser(folder, title);
+      AnswerFolderBrowser(folder, seen);
       return;
     }
-    *title = dialog->windowTitle();
+    seen->title = dialog->windowTitle();
+    seen->options = dialog->options();
+    seen->mode = dialog->fileMode();
+    seen->preselected = dialog->selectedFiles().value(0);
+    // Qt's own names for its "Create New Folder" button and menu entry.
+    const auto* button = dialog->findChild<QToolButton*>(QStringLiteral("newFolderButton"));
+    seen->new_folder_button = button == nullptr || !button->isHidden();
+    const auto* entry = dialog->findChild<QAction*>(QStringLiteral("qt_new_folder_action"));
+    seen->new_folder_entry = entry == nullptr || entry->isVisible() || entry->isEnabled();
     if (folder.isEmpty()) {
       dialog->reject();
     } else {
@@ -182,27 +235,33 @@ void AnswerFolderBrowser(const QString& folder, QString* title) {
   });
 }
 
-TEST_F(BackupWindowTest, TheFolderBrowserReplacesThePathOnlyWhenConfirmed) {
-  // Qt's own dialog, which the test can answer (a platform's dialog runs outside the process).
-  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
+// Qt's own folder dialog (which the test can answer: a platform's dialog runs outside the
+// process): folders only, read-only, no new-folder button or entry, nothing preselected (not the
+// process's current folder, nor the field's text).
+TEST_F(BackupWindowTest, TheFolderBrowserShowsFoldersOnlyAndReplacesThePathOnlyWhenConfirmed) {
   CreateWindowWithClock();
   auto* path = Find<QLineEdit>("edtPath");
-  path->setText(QStringLiteral("/before"));
-  QString title;
-  AnswerFolderBrowser({}, &title);
+  path->setText(QString::fromStdString(folder_.Path()));
+  FolderBrowserSeen seen;
+  AnswerFolderBrowser({}, &seen);
   Find<QPushButton>("Button5")->click();
-  EXPECT_EQ(title, QStringLiteral("请选择备份路径"));
-  EXPECT_EQ(path->text(), QStringLiteral("/before"));
+  EXPECT_EQ(seen.title, QStringLiteral("请选择备份路径"));
+  EXPECT_EQ(seen.options,
+            QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+  EXPECT_EQ(seen.mode, QFileDialog::Directory);
+  EXPECT_EQ(seen.preselected, QString());
+  EXPECT_FALSE(seen.new_folder_button);
+  EXPECT_FALSE(seen.new_folder_entry);
+  EXPECT_EQ(path->text(), QString::fromStdString(folder_.Path()));  // cancelled
 
   const QString chosen = QString::fromStdString(folder_.File("chosen"));
   fs::create_directory(chosen.toStdString());
-  title.clear();
-  AnswerFolderBrowser(chosen, &title);
+  seen = {};
+  AnswerFolderBrowser(chosen, &seen);
   Find<QPushButton>("Button5")->click();
-  EXPECT_EQ(title, QStringLiteral("请选择备份路径"));
+  EXPECT_EQ(seen.title, QStringLiteral("请选择备份路径"));
   EXPECT_EQ(path->text(), chosen);
   EXPECT_FALSE(fs::exists(folder_.File("bak")));  // nothing is created here
-  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false);
 }
 
 // The headless program: the schedule of the section Backup, as read at start, with the same rule

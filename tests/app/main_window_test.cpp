@@ -2,10 +2,13 @@
 // tray.
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -93,6 +96,99 @@ TEST_F(ShellTest, ControlsPagesAndCaptions) {
   EXPECT_EQ(Find<QLabel>("StatusBar1Panel0")->width(), 100);
   EXPECT_EQ(Find<QLabel>("StatusBar1Panel1")->minimumWidth(), 50);
   for (const char* name : {"Button1", "Button4", "Button5", "Button2"}) Find<QPushButton>(name);
+}
+
+// The maintenance page as the operator reads it: every caption, label and item, in order, and the
+// ranges of the number fields.
+TEST_F(ShellTest, MaintenancePageCaptionsItemsAndRanges) {
+  WriteConfigWithFreePort();
+  CreateWindow();
+  auto* pages = Find<QTabWidget>("PageControl1");
+  auto* page = Find<QWidget>("TabSheet4");
+  EXPECT_EQ(pages->tabText(pages->indexOf(page)), QStringLiteral("数据维护"));
+  const char* buttons[][2] = {
+      {"Button1", "数据库设置"}, {"Button4", "手动备份"}, {"Button5", "..."}};
+  for (const auto& b : buttons) {
+    EXPECT_EQ(Find<QPushButton>(b[0])->text(), QString::fromUtf8(b[1])) << b[0];
+    EXPECT_EQ(Find<QPushButton>(b[0])->parentWidget(), page) << b[0];
+  }
+  QStringList labels;
+  for (const QLabel* label : page->findChildren<QLabel*>()) labels << label->text();
+  EXPECT_EQ(labels, (QStringList{"备份文件保存到:", "日期", "时间"}));
+
+  const struct {
+    const char* name;
+    const char* caption;
+    QStringList items;
+  } groups[] = {
+      {"BackupType", "自动备份", {"不备份", "每小时", "每天", "每周", "每月"}},
+      {"CmbWeek", "星期", {"星期天", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"}},
+  };
+  for (const auto& g : groups) {
+    auto* group = Find<TRadioGroup>(g.name);
+    EXPECT_EQ(group->title(), QString::fromUtf8(g.caption)) << g.name;
+    QStringList items;
+    for (const QRadioButton* item : group->findChildren<QRadioButton*>()) items << item->text();
+    EXPECT_EQ(items, g.items) << g.name;
+    EXPECT_NE(qobject_cast<QHBoxLayout*>(group->layout()), nullptr) << g.name << ": one row";
+  }
+
+  const struct {
+    const char* name;
+    int low;
+    int high;
+  } numbers[] = {{"EdtDay", 1, 31}, {"EdtTime", 0, 23}, {"EdtMinute", 0, 59}};
+  for (const auto& n : numbers) {
+    EXPECT_EQ(Find<QSpinBox>(n.name)->minimum(), n.low) << n.name;
+    EXPECT_EQ(Find<QSpinBox>(n.name)->maximum(), n.high) << n.name;
+  }
+}
+
+// A stored kind of 0 changes nothing at start: the timer stays off and the four schedule fields
+// keep their design state, enabled, holding the stored values, until a kind is chosen.
+TEST_F(ShellTest, StoredKindNoneLeavesTheFourFieldsEnabledUntilAKindIsChosen) {
+  WriteConfigWithFreePort(
+      "[Backup]\r\nBackupType=0\r\nEveryTime=30\r\nEveryDay=5\r\nEveryWeek=2\r\n"
+      "EveryMonth=9\r\n");
+  CreateWindow();
+  auto* kind = Find<TRadioGroup>("BackupType");
+  auto* week = Find<TRadioGroup>("CmbWeek");
+  auto* day = Find<QSpinBox>("EdtDay");
+  auto* hour = Find<QSpinBox>("EdtTime");
+  auto* minute = Find<QSpinBox>("EdtMinute");
+  EXPECT_EQ(kind->ItemIndex(), 0);
+  EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
+  const QWidget* fields[] = {week, day, hour, minute};
+  for (const QWidget* field : fields)
+    EXPECT_TRUE(field->isEnabled()) << field->objectName().toStdString();
+  EXPECT_EQ(week->ItemIndex(), 2);
+  EXPECT_EQ(day->value(), 9);
+  EXPECT_EQ(hour->value(), 5);
+  EXPECT_EQ(minute->value(), 30);
+
+  // Choosing a kind applies it: "每天", then "不备份", which disables all four.
+  kind->findChildren<QRadioButton*>()[2]->click();
+  EXPECT_TRUE(Find<QTimer>("Timer1")->isActive());
+  EXPECT_TRUE(hour->isEnabled());
+  EXPECT_FALSE(day->isEnabled());
+  kind->findChildren<QRadioButton*>()[0]->click();
+  EXPECT_FALSE(Find<QTimer>("Timer1")->isActive());
+  for (const QWidget* field : fields)
+    EXPECT_FALSE(field->isEnabled()) << field->objectName().toStdString();
+}
+
+// The window opens in the middle of the screen the first time it is shown; after that it stays
+// where the operator put it.
+TEST_F(ShellTest, WindowIsCentredOnTheScreenWhenFirstShownOnly) {
+  WriteConfigWithFreePort();
+  CreateWindow();
+  window_->show();
+  const QPoint middle = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((window_->frameGeometry().center() - middle).manhattanLength(), 1);
+  window_->move(10, 20);
+  window_->hide();
+  window_->show();
+  EXPECT_EQ(window_->frameGeometry().topLeft(), QPoint(10, 20));
 }
 
 TEST_F(ShellTest, WithoutConfigFileDefaultsAreShownAndNoFileIsCreated) {
@@ -320,7 +416,13 @@ TEST_F(ShellTest, ExitFromTheTrayEndsTheLoopWithoutTheCloseSettings) {
   CreateWindow();
   window_->show();
   QTimer::singleShot(0, [this] { Find<QAction>("N1")->trigger(); });
-  QTimer::singleShot(3000, [] { QCoreApplication::exit(7); });  // the loop would not end
+  // In case the loop would not end. A timer of the test's own, gone with it: a pending exit
+  // would end whatever loop runs three seconds later, in a later test of this process (a modal
+  // dialog's, say).
+  QTimer give_up;
+  give_up.setSingleShot(true);
+  QObject::connect(&give_up, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  give_up.start(3000);
   EXPECT_EQ(QCoreApplication::exec(), 0);
   EXPECT_EQ(ReadFile(folder_.File("CONFIG.CFG")).find("BackupType"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(autostart_ + "/velmora.desktop"));

@@ -1,11 +1,20 @@
 #include "db/string_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
+#include "common/file_errors.h"
 #include "db/text_encoding.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -101,6 +110,90 @@ TEST_F(DataBaseCfgTest, TextTheCodePageCannotHoldIsSavedAsUtf8WithMark) {
   TStringList back;
   back.LoadFromFile(path_);
   EXPECT_EQ(back, params);
+}
+
+// The file a failed save must leave as it was, and settings that take more room than it: more
+// than a page, so that even a writer reusing the old file's page would run out of room.
+const std::string kOldSettings = "DriverID=SQLite\r\nDatabase=/srv/app/velmora.db\r\n";
+
+TStringList LongerSettings() {
+  TStringList params;
+  params.Add("DriverID=MSSQL");
+  params.Add("Server=db1.example.org");
+  params.Add("Database=sales");
+  params.Add("Note=" + std::string(5000, 'x'));
+  return params;
+}
+
+// The error a save raises; "" when it saves.
+std::string SaveError(const TStringList& params, const std::string& path) {
+  try {
+    params.SaveToFile(path);
+  } catch (const EFileError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::set<std::string> EntriesOf(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// A save that runs out of room part-way (the file-size limit stands in for a full disk, no root
+// needed): the old file keeps every byte, no temporary is left, the error gives the reason.
+TEST_F(DataBaseCfgTest, SaveThatRunsOutOfRoomKeepsTheOldFile) {
+  WriteBytes(path_, kOldSettings);
+  const auto before = EntriesOf(dir_.Path());
+  std::string error;
+  {
+    FileSizeLimit limit(kOldSettings.size() + 16);  // room for the old file, not for the new
+    error = SaveError(LongerSettings(), path_);
+  }
+  EXPECT_EQ(error, "Cannot write file \"" + path_ + "\". File too large");
+  EXPECT_EQ(ReadBytes(path_), kOldSettings);
+  EXPECT_EQ(EntriesOf(dir_.Path()), before);
+}
+
+// The same on a real file system with no room left: a 64 KiB tmpfs filled to its last page.
+TEST_F(DataBaseCfgTest, SaveOnAFullFileSystemKeepsTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string disk = dir_.File("disk");
+  ASSERT_TRUE(std::filesystem::create_directory(disk));
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  const std::string path = disk + "/DataBase.CFG";
+  WriteBytes(path, kOldSettings);
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string page(4096, 'f');
+    while (filler.write(page.data(), static_cast<std::streamsize>(page.size())) && filler.flush()) {
+    }
+  }
+  const auto before = EntriesOf(disk);
+  EXPECT_EQ(SaveError(LongerSettings(), path),
+            "Cannot write file \"" + path + "\". No space left on device");
+  EXPECT_EQ(ReadBytes(path), kOldSettings);
+  EXPECT_EQ(EntriesOf(disk), before);
+}
+
+// A read-only file is refused, as CONFIG.CFG is, although the folder would allow the rename; for
+// root too, when the file has no write permission bit at all.
+TEST_F(DataBaseCfgTest, ReadOnlyFileIsRefusedAndKept) {
+  WriteBytes(path_, kOldSettings);
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  EXPECT_EQ(SaveError(LongerSettings(), path_),
+            "Cannot create file \"" + path_ + "\". Permission denied");
+  EXPECT_EQ(ReadBytes(path_), kOldSettings);
+  EXPECT_EQ(EntriesOf(dir_.Path()), std::set<std::string>{"DataBase.CFG"});
 }
 
 TEST_F(DataBaseCfgTest, MissingFileRaisesNamingIt) {

@@ -3,9 +3,11 @@
 // "连接" opens with which fields.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <cstdio>
 
 #include "maintenance/dialogs/uMSAcc.h"
@@ -167,6 +169,35 @@ TEST_F(DialogsTest, ConnectReloadsTheFileAndKeepsTheLastParametersWhenItIsGone) 
     EXPECT_EQ(d.edt3->text(), QStringLiteral("Two"));
   }));
   EXPECT_TRUE(notices_.empty());
+}
+
+// Every dialog opens in the middle of the screen; the engine dialogs too, although the chooser
+// owns them (it is moved to a corner first, so that centring on it would show).
+TEST_F(DialogsTest, DialogsOpenCentredOnTheScreen) {
+  WriteConfig("DriverID=MSSQL\r\nDatabase=Sales\r\n");
+  TfSetFDConnection& chooser = OpenChooser();
+  const QPoint middle = QGuiApplication::primaryScreen()->availableGeometry().center();
+  const auto off_centre = [&](const QWidget& w) {
+    return (w.frameGeometry().center() - middle).manhattanLength();
+  };
+  chooser.show();  // what exec() shows
+  EXPECT_LE(off_centre(chooser), 1);
+  chooser.move(0, 0);
+  const struct {
+    int engine;
+    const char* form;
+  } engines[] = {{0, "fMSSQL"}, {1, "fMSAcc"}};
+  for (const auto& e : engines) {
+    chooser.edtDriverName->setCurrentIndex(e.engine);
+    EXPECT_TRUE(WithModal(
+        QString::fromLatin1(e.form), [&] { chooser.Button2->click(); },
+        [&](QDialog& d) {
+          EXPECT_LE(off_centre(d), 1) << e.form;
+          EXPECT_GT(
+              (d.frameGeometry().center() - chooser.frameGeometry().center()).manhattanLength(), 1)
+              << e.form;
+        }));
+  }
 }
 
 }  // namespace

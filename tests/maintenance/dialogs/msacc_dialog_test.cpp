@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "db/connection.h"
+#include "db/odbc/odbc_connection_string.h"
 #include "maintenance/dialogs/uMSAcc.h"
 #include "tests/maintenance/dialogs/dialog_fixture.h"
 
@@ -108,6 +109,93 @@ TEST_F(AccessDialogTest, TestSavesTheConnectionStringsLinesRestartsAndSummarises
     EXPECT_FALSE(chooser_->Conn1.Connected());
     EXPECT_TRUE(notices_.empty());
     EXPECT_TRUE(reports_.empty());
+  }
+}
+
+// Blanks, quotes and "=" are kept as typed all the way: in the parameters the engine is given, in
+// DataBase.CFG, and, once the file is read back, in the Access driver's connection string.
+TEST_F(AccessDialogTest, FieldsAreKeptAsTypedFromTheDialogThroughTheFileToTheDriver) {
+  const struct {
+    const char* user;
+    const char* password;
+    const char* database;
+    const char* odbc;  // what the Access driver is given, after the Driver= pair
+  } cases[] = {
+      {"Admin", " pw ", "/d/a\"b.mdb", "DBQ=/d/a\"b.mdb;UID=Admin;PWD= pw "},
+      {" Ad min ", "\"quoted\"", "/d/trailing blank.mdb ",
+       "DBQ=/d/trailing blank.mdb ;UID= Ad min ;PWD=\"quoted\""},
+      {"a=b", "x=\"y\" {z}", "/d/公司.mdb", "DBQ=/d/公司.mdb;UID=a=b;PWD={x=\"y\" {z}}}"},
+  };
+  for (const auto& c : cases) {
+    AcceptingDriver engine("MSAcc");
+    WriteConfig(kAccessFile);
+    actions_.clear();
+    OpenChooser();
+    EXPECT_TRUE(WithAccessDialog([&](TfMSAcc& d) {
+      d.edt1->setText(QString::fromUtf8(c.user));
+      d.edt2->setText(QString::fromUtf8(c.password));
+      d.edt3->setText(QString::fromUtf8(c.database));
+      d.Button1->click();
+    }));
+    const std::string file = std::string("DriverID=MSAcc\r\nUser_Name=") + c.user +
+                             "\r\nPassword=" + c.password + "\r\nDatabase=" + c.database + "\r\n";
+    EXPECT_EQ(ReadConfig(), file);
+    ASSERT_EQ(engine.Opens().size(), 1u) << c.database;
+    TStringList read_back;
+    read_back.LoadFromFile(ConfigPath());
+    EXPECT_EQ(engine.Opens()[0], read_back);
+    EXPECT_EQ(read_back.Values("Password"), c.password);
+    EXPECT_EQ(
+        BuildOdbcConnectTarget(read_back, [](std::string_view) { return true; }).connection_string,
+        std::string("Driver={MDBTools};") + c.odbc);
+    EXPECT_EQ(Summary().value(2), QStringLiteral("User_Name=") + QString::fromUtf8(c.user));
+    EXPECT_EQ(Summary().value(4), QStringLiteral("Database=") + QString::fromUtf8(c.database));
+    EXPECT_EQ(actions_, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_TRUE(notices_.empty());
+  }
+}
+
+// A value that DataBase.CFG or the Access driver cannot carry as typed is refused like a failed
+// test, before any connection is tried: the message names the parameter and why.
+TEST_F(AccessDialogTest, ValuesThatCannotBeCarriedAsTypedAreRefusedByName) {
+  const struct {
+    const char* user;
+    const char* password;
+    const char* database;
+    const char* message;
+  } cases[] = {
+      {"Admin", "", " /d/a.mdb", "Connection parameter Database cannot begin with a blank"},
+      {"Admin", "", "\t/d/a.mdb", "Connection parameter Database cannot begin with a blank"},
+      {"Admin", "", "/d/a;b.mdb", "Connection parameter Database cannot hold \";\""},
+      {"Admin", "", "/d/{a}.mdb", "Connection parameter Database cannot hold \"{\" or \"}\""},
+      {"Admin", "a;b", "/d/a.mdb", "Connection parameter Password cannot hold \";\""},
+      {"x;y", "", "/d/a.mdb", "Connection parameter User_Name cannot hold \";\""},
+      // A line break would add a line of its own to the file: here, another driver library.
+      {"Admin", "x\r\nODBCDriver=/tmp/other.so", "/d/a.mdb",
+       "Connection parameter Password cannot hold a line break"},
+      {"Admin\nDriverID=SQLite", "", "/d/a.mdb",
+       "Connection parameter User_Name cannot hold a line break"},
+  };
+  for (const auto& c : cases) {
+    AcceptingDriver engine("MSAcc");
+    WriteConfig(kAccessFile);
+    notices_.clear();
+    OpenChooser();
+    EXPECT_TRUE(WithAccessDialog([&](TfMSAcc& d) {
+      d.edt1->setText(QString::fromUtf8(c.user));
+      d.edt2->setText(QString::fromUtf8(c.password));
+      d.edt3->setText(QString::fromUtf8(c.database));
+      d.Button1->click();
+      EXPECT_TRUE(d.isVisible());
+    }));
+    ASSERT_EQ(notices_.size(), 1u) << c.message;
+    EXPECT_EQ(notices_[0].icon, QMessageBox::NoIcon);
+    EXPECT_TRUE(notices_[0].text.startsWith(QString::fromUtf8(c.message)))
+        << notices_[0].text.toStdString();
+    EXPECT_EQ(Summary(), (QStringList{"连接参数错误", notices_[0].text}));
+    EXPECT_TRUE(engine.Opens().empty()) << c.message;
+    EXPECT_EQ(ReadConfig(), kAccessFile);
+    EXPECT_TRUE(actions_.empty());
   }
 }
 

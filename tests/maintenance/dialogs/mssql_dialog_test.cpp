@@ -104,6 +104,39 @@ TEST_F(DialogsTest, SqlServerTestWithAnEmptyDatabaseDoesNothing) {
   EXPECT_TRUE(notices_.empty());
 }
 
+// A field with a line break would add a line of its own to DataBase.CFG (here, another driver
+// library): refused like a failed test, before any connection is tried.
+TEST_F(DialogsTest, SqlServerFieldWithALineBreakIsRefusedByName) {
+  const struct {
+    Typed typed;
+    const char* message;
+  } cases[] = {
+      {{"sa", "x\r\nODBCDriver=/tmp/other.so", false, "(local)", "Sales"},
+       "Connection parameter Password cannot hold a line break"},
+      {{"sa", "", false, "db1\nPort=1", "Sales"},
+       "Connection parameter Server cannot hold a line break"},
+  };
+  for (const auto& c : cases) {
+    AcceptingDriver standin("MSSQL");
+    WriteConfig(kHandWritten);
+    notices_.clear();
+    OpenChooser();
+    EXPECT_TRUE(WithEngineDialog<TfMSSQL>("fMSSQL", [&](TfMSSQL& d) {
+      Type(d, c.typed);
+      d.Button1->click();
+      EXPECT_TRUE(d.isVisible());
+    }));
+    ASSERT_EQ(notices_.size(), 1u) << c.message;
+    EXPECT_EQ(notices_[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(notices_[0].text.startsWith(QString::fromUtf8(c.message)))
+        << notices_[0].text.toStdString();
+    EXPECT_EQ(Summary(), (QStringList{"连接参数错误", notices_[0].text}));
+    EXPECT_TRUE(standin.Opens().empty());
+    EXPECT_EQ(ReadConfig(), kHandWritten);
+    EXPECT_TRUE(actions_.empty());
+  }
+}
+
 TEST_F(DialogsTest, RefusedSqlServerTestShowsTheErrorAndLeavesTheFileByteForByte) {
   // No engine answers: the server is a local listener that never says a word (and this build may
   // have no SQL Server driver at all; either way the connection does not open).

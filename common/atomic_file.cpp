@@ -1,4 +1,4 @@
-#include "app/config/atomic_file.h"
+#include "common/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,12 +37,15 @@ std::string ResolveTarget(const std::string& path) {
 
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, std::string_view contents) {
+FileReplacement ReplaceFileContents(const std::string& path, std::string_view contents) {
+  using Failure = FileReplacement::Failure;
   const std::string target = ResolveTarget(path);
   mode_t mode = 0644;
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0) {
-    if (!S_ISREG(existing.st_mode)) return false;
+    if (!S_ISREG(existing.st_mode)) {
+      return {Failure::kCreate, S_ISDIR(existing.st_mode) ? EISDIR : EINVAL};
+    }
     mode = existing.st_mode & 07777;
   }
 
@@ -50,13 +53,21 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
+  if (fd < 0) return {Failure::kCreate, errno};
 
-  bool ok = WriteAll(fd, contents) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
-  if (!ok) ::unlink(name.data());
-  return ok;
+  int error = 0;
+  if (!WriteAll(fd, contents) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(name.data(), target.c_str()) != 0) error = errno;
+  if (error == 0) return {};
+  ::unlink(name.data());
+  return {Failure::kWrite, error};
+}
+
+bool ReadOnlyFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  return ::access(path.c_str(), W_OK) != 0 || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 }  // namespace velmora
