@@ -15,6 +15,8 @@ std::string OpenOnce() {
   try {
     TFDConnection connection;
     connection.Params().LoadFromFile(AppPath() + "DataBase.CFG");
+    // A health check changes nothing: it never creates a missing database file.
+    connection.Params().SetValue("CreateDatabase", "No");
     connection.LoginPrompt = false;
     connection.Open();
     connection.Close();

@@ -1,6 +1,7 @@
 // TDatabaseProbe: whether a connection to the configured database (DataBase.CFG below AppPath())
 // opens within a time limit, for the health endpoint. Each probe opens a fresh connection and
 // closes it, so it neither takes an object the calls need from the pool nor trusts an open one.
+// It never creates the database, whatever DataBase.CFG's CreateDatabase says.
 //
 // Thread rules: Probe may be called from any thread, at once from several. At most one
 // connection is being opened at a time: a probe that finds one under way waits for its result.

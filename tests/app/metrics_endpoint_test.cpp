@@ -1,7 +1,7 @@
 // The monitoring endpoint of the real headless program: /metrics after real calls (a query, a
 // failing statement, a refused login) counts each of them, its text passes `promtool check
 // metrics`, and /health answers 200 while the database opens and 503, with the reason, once the
-// database file is gone.
+// database file is gone, without making a new one.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -134,7 +134,8 @@ TEST(MetricsEndpoint, CountsRealCallsPassesPromtoolAndHealthFollowsTheDatabase) 
   TempDir folder;
   const std::string database = folder.File("app.db");
   self_host::CreateFixtureDatabase(database, 100);
-  self_host::WriteSqliteConfig(folder.Path(), database);
+  // CreateDatabase=Yes: the health check must still not make a new file when it is gone.
+  self_host::WriteSqliteConfig(folder.Path(), database, self_host::NewDatabase::kCreate);
   const int port = FreeLoopbackPort();
   const int metrics_port = FreeLoopbackPort();
   ASSERT_NE(port, 0);
@@ -228,6 +229,7 @@ TEST(MetricsEndpoint, CountsRealCallsPassesPromtoolAndHealthFollowsTheDatabase) 
   EXPECT_NE(gone.body.find("\"status\":\"unavailable\",\"reason\":\"the database connection"),
             std::string::npos)
       << gone.body;
+  EXPECT_FALSE(fs::exists(database));
 }
 
 }  // namespace
