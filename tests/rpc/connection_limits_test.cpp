@@ -1,15 +1,21 @@
 // Connection caps, deadlines and frame sizes: each case ends with the offending connection refused
-// or closed, and the server still serving others.
+// or closed, counted by its reason in the server's metrics, and the server still serving others.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <system_error>
 
 #include "common/memory_budget.h"
+#include "common/server_metrics.h"
 #include "tests/rpc/hardening_test_support.h"
 
 namespace velmora::test {
 namespace {
+
+// How many refusals of one reason the server has counted so far.
+uint64_t Refused(metrics::ConnectionRefusal why) {
+  return metrics::Metrics().Refused(why).Value();
+}
 
 long PeakRssKiB() {
   rusage u{};
@@ -22,6 +28,8 @@ TEST_F(LimitsTest, ConnectionsOverACapGetOneErrorAndAreClosed) {
   limits.MaxConnections = 3;
   limits.MaxUnauthenticatedPerAddress = 2;
   Restart(limits);
+  const uint64_t cap = Refused(metrics::ConnectionRefusal::kCap);
+  const uint64_t per_address = Refused(metrics::ConnectionRefusal::kPerAddressCap);
   Sock a(Port()), b(Port());
   ASSERT_TRUE(WaitConnections(2));
   {
@@ -45,6 +53,8 @@ TEST_F(LimitsTest, ConnectionsOverACapGetOneErrorAndAreClosed) {
   EXPECT_TRUE(e.Login());
   EXPECT_TRUE(e.Served());
   EXPECT_TRUE(a.Served());
+  EXPECT_EQ(Refused(metrics::ConnectionRefusal::kCap) - cap, 1u);
+  EXPECT_EQ(Refused(metrics::ConnectionRefusal::kPerAddressCap) - per_address, 1u);
 }
 
 TEST_F(LimitsTest, AFailedThreadCreationRefusesThatConnectionOnly) {
@@ -57,6 +67,7 @@ TEST_F(LimitsTest, AFailedThreadCreationRefusesThatConnectionOnly) {
     return std::thread(std::move(body));
   };
   server_.Start();
+  const uint64_t threads = Refused(metrics::ConnectionRefusal::kThreads);
   for (int i = 0; i < 2; ++i) {
     Sock refused(Port());
     EXPECT_EQ(refused.ReadError(),
@@ -66,6 +77,7 @@ TEST_F(LimitsTest, AFailedThreadCreationRefusesThatConnectionOnly) {
   EXPECT_TRUE(server_.Started());
   ExpectServing();
   EXPECT_EQ(log_.Count("connect"), 1u);  // the refused ones never reached the connect event
+  EXPECT_EQ(Refused(metrics::ConnectionRefusal::kThreads) - threads, 2u);
 }
 
 // Before login only small plain frames: the connection gets the error and is closed, without the
@@ -99,6 +111,7 @@ TEST_F(LimitsTest, BeforeLoginOnlySmallPlainFrames) {
        "Before login a frame may hold at most 4096 bytes; this one holds 50"},
   };
   const long rss_before = PeakRssKiB();
+  const uint64_t pre_login = Refused(metrics::ConnectionRefusal::kPreLoginLimit);
   for (const Case& t : cases) {
     SCOPED_TRACE(t.name);
     // Four at once, as an attacker would.
@@ -115,6 +128,7 @@ TEST_F(LimitsTest, BeforeLoginOnlySmallPlainFrames) {
   }
   EXPECT_LT(PeakRssKiB() - rss_before, 64 * 1024) << "KiB of peak RSS added";
   EXPECT_EQ(MemoryBudget::Process().InUse(), 0u);
+  EXPECT_EQ(Refused(metrics::ConnectionRefusal::kPreLoginLimit) - pre_login, 12u);
   ExpectServing();
 }
 
@@ -138,6 +152,7 @@ TEST_F(LimitsTest, AfterLoginFramesOverTheMemoryBudgetAreRefusedAndTheConnection
   };
   Sock s(Port());
   ASSERT_TRUE(s.Login());
+  const uint64_t budget_refusals = metrics::Metrics().memory_budget_refusals.Value();
   for (const Case& t : cases) {
     SCOPED_TRACE(t.name);
     const long rss_before = PeakRssKiB();
@@ -150,6 +165,7 @@ TEST_F(LimitsTest, AfterLoginFramesOverTheMemoryBudgetAreRefusedAndTheConnection
     EXPECT_TRUE(s.Served());
     EXPECT_EQ(MemoryBudget::Process().InUse(), 0u);
   }
+  EXPECT_EQ(metrics::Metrics().memory_budget_refusals.Value() - budget_refusals, 2u);
 }
 
 // Each deadline closes a connection that misses it, counted from accept for the hello, from a
@@ -172,6 +188,7 @@ TEST_F(LimitsTest, DeadlinesCloseSlowAndSilentClients) {
       {"a frame sent one byte at a time", true, call},
       {"an idle session", true, ""},
   };
+  const uint64_t deadlines = Refused(metrics::ConnectionRefusal::kDeadline);
   for (const Case& t : cases) {
     SCOPED_TRACE(t.name);
     Sock s(Port());
@@ -195,6 +212,7 @@ TEST_F(LimitsTest, DeadlinesCloseSlowAndSilentClients) {
   ASSERT_TRUE(s.Login());
   std::this_thread::sleep_for(milliseconds(500));
   EXPECT_TRUE(s.Served());
+  EXPECT_EQ(Refused(metrics::ConnectionRefusal::kDeadline) - deadlines, 4u);
 }
 
 }  // namespace
