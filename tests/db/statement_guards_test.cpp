@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/server_limits.h"
+#include "common/server_metrics.h"
 #include "db/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 
@@ -82,9 +83,11 @@ TEST_F(StatementGuards, ARunawayStatementStopsAtItsTimeOut) {
     SetServerLimits(limits);
     connection_.SetStatementTimeout(c.setting);
     for (bool open : {true, false}) {
+      const uint64_t timeouts = metrics::Metrics().statement_timeouts.Value();
       const auto [message, took] = Fails(kRunaway, open);
       EXPECT_EQ(message, c.message);
       EXPECT_LT(took, c.limit + 2s);
+      EXPECT_EQ(metrics::Metrics().statement_timeouts.Value() - timeouts, 1u);
     }
     EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE"), "50");  // the next statement runs
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/app_path.h"
+#include "common/server_metrics.h"
 #include "data/field_defs.h"
 #include "db/db_error.h"
 #include "db/driver_registry.h"
@@ -169,8 +170,15 @@ TEST_F(BackupEngineTest, SQLiteCopyOpensOnItsOwnAndAnotherOnTheSameDayReplacesIt
   self_host::WriteSqliteConfig(app_.Path(), database);
   const std::string folder = app_.File("bak/nested");
 
+  metrics::ServerMetrics& counted = metrics::Metrics();
+  const uint64_t made = counted.backups_made.Value();
+  const auto started = std::chrono::system_clock::now();
   TBackupOutcome outcome = Backup(folder, 9);
   ASSERT_EQ(outcome.kind, Kind::kMade) << outcome.message;
+  // Counted, with its time, to the second.
+  EXPECT_EQ(counted.backups_made.Value() - made, 1u);
+  EXPECT_GE(counted.last_backup_unix_seconds.Value(),
+            std::chrono::duration_cast<std::chrono::seconds>(started.time_since_epoch()).count());
   EXPECT_EQ(outcome.file, folder + "/09shop.db");
   EXPECT_EQ(Count(outcome.file, "SELECT COUNT(*) FROM BIG_TABLE"), 500);
   // A plain rollback-journal file: header bytes 18 and 19 are 1, no WAL file needed to read it.
@@ -378,8 +386,12 @@ TEST_F(BackupEngineTest, AnUnwritableFolderLeavesNoFileNorTemporary) {
   self_host::CreateFixtureDatabase(app_.File("shop.db"), 10);
   self_host::WriteSqliteConfig(app_.Path(), app_.File("shop.db"));
   const std::string folder = UnwritableFolder(app_);
+  const uint64_t made = metrics::Metrics().backups_made.Value();
+  const uint64_t failed = metrics::Metrics().backups_failed.Value();
   const TBackupOutcome outcome = Backup(folder, 9);
   EXPECT_EQ(outcome.kind, Kind::kFailed);
+  EXPECT_EQ(metrics::Metrics().backups_failed.Value() - failed, 1u);
+  EXPECT_EQ(metrics::Metrics().backups_made.Value(), made);
   EXPECT_NE(outcome.message.find(folder + "/09shop.db"), std::string::npos) << outcome.message;
   for (const char* suffix : {"", ".tmp", ".tmp-journal"})
     EXPECT_FALSE(fs::exists(folder + "/09shop.db" + suffix)) << suffix;
