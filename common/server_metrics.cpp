@@ -1,5 +1,7 @@
 #include "common/server_metrics.h"
 
+#include <algorithm>
+
 namespace velmora::metrics {
 
 namespace {
@@ -14,7 +16,8 @@ constexpr std::array<int64_t, DurationHistogram::kBounds> BoundsNs() {
 }
 constexpr std::array<int64_t, DurationHistogram::kBounds> kBoundsNs = BoundsNs();
 
-ServerMetrics g_metrics;
+// Constant-initialised: counting from another file's static initialiser finds it ready.
+constinit ServerMetrics g_metrics;
 
 }  // namespace
 
@@ -41,11 +44,14 @@ DurationHistogram::Snapshot DurationHistogram::Read() const noexcept {
 size_t ServerMetrics::RegisterMethod(std::string_view name) {
   std::lock_guard lock(register_mu_);
   const size_t count = method_count_.load(std::memory_order_relaxed);
+  const std::string_view kept = name.substr(0, kMaxMethodName);
   for (size_t i = 0; i < count; ++i) {
-    if (method_names_[i] == name) return i;
+    if (MethodName(i) == kept) return i;
   }
   if (count == kMaxMethods) return kMaxMethods - 1;
-  method_names_[count] = count == kMaxMethods - 1 ? std::string("other") : std::string(name);
+  const std::string_view stored = count == kMaxMethods - 1 ? std::string_view("other") : kept;
+  std::copy(stored.begin(), stored.end(), method_names_[count].begin());
+  method_names_[count][stored.size()] = '\0';
   method_count_.store(count + 1, std::memory_order_release);
   return count;
 }

@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <string_view>
 
 namespace velmora::metrics {
@@ -97,6 +96,8 @@ class ServerMetrics {
  public:
   // Method slots; methods registered beyond the last named one share the last slot, "other".
   static constexpr size_t kMaxMethods = 32;
+  // A method's name is kept to this many bytes.
+  static constexpr size_t kMaxMethodName = 63;
 
   constexpr ServerMetrics() = default;
   ServerMetrics(const ServerMetrics&) = delete;
@@ -108,7 +109,9 @@ class ServerMetrics {
   const MethodMetrics& Method(size_t slot) const noexcept { return methods_[slot]; }
   // Registered slots are 0 .. MethodCount()-1; their names do not change once registered.
   size_t MethodCount() const noexcept { return method_count_.load(std::memory_order_acquire); }
-  std::string_view MethodName(size_t slot) const noexcept { return method_names_[slot]; }
+  std::string_view MethodName(size_t slot) const noexcept {
+    return std::string_view(method_names_[slot].data());
+  }
 
   PoolMetrics& Pool(PoolKind kind) noexcept { return pools_[static_cast<size_t>(kind)]; }
   const PoolMetrics& Pool(PoolKind kind) const noexcept {
@@ -136,7 +139,8 @@ class ServerMetrics {
 
  private:
   std::mutex register_mu_;
-  std::array<std::string, kMaxMethods> method_names_{};
+  // Fixed arrays rather than strings, so that the whole registry is constant-initialised.
+  std::array<std::array<char, kMaxMethodName + 1>, kMaxMethods> method_names_{};
   std::atomic<size_t> method_count_{0};
   std::array<MethodMetrics, kMaxMethods> methods_{};
   std::array<PoolMetrics, static_cast<size_t>(PoolKind::kCount)> pools_{};
