@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/call_stop.h"
+#include "common/free_memory.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "rpc/frame_io.h"
@@ -34,6 +35,9 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::time_point kNever = Clock::time_point::max();
 // How often the watchdog looks at deadlines and at the clients of running calls.
 constexpr auto kWatchEvery = std::chrono::milliseconds(100);
+// Connection threads that must have ended since the last trim before the watchdog hands the
+// allocator's free memory back to the system.
+constexpr size_t kTrimAfterEnded = 64;
 // A connection's input buffer larger than this is given back after each message; the output
 // buffer is kept up to kTrimAbove, as large replies are common and are not the client's doing.
 constexpr size_t kKeepInput = 256u << 10;
@@ -533,6 +537,8 @@ void TDSTCPServerTransport::WatchLoop() {
   Impl& s = *impl_;
   std::vector<pollfd> fds;
   std::vector<std::stop_source> calls;
+  std::list<std::unique_ptr<TIdTCPConnection>> ended;
+  size_t ended_since_trim = 0;
   std::unique_lock lock(s.mu);
   for (;;) {
     s.changed.wait_for(lock, kWatchEvery, [&] { return !s.active; });
@@ -540,6 +546,11 @@ void TDSTCPServerTransport::WatchLoop() {
     const Clock::time_point now = Clock::now();
     fds.clear();
     calls.clear();
+    for (auto it = s.connections.begin(); it != s.connections.end();) {
+      auto next = std::next(it);
+      if ((*it)->Finished) ended.splice(ended.end(), s.connections, it);
+      it = next;
+    }
     for (auto& c : s.connections) {
       if (c->Finished || !c->Socket.is_open()) continue;
       std::lock_guard cl(c->mu);
@@ -557,6 +568,23 @@ void TDSTCPServerTransport::WatchLoop() {
       lock.unlock();
       for (size_t i = 0; i < fds.size(); ++i) {
         if ((fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) calls[i].request_stop();
+      }
+      lock.lock();
+    }
+    // Threads of connections that have ended are joined here too, not only at the next accept,
+    // so that their stacks go when they end. When a burst of connections is over (many ended, none
+    // in the last tick), the memory they freed goes back to the system: with a thread per
+    // connection it is spread over the allocator's arenas and stays resident otherwise (1,000
+    // connections that had each fetched 3,000 rows left about 66 MB free but resident).
+    const bool burst_over = ended.empty() && ended_since_trim >= kTrimAfterEnded;
+    if (!ended.empty() || burst_over) {
+      lock.unlock();
+      ended_since_trim += ended.size();
+      for (auto& c : ended) c->Thread.join();
+      ended.clear();
+      if (burst_over) {
+        ReturnFreeMemoryToSystem();
+        ended_since_trim = 0;
       }
       lock.lock();
     }

@@ -116,7 +116,7 @@ for r in range(1, rounds + 1):
     if first is None: first = rss
     other = ', '.join(f'{v} {k}' for k, v in sorted(results.items()) if k != 'ok')
     print(f'round {r:2d}: {results.get("ok", 0)} of {connections} queries answered'
-          f'{" (" + other + ")" if other else ""} in {took:.1f} s, {peak['threads']} server threads; '
+          f'{" (" + other + ")" if other else ""} in {took:.1f} s, {peak["threads"]} server threads; '
           f'after: {proc("Threads")} threads, {fds()} descriptors, RSS {rss} KiB', flush=True)
 print(f'server RSS after the first round {first} KiB, after the last {rss} KiB; '
       f'peak (VmHWM) {proc("VmHWM")} KiB')
