@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/call_stop.h"
+#include "common/free_memory.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "rpc/frame_io.h"
@@ -34,6 +35,12 @@ using Clock = std::chrono::steady_clock;
 constexpr Clock::time_point kNever = Clock::time_point::max();
 // How often the watchdog looks at deadlines and at the clients of running calls.
 constexpr auto kWatchEvery = std::chrono::milliseconds(100);
+// The watchdog hands the allocator's free memory back once this many connection threads have
+// ended since it last did, and then only when no connection is left or none has ended for
+// kQuietTicksBeforeTrim ticks: a trim in the middle of a burst finds the freed memory still
+// fragmented by the connections that remain.
+constexpr size_t kTrimAfterEnded = 64;
+constexpr int kQuietTicksBeforeTrim = 10;
 // A connection's input buffer larger than this is given back after each message; the output
 // buffer is kept up to kTrimAbove, as large replies are common and are not the client's doing.
 constexpr size_t kKeepInput = 256u << 10;
@@ -534,6 +541,8 @@ void TDSTCPServerTransport::WatchLoop() {
   std::vector<pollfd> fds;
   std::vector<std::stop_source> calls;
   std::list<std::unique_ptr<TIdTCPConnection>> ended;
+  size_t ended_since_trim = 0;
+  int quiet_ticks = 0;
   std::unique_lock lock(s.mu);
   for (;;) {
     s.changed.wait_for(lock, kWatchEvery, [&] { return !s.active; });
@@ -568,11 +577,22 @@ void TDSTCPServerTransport::WatchLoop() {
     }
     // Threads of connections that have ended are joined here too, not only at the next accept,
     // so that their stacks go when they end (after a round of 1,000 connections, 1,002 stacks
-    // stayed mapped, 16 MB resident, until the next client came).
+    // stayed mapped, 16 MB resident, until the next client came). With a thread per connection,
+    // what a burst of connections freed is spread over the allocator's arenas and stays resident
+    // unless it is handed back.
     if (!ended.empty()) {
       lock.unlock();
+      ended_since_trim += ended.size();
+      quiet_ticks = 0;
       for (auto& c : ended) c->Thread.join();
       ended.clear();
+      lock.lock();
+    } else if (ended_since_trim >= kTrimAfterEnded &&
+               (s.connections.empty() || ++quiet_ticks >= kQuietTicksBeforeTrim)) {
+      lock.unlock();
+      ReturnFreeMemoryToSystem();
+      ended_since_trim = 0;
+      quiet_ticks = 0;
       lock.lock();
     }
   }
