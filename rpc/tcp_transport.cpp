@@ -36,9 +36,9 @@ constexpr Clock::time_point kNever = Clock::time_point::max();
 // How often the watchdog looks at deadlines and at the clients of running calls.
 constexpr auto kWatchEvery = std::chrono::milliseconds(100);
 // The watchdog hands the allocator's free memory back once this many connection threads have
-// ended since it last did, and then only when no connection is left or none has ended for
-// kQuietTicksBeforeTrim ticks: a trim in the middle of a burst finds the freed memory still
-// fragmented by the connections that remain.
+// ended since it last did, and then only when none has ended for kQuietTicksBeforeTrim ticks: a
+// trim in the middle of a burst finds the freed memory still fragmented by the connections that
+// remain, and the shell frees its records of the ended connections a little after they end.
 constexpr size_t kTrimAfterEnded = 64;
 constexpr int kQuietTicksBeforeTrim = 10;
 // A connection's input buffer larger than this is given back after each message; the output
@@ -587,8 +587,7 @@ void TDSTCPServerTransport::WatchLoop() {
       for (auto& c : ended) c->Thread.join();
       ended.clear();
       lock.lock();
-    } else if (ended_since_trim >= kTrimAfterEnded &&
-               (s.connections.empty() || ++quiet_ticks >= kQuietTicksBeforeTrim)) {
+    } else if (ended_since_trim >= kTrimAfterEnded && ++quiet_ticks >= kQuietTicksBeforeTrim) {
       lock.unlock();
       ReturnFreeMemoryToSystem();
       ended_since_trim = 0;
