@@ -11,6 +11,18 @@ namespace velmora {
 
 namespace {
 
+// Record storage a closed dataset keeps for its next result, in bytes each for the records and
+// the row list. Closed datasets are kept for reuse (the query pools keep thirty queries), so a
+// dataset that held more gives it all back: otherwise every pooled query would hold the storage of
+// the largest result it ever fetched until the process ends.
+constexpr size_t kStorageKeptOnClose = 256 * 1024;
+
+void ReleaseLargeStorage(TRecordStore& store) {
+  if (store.arena.capacity() > kStorageKeptOnClose) std::string().swap(store.arena);
+  if (store.rows.capacity() * sizeof(TRowEntry) > kStorageKeptOnClose)
+    std::vector<TRowEntry>().swap(store.rows);
+}
+
 TUpdateRecordType KindOf(TRowState s) {
   switch (s) {
     case TRowState::Modified:
@@ -198,6 +210,7 @@ void TDataSet::Close() {
   edit_values_.clear();
   edit_null_.clear();
   store_.Clear();
+  ReleaseLargeStorage(store_);
   discarded_ = 0;
   state_ = dsInactive;
   cur_ = npos;
