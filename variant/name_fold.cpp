@@ -95,22 +95,51 @@ char32_t FoldCodePoint(char32_t c) {
   return static_cast<char32_t>(static_cast<int32_t>(c) + run->delta);
 }
 
-bool NamesEqual(std::string_view a, std::string_view b) {
+namespace name_fold_detail {
+
+bool NamesEqualBeyondEnds(std::string_view a, std::string_view b) {
+  // Fast path, in step through both names: bytes that are equal, or ASCII letters that differ only
+  // in case. Most comparisons end here, ASCII names always.
+  const size_t common = std::min(a.size(), b.size());
   size_t i = 0;
-  size_t j = 0;
+  for (; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x == y) continue;
+    if ((x | y) >= 0x80) break;
+    if ((x ^ y) != 0x20 || static_cast<unsigned char>((x | 0x20) - 'a') >= 26) return false;
+  }
+  if (i == a.size() && i == b.size()) return true;
+
+  // Decode from the start of the code point that holds byte i. The bytes before i are the same in
+  // both names, so that start is the same in both; a byte that is not a continuation byte always
+  // starts a unit, and a sequence holding byte i starts at most three bytes before it.
+  size_t start = i;
+  for (size_t back = 1; back <= 3 && back <= i; ++back) {
+    if ((static_cast<unsigned char>(a[i - back]) & 0xC0) != 0x80) {
+      start = i - back;
+      break;
+    }
+  }
+  size_t j = start;
+  i = start;
   while (i < a.size() && j < b.size()) {
     const auto x = static_cast<unsigned char>(a[i]);
     const auto y = static_cast<unsigned char>(b[j]);
-    if ((x | y) < 0x80) {  // both ASCII: no decoding
+    if ((x | y) < 0x80) {
       if (AsciiLowerByte(x) != AsciiLowerByte(y)) return false;
       ++i;
       ++j;
-    } else if (FoldUnit(NextUnit(a, i)) != FoldUnit(NextUnit(b, j))) {
-      return false;
+      continue;
     }
+    const char32_t u = NextUnit(a, i);
+    const char32_t v = NextUnit(b, j);
+    if (u != v && FoldUnit(u) != FoldUnit(v)) return false;
   }
   return i == a.size() && j == b.size();
 }
+
+}  // namespace name_fold_detail
 
 std::string FoldName(std::string_view name) {
   std::string out;

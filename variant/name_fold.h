@@ -22,7 +22,8 @@
 
 namespace velmora {
 
-bool NamesEqual(std::string_view a, std::string_view b);
+// Defined below, inline for the quick answers.
+inline bool NamesEqual(std::string_view a, std::string_view b);
 
 // The name with every code point replaced by its simple case folding; invalid bytes kept as they
 // are.
@@ -30,5 +31,31 @@ std::string FoldName(std::string_view name);
 
 // One code point's simple case folding; the code point itself when it has none.
 char32_t FoldCodePoint(char32_t c);
+
+namespace name_fold_detail {
+
+// True when both bytes are ASCII and fold to different letters or signs.
+inline bool AsciiBytesDiffer(unsigned char x, unsigned char y) {
+  return (x | y) < 0x80 && x != y &&
+         ((x ^ y) != 0x20 || static_cast<unsigned char>((x | 0x20) - 'a') >= 26);
+}
+
+// NamesEqual of two non-empty names whose first and last bytes do not differ as ASCII.
+bool NamesEqualBeyondEnds(std::string_view a, std::string_view b);
+
+}  // namespace name_fold_detail
+
+// Lookups compare one name with many, and most pairs differ in an end byte. An ASCII byte is a
+// unit of its own, so ASCII end bytes that fold differently settle it without a call.
+inline bool NamesEqual(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty()) return a.empty() && b.empty();
+  using name_fold_detail::AsciiBytesDiffer;
+  if (AsciiBytesDiffer(static_cast<unsigned char>(a.front()),
+                       static_cast<unsigned char>(b.front())))
+    return false;
+  if (AsciiBytesDiffer(static_cast<unsigned char>(a.back()), static_cast<unsigned char>(b.back())))
+    return false;
+  return name_fold_detail::NamesEqualBeyondEnds(a, b);
+}
 
 }  // namespace velmora
