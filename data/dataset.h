@@ -123,7 +123,7 @@ class TDataSet {
   // --- Fields of the current row ---
   int FieldCount() const { return defs_.Count(); }
   TField Fields(int index);
-  // Raises "Field 'X' not found" for an unknown name (letter case is ignored).
+  // Raises "Field 'X' not found" for an unknown name (letter case folded, as TFieldDefs::IndexOf).
   TField FieldByName(std::string_view name);
   std::optional<TField> FindField(std::string_view name);
   OleVariant FieldValue(int index) const;

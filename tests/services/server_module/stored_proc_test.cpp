@@ -123,5 +123,21 @@ TEST_F(StoredProcTest, SecondOfTwoNamesDifferingInCaseSetsTheFirst) {
   ExpectPackedOutput(out[0], "B", OleVariant(int32_t{6}), ftInteger);
 }
 
+// The same with letters outside ASCII: the value given for "äpfel" lands on "ÄPFEL", declared
+// first as an output, and comes back as that output's value.
+TEST_F(StoredProcTest, NonAsciiNamesDifferingInCaseAreOneParameter) {
+  TParams params;
+  params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{1}));
+  params.CreateParam(ftInteger, "\xC3\x84PFEL", ptOutput);
+  params.CreateParam(ftInteger, "\xC3\xA4pfel", ptInput).SetValue(OleVariant(int32_t{5}));
+  OleVariant out;
+  std::string err;
+  client_.StoredProc("ADD_ONE", PackParams(params), out, err, false);
+  EXPECT_EQ(err, "");
+  ASSERT_TRUE(out.IsVariantArray());
+  ASSERT_EQ(out.Array().items.size(), 1u);
+  ExpectPackedOutput(out[0], "\xC3\x84PFEL", OleVariant(int32_t{5}), ftInteger);
+}
+
 }  // namespace
 }  // namespace velmora::test
