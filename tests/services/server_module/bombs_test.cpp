@@ -138,6 +138,35 @@ std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
   return text;
 }
 
+// The error text of a call of UploadFile(<array of `outer` arrays of `inner` Empty variants each>,
+// "x.bin"): each array is within the element limit, not their sum.
+std::string CallWithNestedArrays(uint16_t port, uint32_t outer, uint32_t inner) {
+  RawClient client(port);
+  std::string frame;
+  TDSFrameCodec::Begin(frame);
+  frame.push_back(static_cast<char>(TDSMessageType::Call));
+  ByteWriter w(frame);
+  w.PutString(kServerClass);
+  w.PutString("UploadFile");
+  w.Put<uint32_t>(2);
+  w.Put<uint16_t>(kVarVariantArray);
+  w.Put<int32_t>(0);
+  w.Put<uint32_t>(outer);
+  for (uint32_t i = 0; i < outer; ++i) {
+    w.Put<uint16_t>(kVarVariantArray);
+    w.Put<int32_t>(0);
+    w.Put<uint32_t>(inner);
+    frame.append(size_t{inner} * 2, '\0');
+  }
+  w.Put<uint16_t>(varOleStr);
+  w.PutString("x.bin");
+  const std::string answer = client.RoundTrip(frame);
+  if (PeekMessageType(answer) != static_cast<uint8_t>(TDSMessageType::Error)) return "(no error)";
+  std::string text;
+  DecodeError(answer, text);
+  return text;
+}
+
 class Bombs : public ServerFixture {
  protected:
   void SetUp() override {
@@ -186,6 +215,10 @@ TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
       {"two million Empty variants in one array",
        [port](TDSClientChannel&) { return CallWithEmptyArray(port, 2'000'000); },
        "A variant array of 2000000 elements exceeds the server's limit of 1000000 elements"},
+      {"a thousand arrays of a thousand Empty variants each",
+       [port](TDSClientChannel&) { return CallWithNestedArrays(port, 1000, 1000); },
+       "Variant arrays of 1000002 elements in one message exceed the server's limit of 1000000 "
+       "elements"},
   };
   auto client = Connect();
   int index = 0;
