@@ -6,8 +6,10 @@
 #
 #   bench/probes/result_budget.sh [BUILD_DIR]     (default build-rel; needs bin/velmora, bin/velmora-cli)
 #
-# Environment: ROWS (25000000), PAIR_ROWS (15000000), CLIENT_TIMEOUT seconds per client (150),
-# LIMITS: extra lines for CONFIG.CFG's [Limits] section, e.g. LIMITS=$'ResultMaxMiB=64'.
+# Environment: ROWS (25000000), PAIR_ROWS (15000000), STATEMENT_TIMEOUT seconds (300: SQLite scans
+# a query of untyped expression columns twice, once for their types, so the rows take a while to
+# come), CLIENT_TIMEOUT seconds per client (360), LIMITS: extra lines for CONFIG.CFG's [Limits]
+# section, e.g. LIMITS=$'ResultMaxMiB=64'.
 # The server and clients run in a network namespace of their own where only the loopback exists
 # (when `unshare --net` is allowed), so nothing listens beyond 127.0.0.1; every client is bounded
 # by `timeout` and the server is stopped with SIGTERM (SIGKILL after 10 s).
@@ -16,7 +18,8 @@ set -euo pipefail
 build=$(cd "${1:-build-rel}" && pwd)
 rows=${ROWS:-25000000}
 pair_rows=${PAIR_ROWS:-15000000}
-client_timeout=${CLIENT_TIMEOUT:-150}
+statement_timeout=${STATEMENT_TIMEOUT:-300}
+client_timeout=${CLIENT_TIMEOUT:-360}
 
 if [ -z "${VELMORA_PROBE_NETNS:-}" ] && unshare --net true 2>/dev/null; then
   exec env VELMORA_PROBE_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' \
@@ -41,8 +44,8 @@ trap 'stop_server; rm -rf "$work"' EXIT
 
 port=$((20000 + RANDOM % 20000))
 mkdir -p "$work/app/Upload"
-printf '[CONFIG]\r\nSVROPENPORT=%s\r\n[Limits]\r\nStatementTimeoutSeconds=60\r\n%s\r\n' \
-  "$port" "${LIMITS:-}" > "$work/app/CONFIG.CFG"
+printf '[CONFIG]\r\nSVROPENPORT=%s\r\n[Limits]\r\nStatementTimeoutSeconds=%s\r\n%s\r\n' \
+  "$port" "$statement_timeout" "${LIMITS:-}" > "$work/app/CONFIG.CFG"
 printf 'DriverID=SQLite\r\nDatabase=%s\r\nCreateDatabase=Yes\r\n' "$work/probe.db" \
   > "$work/app/DataBase.CFG"
 
