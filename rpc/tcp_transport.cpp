@@ -658,6 +658,8 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
   const auto ahead = std::make_unique<TReadAhead>();
   MemoryReservation in_reserved;
   for (;;) {
+    // One call's memory, from its frame to its reply sent: the reply's buffers are kept until then.
+    CallMemoryScope call_memory;
     std::string_view message;
     refusal.clear();
     TReadResult read;

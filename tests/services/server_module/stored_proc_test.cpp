@@ -6,6 +6,7 @@
 #include "client/velmora_client.h"
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
+#include "common/server_limits.h"
 #include "dbpool/database_pools.h"
 #include "tests/support/packed_params.h"
 #include "tests/support/server_fixture.h"
@@ -80,6 +81,26 @@ TEST_F(StoredProcTest, RowsOutputsAndRepeatedCallsOnOnePooledObject) {
   EXPECT_EQ(proc->FetchOptions.Mode, fmAll);
   EXPECT_EQ(proc->FetchOptions.CursorKind, ckDefault);
   EXPECT_EQ(FDStoredProcPool()->TagOf(proc), 0);
+}
+
+// Rows past the result limit are refused in ErrMsg while they are fetched; the pooled object then
+// serves the next call.
+TEST_F(StoredProcTest, RowsPastTheResultLimitAreRefusedInErrMsg) {
+  TParams params;
+  params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{kBigRows}));
+  ServerLimits limits;
+  limits.ResultMax = 200;  // the field definitions and a few rows
+  SetServerLimits(limits);
+  OleVariant out;
+  std::string err;
+  OleVariant result = client_.StoredProc("ADD_ONE", PackParams(params), out, err, true);
+  SetServerLimits(ServerLimits{});
+  EXPECT_EQ(err, "The result is larger than the server's limit of 200 bytes (ResultMaxMiB)");
+  EXPECT_TRUE(result.IsEmpty());
+  result = client_.StoredProc("ADD_ONE", PackParams(params), out, err, true);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Load(result)->RecordCount(), kBigRows);
+  ExpectAllGivenBack();
 }
 
 TEST_F(StoredProcTest, RefusedCallsGiveTheMessageAndEmptyResults) {
