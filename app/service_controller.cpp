@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QThread>
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -139,6 +140,12 @@ void TServiceController::Start(const QString& port_text) {
 void TServiceController::ApplyLimits(const std::string& config_path) {
   const LoadedLimits loaded = LoadLimits(config_path);
   SetServerLimits(loaded.limits);
+  // A call waits this long for a database connection; the pool outlives the service's starts.
+  if (TFDConnectionPool* pool = FDConnectionPool(); pool != nullptr) {
+    pool->SetWaitTimeout(static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(loaded.limits.PoolWaitTimeout)
+            .count()));
+  }
   for (const std::string& note : loaded.notes) AddLog(QString::fromStdString(note));
 }
 

@@ -48,7 +48,8 @@ class TServiceController : public QObject {
   void SetCredentials(const QString& user, const QString& password);
 
   // Reads the section "Limits" of the settings file at `config_path` and puts its limits in
-  // force (SetServerLimits); each value refused or clamped is logged. Call while the service is
+  // force (SetServerLimits, and the connection pool's wait when the pools exist); each value
+  // refused or clamped is logged. Call while the service is
   // stopped, before it first starts.
   void ApplyLimits(const std::string& config_path);
 

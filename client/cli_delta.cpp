@@ -13,7 +13,7 @@
 #include "client/delta_edit.h"
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
-#include "variant/variant_text.h"
+#include "variant/name_fold.h"
 
 namespace velmora::cli {
 namespace {
@@ -349,7 +349,7 @@ void RunCall(Context& ctx, const std::string& proc, const std::vector<std::strin
   // both ways could not do what is asked.
   for (const std::string& name : out_names) {
     int seen = 0;
-    for (int i = 0; i < params.Count(); ++i) seen += EqualsNoCase(params[i].Name, name);
+    for (int i = 0; i < params.Count(); ++i) seen += NamesEqual(params[i].Name, name);
     if (seen > 1)
       throw EUsage(fmt::format(
           "{} is given as an input and with --out: the server does not return the value of an "

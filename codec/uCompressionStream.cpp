@@ -5,11 +5,12 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "codec/compressor_cache.h"
 
 namespace velmora {
 
@@ -18,8 +19,6 @@ namespace {
 constexpr int kWindowBits = 15;
 // zlib counts in uInt; larger buffers are fed and drained in pieces of at most this size.
 constexpr size_t kMaxZChunk = std::numeric_limits<uInt>::max();
-// Output buffers up to this size are kept by the thread for the next packet.
-constexpr size_t kKeptOutputBuffer = 64 * 1024;
 
 const char* ZMessage(const z_stream& zs, int rc) {
   return zs.msg != nullptr ? zs.msg : zError(rc);
@@ -58,39 +57,6 @@ class Inflater {
   z_stream zs{};
 };
 
-// One whole-buffer compressor per thread and level, kept for the thread's life. A packet is
-// always whole in memory, so libdeflate's single-pass compressor (several times faster than
-// zlib's streaming deflate at the same level, and writing the same RFC 1950 format) does the work;
-// keeping it avoids allocating its state (up to about 1 MB) for every packet.
-class ThreadCompressors {
- public:
-  ThreadCompressors() = default;
-  ThreadCompressors(const ThreadCompressors&) = delete;
-  ThreadCompressors& operator=(const ThreadCompressors&) = delete;
-  ~ThreadCompressors() {
-    for (libdeflate_compressor* c : by_selector_)
-      if (c != nullptr) libdeflate_free_compressor(c);
-  }
-
-  libdeflate_compressor& For(int selector) {
-    const int level = CompressionLevelOfSelector(selector);
-    const size_t slot = level == Z_DEFAULT_COMPRESSION ? 0 : static_cast<size_t>(level) % 10 + 1;
-    libdeflate_compressor*& c = by_selector_[slot];
-    if (c == nullptr) {
-      // zlib's default level is 6; libdeflate's levels 0 to 9 match zlib's in kind.
-      c = libdeflate_alloc_compressor(level == Z_DEFAULT_COMPRESSION ? 6 : level);
-      if (c == nullptr) throw std::bad_alloc();
-    }
-    return *c;
-  }
-
- private:
-  std::array<libdeflate_compressor*, 11> by_selector_{};
-};
-
-thread_local ThreadCompressors t_compressors;
-thread_local std::unique_ptr<char[]> t_output;
-
 // Moves as much pending input as zlib can take in one call into zs.
 void FeedInput(z_stream& zs, const char* data, size_t size, size_t& consumed) {
   if (zs.avail_in == 0 && consumed < size) {
@@ -119,17 +85,19 @@ int CompressionLevelOfSelector(int selector) {
 void CompressMemoryStream(TMemoryStream& stream, int selector) {
   stream.SetPosition(0);
   const std::string& in = stream.Buffer();
-  libdeflate_compressor& compressor = t_compressors.For(selector);
+  const int level = CompressionLevelOfSelector(selector);
+  // zlib's default level is 6; libdeflate's levels 0 to 9 match zlib's in kind.
+  TCompressorLease lease(level == Z_DEFAULT_COMPRESSION ? 6 : level);
+  libdeflate_compressor& compressor = lease.Compressor();
 
   // One pass into a worst-case buffer that is never initialised, so that the pages a large packet
   // does not fill are never touched; then the packet alone is copied into the stream. Small
-  // packets use a buffer the thread keeps.
+  // packets use the buffer that comes with the lease.
   const size_t bound = libdeflate_zlib_compress_bound(&compressor, in.size());
   std::unique_ptr<char[]> large;
   char* out = nullptr;
-  if (bound <= kKeptOutputBuffer) {
-    if (!t_output) t_output.reset(new char[kKeptOutputBuffer]);
-    out = t_output.get();
+  if (bound <= kLeasedOutputBuffer) {
+    out = lease.OutputBuffer();
   } else {
     large.reset(new char[bound]);
     out = large.get();

@@ -14,6 +14,10 @@ namespace velmora {
 
 inline constexpr uint64_t kMiB = 1024 * 1024;
 
+// The largest ResultMaxMiB: a result of this size, deflated, still fits in one frame of the
+// transport's largest size (256 MiB) with its reply around it.
+inline constexpr int64_t kResultMaxMiBCeiling = 255;
+
 struct ServerLimits {
   // Connections.
   size_t MaxConnections = 1000;  // more get one error frame and are closed
@@ -27,12 +31,13 @@ struct ServerLimits {
   std::chrono::seconds StatementTimeout{60};  // one SQL statement; the backup engine is exempt
   std::chrono::seconds PoolWaitTimeout{3};    // a call's whole wait for a database connection
   // Sizes.
-  uint32_t PreLoginFrameMax = 4096;            // before login: small plain frames only
-  uint64_t MemoryBudget = 1024 * kMiB;         // everything inflated or decoded at once
-  uint64_t UpdateSqlMax = 16 * kMiB;           // UpdateSQL's text, inflated
-  uint64_t DeltaMax = 256 * kMiB;              // UpdateOleVariant's saved dataset, inflated
-  uint64_t UploadMax = 512 * kMiB;             // one file moved by UploadFile or DownLoadFile
-  size_t VariantArrayMaxElements = 1'000'000;  // elements of one decoded variant array
+  uint32_t PreLoginFrameMax = 4096;     // before login: small plain frames only
+  uint64_t MemoryBudget = 1024 * kMiB;  // everything inflated, decoded or built for replies at once
+  uint64_t UpdateSqlMax = 16 * kMiB;    // UpdateSQL's text, inflated
+  uint64_t DeltaMax = 256 * kMiB;       // UpdateOleVariant's saved dataset, inflated
+  uint64_t UploadMax = 512 * kMiB;      // one file moved by UploadFile or DownLoadFile
+  uint64_t ResultMax = 128 * kMiB;      // one result of SQL2OleVariant or StoredProc, as saved
+  size_t VariantArrayMaxElements = 1'000'000;  // array elements of one message, all levels
   // Logins.
   int RefusalsPerConnection = 5;            // then the connection is closed
   int RefusalsPerMinutePerAddress = 10;     // then each refusal delays that address's next try

@@ -11,6 +11,18 @@ namespace velmora {
 
 namespace {
 
+// Record storage a closed dataset keeps for its next result, in bytes each for the records and
+// the row list. Closed datasets are kept for reuse (the query pools keep thirty queries), so a
+// dataset that held more gives it all back: otherwise every pooled query would hold the storage of
+// the largest result it ever fetched until the process ends.
+constexpr size_t kStorageKeptOnClose = 256 * 1024;
+
+void ReleaseLargeStorage(TRecordStore& store) {
+  if (store.arena.capacity() > kStorageKeptOnClose) std::string().swap(store.arena);
+  if (store.rows.capacity() * sizeof(TRowEntry) > kStorageKeptOnClose)
+    std::vector<TRowEntry>().swap(store.rows);
+}
+
 TUpdateRecordType KindOf(TRowState s) {
   switch (s) {
     case TRowState::Modified:
@@ -90,34 +102,50 @@ void RecordAppender::AppendNull() {
   ++field_;
 }
 
+namespace {
+
+// Room made for a value before it is encoded while rows are charged: what a number or date takes
+// at most, plus the bytes of a text or byte array. An encoding that takes more (a variant array)
+// is charged once its row is complete.
+constexpr size_t kFixedValueRoom = 32;
+
+size_t VariantRoom(const OleVariant& v) {
+  if (v.IsByteArray()) return v.ByteData().bytes.size() + kFixedValueRoom;
+  if (v.IsText()) return v.Text().size() + kFixedValueRoom;
+  return kFixedValueRoom;
+}
+
+}  // namespace
+
 // Each value is appended whole or not at all, so a failed value can be retried or nulled.
-#define VELMORA_APPEND(call)          \
-  const TFieldDef& def = NextField(); \
-  std::string& arena = store_->arena; \
-  const size_t mark = arena.size();   \
-  try {                               \
-    call;                             \
-  } catch (...) {                     \
-    arena.resize(mark);               \
-    throw;                            \
-  }                                   \
+#define VELMORA_APPEND(room, call)                      \
+  const TFieldDef& def = NextField();                   \
+  if (charge_ != nullptr) charge_->Room(*store_, room); \
+  std::string& arena = store_->arena;                   \
+  const size_t mark = arena.size();                     \
+  try {                                                 \
+    call;                                               \
+  } catch (...) {                                       \
+    arena.resize(mark);                                 \
+    throw;                                              \
+  }                                                     \
   ++field_;
 
 void RecordAppender::AppendInt64(int64_t v) {
-  VELMORA_APPEND(EncodeInt64Value(def, v, arena))
+  VELMORA_APPEND(kFixedValueRoom, EncodeInt64Value(def, v, arena))
 }
 void RecordAppender::AppendDouble(double v) {
-  VELMORA_APPEND(EncodeDoubleValue(def, v, arena))
+  VELMORA_APPEND(kFixedValueRoom, EncodeDoubleValue(def, v, arena))
 }
 void RecordAppender::AppendText(std::string_view v) {
-  VELMORA_APPEND(EncodeTextValue(def, v, arena))
+  VELMORA_APPEND(v.size() + kFixedValueRoom, EncodeTextValue(def, v, arena))
 }
 void RecordAppender::AppendBytes(std::string_view v) {
-  VELMORA_APPEND(EncodeBytesValue(def, v, arena))
+  VELMORA_APPEND(v.size() + kFixedValueRoom, EncodeBytesValue(def, v, arena))
 }
 void RecordAppender::AppendVariant(const OleVariant& v) {
   if (v.IsNull() || v.IsEmpty()) return AppendNull();
-  VELMORA_APPEND(EncodeVariantValue(def, v, arena))
+  VELMORA_APPEND(VariantRoom(v), EncodeVariantValue(def, v, arena))
 }
 #undef VELMORA_APPEND
 
@@ -127,6 +155,12 @@ RecordAppender& TDataSet::BeginAppend() {
   if (appender_.open_) store_.arena.resize(appender_.start_);
   appender_.store_ = &store_;
   appender_.defs_ = &defs_;
+  appender_.charge_ = nullptr;
+  if (row_charge_.On()) {
+    if (store_.rows.empty()) row_charge_.SetHeaderBytes(SavedHeaderSize(defs_));
+    row_charge_.BeforeRow(store_, NullBitmapBytes(defs_.Count()) + kFixedValueRoom);
+    appender_.charge_ = &row_charge_;
+  }
   appender_.start_ = store_.arena.size();
   appender_.field_ = 0;
   appender_.open_ = true;
@@ -148,7 +182,24 @@ void TDataSet::EndAppend() {
   row.cur_len = static_cast<uint32_t>(len);
   store_.rows.push_back(row);
   Invalidate();
+  if (row_charge_.On()) {
+    try {
+      row_charge_.AfterRow(store_);
+    } catch (...) {
+      store_.rows.pop_back();
+      store_.arena.resize(appender_.start_);
+      throw;
+    }
+  }
   if (Active() && cur_ == npos) First();
+}
+
+void TDataSet::ChargeRows(uint64_t max_saved_bytes, std::string refusal) {
+  if (Active()) throw EDatabaseError("Rows can be charged only before the dataset is opened");
+  CancelAppend();
+  store_.Clear();
+  discarded_ = 0;
+  row_charge_.Start(store_, max_saved_bytes, std::move(refusal));
 }
 
 void TDataSet::CancelAppend() {
@@ -182,6 +233,7 @@ void TDataSet::Open() {
   } catch (...) {
     CancelAppend();
     store_.Clear();
+    row_charge_.End(store_);
     discarded_ = 0;
     throw;
   }
@@ -198,6 +250,8 @@ void TDataSet::Close() {
   edit_values_.clear();
   edit_null_.clear();
   store_.Clear();
+  row_charge_.End(store_);
+  ReleaseLargeStorage(store_);
   discarded_ = 0;
   state_ = dsInactive;
   cur_ = npos;
@@ -685,6 +739,10 @@ void TDataSet::CommitUpdates() {
 // ---------------------------------------------------------------------------------------------
 // Storage
 
+size_t TDataSet::SavedSize() const {
+  return velmora::SavedSize(defs_, store_);
+}
+
 void TDataSet::SaveToStream(TMemoryStream& stream) {
   CheckBrowseMode();
   if (stream.Position() == stream.Size()) {
@@ -702,6 +760,7 @@ void TDataSet::LoadFromStream(TMemoryStream& stream) {
   TStoredDataSet loaded;
   const size_t used = ReadDataSet(stream.View().substr(pos), loaded);
   Close();
+  row_charge_.End(store_);  // loaded rows are not a fetched result
   const uint64_t generation = store_.generation + 1;
   defs_ = std::move(loaded.defs);
   store_ = std::move(loaded.store);

@@ -18,6 +18,7 @@
 #include "data/dataset_records.h"
 #include "data/field_defs.h"
 #include "data/memory_stream.h"
+#include "data/row_charge.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
@@ -96,6 +97,7 @@ class RecordAppender {
 
   TRecordStore* store_ = nullptr;
   const TFieldDefs* defs_ = nullptr;
+  TRowCharge* charge_ = nullptr;  // set while the rows are charged
   size_t start_ = 0;
   int field_ = 0;
   bool open_ = false;
@@ -123,7 +125,7 @@ class TDataSet {
   // --- Fields of the current row ---
   int FieldCount() const { return defs_.Count(); }
   TField Fields(int index);
-  // Raises "Field 'X' not found" for an unknown name (letter case is ignored).
+  // Raises "Field 'X' not found" for an unknown name (letter case folded, as TFieldDefs::IndexOf).
   TField FieldByName(std::string_view name);
   std::optional<TField> FindField(std::string_view name);
   OleVariant FieldValue(int index) const;
@@ -181,10 +183,21 @@ class TDataSet {
   // --- Storage (format described in docs/storage-format.md) ---
   // Writes structure, all rows and the change log at the stream's position.
   void SaveToStream(TMemoryStream& stream);
+  // The bytes SaveToStream writes.
+  size_t SavedSize() const;
   // Replaces structure and rows with those read from the stream's position; the dataset is then
   // open on its first row. A loaded change log turns CachedUpdates on. Raises EFormatError on
   // malformed input and leaves the dataset as it was.
   void LoadFromStream(TMemoryStream& stream);
+
+  // --- Rows charged to the memory budget (a result a server sends) ---
+  // From this call until the dataset is closed, or its next Open fails, the rows drivers append
+  // are charged to MemoryBudget::Process() and bounded as data/row_charge.h says: past
+  // `max_saved_bytes` (the rows as saved) an append raises EResultTooLarge with `refusal`. Closing
+  // frees the rows' buffers with the charge. Raises EDatabaseError on an open dataset.
+  void ChargeRows(uint64_t max_saved_bytes, std::string refusal);
+  // What the rows hold of the budget now (0 when they are not charged).
+  uint64_t ChargedBytes() const { return row_charge_.Charged(); }
 
   // --- Fast append path for drivers ---
   // Starts a new unmodified row (no change-log entry); give every field in order, then
@@ -225,6 +238,7 @@ class TDataSet {
 
   TFieldDefs defs_;
   TRecordStore store_;
+  TRowCharge row_charge_;
   RecordAppender appender_;
   TDataSetState state_ = dsInactive;
   bool cached_updates_ = false;

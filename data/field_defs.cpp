@@ -1,6 +1,6 @@
 #include "data/field_defs.h"
 
-#include "variant/variant_text.h"
+#include "variant/name_fold.h"
 
 namespace velmora {
 
@@ -21,7 +21,7 @@ TFieldDef& TFieldDefs::Add(TFieldDef def) {
 
 int TFieldDefs::IndexOf(std::string_view name) const {
   for (size_t i = 0; i < items_.size(); ++i) {
-    if (EqualsNoCase(items_[i].Name, name)) return static_cast<int>(i);
+    if (NamesEqual(items_[i].Name, name)) return static_cast<int>(i);
   }
   return -1;
 }

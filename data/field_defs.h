@@ -41,7 +41,8 @@ class TFieldDefs {
   void Clear() { items_.clear(); }
 
   int Count() const { return static_cast<int>(items_.size()); }
-  // Index of the first definition with that name, letter case ignored; -1 when there is none.
+  // Index of the first definition with that name, letter case folded (NamesEqual,
+  // variant/name_fold.h); -1 when there is none.
   int IndexOf(std::string_view name) const;
   const TFieldDef* Find(std::string_view name) const;
   TFieldDef* Find(std::string_view name);

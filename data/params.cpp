@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "variant/variant_text.h"
+#include "variant/name_fold.h"
 
 namespace velmora {
 
@@ -79,7 +79,7 @@ TParam* TParams::FindParam(std::string_view name) {
 
 const TParam* TParams::FindParam(std::string_view name) const {
   for (const auto& p : items_)
-    if (EqualsNoCase(p->Name, name)) return p.get();
+    if (NamesEqual(p->Name, name)) return p.get();
   return nullptr;
 }
 

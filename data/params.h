@@ -87,7 +87,8 @@ class TParams {
   TParam& operator[](int index) { return Items(index); }
   const TParam& operator[](int index) const { return Items(index); }
 
-  // Name compared without regard to (ASCII) letter case; nullptr when absent.
+  // The first parameter of that name, letter case folded (NamesEqual, variant/name_fold.h);
+  // nullptr when absent.
   TParam* FindParam(std::string_view name);
   const TParam* FindParam(std::string_view name) const;
   // As FindParam, raising "Parameter '<name>' not found" when absent.

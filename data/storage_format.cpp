@@ -126,16 +126,25 @@ void ReadRows(ByteReader& in, const char* base, TStoredDataSet& result) {
 
 }  // namespace
 
-void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached_updates,
-                  std::string& out) {
+size_t SavedHeaderSize(const TFieldDefs& defs) {
   size_t total = 16;
   for (const TFieldDef& d : defs)
     total += kMinFieldDefSize + d.Name.size() + d.OriginTable.size() + d.OriginColumn.size();
+  return total;
+}
+
+size_t SavedSize(const TFieldDefs& defs, const TRecordStore& store) {
+  size_t total = SavedHeaderSize(defs);
   for (const TRowEntry& r : store.rows) {
     total += 1 + r.cur_len + (HasOriginal(r.state) ? r.orig_len : 0);
     if (r.error) total += 4 + store.errors[r.error - 1].Message.size();
   }
-  out.reserve(out.size() + total);
+  return total;
+}
+
+void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached_updates,
+                  std::string& out) {
+  out.reserve(out.size() + SavedSize(defs, store));
 
   ByteWriter w(out);
   w.PutBytes(kStorageMagic, sizeof kStorageMagic);

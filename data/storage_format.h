@@ -21,6 +21,11 @@ struct TStoredDataSet {
   bool cached_updates = false;
 };
 
+// The bytes WriteDataSet writes: SavedSize(defs, store) for the whole, SavedHeaderSize(defs) for
+// everything but the rows.
+size_t SavedHeaderSize(const TFieldDefs& defs);
+size_t SavedSize(const TFieldDefs& defs, const TRecordStore& store);
+
 // Appends the saved form of the dataset to `out`.
 void WriteDataSet(const TFieldDefs& defs, const TRecordStore& store, bool cached_updates,
                   std::string& out);

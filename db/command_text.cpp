@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "db/firebird/fb_statement_split.h"
+#include "variant/name_fold.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -151,7 +152,7 @@ class Scanner {
   void AddMarker(std::string_view name) {
     int index = -1;
     for (size_t k = 0; k < out_.names.size(); ++k) {
-      if (EqualsNoCase(out_.names[k], name)) {
+      if (NamesEqual(out_.names[k], name)) {
         index = static_cast<int>(k);
         break;
       }

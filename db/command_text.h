@@ -28,7 +28,8 @@ struct TCommandText {
 
 // Scans `text` once. A marker is ":" directly followed by a name (letters, digits, "_", "$", "#"
 // or any non-ASCII byte) outside string literals, quoted identifiers ("..", [..], `..`) and
-// comments; names repeat without regard to ASCII case. "::" yields one literal ":".
+// comments; a name repeated in other letter case (NamesEqual, variant/name_fold.h) is the same
+// parameter. "::" yields one literal ":".
 // The body of a stored-code definition (after the AS of CREATE / ALTER / RECREATE PROCEDURE,
 // TRIGGER, FUNCTION or PACKAGE, or of EXECUTE BLOCK; db/firebird/fb_statement_split.h) goes as
 // written: ":NAME" there is the engine's own variable, and "::" stays.

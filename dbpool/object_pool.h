@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -80,7 +81,8 @@ class TObjectPool {
       // A time-out is not a failure: the caller goes on without a permit.
       if (!FSemaphore.try_acquire_for(std::chrono::milliseconds(0))) {
         if (FMetrics != nullptr) FMetrics->waits.Add();
-        if (!FSemaphore.try_acquire_for(std::chrono::milliseconds(FTimeout)) &&
+        if (!FSemaphore.try_acquire_for(
+                std::chrono::milliseconds(FTimeout.load(std::memory_order_relaxed))) &&
             FMetrics != nullptr) {
           FMetrics->timeouts.Add();
         }
@@ -185,7 +187,9 @@ class TObjectPool {
     return -1;
   }
   int Permits() const { return FSemaphore.count(); }
-  int Timeout() const { return FTimeout; }
+  int Timeout() const { return FTimeout.load(std::memory_order_relaxed); }
+  // Sets how long later Lock calls wait for a permit; a Lock already waiting keeps its wait.
+  void SetTimeout(int timeout_ms) { FTimeout.store(timeout_ms, std::memory_order_relaxed); }
   int MaxCount() const { return FMaxCount; }
 
  private:
@@ -260,7 +264,7 @@ class TObjectPool {
   };
 
   ObjList FObjList;
-  const int FTimeout;
+  std::atomic<int> FTimeout;
   const int FMaxCount;
   CountingSemaphore FSemaphore;
   size_t FOpening = 0;  // places reserved by Lock calls making a new object; under the lock

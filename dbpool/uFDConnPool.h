@@ -37,8 +37,8 @@ namespace velmora {
 
 class TFDConnectionPool {
  public:
-  // Opens nothing. `timeout_ms` is how long Lock waits for a permit; the server keeps the
-  // default.
+  // Opens nothing. `timeout_ms` is how long Lock waits for a permit; the server sets it from
+  // Limits().PoolWaitTimeout at each start (SetWaitTimeout).
   explicit TFDConnectionPool(int ACapicity,
                              int timeout_ms = TObjectPool<TFDConnection>::kDefaultTimeout);
   // Destroys every connection, handed out or idle, from the last index down.
@@ -62,6 +62,9 @@ class TFDConnectionPool {
   TFDConnection* Item(size_t index) const { return FPool.Item(index); }
   int TagOf(const TFDConnection* value) const { return FPool.TagOf(value); }
   int Permits() const { return FPool.Permits(); }
+  int WaitTimeout() const { return FPool.Timeout(); }
+  // How long later Lock calls wait for a permit, in milliseconds.
+  void SetWaitTimeout(int timeout_ms) { FPool.SetTimeout(timeout_ms); }
 
  private:
   TObjectPool<TFDConnection> FPool;

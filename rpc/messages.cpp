@@ -19,8 +19,8 @@ void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
   for (const OleVariant& v : values) EncodeVariant(v, w);
 }
 
-// The list's memory is charged to `held` like the values' (see DecodeVariant), and the list is as
-// long as a variant array may be.
+// The list's memory is charged to `held` like the values' (see DecodeVariant); the list and every
+// array in its values count against one element limit (VariantElementCount).
 void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservation& held) {
   const uint32_t n = r.Get<uint32_t>();
   r.Need(size_t{n} * 2);  // every variant takes at least its type code
@@ -29,10 +29,12 @@ void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservati
         fmt::format("A list of {} variants exceeds the server's limit of {} elements", n,
                     Limits().VariantArrayMaxElements));
   }
+  VariantElementCount elements;
+  elements.Take(n, "A list");
   values.clear();
   if (n > values.capacity()) held.Grow(VariantElementCost(n));
   values.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r, held));
+  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r, held, elements));
 }
 
 // Runs `body` over the message after checking its type byte; turns format errors into protocol

@@ -1,5 +1,7 @@
 #include "services/uServerModule.h"
 
+#include <fmt/format.h>
+
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -113,22 +115,38 @@ class PooledStoredProc {
   TFDStoredProc* proc_ = nullptr;
 };
 
+// Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
+void ChargeResultRows(TFDRdbmsDataSet& dataset) {
+  dataset.ChargeRows(ServerResultLimit(), ResultTooLargeMessage());
+}
+
 // The open dataset as a result packet. A result is plain rows: the cached-update mode that a
-// delta apply leaves on a pooled query is not written into it, and stays on the query.
+// delta apply leaves on a pooled query is not written into it, and stays on the query. Each
+// buffer is charged to the memory budget before it is made: the saved rows, the compressor's
+// output, then the packet, whose charge (for it and the reply's copy of it) is kept until the
+// reply has been sent. EMemoryBudgetExceeded when a charge is refused.
 OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
+  MemoryReservation held;
   TMemoryStream stream;
   const bool cached = dataset.CachedUpdates();
   dataset.SetCachedUpdates(false);
   try {
+    const uint64_t saved = dataset.SavedSize();
+    held.Grow(saved);
     dataset.SaveToStream(stream, sfAuto);
+    held.Grow(DeflatedBound(saved));
   } catch (...) {
     dataset.SetCachedUpdates(cached);
     throw;
   }
   dataset.SetCachedUpdates(cached);
   CompressMemoryStream(stream, kPacketSelector);
+  const uint64_t packet = stream.Size();
+  held.Shrink(held.Bytes());  // the saved rows and the compressor's buffer are gone
+  held.Grow(2 * packet);      // the packet now, the variant and then the reply made of it
   OleVariant result;
   MemoryStream2OleVariant(stream, result);
+  KeepUntilCallEnds(std::move(held));
   return result;
 }
 
@@ -182,13 +200,20 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     try {
       query->Close();
       query->SQL().SetText(SQLStr);
+      ChargeResultRows(*query);
       query->Open();
     } catch (const std::exception& e) {
       ErrMsg = e.what();
       return OleVariant();
     }
-    // Failures from here on are not handled: they reach the client as a remote error.
-    result = ResultPacket(*query);
+    // A packet the budget cannot hold is refused in ErrMsg; other failures from here on are not
+    // handled: they reach the client as a remote error.
+    try {
+      result = ResultPacket(*query);
+    } catch (const EMemoryBudgetExceeded& e) {
+      ErrMsg = e.what();
+      return OleVariant();
+    }
   } catch (const EPoolExhausted& e) {
     ErrMsg = e.what();
     return OleVariant();
@@ -335,6 +360,7 @@ OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
     proc->FetchOptions.Mode = fmAll;
     try {
       if (ResultDataSet) {
+        ChargeResultRows(*proc);
         proc->Open();
         result = ResultPacket(*proc);
       } else {
@@ -357,6 +383,18 @@ OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
 
 double TServerModule1::GetServerDateTime() {
   return NowAsDateTime();
+}
+
+uint64_t ServerResultLimit() {
+  return FileTransferLimit(Limits().ResultMax, kDefaultMaxFrameSize);
+}
+
+std::string ResultTooLargeMessage() {
+  const uint64_t limit = ServerResultLimit();
+  // The key is in MiB; a limit set in bytes (by a program or test) is named in bytes.
+  const std::string size =
+      limit % kMiB == 0 ? fmt::format("{} MiB", limit / kMiB) : fmt::format("{} bytes", limit);
+  return fmt::format("The result is larger than the server's limit of {} (ResultMaxMiB)", size);
 }
 
 uint64_t ServerTransferLimit() {

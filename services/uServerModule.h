@@ -71,6 +71,12 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
   void DeleteData(const std::string& FilePath, const std::string& FileName, std::string& ErrMsg);
 };
 
+// The largest result (SQL2OleVariant's and StoredProc's rows as saved) a call may build: the
+// smaller of Limits().ResultMax and the largest content whose packet one message can carry. A
+// result that would pass it is refused with ResultTooLargeMessage() in ErrMsg while it is fetched.
+uint64_t ServerResultLimit();
+std::string ResultTooLargeMessage();
+
 // The one limit of files moved by the file methods, both directions: the smaller of
 // Limits().UploadMax and the largest file whose packet one message (a frame of the transport's
 // maximum size) can carry.

@@ -15,8 +15,8 @@ constexpr uint64_t kChargeStep = 64 * 1024;
 
 class DecodeCharge {
  public:
-  explicit DecodeCharge(MemoryReservation& held)
-      : held_(held), max_elements_(Limits().VariantArrayMaxElements) {}
+  DecodeCharge(MemoryReservation& held, VariantElementCount& elements)
+      : held_(held), elements_(elements) {}
   void Add(uint64_t bytes) {
     pending_ += bytes;
     if (pending_ >= kChargeStep) Flush();
@@ -27,12 +27,12 @@ class DecodeCharge {
     pending_ = 0;
     held_.Grow(bytes);
   }
-  size_t MaxElements() const { return max_elements_; }
+  VariantElementCount& Elements() { return elements_; }
 
  private:
   MemoryReservation& held_;
   uint64_t pending_ = 0;
-  size_t max_elements_;
+  VariantElementCount& elements_;
 };
 
 void EncodeTimeStamp(const SqlTimeStamp& t, ByteWriter& out) {
@@ -149,11 +149,7 @@ OleVariant Decode(ByteReader& in, int depth, DecodeCharge& charge) {
       const uint32_t n = in.Get<uint32_t>();
       if (static_cast<int64_t>(low) + n - 1 > INT32_MAX) throw EFormatError("Invalid array bounds");
       in.Need(size_t{n} * 2);  // every element takes at least its type code
-      if (n > charge.MaxElements()) {
-        throw EVariantLimitExceeded(
-            fmt::format("A variant array of {} elements exceeds the server's limit of {} elements",
-                        n, charge.MaxElements()));
-      }
+      charge.Elements().Take(n, "A variant array");
       VariantArray a;
       a.low = low;
       // Counts are claims of the input: grow with what is actually decoded, so nested arrays
@@ -266,11 +262,31 @@ void EncodeVariant(const OleVariant& v, ByteWriter& out) {
   }
 }
 
-OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held) {
-  DecodeCharge charge(held);
+VariantElementCount::VariantElementCount() : max_(Limits().VariantArrayMaxElements) {}
+
+void VariantElementCount::Take(uint64_t n, const char* what) {
+  if (n > max_) {
+    throw EVariantLimitExceeded(
+        fmt::format("{} of {} elements exceeds the server's limit of {} elements", what, n, max_));
+  }
+  if (used_ > max_ - n) {
+    throw EVariantLimitExceeded(fmt::format(
+        "Variant arrays of {} elements in one message exceed the server's limit of {} elements",
+        used_ + n, max_));
+  }
+  used_ += n;
+}
+
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held, VariantElementCount& elements) {
+  DecodeCharge charge(held, elements);
   OleVariant value = Decode(in, 0, charge);
   charge.Flush();
   return value;
+}
+
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held) {
+  VariantElementCount elements;
+  return DecodeVariant(in, held, elements);
 }
 
 OleVariant DecodeVariant(ByteReader& in) {

@@ -5,7 +5,8 @@
 // - Blanks are the six ASCII white-space characters (space, tab, LF, VT, FF, CR). No byte of
 //   0x80 or above is ever a blank, so trimming never cuts into a UTF-8 sequence.
 // - Letter case is ASCII only: "a" to "z" match "A" to "Z" and every other byte matches only
-//   itself, whatever locale the process runs in.
+//   itself, whatever locale the process runs in. Names of fields and parameters are the
+//   exception: they compare by Unicode case folding, through variant/name_fold.h.
 // - Text is UTF-8; a code point is a byte that is not a continuation byte (10xxxxxx), so counting
 //   and cutting never split a sequence.
 #pragma once

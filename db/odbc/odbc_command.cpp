@@ -12,8 +12,8 @@
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_params.h"
 #include "variant/date_time_text.h"
+#include "variant/name_fold.h"
 #include "variant/ole_date.h"
-#include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
@@ -42,7 +42,7 @@ std::unique_ptr<TOdbcCommand> TOdbcCommand::StoredProc(TOdbcConnection& connecti
   // first wins.
   const auto target_of = [&params](TParam* p) {
     for (TParam* q : params) {
-      if (q != nullptr && EqualsNoCase(q->Name, p->Name)) return q;
+      if (q != nullptr && NamesEqual(q->Name, p->Name)) return q;
     }
     return p;
   };

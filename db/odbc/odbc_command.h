@@ -9,7 +9,8 @@
 //   cancel the rest of the batch on the server.
 // - Open stops at the first result that has columns; results with only a row count are skipped.
 // - Output parameters are read back only after every result has been drained (the drivers
-//   fill them then), into the first parameter of the same name (letter case ignored).
+//   fill them then), into the first parameter of the same name (letter case folded,
+//   NamesEqual).
 #pragma once
 
 #include <deque>

@@ -7,7 +7,7 @@
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/db_error.h"
-#include "variant/variant_text.h"
+#include "variant/name_fold.h"
 
 namespace velmora {
 namespace {
@@ -188,7 +188,7 @@ void TPgCommand::ReadOutputs(const PGresult* r) {
   for (TParam* param : outputs_) {
     int column = -1;
     for (int f = 0; f < fields && column < 0; ++f) {
-      if (EqualsNoCase(pq_.fname(r, f), param->Name)) column = f;
+      if (NamesEqual(pq_.fname(r, f), param->Name)) column = f;
     }
     if (column < 0 && param->ParamType == ptResult && fields > 0) column = 0;
     if (column < 0) continue;

@@ -19,7 +19,7 @@ class TPgCommand : public TDriverCommand {
   TPgCommand(TPgConnection& connection, std::string sql);
   // A prepared call: one statement whose markers are `inputs` (sent with the declared `types`,
   // 0 where unknown); after it runs, `outputs` take the values of the first row's columns of the
-  // same name (letter case ignored), a ptResult without one the first column's.
+  // same name (letter case folded, NamesEqual), a ptResult without one the first column's.
   TPgCommand(TPgConnection& connection, TPgStatement call, std::vector<TParam*> inputs,
              std::vector<Oid> types, std::vector<TParam*> outputs);
 

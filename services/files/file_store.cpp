@@ -56,6 +56,7 @@ OleVariant ReadData(const std::string& root, const std::string& FilePath,
   }
   OleVariant bytes;
   MemoryStream2OleVariant(content, bytes);
+  KeepUntilCallEnds(std::move(held));  // the byte array and the reply made of it, until it is sent
   return bytes;
 }
 

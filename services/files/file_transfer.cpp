@@ -100,6 +100,7 @@ OleVariant DownLoadFile(const std::string& root, const std::string& FileName, in
   CompressMemoryStream(content, kPacketSelector);
   OleVariant packet;
   MemoryStream2OleVariant(content, packet);
+  KeepUntilCallEnds(std::move(held));  // the packet and the reply made of it, until it is sent
   return packet;
 }
 

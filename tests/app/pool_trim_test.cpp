@@ -1,8 +1,11 @@
 // The stop operation and each disconnect trim one idle object from each of the three database
-// pools, on real pools over a SQLite database in the application folder.
+// pools, on real pools over a SQLite database in the application folder; the connection pool's
+// wait follows the limits the window reads.
+#include <QElapsedTimer>
 #include <QToolButton>
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "dbpool/database_pools.h"
 #include "tests/app/shell_fixture.h"
@@ -12,14 +15,16 @@ namespace {
 
 class PoolTrimTest : public ShellTest {
  protected:
-  void SetUp() override {
+  void SetUp() override { SetUpWith(""); }
+  // `limits`: lines of the section [Limits], or nothing.
+  void SetUpWith(const std::string& limits) {
     ShellTest::SetUp();
     WriteFile(
         folder_.File("DataBase.CFG"),
         "DriverID=SQLite\r\nDatabase=" + folder_.File("pools.db") + "\r\nCreateDatabase=Yes\r\n");
     CreateDatabasePools();
     ASSERT_NE(FDConnectionPool(), nullptr);
-    WriteConfigWithFreePort();
+    WriteConfigWithFreePort(limits.empty() ? "" : "[Limits]\r\n" + limits);
     CreateWindow();
     ASSERT_TRUE(service_->Started());
   }
@@ -82,6 +87,27 @@ TEST_F(PoolTrimTest, StopAndEachDisconnectDropOneIdleObjectFromEachPool) {
   // A second one drops one more.
   Client()->Close();
   EXPECT_TRUE(CountsAre(0)) << Counts()[0] << " " << Counts()[1] << " " << Counts()[2];
+}
+
+class PoolWaitTest : public PoolTrimTest {
+ protected:
+  void SetUp() override { SetUpWith("PoolWaitTimeoutSeconds=1\r\n"); }
+};
+
+TEST_F(PoolWaitTest, AFullConnectionPoolRefusesAfterTheWaitTheLimitsSet) {
+  std::vector<TFDConnection*> held;
+  for (int i = 0; i < kDatabasePoolCapacity; ++i) {
+    std::string error;
+    held.push_back(FDConnectionPool()->Lock(&error));
+    ASSERT_NE(held.back(), nullptr) << error;
+  }
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(FDConnectionPool()->Lock(), nullptr);
+  // One second, not the pool's built-in three.
+  EXPECT_GE(timer.elapsed(), 900);
+  EXPECT_LT(timer.elapsed(), 2500);
+  for (TFDConnection* connection : held) FDConnectionPool()->Unlock(connection);
 }
 
 }  // namespace

@@ -103,5 +103,51 @@ TEST(MemoryBudget, AnEmptyReservationGrowsFromTheProcessBudget) {
   EXPECT_EQ(MemoryBudget::Process().InUse(), before);
 }
 
+// One call holds at most half the budget, whichever of its reservations asks, and is refused at
+// once past it; another call (here on another thread) still gets the rest.
+TEST(MemoryBudget, OneCallHoldsAtMostHalfTheBudgetAndOthersGetTheRest) {
+  MemoryBudget budget(1000);
+  CallMemoryScope call;
+  MemoryReservation args = budget.Reserve(300);
+  MemoryReservation rows = budget.Reserve(150);
+  EXPECT_EQ(call.Held(), 450u);
+  const auto start = Clock::now();
+  try {
+    rows.Grow(100, milliseconds(5000));
+    ADD_FAILURE() << "a call held more than half the budget";
+  } catch (const EMemoryBudgetExceeded& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "The call needs 550 bytes of memory, more than the 500 bytes one call may hold (half "
+              "of the server's budget of 1000 bytes)");
+  }
+  EXPECT_LT(Clock::now() - start, milliseconds(1000)) << "refused at once, not after a wait";
+  EXPECT_EQ(rows.Bytes(), 150u);
+  rows.Grow(50);  // up to the share is fine
+  std::thread other([&] {
+    CallMemoryScope other_call;
+    MemoryReservation r = budget.Reserve(500, milliseconds(10));
+    EXPECT_EQ(other_call.Held(), 500u);
+  });
+  other.join();
+  rows.Shrink(120);
+  EXPECT_EQ(rows.Bytes(), 80u);
+  EXPECT_EQ(call.Held(), 380u);
+  EXPECT_EQ(budget.InUse(), 380u);
+}
+
+// A reply's buffers are kept until the call's scope closes; outside a call they go at once.
+TEST(MemoryBudget, KeptReservationsLiveUntilTheCallEnds) {
+  MemoryBudget budget(1000);
+  KeepUntilCallEnds(budget.Reserve(100));
+  EXPECT_EQ(budget.InUse(), 0u);
+  {
+    CallMemoryScope call;
+    KeepUntilCallEnds(budget.Reserve(200));
+    EXPECT_EQ(budget.InUse(), 200u);
+    EXPECT_EQ(call.Held(), 200u);
+  }
+  EXPECT_EQ(budget.InUse(), 0u);
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -109,5 +109,44 @@ TEST_F(RecordReclaim, ChangeLogOriginalsSurviveReclaiming) {
   EXPECT_EQ(Saved(), std::string(expected.View()));
 }
 
+// A pooled query is closed and kept for the next statement: it must not keep the storage of the
+// largest result it ever held until the process ends (thirty of them in the query pool). A small
+// result's storage is kept for reuse.
+class ClosedTable : public TFDMemTable {
+ public:
+  using TDataSet::Records;
+};
+
+// What a closed dataset may keep of its record storage, for the records and for the row list.
+constexpr size_t kKeptOnClose = 256 * 1024;
+
+TEST(RecordStoreRelease, CloseGivesBackTheStorageOfALargeResult) {
+  const struct {
+    int rows;
+    bool released;
+  } cases[] = {{20, false}, {40'000, true}};
+  for (const auto& c : cases) {
+    ClosedTable tb;
+    tb.FieldDefs().Add("ID", ftInteger);
+    tb.FieldDefs().Add("NOTE", ftString, 60);
+    tb.CreateDataSet();
+    for (int id = 0; id < c.rows; ++id) {
+      tb.Append();
+      tb.SetFieldValues("ID", OleVariant(int32_t{id}));
+      tb.SetFieldValues("NOTE", OleVariant(std::string(50, 'n')));
+      tb.Post();
+    }
+    const size_t held = tb.Records().arena.capacity();
+    tb.Close();
+    const TRecordStore& store = tb.Records();
+    if (c.released) {
+      EXPECT_LE(store.arena.capacity(), kKeptOnClose) << c.rows << " rows";
+      EXPECT_LE(store.rows.capacity() * sizeof(TRowEntry), kKeptOnClose) << c.rows << " rows";
+    } else {
+      EXPECT_EQ(store.arena.capacity(), held) << c.rows << " rows";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -16,6 +16,7 @@
 #include "db/db_error.h"
 #include "db/driver.h"
 #include "db/driver_registry.h"
+#include "variant/name_fold.h"
 #include "variant/variant_text.h"
 
 namespace velmora::test {
@@ -45,7 +46,7 @@ class StandInProcedure : public TDriverCommand {
  private:
   TParam* Find(std::string_view name) const {
     for (TParam* p : params_) {
-      if (EqualsNoCase(p->Name, name)) return p;
+      if (NamesEqual(p->Name, name)) return p;
     }
     return nullptr;
   }

@@ -143,6 +143,49 @@ TEST(VariantCodec, NestingLimit) {
   EXPECT_THROW(DecodeVariant(r), EFormatError);
 }
 
+// The elements of nested arrays count together: arrays each far under the limit are refused once
+// their sum, at every level, passes it; one count spans several values (a call's arguments).
+TEST(VariantCodec, ElementsAreCountedAcrossNestingLevels) {
+  VariantArray inner;
+  inner.items.assign(200, OleVariant());
+  VariantArray outer;
+  outer.items.assign(5, OleVariant(inner));  // 5 + 5 * 200 = 1005 elements
+  const std::string bytes = Encode(OleVariant(outer));
+  {
+    VariantElementCount elements(1005);
+    ByteReader r(bytes);
+    MemoryReservation held;
+    EXPECT_EQ(DecodeVariant(r, held, elements), OleVariant(outer));
+    EXPECT_EQ(elements.Used(), 1005u);
+  }
+  const struct {
+    uint64_t max;
+    uint64_t used_before;  // by earlier values of the same message
+    const char* error;
+  } cases[] = {
+      {1004, 0,
+       "Variant arrays of 1005 elements in one message exceed the server's limit of 1004 "
+       "elements"},
+      {1005, 1,
+       "Variant arrays of 1006 elements in one message exceed the server's limit of "
+       "1005 elements"},
+      {150, 0, "A variant array of 200 elements exceeds the server's limit of 150 elements"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    VariantElementCount elements(c.max);
+    elements.Take(c.used_before, "A list");
+    ByteReader r(bytes);
+    MemoryReservation held;
+    try {
+      DecodeVariant(r, held, elements);
+      ADD_FAILURE() << "decoded past the limit";
+    } catch (const EVariantLimitExceeded& e) {
+      EXPECT_EQ(std::string(e.what()), c.error);
+    }
+  }
+}
+
 // Counts larger than the input must fail before any allocation of their size; nested arrays that
 // each claim the rest of the input must not multiply what is reserved. Under AddressSanitizer a
 // reservation of what the counts claim would be gigabytes.

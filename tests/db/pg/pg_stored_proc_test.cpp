@@ -30,6 +30,7 @@ class PgStoredProcTest : public PgTest {
         "CREATE FUNCTION kind(v text) RETURNS text LANGUAGE sql AS $$ SELECT 'text' $$;"
         "CREATE FUNCTION answer() RETURNS int LANGUAGE sql AS $$ SELECT 42 $$;"
         "CREATE FUNCTION \"MixedCase\"() RETURNS text LANGUAGE sql AS $$ SELECT 'quoted' $$;"
+        "CREATE FUNCTION fruit(OUT \"\xC3\x84PFEL\" int) LANGUAGE sql AS $$ SELECT 5 $$;"
         "CREATE TABLE log (v int);"
         "CREATE PROCEDURE note_it(v int) LANGUAGE sql AS $$ INSERT INTO log VALUES (v) $$");
     proc_.SetConnection(&connection_);
@@ -54,6 +55,14 @@ TEST_F(PgStoredProcTest, FunctionInputsAndOutputsByNameAnUnknownOutputTypedFromI
   EXPECT_EQ(product.Value().AsInt64(), 42);
   EXPECT_EQ(product.Value().VarType(), varInt64);
   EXPECT_EQ(product.DataType, ftLargeint);
+}
+
+// The output column is named ÄPFEL; the parameter declared as äpfel takes its value.
+TEST_F(PgStoredProcTest, OutputMatchesItsColumnWithNonAsciiLettersInOtherCase) {
+  proc_.SetStoredProcName("fruit");
+  Param(ftInteger, "\xC3\xA4pfel", ptOutput);
+  proc_.ExecProc();
+  EXPECT_EQ(proc_.Params()[0].Value().AsInteger(), 5);
 }
 
 TEST_F(PgStoredProcTest, ProcedureWithInOutAndOutArguments) {

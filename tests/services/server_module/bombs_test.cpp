@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "codec/packets.h"
@@ -138,6 +139,35 @@ std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
   return text;
 }
 
+// The error text of a call of UploadFile(<array of arrays of Empty variants, `inner` long each>,
+// "x.bin").
+std::string CallWithNestedArrays(uint16_t port, std::initializer_list<uint32_t> inner) {
+  RawClient client(port);
+  std::string frame;
+  TDSFrameCodec::Begin(frame);
+  frame.push_back(static_cast<char>(TDSMessageType::Call));
+  ByteWriter w(frame);
+  w.PutString(kServerClass);
+  w.PutString("UploadFile");
+  w.Put<uint32_t>(2);
+  w.Put<uint16_t>(kVarVariantArray);
+  w.Put<int32_t>(0);
+  w.Put<uint32_t>(static_cast<uint32_t>(inner.size()));
+  for (const uint32_t n : inner) {
+    w.Put<uint16_t>(kVarVariantArray);
+    w.Put<int32_t>(0);
+    w.Put<uint32_t>(n);
+    frame.append(size_t{n} * 2, '\0');
+  }
+  w.Put<uint16_t>(varOleStr);
+  w.PutString("x.bin");
+  const std::string answer = client.RoundTrip(frame);
+  if (PeekMessageType(answer) != static_cast<uint8_t>(TDSMessageType::Error)) return "(no error)";
+  std::string text;
+  DecodeError(answer, text);
+  return text;
+}
+
 class Bombs : public ServerFixture {
  protected:
   void SetUp() override {
@@ -186,6 +216,12 @@ TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
       {"two million Empty variants in one array",
        [port](TDSClientChannel&) { return CallWithEmptyArray(port, 2'000'000); },
        "A variant array of 2000000 elements exceeds the server's limit of 1000000 elements"},
+      {"arrays of 400000 and 700000 Empty variants in one array",
+       [port](TDSClientChannel&) {
+         return CallWithNestedArrays(port, {400'000, 700'000});
+       },
+       "Variant arrays of 1100004 elements in one message exceed the server's limit of 1000000 "
+       "elements"},
   };
   auto client = Connect();
   int index = 0;

@@ -6,6 +6,7 @@
 #include "client/velmora_client.h"
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
+#include "common/server_limits.h"
 #include "dbpool/database_pools.h"
 #include "tests/support/packed_params.h"
 #include "tests/support/server_fixture.h"
@@ -82,6 +83,26 @@ TEST_F(StoredProcTest, RowsOutputsAndRepeatedCallsOnOnePooledObject) {
   EXPECT_EQ(FDStoredProcPool()->TagOf(proc), 0);
 }
 
+// Rows past the result limit are refused in ErrMsg while they are fetched; the pooled object then
+// serves the next call.
+TEST_F(StoredProcTest, RowsPastTheResultLimitAreRefusedInErrMsg) {
+  TParams params;
+  params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{kBigRows}));
+  ServerLimits limits;
+  limits.ResultMax = 200;  // the field definitions and a few rows
+  SetServerLimits(limits);
+  OleVariant out;
+  std::string err;
+  OleVariant result = client_.StoredProc("ADD_ONE", PackParams(params), out, err, true);
+  SetServerLimits(ServerLimits{});
+  EXPECT_EQ(err, "The result is larger than the server's limit of 200 bytes (ResultMaxMiB)");
+  EXPECT_TRUE(result.IsEmpty());
+  result = client_.StoredProc("ADD_ONE", PackParams(params), out, err, true);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Load(result)->RecordCount(), kBigRows);
+  ExpectAllGivenBack();
+}
+
 TEST_F(StoredProcTest, RefusedCallsGiveTheMessageAndEmptyResults) {
   TParams params;
   params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{1}));
@@ -121,6 +142,22 @@ TEST_F(StoredProcTest, SecondOfTwoNamesDifferingInCaseSetsTheFirst) {
   EXPECT_EQ(err, "");
   EXPECT_EQ(ProcedureCalls(), std::vector<std::string>{"ADD_ONE A:1 a:1 B:2"});
   ExpectPackedOutput(out[0], "B", OleVariant(int32_t{6}), ftInteger);
+}
+
+// The same with letters outside ASCII: the value given for "äpfel" lands on "ÄPFEL", declared
+// first as an output, and comes back as that output's value.
+TEST_F(StoredProcTest, NonAsciiNamesDifferingInCaseAreOneParameter) {
+  TParams params;
+  params.CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{1}));
+  params.CreateParam(ftInteger, "\xC3\x84PFEL", ptOutput);
+  params.CreateParam(ftInteger, "\xC3\xA4pfel", ptInput).SetValue(OleVariant(int32_t{5}));
+  OleVariant out;
+  std::string err;
+  client_.StoredProc("ADD_ONE", PackParams(params), out, err, false);
+  EXPECT_EQ(err, "");
+  ASSERT_TRUE(out.IsVariantArray());
+  ASSERT_EQ(out.Array().items.size(), 1u);
+  ExpectPackedOutput(out[0], "\xC3\x84PFEL", OleVariant(int32_t{5}), ftInteger);
 }
 
 }  // namespace
