@@ -46,8 +46,9 @@ packages=(
   libsystemd-dev dpkg-dev file lintian systemd
   # The monitoring endpoint (/metrics, /health): prometheus-cpp writes the Prometheus text and
   # brings civetweb, the HTTP server the endpoint runs on. Tests only: prometheus for promtool,
-  # which checks the text the endpoint serves.
-  prometheus-cpp-dev prometheus
+  # which checks the text the endpoint serves; curl, with which the package test scrapes the
+  # installed server's endpoints as an administrator would.
+  prometheus-cpp-dev prometheus curl
 )
 
 missing=()

@@ -5,7 +5,8 @@
 # that root with the commands that would change the real system (adduser, chown, the systemd
 # helpers) recorded instead of run, must make the application folder with a generated password,
 # and an upgrade must leave it alone; the installed server, started with the unit's ExecStart and
-# Environment re-rooted, must serve velmora-cli logging in with that password and --backup-now
+# Environment re-rooted, must serve velmora-cli logging in with that password, metrics that
+# promtool accepts and a health check that follows the database file, and --backup-now
 # through the running copy, and stop on SIGTERM; remove keeps the folder, purge deletes it.
 # Usage: package_test.sh BUILD_PACKAGE_DIR   (exit 77: no packages there, skipped)
 set -euo pipefail
@@ -125,6 +126,9 @@ other=$(DPKG_ROOT=$scratch/other PATH="$stubs:$PATH" sh -c \
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 # The port as README's "Install as a service" changes it; the database where this root holds it.
 sed -i "s/^SVROPENPORT=.*/SVROPENPORT=$port/" "$app/CONFIG.CFG"
+metrics_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+grep -q '^Port=9211$' "$app/CONFIG.CFG" || fail "the installed CONFIG.CFG does not turn metrics on"
+sed -i "s/^Port=9211$/Port=$metrics_port/" "$app/CONFIG.CFG"
 sed -i "s|^Database=.*|Database=$app/velmora.db|" "$app/DataBase.CFG"
 
 reroot() {  # an absolute path of the unit below the scratch root
@@ -161,12 +165,27 @@ echo "query: $out"
 grep -q '^7,packaged$' <<<"$out" || fail "query returned: $out"
 if cli --password velmo time >/dev/null 2>&1; then fail "the built-in default password was let in"; fi
 
+# The metrics and health endpoints the installed CONFIG.CFG turns on.
+metrics=$(curl -fsS "http://127.0.0.1:$metrics_port/metrics") || fail "no /metrics on $metrics_port"
+grep -q '^velmora_calls_total{method="SQL2OleVariant"} [1-9]' <<<"$metrics" ||
+  fail "/metrics does not count the query: $(grep velmora_calls_total <<<"$metrics")"
+promtool check metrics <<<"$metrics" || fail "promtool refuses /metrics"
+health=$(curl -sS -o /dev/null -w '%{http_code}' "http://127.0.0.1:$metrics_port/health")
+[ "$health" = 200 ] || fail "/health said $health with the database in place"
+
 # --backup-now from another process reaches the running copy through the runtime folder.
 backup=$(env "${environment[@]}" "$root/usr/bin/velmora" --app-dir "$app" --backup-now) ||
   fail "--backup-now failed"
 echo "backup: $backup"
 ls "$app/BackupData/"*velmora.db >/dev/null || fail "no backup in BackupData"
 grep -q "已生成备份文件" "$scratch/log.txt" || fail "the running copy did not make the backup"
+
+# Without its database file the server is not healthy.
+mv "$app/velmora.db" "$scratch/velmora.db.away"
+health=$(curl -sS -o "$scratch/health.json" -w '%{http_code}' "http://127.0.0.1:$metrics_port/health")
+[ "$health" = 503 ] || fail "/health said $health without the database file"
+echo "health without the database: $(cat "$scratch/health.json")"
+mv "$scratch/velmora.db.away" "$app/velmora.db"
 
 start=$(date +%s)
 kill -TERM "$server_pid"
