@@ -19,6 +19,7 @@
 
 #include "app/config/server_config.h"
 #include "client/velmora_client.h"
+#include "tests/app/headless_program.h"
 #include "tests/support/temp_dir.h"
 #include "tools/self_host/database_config.h"
 #include "tools/self_host/fixture_db.h"
@@ -34,50 +35,6 @@ int FreePort() {
   return probe.serverPort();
 }
 
-QProcessEnvironment NoDisplay() {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove("DISPLAY");
-  env.remove("WAYLAND_DISPLAY");
-  env.remove("QT_QPA_PLATFORM");
-  return env;
-}
-
-// The headless server for a folder, killed when the object goes.
-class Server {
- public:
-  explicit Server(const std::string& app_dir) {
-    process_.setProcessEnvironment(NoDisplay());
-    process_.start(QStringLiteral(VELMORA_PROGRAM),
-                   {QStringLiteral("--headless"), QStringLiteral("--app-dir"),
-                    QString::fromStdString(app_dir)});
-  }
-  ~Server() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(2000);
-    }
-  }
-  bool WaitForOutput(const QString& text, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-      out_ += QString::fromUtf8(process_.readAllStandardOutput());
-      if (out_.contains(text)) return true;
-      if (timer.elapsed() > ms || process_.state() == QProcess::NotRunning) return false;
-      process_.waitForReadyRead(50);
-    }
-  }
-  bool Terminate() {
-    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-    return process_.waitForFinished(5000);
-  }
-  const QString& Output() const { return out_; }
-
- private:
-  QProcess process_;
-  QString out_;
-};
-
 struct Finished {
   int code = -1;
   QString out;
@@ -86,7 +43,7 @@ struct Finished {
 
 Finished BackupNow(const std::string& app_dir) {
   QProcess process;
-  process.setProcessEnvironment(NoDisplay());
+  process.setProcessEnvironment(NoDisplayEnvironment());
   process.start(QStringLiteral(VELMORA_PROGRAM),
                 {QStringLiteral("--app-dir"), QString::fromStdString(app_dir),
                  QStringLiteral("--backup-now")});
@@ -130,7 +87,7 @@ TEST(BackupNow, TheRunningCopyBacksUpWhileAClientWritesEveryRowCommittedBeforeIs
   TempDir folder;
   const std::string bak = folder.File("bak");
   const int port = PrepareFolder(folder, bak, 20000);
-  Server server(folder.Path());
+  HeadlessProgram server(folder.Path());
   ASSERT_TRUE(server.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
       << server.Output().toStdString();
 
@@ -181,7 +138,7 @@ TEST(BackupNow, TheRunningCopyBacksUpWhileAClientWritesEveryRowCommittedBeforeIs
   EXPECT_LE(rows, after);
   EXPECT_EQ(Count(file, "SELECT MAX(ID) FROM LOG"), rows);
   EXPECT_EQ(Count(file, "SELECT COUNT(*) FROM BIG_TABLE"), 20000);
-  EXPECT_TRUE(server.Terminate());
+  EXPECT_EQ(server.Terminate(), 0);
 }
 
 TEST(BackupNow, AnUnwritableFolderLeavesNoFileAndOneLogLineAndWithoutACopyTheProgramBacksUp) {
@@ -194,7 +151,7 @@ TEST(BackupNow, AnUnwritableFolderLeavesNoFileAndOneLogLineAndWithoutACopyThePro
   }
   PrepareFolder(folder, locked, 10);
   {
-    Server server(folder.Path());
+    HeadlessProgram server(folder.Path());
     ASSERT_TRUE(server.WaitForOutput(QStringLiteral(">>>服务启动完成\n")));
     const Finished run = BackupNow(folder.Path());
     EXPECT_EQ(run.code, 1);
@@ -206,7 +163,7 @@ TEST(BackupNow, AnUnwritableFolderLeavesNoFileAndOneLogLineAndWithoutACopyThePro
     EXPECT_EQ(Occurrences(server.Output(), QStringLiteral(">>>备份失败:")), 1);
     EXPECT_EQ(Occurrences(server.Output(), QStringLiteral(">>>")),
               Occurrences(server.Output(), QStringLiteral("\n")));
-    EXPECT_TRUE(server.Terminate());
+    EXPECT_EQ(server.Terminate(), 0);
   }
   for (const auto& entry : fs::directory_iterator(locked))
     EXPECT_EQ(entry.path().string().find("app.db"), std::string::npos) << entry.path();

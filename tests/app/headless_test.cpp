@@ -13,6 +13,7 @@
 
 #include "app/config/server_config.h"
 #include "rpc/client_channel.h"
+#include "tests/app/headless_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -26,52 +27,12 @@ int FreePort() {
 
 void ExpectStartFailureExitsNonZeroWithTheReason();
 
-class Program {
- public:
-  explicit Program(const std::string& app_dir) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process_.setProcessEnvironment(env);
-    process_.start(QStringLiteral(VELMORA_PROGRAM),
-                   {QStringLiteral("--headless"), QStringLiteral("--app-dir"),
-                    QString::fromStdString(app_dir)});
-  }
-  ~Program() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(2000);
-    }
-  }
-  // Waits until standard output holds `text`; false after `ms` milliseconds.
-  bool WaitForOutput(const QString& text, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!out_.contains(text)) {
-      if (timer.elapsed() > ms || process_.state() == QProcess::NotRunning) {
-        out_ += QString::fromUtf8(process_.readAllStandardOutput());
-        return out_.contains(text);
-      }
-      process_.waitForReadyRead(50);
-      out_ += QString::fromUtf8(process_.readAllStandardOutput());
-    }
-    return true;
-  }
-  QProcess& Process() { return process_; }
-  const QString& Output() const { return out_; }
-
- private:
-  QProcess process_;
-  QString out_;
-};
-
 TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartExits) {
   TempDir folder;
   const int port = FreePort();
   ASSERT_NE(port, 0);
   WriteFile(folder.File("CONFIG.CFG"), "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) + "\r\n");
-  Program first(folder.Path());
+  HeadlessProgram first(folder.Path());
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>服务启动完成\n")))
       << first.Output().toStdString() << first.Process().readAllStandardError().toStdString();
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(port) + "\n"));
@@ -86,7 +47,7 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
     const auto before = folder.Listing();
     QElapsedTimer timer;
     timer.start();
-    Program second(folder.Path());
+    HeadlessProgram second(folder.Path());
     // Generous bounds: a sanitized build on a loaded machine starts slowly. A copy that served
     // instead of handing over would run until killed.
     ASSERT_TRUE(second.Process().waitForFinished(15000)) << "the second copy kept running";
@@ -103,7 +64,7 @@ TEST(Headless, ServesUntilSigtermThenExitsCleanlySecondCopyHandsOverFailedStartE
     const int other_port = FreePort();
     WriteFile(other.File("CONFIG.CFG"),
               "[CONFIG]\r\nSVROPENPORT=" + std::to_string(other_port) + "\r\n");
-    Program beside(other.Path());
+    HeadlessProgram beside(other.Path());
     EXPECT_TRUE(beside.WaitForOutput(QStringLiteral(">>>端口：") + QString::number(other_port)))
         << beside.Output().toStdString() << beside.Process().readAllStandardError().toStdString();
     ASSERT_EQ(::kill(static_cast<pid_t>(beside.Process().processId()), SIGTERM), 0);
@@ -135,7 +96,7 @@ void ExpectStartFailureExitsNonZeroWithTheReason() {
   ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
   WriteFile(folder.File("CONFIG.CFG"),
             "[CONFIG]\r\nSVROPENPORT=" + std::to_string(blocker.serverPort()) + "\r\n");
-  Program program(folder.Path());
+  HeadlessProgram program(folder.Path());
   ASSERT_TRUE(program.Process().waitForFinished(5000));
   EXPECT_NE(program.Process().exitCode(), 0);
   EXPECT_FALSE(program.Process().readAllStandardError().isEmpty());

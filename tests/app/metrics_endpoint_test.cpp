@@ -22,6 +22,7 @@
 #include "client/velmora_client.h"
 #include "common/service_defaults.h"
 #include "rpc/rpc_errors.h"
+#include "tests/app/headless_program.h"
 #include "tests/support/free_port.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
@@ -92,52 +93,6 @@ double Delta(const std::map<std::string, double>& before,
   return a->second - (b == before.end() ? 0 : b->second);
 }
 
-// The headless server for a folder, killed when the object goes.
-class Server {
- public:
-  explicit Server(const std::string& app_dir) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process_.setProcessEnvironment(env);
-    process_.start(QStringLiteral(VELMORA_PROGRAM),
-                   {QStringLiteral("--headless"), QStringLiteral("--app-dir"),
-                    QString::fromStdString(app_dir)});
-  }
-  ~Server() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
-  bool WaitForOutput(const QString& text, int ms = 15000) {
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-      out_ += QString::fromUtf8(process_.readAllStandardOutput());
-      if (out_.contains(text)) return true;
-      if (timer.elapsed() > ms || process_.state() == QProcess::NotRunning) return false;
-      process_.waitForReadyRead(50);
-    }
-  }
-  // SIGTERM; the exit code, or -1 when the program did not end within 15 s or crashed.
-  int Terminate() {
-    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-    if (!process_.waitForFinished(15000) || process_.exitStatus() != QProcess::NormalExit)
-      return -1;
-    return process_.exitCode();
-  }
-  std::string Output() {
-    out_ += QString::fromUtf8(process_.readAllStandardOutput());
-    return (out_ + QString::fromUtf8(process_.readAllStandardError())).toStdString();
-  }
-
- private:
-  QProcess process_;
-  QString out_;
-};
-
 TEST(MetricsEndpoint, CountsRealCallsPassesPromtoolAndHealthFollowsTheDatabase) {
   TempDir folder;
   const std::string database = folder.File("app.db");
@@ -151,18 +106,18 @@ TEST(MetricsEndpoint, CountsRealCallsPassesPromtoolAndHealthFollowsTheDatabase) 
   WriteFile(folder.File("CONFIG.CFG"), "[CONFIG]\r\nSVROPENPORT=" + std::to_string(port) +
                                            "\r\n[Metrics]\r\nPort=" + std::to_string(metrics_port) +
                                            "\r\n");
-  Server server(folder.Path());
+  HeadlessProgram server(folder.Path());
   ASSERT_TRUE(server.WaitForOutput(
       QStringLiteral(">>>Metrics and health: http://127.0.0.1:%1/").arg(metrics_port)))
-      << server.Output();
+      << server.Log();
 
   const HttpReply healthy = Get(metrics_port, "/health");
-  EXPECT_EQ(healthy.status, 200) << healthy.body << server.Output();
+  EXPECT_EQ(healthy.status, 200) << healthy.body << server.Log();
   EXPECT_EQ(healthy.body, "{\"status\":\"ok\"}\n");
   EXPECT_EQ(Get(metrics_port, "/nothing-here").status, 404);
 
   const HttpReply first = Get(metrics_port, "/metrics");
-  ASSERT_EQ(first.status, 200) << server.Output();
+  ASSERT_EQ(first.status, 200) << server.Log();
   const auto before = Samples(first.body);
 
   {
@@ -239,7 +194,7 @@ TEST(MetricsEndpoint, CountsRealCallsPassesPromtoolAndHealthFollowsTheDatabase) 
       << gone.body;
   EXPECT_FALSE(fs::exists(database));
   // The listener stops with the program, which still ends cleanly (sanitizers included).
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+  EXPECT_EQ(server.Terminate(), 0) << server.Log();
 }
 
 }  // namespace

@@ -4,9 +4,6 @@
 // read with codec/packets.h.
 #pragma once
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstddef>
 #include <filesystem>
 #include <map>
@@ -16,6 +13,7 @@
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "data/memory_stream.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 #include "variant/ole_variant.h"
 
@@ -68,28 +66,5 @@ inline std::set<std::string> EntriesOf(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) out.insert(entry.path().filename());
   return out;
 }
-
-// Holds this process's file-size limit at `bytes` for the object's life, so that a write past it
-// fails part-way as on a full disk (SIGXFSZ ignored: the write returns EFBIG instead).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved_;
-    small.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, saved_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit saved_{};
-  void (*saved_handler_)(int) = nullptr;
-};
 
 }  // namespace velmora::test
