@@ -9,10 +9,8 @@
 #include <utility>
 
 #include "app/backup_run.h"
-#include "app/config/metrics_config.h"
 #include "app/config/server_config.h"
-#include "app/database_probe.h"
-#include "app/metrics_endpoint.h"
+#include "app/monitoring.h"
 #include "app/service_controller.h"
 #include "common/app_path.h"
 
@@ -27,7 +25,8 @@ THeadlessShell::THeadlessShell(TServiceController& service, std::FILE* out, std:
       timer_(new QTimer(this)),
       backup_timer_(new TBackupTimer(
           *timer_, std::move(clock), [this] { return schedule_; },
-          [this](const QDateTime& now) { RunLoggedBackup(service_, backup_folder_, now); }, this)) {
+          [this](const QDateTime& now) { RunLoggedBackup(service_, backup_folder_, now); }, this)),
+      monitoring_(std::make_unique<TMonitoring>(service_)) {
   connect(&service_, &TServiceController::LogLine, this, [this](const QString& line) {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
@@ -62,19 +61,8 @@ bool THeadlessShell::StartUp() {
 }
 
 void THeadlessShell::StartMetrics(const std::string& config_path) {
-  const MetricsConfig config = LoadMetricsConfig(config_path);
-  for (const std::string& note : config.notes) service_.AddLog(QString::fromStdString(note));
-  if (!config.Enabled()) return;
-  probe_ = std::make_unique<TDatabaseProbe>();
-  metrics_ = std::make_unique<TMetricsEndpoint>([this]() -> std::string {
-    if (!service_.Started()) return "the service is stopped";
-    return probe_->Probe(std::chrono::seconds(1));
-  });
   try {
-    metrics_->Start(config.address, config.port);
-    service_.AddLog(QStringLiteral("Metrics and health: http://%1:%2/metrics and /health")
-                        .arg(QString::fromStdString(config.address))
-                        .arg(config.port));
+    monitoring_->Start(config_path);
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
   }

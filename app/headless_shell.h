@@ -17,8 +17,7 @@ class QTimer;
 namespace velmora {
 
 class TServiceController;
-class TMetricsEndpoint;
-class TDatabaseProbe;
+class TMonitoring;
 
 class THeadlessShell : public QObject {
   Q_OBJECT
@@ -65,8 +64,7 @@ class THeadlessShell : public QObject {
   QTimer* timer_;
   TBackupTimer* backup_timer_;
   QString port_text_;
-  std::unique_ptr<TDatabaseProbe> probe_;
-  std::unique_ptr<TMetricsEndpoint> metrics_;
+  std::unique_ptr<TMonitoring> monitoring_;
 };
 
 }  // namespace velmora

@@ -31,6 +31,7 @@
 #include "app/backup_run.h"
 #include "app/client_table_model.h"
 #include "app/folder_browser.h"
+#include "app/monitoring.h"
 #include "app/operator_notice.h"
 #include "app/radio_group.h"
 #include "app/service_controller.h"
@@ -74,6 +75,7 @@ TFrmDataSnap::TFrmDataSnap(TServiceController& service, TShellSettings settings,
 }
 
 TFrmDataSnap::~TFrmDataSnap() {
+  monitoring_.reset();
   service_.StopServer();
 }
 
@@ -343,6 +345,13 @@ QString TFrmDataSnap::ConfigPath() const {
 void TFrmDataSnap::FormCreate() {
   app_path_ = AppPath();
   LoadConfig();
+  // A listener that cannot listen is logged; the service runs on without it.
+  monitoring_ = std::make_unique<TMonitoring>(service_);
+  try {
+    monitoring_->Start(ConfigPath().toStdString());
+  } catch (const std::exception& e) {
+    service_.AddLog(QString::fromUtf8(e.what()));
+  }
   bool started = false;
   try {
     B_StartClick();

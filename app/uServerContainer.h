@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "app/backup_timer.h"
@@ -32,6 +33,7 @@ class QToolButton;
 namespace velmora {
 
 class TClientTableModel;
+class TMonitoring;
 class TRadioGroup;
 class TServiceController;
 
@@ -115,6 +117,8 @@ class TFrmDataSnap : public QMainWindow {
   TShellSettings settings_;
   std::string app_path_;
   bool show_at_startup_ = false;
+  // The /metrics and /health listener of CONFIG.CFG's section Metrics, when it gives a port.
+  std::unique_ptr<TMonitoring> monitoring_;
 
   QToolButton* B_Start = nullptr;
   QToolButton* B_Stop = nullptr;

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "app/config/server_config.h"
 #include "app/radio_group.h"
 #include "tests/app/shell_fixture.h"
+#include "tests/support/http_get.h"
 
 namespace velmora::test {
 namespace {
@@ -62,6 +64,47 @@ TEST(LogLine, TimeStampThenArrowsThenText) {
                   .match(line)
                   .hasMatch())
       << line.toStdString();
+}
+
+// The window serves the same monitoring endpoints as the headless program when CONFIG.CFG asks
+// for them; /health follows the window's service (here without any DataBase.CFG, so a started
+// service is still unhealthy, for its database).
+TEST_F(ShellTest, MetricsSectionStartsTheMonitoringEndpointsBesideTheWindow) {
+  const int metrics_port = FreePort();
+  WriteConfigWithFreePort("[Metrics]\r\nPort=" + std::to_string(metrics_port) + "\r\n");
+  CreateWindow();
+  ASSERT_TRUE(service_->Started());
+  EXPECT_TRUE(WaitUntil([&] {
+    return LogCount(QStringLiteral("Metrics and health: http://127.0.0.1:%1/metrics and /health")
+                        .arg(metrics_port)) == 1;
+  }));
+  const HttpReply metrics = Get(metrics_port, "/metrics");
+  EXPECT_EQ(metrics.status, 200);
+  EXPECT_NE(metrics.body.find("velmora_connections_accepted_total"), std::string::npos);
+  const HttpReply started = Get(metrics_port, "/health");
+  EXPECT_EQ(started.status, 503);
+  EXPECT_EQ(started.body.find("the service is stopped"), std::string::npos) << started.body;
+  Find<QToolButton>("B_Stop")->click();
+  ASSERT_FALSE(service_->Started());
+  const HttpReply stopped = Get(metrics_port, "/health");
+  EXPECT_EQ(stopped.status, 503);
+  EXPECT_NE(stopped.body.find("the service is stopped"), std::string::npos) << stopped.body;
+}
+
+TEST_F(ShellTest, AMetricsPortThatIsTakenIsLoggedAndTheServiceRunsOn) {
+  QTcpServer taken;
+  ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+  WriteConfigWithFreePort("[Metrics]\r\nPort=" + std::to_string(taken.serverPort()) + "\r\n");
+  CreateWindow();
+  EXPECT_TRUE(service_->Started());
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const QString& line : LogLines()) {
+      if (line.contains(QString::number(taken.serverPort())) && !line.contains("Metrics and"))
+        return true;
+    }
+    return false;
+  })) << LogLines().join('\n').toStdString();
 }
 
 TEST_F(ShellTest, ControlsPagesAndCaptions) {

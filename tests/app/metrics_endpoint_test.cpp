@@ -2,10 +2,7 @@
 // failing statement, a refused login) counts each of them, its text passes `promtool check
 // metrics`, and /health answers 200 while the database opens and 503, with the reason, once the
 // database file is gone, without making a new one.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -24,6 +21,7 @@
 #include "rpc/rpc_errors.h"
 #include "tests/app/headless_program.h"
 #include "tests/support/free_port.h"
+#include "tests/support/http_get.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 #include "tools/self_host/database_config.h"
@@ -33,41 +31,6 @@ namespace velmora::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct HttpReply {
-  int status = 0;  // 0: no answer
-  std::string body;
-};
-
-// One GET on 127.0.0.1:`port`, read until the server closes.
-HttpReply Get(int port, const std::string& path) {
-  HttpReply reply;
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return reply;
-  }
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-    ::close(fd);
-    return reply;
-  }
-  std::string all;
-  char buffer[8192];
-  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-    all.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  const size_t head_end = all.find("\r\n\r\n");
-  if (all.rfind("HTTP/1.", 0) != 0 || head_end == std::string::npos) return reply;
-  reply.status = std::atoi(all.c_str() + all.find(' ') + 1);
-  reply.body = all.substr(head_end + 4);
-  return reply;
-}
 
 // The samples of a text in the Prometheus format: "name{labels}" (as written) to value.
 std::map<std::string, double> Samples(const std::string& text) {
