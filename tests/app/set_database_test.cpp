@@ -17,6 +17,7 @@
 #include "app/config/server_config.h"
 #include "rpc/client_channel.h"
 #include "rpc/rpc_errors.h"
+#include "tests/app/headless_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -50,14 +51,6 @@ bool HasTable(const std::string& path, const std::string& table) {
   return found;
 }
 
-QProcessEnvironment WithoutDisplay() {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove("DISPLAY");
-  env.remove("WAYLAND_DISPLAY");
-  env.remove("QT_QPA_PLATFORM");
-  return env;
-}
-
 struct Finished {
   int exit_code = -1;
   QString out;
@@ -67,7 +60,7 @@ struct Finished {
 // One run of `velmora --app-dir DIR --set-database TEXT`, from the folder `cwd`.
 Finished SetDatabase(const std::string& app_dir, const std::string& text, const std::string& cwd) {
   QProcess process;
-  process.setProcessEnvironment(WithoutDisplay());
+  process.setProcessEnvironment(NoDisplayEnvironment());
   process.setWorkingDirectory(QString::fromStdString(cwd));
   process.start(QStringLiteral(VELMORA_PROGRAM),
                 {QStringLiteral("--app-dir"), QString::fromStdString(app_dir),
@@ -88,7 +81,7 @@ Finished SetDatabase(const std::string& app_dir, const std::string& text, const 
 class Server {
  public:
   Server(const std::string& app_dir, bool headless) {
-    QProcessEnvironment env = WithoutDisplay();
+    QProcessEnvironment env = NoDisplayEnvironment();
     QStringList args{QStringLiteral("--app-dir"), QString::fromStdString(app_dir)};
     if (headless) {
       args.prepend(QStringLiteral("--headless"));

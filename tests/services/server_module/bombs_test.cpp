@@ -115,9 +115,10 @@ class RawClient {
   TDSFrameCodec codec_;
 };
 
-// The error text of a call of UploadFile(<array of `elements` Empty variants>, "x.bin"), whose
-// message is written byte by byte.
-std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
+// The error text of a call of UploadFile(<first argument>, "x.bin"), whose message is written
+// byte by byte: `first_argument` writes the first argument's type code and value into the frame.
+std::string UploadFileErrorText(
+    uint16_t port, const std::function<void(ByteWriter&, std::string&)>& first_argument) {
   RawClient client(port);
   std::string frame;
   TDSFrameCodec::Begin(frame);
@@ -126,10 +127,7 @@ std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
   w.PutString(kServerClass);
   w.PutString("UploadFile");
   w.Put<uint32_t>(2);
-  w.Put<uint16_t>(kVarVariantArray);
-  w.Put<int32_t>(0);
-  w.Put<uint32_t>(elements);
-  frame.append(size_t{elements} * 2, '\0');  // each element: type code 0, Empty
+  first_argument(w, frame);
   w.Put<uint16_t>(varOleStr);
   w.PutString("x.bin");
   const std::string answer = client.RoundTrip(frame);
@@ -139,33 +137,28 @@ std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
   return text;
 }
 
-// The error text of a call of UploadFile(<array of arrays of Empty variants, `inner` long each>,
-// "x.bin").
-std::string CallWithNestedArrays(uint16_t port, std::initializer_list<uint32_t> inner) {
-  RawClient client(port);
-  std::string frame;
-  TDSFrameCodec::Begin(frame);
-  frame.push_back(static_cast<char>(TDSMessageType::Call));
-  ByteWriter w(frame);
-  w.PutString(kServerClass);
-  w.PutString("UploadFile");
-  w.Put<uint32_t>(2);
+// A variant array of `elements` Empty variants (each element: type code 0).
+void PutEmptyArray(ByteWriter& w, std::string& frame, uint32_t elements) {
   w.Put<uint16_t>(kVarVariantArray);
   w.Put<int32_t>(0);
-  w.Put<uint32_t>(static_cast<uint32_t>(inner.size()));
-  for (const uint32_t n : inner) {
+  w.Put<uint32_t>(elements);
+  frame.append(size_t{elements} * 2, '\0');
+}
+
+// UploadFile(<array of `elements` Empty variants>, "x.bin").
+std::string CallWithEmptyArray(uint16_t port, uint32_t elements) {
+  return UploadFileErrorText(
+      port, [&](ByteWriter& w, std::string& frame) { PutEmptyArray(w, frame, elements); });
+}
+
+// UploadFile(<array of arrays of Empty variants, `inner` long each>, "x.bin").
+std::string CallWithNestedArrays(uint16_t port, std::initializer_list<uint32_t> inner) {
+  return UploadFileErrorText(port, [&](ByteWriter& w, std::string& frame) {
     w.Put<uint16_t>(kVarVariantArray);
     w.Put<int32_t>(0);
-    w.Put<uint32_t>(n);
-    frame.append(size_t{n} * 2, '\0');
-  }
-  w.Put<uint16_t>(varOleStr);
-  w.PutString("x.bin");
-  const std::string answer = client.RoundTrip(frame);
-  if (PeekMessageType(answer) != static_cast<uint8_t>(TDSMessageType::Error)) return "(no error)";
-  std::string text;
-  DecodeError(answer, text);
-  return text;
+    w.Put<uint32_t>(static_cast<uint32_t>(inner.size()));
+    for (const uint32_t n : inner) PutEmptyArray(w, frame, n);
+  });
 }
 
 class Bombs : public ServerFixture {
