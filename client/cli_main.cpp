@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,21 @@ struct Options {
   std::string password{velmora::kDefaultPassword};
   std::string format_name = "table";
   velmora::TDSTlsClientSettings tls;
+  velmora::TReconnectRules rules;
 };
 
 void AddOptions(CLI::App& app, Options& o) {
-  app.add_option("--host", o.host, "Server address")
+  app.add_option("--host", o.host,
+                 "Server address, or several as host[:port],... tried in order until one admits "
+                 "the login")
       ->envname("VELMORA_HOST")
       ->capture_default_str();
-  app.add_option("--port", o.port, "Server port")
+  app.add_flag("--random-order", o.rules.RandomOrder, "Try the --host addresses in a random order")
+      ->envname("VELMORA_RANDOM_ORDER");
+  app.add_flag("--retry-reads", o.rules.RetryReads,
+               "Send a read (time, ls, download, read) again when its reply was lost")
+      ->envname("VELMORA_RETRY_READS");
+  app.add_option("--port", o.port, "Server port (for the --host addresses without one)")
       ->envname("VELMORA_PORT")
       ->check(CLI::Range(1, 65535))
       ->capture_default_str();
@@ -122,11 +131,18 @@ void AddCommands(CLI::App& app, Command& cmd) {
 int Run(const Options& o, const Command& cmd) {
   using namespace velmora;
   std::ios::sync_with_stdio(false);
+  std::vector<TServerAddress> servers;
+  try {
+    servers = ParseServerAddresses(o.host, static_cast<uint16_t>(o.port));
+  } catch (const std::invalid_argument& e) {
+    std::cerr << e.what() << '\n';
+    return kExitUsageOrConnection;
+  }
   try {
     TVelmoraClient client;
     TDSTlsClientSettings tls = o.tls;
     if (!tls.CaFile.empty()) tls.Enabled = true;
-    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password, tls);
+    client.Connect(servers, o.user, o.password, tls, o.rules);
     Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
                 isatty(STDERR_FILENO) == 1};
     cmd.run(ctx);
