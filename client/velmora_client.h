@@ -117,7 +117,8 @@ class TVelmoraClient {
   bool TryEachServer();
   // Reconnects with back-off; raises EDSConnectionError naming the addresses when it gives up.
   void Reconnect();
-  [[noreturn]] void ThrowUnreachable(int attempts, std::chrono::milliseconds spent) const;
+  // The message when no address could be reached: each address with its last error.
+  std::string UnreachableText(int attempts, std::chrono::milliseconds spent) const;
 
   TDSClientChannel channel_;
   std::vector<TServerAddress> servers_;  // empty: never connected, or closed by the caller
@@ -126,7 +127,7 @@ class TVelmoraClient {
   std::vector<std::string> failures_;  // per address of servers_, its last error; "" if untried
   std::string last_failure_;
   int reconnects_ = 0;
-  std::minstd_rand random_{std::random_device{}()};
+  std::minstd_rand random_;  // seeded by Connect when the order is random
 };
 
 }  // namespace velmora
