@@ -1,10 +1,10 @@
-#include "db/statement_stop.h"
+#include "db/core/statement_stop.h"
 
 #include <fmt/core.h>
 
 #include "common/server_limits.h"
 #include "common/server_metrics.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 

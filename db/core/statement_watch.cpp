@@ -1,4 +1,4 @@
-#include "db/statement_watch.h"
+#include "db/core/statement_watch.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "db/text_encoding.h"
+#include "db/core/text_encoding.h"
 
 #include <fmt/core.h>
 #include <iconv.h>

@@ -21,7 +21,7 @@
 
 #include "data/dataset.h"
 #include "data/params.h"
-#include "db/driver.h"
+#include "db/core/driver.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/command_text.h"
+#include "db/core/command_text.h"
 
 namespace velmora {
 

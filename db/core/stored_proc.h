@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/rdbms_dataset.h"
+#include "db/core/rdbms_dataset.h"
 
 namespace velmora {
 

@@ -24,7 +24,7 @@
 #include <mutex>
 #include <thread>
 
-#include "db/statement_stop.h"
+#include "db/core/statement_stop.h"
 
 namespace velmora {
 

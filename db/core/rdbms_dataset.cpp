@@ -1,6 +1,6 @@
-#include "db/rdbms_dataset.h"
+#include "db/core/rdbms_dataset.h"
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {

@@ -1,8 +1,8 @@
-#include "db/connection.h"
+#include "db/core/connection.h"
 
 #include <algorithm>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {

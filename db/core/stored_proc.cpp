@@ -1,8 +1,8 @@
-#include "db/stored_proc.h"
+#include "db/core/stored_proc.h"
 
 #include <vector>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 

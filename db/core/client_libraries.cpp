@@ -1,4 +1,4 @@
-#include "db/client_libraries.h"
+#include "db/core/client_libraries.h"
 
 #include <array>
 #include <mutex>

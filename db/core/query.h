@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "db/command_text.h"
-#include "db/rdbms_dataset.h"
-#include "db/string_list.h"
+#include "db/core/command_text.h"
+#include "db/core/rdbms_dataset.h"
+#include "db/core/string_list.h"
 
 namespace velmora {
 

@@ -1,5 +1,5 @@
 // The drivers this build knows, by DriverID, and the registrations that take their place.
-#include "db/driver_registry.h"
+#include "db/core/driver_registry.h"
 
 #include <fmt/core.h>
 
@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "db/firebird/fb_connection.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/pg/pg_connection.h"

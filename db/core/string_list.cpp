@@ -1,4 +1,4 @@
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 
 #include <fmt/core.h>
 
@@ -8,7 +8,7 @@
 
 #include "common/atomic_file.h"
 #include "common/file_errors.h"
-#include "db/text_encoding.h"
+#include "db/core/text_encoding.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -1,4 +1,4 @@
-#include "db/escape_renames.h"
+#include "db/core/escape_renames.h"
 
 #include "variant/variant_text.h"
 

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "data/field_defs.h"
-#include "db/command_text.h"
-#include "db/string_list.h"
+#include "db/core/command_text.h"
+#include "db/core/string_list.h"
 
 namespace velmora {
 
@@ -79,8 +79,8 @@ class TDriverConnection {
     RunControl("ROLLBACK TO SAVEPOINT ", name);
   }
 
-  // Hands the session the rules that stop its statements (db/statement_stop.h): it arms them at
-  // each statement's start and checks them while the statement runs; transaction control is
+  // Hands the session the rules that stop its statements (db/core/statement_stop.h): it arms them
+  // at each statement's start and checks them while the statement runs; transaction control is
   // never stopped. `stop` outlives the session. A driver that cannot stop a running statement
   // keeps the default, which ignores them.
   virtual void SetStatementStop(TStatementStop* stop) { (void)stop; }

@@ -1,4 +1,4 @@
-#include "db/iso_date.h"
+#include "db/core/iso_date.h"
 
 #include <fmt/core.h>
 

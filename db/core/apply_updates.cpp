@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "db/apply_updates_run.h"
-#include "db/db_error.h"
-#include "db/query.h"
+#include "db/core/apply_updates_run.h"
+#include "db/core/db_error.h"
+#include "db/core/query.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "db/apply_updates_run.h"
+#include "db/core/apply_updates_run.h"
 
 #include <fmt/core.h>
 
@@ -7,7 +7,7 @@
 #include <span>
 #include <unordered_map>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {

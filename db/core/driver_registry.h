@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
 
 namespace velmora {
 

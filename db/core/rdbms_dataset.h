@@ -8,7 +8,7 @@
 
 #include "data/dataset.h"
 #include "data/params.h"
-#include "db/connection.h"
+#include "db/core/connection.h"
 
 namespace velmora {
 

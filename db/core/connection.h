@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "db/driver.h"
-#include "db/statement_stop.h"
-#include "db/string_list.h"
+#include "db/core/driver.h"
+#include "db/core/statement_stop.h"
+#include "db/core/string_list.h"
 
 namespace velmora {
 

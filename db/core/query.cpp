@@ -1,8 +1,8 @@
-#include "db/query.h"
+#include "db/core/query.h"
 
 #include <fmt/core.h>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
