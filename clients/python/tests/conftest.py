@@ -26,6 +26,10 @@ REPO = HERE.parent.parent.parent
 READY = ">>>服务启动完成"
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "pg: needs the run's PostgreSQL cluster")
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -66,7 +66,8 @@ _CLASSIFIED = (
     (ProgrammingError, ("syntax error", "no such table", "no such column", "no such function",
                         "does not exist", "parameter [", "server class", "server method",
                         "expects", "invalid argument for", "refused path", "access denied",
-                        "unknown", "not found")),
+                        "unknown", "not found", "does not return a result set",
+                        "command text is empty")),
 )
 
 

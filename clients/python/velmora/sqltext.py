@@ -135,7 +135,7 @@ def returns_rows(sql):
 
 class Literals:
     """How parameters become SQL literals. `bytes_style` is "x" for X'0A1B' (SQLite, Firebird,
-    SQL Server-style engines), "postgresql" for '\\x0a1b'::bytea, or None to refuse bytes."""
+    SQL Server-style engines), "postgresql" for CAST('\\x0a1b' AS bytea), or None to refuse bytes."""
 
     def __init__(self, bytes_style="x"):
         if bytes_style not in ("x", "postgresql", None):
@@ -180,7 +180,8 @@ class Literals:
         if self.bytes_style == "x":
             return "X'%s'" % data.hex().upper()
         if self.bytes_style == "postgresql":
-            return "'\\x%s'::bytea" % data.hex()
+            # CAST, not "::": the server's command text turns "::" into one colon.
+            return "CAST('\\x%s' AS bytea)" % data.hex()
         raise ProgrammingError("Byte parameters are refused on this connection (bytes_style=None)")
 
     def substitute(self, sql, params):
@@ -225,11 +226,16 @@ def _time_text(value):
 
 
 def quote_text(text):
-    """'text' with every quote doubled. Text holding NUL, or that is not valid Unicode (lone
-    surrogates), is refused: the server takes neither in SQL text."""
+    """'text' with every quote doubled. Text holding NUL or a carriage return, or that is not
+    valid Unicode (lone surrogates), is refused: the server takes no NUL in SQL text, and it
+    splits the text into lines and joins them with line feeds, so a CR would not arrive."""
     if "\x00" in text:
         raise ProgrammingError("A text parameter holding a NUL character cannot be sent in SQL "
                                "text; pass such data as bytes")
+    if "\r" in text:
+        raise ProgrammingError("A text parameter holding a carriage return cannot be sent in SQL "
+                               "text: the server's line splitting would change it; pass such "
+                               "data as bytes or with line feeds only")
     try:
         text.encode("utf-8")
     except UnicodeEncodeError:
