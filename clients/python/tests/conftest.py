@@ -7,6 +7,7 @@ build of the server reads ASAN_OPTIONS and LSAN_OPTIONS from this environment; t
 suppressions are added when LSAN_OPTIONS names none, so a leak report fails the stop.
 """
 
+import itertools
 import os
 import pathlib
 import signal
@@ -112,10 +113,13 @@ def conn(server):
     connection.close()
 
 
+_tables = itertools.count(1)
+
+
 @pytest.fixture
 def table_name(request):
     """A table name of this test's own, so that tests never see each other's rows."""
-    return "t_" + request.node.name.split("[")[0].replace("test_", "")[:40]
+    return "t%d_%s" % (next(_tables), request.node.name.split("[")[0].replace("test_", "")[:40])
 
 
 def _pg_cluster():

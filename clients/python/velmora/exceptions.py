@@ -67,7 +67,7 @@ _CLASSIFIED = (
                         "does not exist", "parameter [", "server class", "server method",
                         "expects", "invalid argument for", "refused path", "access denied",
                         "unknown", "not found", "does not return a result set",
-                        "command text is empty")),
+                        "command text is empty", "already exists")),
 )
 
 
