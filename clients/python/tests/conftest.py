@@ -50,15 +50,15 @@ def server_environment():
 class Server:
     """One running program in its own application folder."""
 
-    def __init__(self, folder, database_lines):
+    def __init__(self, folder, database_lines, config_lines=()):
         program = os.environ.get("VELMORA_SERVER_BIN")
         if not program:
             pytest.skip("VELMORA_SERVER_BIN is not set (run under ctest)")
         self.folder = pathlib.Path(folder)
         self.port = free_port()
         (self.folder / "Upload").mkdir()
-        (self.folder / "CONFIG.CFG").write_bytes(
-            ("[CONFIG]\r\nSVROPENPORT=%d\r\n" % self.port).encode())
+        config = ["[CONFIG]", "SVROPENPORT=%d" % self.port, *config_lines]
+        (self.folder / "CONFIG.CFG").write_bytes(("\r\n".join(config) + "\r\n").encode())
         (self.folder / "DataBase.CFG").write_bytes(("\r\n".join(database_lines) + "\r\n").encode())
         self.out_path = self.folder / ".server.out"
         self.err_path = self.folder / ".server.err"
@@ -92,8 +92,13 @@ class Server:
             return -1
 
 
-def _run_server(folder, lines):
-    server = Server(folder, lines)
+def sqlite_lines(folder):
+    return ["DriverID=SQLite", "Database=%s" % (folder / "velmora.db"), "CreateDatabase=Yes"]
+
+
+def run_server(folder, lines, config_lines=()):
+    """Starts a server, yields it, and checks that it stops cleanly."""
+    server = Server(folder, lines, config_lines)
     yield server
     code = server.stop()
     assert code == 0, "the server exited with %d:\n%s" % (code, server.log())
@@ -102,8 +107,7 @@ def _run_server(folder, lines):
 @pytest.fixture(scope="session")
 def server(tmp_path_factory):
     folder = tmp_path_factory.mktemp("app")
-    yield from _run_server(folder, ["DriverID=SQLite", "Database=%s" % (folder / "velmora.db"),
-                                    "CreateDatabase=Yes"])
+    yield from run_server(folder, sqlite_lines(folder))
 
 
 @pytest.fixture
@@ -150,7 +154,7 @@ def pg_server(tmp_path_factory):
     psql(cluster, "postgres", "CREATE DATABASE %s TEMPLATE template0 ENCODING 'UTF8'" % name)
     try:
         folder = tmp_path_factory.mktemp("pgapp")
-        yield from _run_server(folder, ["DriverID=PG", "Server=127.0.0.1",
+        yield from run_server(folder, ["DriverID=PG", "Server=127.0.0.1",
                                         "Port=%s" % cluster["PGPORT"], "Database=%s" % name,
                                         "User_Name=%s" % cluster["PGUSER"]])
     finally:
