@@ -29,6 +29,7 @@ READY = ">>>服务启动完成"
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "pg: needs the run's PostgreSQL cluster")
+    config.addinivalue_line("filterwarnings", "error::pytest.PytestUnhandledThreadExceptionWarning")
 
 
 def free_port():

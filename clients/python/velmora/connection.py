@@ -106,13 +106,14 @@ class Connection:
             raise InterfaceError("The connection is closed")
 
     def _call(self, method, *args):
-        """Calls a method of the server; (result, out-parameters). A transport failure closes the
-        connection, since the conversation is out of step after it."""
+        """Calls a method of the server; (result, out-parameters). A failure while sending or
+        receiving closes the connection, since the conversation is out of step after it; an
+        argument that cannot be encoded or an error the server reports leaves it open."""
         self._check_open()
         try:
             return self._channel.call(method, args)
-        except Error as e:
-            if not e.remote:
+        except Error:
+            if self._channel.broken:
                 self.close()
             raise
 

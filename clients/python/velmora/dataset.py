@@ -10,6 +10,7 @@ variant fields to the variant's own value, and NULL to None.
 
 import datetime
 import decimal
+import re
 import struct
 import zlib
 
@@ -115,10 +116,7 @@ def _read_value(r, type_code):
     if type_code == 7:
         return decimal.Decimal(r.unpack("q")[0]).scaleb(-4)
     if type_code in _DECIMALS:
-        text = r.text()
-        if not _is_decimal_text(text):
-            raise InterfaceError("Malformed decimal text %r" % text)
-        return decimal.Decimal(text)
+        return _decimal_of_text(r.text())
     if type_code in _DATES:
         value = dates.from_ole(r.unpack("d")[0])
         if type_code == 9:
@@ -138,28 +136,108 @@ def _read_value(r, type_code):
     raise InterfaceError("Field type %d has no value" % type_code)
 
 
+# Canonical decimal text: no leading zeros but a single 0, no trailing zeros after the point,
+# no point without decimals (and no "-0", checked apart).
+_DECIMAL_TEXT = re.compile(r"-?(?:0|[1-9][0-9]*)(?:\.[0-9]*[1-9])?")
+
+
 def _is_decimal_text(text):
-    body = text[1:] if text.startswith("-") else text
-    whole, _, frac = body.partition(".")
-    if not whole.isdigit() or not whole.isascii() or (whole != "0" and whole.startswith("0")):
-        return False
-    if "." in body and (not frac.isdigit() or not frac.isascii() or frac.endswith("0")):
-        return False
-    return text != "-0"
+    return _DECIMAL_TEXT.fullmatch(text) is not None and text != "-0"
 
 
-def _read_record(r, fields):
+def _decimal_of_text(text):
+    if not _is_decimal_text(text):
+        raise InterfaceError("Malformed decimal text %r" % text)
+    return decimal.Decimal(text)
+
+
+# How a record reader takes each field: a fixed-size value (with an optional conversion), a
+# counted string (text or bytes), a value no field may hold, or the general reader.
+_FIXED_VALUE, _TEXT_VALUE, _BYTES_VALUE, _NO_VALUE, _OTHER_VALUE = range(5)
+_U32 = struct.Struct("<I")
+_F64 = struct.Struct("<d")
+
+
+def _date_only(value):
+    return dates.from_ole(value).date()
+
+
+def _time_only(value):
+    return dates.from_ole(value).time()
+
+
+def _field_plan(field):
+    t = field.type
+    if t in _FIXED:
+        return (_FIXED_VALUE, struct.Struct("<" + _FIXED[t]), None)
+    if t in _FLOATS:
+        return (_FIXED_VALUE, struct.Struct("<" + _FLOATS[t]), None)
+    if t in _DATES:
+        return (_FIXED_VALUE, _F64, {9: _date_only, 10: _time_only, 11: dates.from_ole}[t])
+    if t in _TEXT:
+        return (_TEXT_VALUE, None, None)
+    if t in _DECIMALS:
+        return (_TEXT_VALUE, None, _decimal_of_text)
+    if t in _BINARY:
+        return (_BYTES_VALUE, None, None)
+    if t in _ALWAYS_NULL:
+        return (_NO_VALUE, None, None)
+    return (_OTHER_VALUE, None, None)
+
+
+def _truncated(r, pos, n):
+    r.pos = pos
+    r.take(n)  # raises, naming the offsets
+
+
+def _read_record(r, fields, plans):
+    """One record. The common kinds are read in place from the bytes (this is the loop a large
+    result spends its time in); the others through _read_value."""
+    data = r.data
+    end = len(data)
     count = len(fields)
-    flags = r.take((count + 7) // 8)
+    pos = r.pos
+    flag_bytes = (count + 7) // 8
+    if pos + flag_bytes > end:
+        _truncated(r, pos, flag_bytes)
+    flags = data[pos:pos + flag_bytes]
+    pos += flag_bytes
     values = []
-    for i, field in enumerate(fields):
-        is_null = flags[i // 8] >> (i % 8) & 1
-        if is_null:
-            values.append(None)
-        elif field.type in _ALWAYS_NULL:
-            raise InterfaceError("A value for always-NULL field %s" % field.name)
+    append = values.append
+    for i, (kind, layout, convert) in enumerate(plans):
+        if flags[i >> 3] >> (i & 7) & 1:
+            append(None)
+        elif kind == _FIXED_VALUE:
+            if pos + layout.size > end:
+                _truncated(r, pos, layout.size)
+            value = layout.unpack_from(data, pos)[0]
+            pos += layout.size
+            append(value if convert is None else convert(value))
+        elif kind == _TEXT_VALUE or kind == _BYTES_VALUE:
+            if pos + 4 > end:
+                _truncated(r, pos, 4)
+            n = _U32.unpack_from(data, pos)[0]
+            pos += 4
+            if pos + n > end:
+                _truncated(r, pos, n)
+            chunk = data[pos:pos + n]
+            pos += n
+            if kind == _BYTES_VALUE:
+                append(bytes(chunk))
+            else:
+                try:
+                    text = str(chunk, "utf-8")
+                except UnicodeDecodeError as e:
+                    raise InterfaceError("Text that is not UTF-8 in field %s: %s"
+                                         % (fields[i].name, e)) from None
+                append(text if convert is None else convert(text))
+        elif kind == _NO_VALUE:
+            raise InterfaceError("A value for always-NULL field %s" % fields[i].name)
         else:
-            values.append(_read_value(r, field.type))
+            r.pos = pos
+            append(_read_value(r, fields[i].type))
+            pos = r.pos
+    r.pos = pos
     if count % 8 and flags[-1] >> (count % 8):
         raise InterfaceError("Null flags set past the last field")
     return values
@@ -194,14 +272,16 @@ def read_dataset(data):
     row_count = r.u32()
     if row_count * (1 + (field_count + 7) // 8) > r.remaining():
         raise InterfaceError("A row count of %d runs past the data" % row_count)
+    plans = [_field_plan(f) for f in fields]
     rows = []
     for _ in range(row_count):
         state_byte = r.u8()
         state = state_byte & 0x7F
         if state > STATE_DELETED:
             raise InterfaceError("Row state %d is out of range" % state)
-        values = _read_record(r, fields)
-        original = _read_record(r, fields) if state in (STATE_MODIFIED, STATE_DELETED) else None
+        values = _read_record(r, fields, plans)
+        original = (_read_record(r, fields, plans) if state in (STATE_MODIFIED, STATE_DELETED)
+                    else None)
         error = r.text() if state_byte & STATE_HAS_ERROR else None
         rows.append(Row(state, values, original, error))
     return Dataset(fields, rows, bool(flags & FLAG_CACHED_UPDATES))

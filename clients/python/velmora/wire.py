@@ -11,7 +11,7 @@ import struct
 import zlib
 
 from . import dates
-from .exceptions import InterfaceError, OperationalError, server_error
+from .exceptions import Error, InterfaceError, OperationalError, server_error
 
 PROTOCOL_VERSION = 1
 PROTOCOL_NAME = "tcp/ip"
@@ -104,6 +104,10 @@ class Interval:
         return -delta if self.sign < 0 else delta
 
 
+# Compiled layouts by format, shared by every reader.
+_STRUCTS = {}
+
+
 class Reader:
     """Reads little-endian values from a bytes object, never past its end."""
 
@@ -125,11 +129,13 @@ class Reader:
         return self.data[start:self.pos]
 
     def unpack(self, fmt):
-        s = struct.Struct("<" + fmt)
-        values = s.unpack_from(self.data, self.pos) if s.size <= self.remaining() else None
-        if values is None:
-            self.take(s.size)  # raises with the offsets
-        self.pos += s.size
+        layout = _STRUCTS.get(fmt)
+        if layout is None:
+            layout = _STRUCTS[fmt] = struct.Struct("<" + fmt)
+        if layout.size > len(self.data) - self.pos:
+            self.take(layout.size)  # raises, naming the offsets
+        values = layout.unpack_from(self.data, self.pos)
+        self.pos += layout.size
         return values
 
     def u8(self):
@@ -342,6 +348,9 @@ class Channel:
 
     def __init__(self, sock):
         self._sock = sock
+        # Set when a call failed between sending and reading its whole answer: the conversation
+        # is out of step and the connection cannot serve another call.
+        self.broken = False
 
     def close(self):
         try:
@@ -421,19 +430,29 @@ class Channel:
         body += pack_string(SERVER_CLASS) + pack_string(method) + struct.pack("<I", len(args))
         for arg in args:
             _encode_into(body, arg, 0)
-        self.send_message(bytes(body))
-        r = Reader(self.read_message())
-        kind = r.u8()
-        if kind == MSG_ERROR:
-            text = r.text()
-            raise server_error(text)(text, remote=True)
-        if kind != MSG_REPLY:
-            raise InterfaceError("Unexpected message type %d in answer to a call" % kind)
-        result = decode_variant(r)
-        count = r.u32()
-        if count * 2 > r.remaining():
-            raise InterfaceError("A reply claims %d out-parameters it does not hold" % count)
-        outs = [decode_variant(r) for _ in range(count)]
-        if r.remaining():
-            raise InterfaceError("A reply with %d bytes after its last field" % r.remaining())
+        try:
+            self.send_message(bytes(body))
+            r = Reader(self.read_message())
+            kind = r.u8()
+            if kind == MSG_ERROR:
+                text = r.text()
+                if r.remaining():
+                    raise InterfaceError("An error message with bytes after its text")
+                raise server_error(text)(text, remote=True)
+            if kind != MSG_REPLY:
+                raise InterfaceError("Unexpected message type %d in answer to a call" % kind)
+            result = decode_variant(r)
+            count = r.u32()
+            if count * 2 > r.remaining():
+                raise InterfaceError("A reply claims %d out-parameters it does not hold" % count)
+            outs = [decode_variant(r) for _ in range(count)]
+            if r.remaining():
+                raise InterfaceError("A reply with %d bytes after its last field" % r.remaining())
+        except Error as e:
+            # An answer the server gave leaves the conversation in step; anything else does not.
+            self.broken = not e.remote
+            raise
+        except BaseException:
+            self.broken = True
+            raise
         return result, outs
