@@ -6,7 +6,9 @@ parentheses; take the first word (letter case ignored). The statement returns ro
 SQL2OleVariant, when that word is SELECT, WITH, VALUES, TABLE, SHOW, EXPLAIN, DESCRIBE or PRAGMA
 (PRAGMA only when the statement has no `=` outside quotes), or when the keyword RETURNING appears
 as a word outside quotes and comments; otherwise it runs with ExecSQL. Quotes are '...' and
-"..." (a doubled quote character stays inside).
+"..." (a doubled quote character stays inside); an unclosed quote or comment runs to the end; an
+`=` inside a comment does not count; a word is a run of ASCII letters, digits and `_`. The C++
+client library's StatementKindOf (client/statement_kind.h) decides the same way.
 
 Parameters (paramstyle "qmark"): each `?` outside quotes, comments and PostgreSQL dollar-quoted
 bodies is replaced by the literal of the next parameter; see `render_literal` for the forms.
@@ -24,7 +26,17 @@ ROW_WORDS = frozenset(("SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "
 CODE, QUOTED, COMMENT = 0, 1, 2
 
 
+_WORD_CHARS = frozenset("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_")
+_SPACES = frozenset(" \t\n\r\f\v")
+
+
 def _is_word_char(ch):
+    """A character of a word for the row rule: ASCII letters, digits and _."""
+    return ch in _WORD_CHARS
+
+
+def _is_name_char(ch):
+    """A character of a name before which `$` cannot open a dollar quote."""
     return ch.isalnum() or ch in "_$"
 
 
@@ -68,7 +80,7 @@ def segments(sql, dollar_quotes=False):
             kind = COMMENT
             j = sql.find("*/", i + 2)
             end = n if j < 0 else j + 2
-        elif dollar_quotes and ch == "$" and (i == 0 or not _is_word_char(sql[i - 1])):
+        elif dollar_quotes and ch == "$" and (i == 0 or not _is_name_char(sql[i - 1])):
             tag = _dollar_tag(sql, i)
             if tag is not None:
                 kind = QUOTED
@@ -95,7 +107,7 @@ def first_word(sql):
         if kind == QUOTED:
             return ""
         i = start
-        while i < end and (sql[i].isspace() or sql[i] == "("):
+        while i < end and (sql[i] in _SPACES or sql[i] == "("):
             i += 1
         if i == end:
             continue
@@ -125,7 +137,7 @@ def returns_rows(sql):
     if word in ROW_WORDS:
         if word != "PRAGMA":
             return True
-        if not any("=" in sql[s:e] for kind, s, e in pieces if kind != QUOTED):
+        if not any("=" in sql[s:e] for kind, s, e in pieces if kind == CODE):
             return True
     return any(_has_word(sql[s:e], "RETURNING") for kind, s, e in pieces if kind == CODE)
 
