@@ -193,8 +193,9 @@ def _encode_into(out, value, depth):
     elif isinstance(value, str):
         out += struct.pack("<H", VT_OLESTR) + pack_string(value)
     elif isinstance(value, (bytes, bytearray, memoryview)):
-        data = bytes(value)
-        out += struct.pack("<HiI", VT_BYTE_ARRAY, 0, len(data)) + data
+        data = value.cast("B") if isinstance(value, memoryview) else value
+        out += struct.pack("<HiI", VT_BYTE_ARRAY, 0, len(data))
+        out += data
     elif isinstance(value, (list, tuple)):
         if depth >= MAX_ARRAY_DEPTH:
             raise InterfaceError("Variant arrays nest at most %d deep" % MAX_ARRAY_DEPTH)
@@ -378,7 +379,9 @@ class Channel:
             raise InterfaceError("A message of %d bytes is larger than a frame may be (%d)"
                                  % (len(payload), MAX_FRAME))
         try:
-            self._sock.sendall(struct.pack("<IB", len(payload), 0) + payload)
+            # Header and payload apart: a large payload is not copied to put five bytes before it.
+            self._sock.sendall(struct.pack("<IB", len(payload), 0))
+            self._sock.sendall(payload)
         except socket.timeout:
             raise OperationalError("Sending to the server timed out") from None
         except OSError as e:
@@ -431,7 +434,7 @@ class Channel:
         for arg in args:
             _encode_into(body, arg, 0)
         try:
-            self.send_message(bytes(body))
+            self.send_message(body)
             r = Reader(self.read_message())
             kind = r.u8()
             if kind == MSG_ERROR:
