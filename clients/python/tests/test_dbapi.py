@@ -119,6 +119,15 @@ def test_remote_errors_keep_the_servers_text(conn):
     assert conn.cursor().execute("SELECT 2").fetchone() == (2,)
 
 
+def test_password_from_the_environment(server, monkeypatch):
+    monkeypatch.setenv("VELMORA_PASSWORD", "velmo")
+    with velmora.connect("127.0.0.1", server.port) as conn:
+        assert conn.cursor().execute("SELECT 1").fetchall() == [(1,)]
+    monkeypatch.setenv("VELMORA_PASSWORD", "not-it")
+    with pytest.raises(velmora.OperationalError, match="rejected user credentials"):
+        velmora.connect("127.0.0.1", server.port)
+
+
 def test_login_refusal_and_closed_connections(server):
     with pytest.raises(velmora.OperationalError) as caught:
         velmora.connect("127.0.0.1", server.port, "admin", "wrong")
