@@ -158,8 +158,7 @@ class TShell {
   std::ostream& Rows() { return file_ ? *file_ : out_; }
 
   Step Statement(const std::string& sql, bool stop) {
-    const StatementKind kind =
-        StatementKindOf(sql, std::exchange(next_run_, StatementRun::ByText));
+    const StatementKind kind = StatementKindOf(sql, std::exchange(next_run_, StatementRun::ByText));
     std::optional<std::chrono::steady_clock::duration> took;
     Step step = Step::Go;
     try {
@@ -294,7 +293,8 @@ class TShell {
       return;
     }
     auto stream = std::make_unique<std::ofstream>(file, std::ios::binary | std::ios::trunc);
-    if (!*stream) throw ECommandFailed(fmt::format("Cannot write {}: {}", file, std::strerror(errno)));
+    if (!*stream)
+      throw ECommandFailed(fmt::format("Cannot write {}: {}", file, std::strerror(errno)));
     file_ = std::move(stream);
   }
 
@@ -346,8 +346,7 @@ int RunInteractive(const ShellSettings& settings) {
   std::string line;
   for (;;) {
     key.Take();
-    const auto read =
-        editor.ReadLine(input.InStatement() ? kContinuationPrompt : kPrompt, line);
+    const auto read = editor.ReadLine(input.InStatement() ? kContinuationPrompt : kPrompt, line);
     if (read == TLineEditor::Outcome::End) {
       std::cout << '\n';
       return 0;
@@ -393,7 +392,8 @@ int RunStatementStream(const ShellSettings& settings, std::istream& in, std::ost
 }
 
 int RunShell(const ShellSettings& settings) {
-  if (isatty(STDIN_FILENO) != 1) return RunStatementStream(settings, std::cin, std::cout, std::cerr);
+  if (isatty(STDIN_FILENO) != 1)
+    return RunStatementStream(settings, std::cin, std::cout, std::cerr);
   return RunInteractive(settings);
 }
 
