@@ -216,6 +216,7 @@ class TShell {
     bool interrupted = false;
     pollfd fds[2] = {{call_done_[0], POLLIN, 0}, {key_->Fd(), POLLIN, 0}};
     for (;;) {
+      fds[0].revents = fds[1].revents = 0;
       if (poll(fds, interrupted ? 1 : 2, -1) < 0 && errno != EINTR) break;
       if (fds[0].revents != 0) break;
       if (fds[1].revents != 0 && key_->Take()) {

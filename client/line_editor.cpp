@@ -30,6 +30,9 @@ TLineEditor::TLineEditor(std::string history_file) : history_file_(std::move(his
   el_set(editor_, EL_PROMPT, &TLineEditor::Prompt);
   el_set(editor_, EL_EDITOR, "emacs");
   el_set(editor_, EL_HIST, history, history_);
+  // While a line is read, libedit's own handlers put the terminal back around a suspend (Ctrl-Z)
+  // and follow a resize; a SIGINT is passed on to the program's handler and ends the read.
+  el_set(editor_, EL_SIGNAL, 1);
   el_source(editor_, nullptr);  // ~/.editrc
 }
 
