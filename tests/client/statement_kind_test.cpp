@@ -36,7 +36,10 @@ TEST(StatementKindTest, FirstWordAfterBlanksCommentsAndParentheses) {
       {"CREATE TABLE t (a INTEGER)", kCommand},
       {"-- SELECT\nDELETE FROM t", kCommand},
       {"/* SELECT */ DELETE FROM t", kCommand},
-      {"SELECTED_ROWS", kCommand},  // a longer word is not the keyword
+      {"SELECTED_ROWS", kCommand},     // a longer word is not the keyword
+      {"SELECT\xC3\xA9", kRows},       // words are ASCII: a non-ASCII letter ends one
+      {"\xC2\xA0SELECT 1", kCommand},  // a no-break space is no white space
+      {"(", kCommand},
       {"WITHIN", kCommand},
       {"'SELECT' AS x", kCommand},  // a quote is no word
       {"/* SELECT 1", kCommand},    // an unclosed comment hides the rest
