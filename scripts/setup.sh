@@ -17,6 +17,9 @@ packages=(
   # The clients and tools: CLI11 (velmora-cli and velmora-bench options), nlohmann JSON
   # (velmora-bench reports, the client's JSON output tests).
   libcli11-dev nlohmann-json3-dev
+  # velmora-cli's interactive shell: libedit for line editing and the history file (BSD licensed,
+  # where GNU readline's GPL would bind the client's licence; its package depends on libedit2).
+  libedit-dev
   # Tests and benchmarks: GoogleTest under CTest, Google Benchmark.
   libgtest-dev libbenchmark-dev
   # The fuzz targets (scripts/fuzz.sh): clang, and its runtime with libFuzzer and the sanitizers
