@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "client/cli_commands.h"
+#include "client/cli_shell.h"
 #include "common/service_defaults.h"
 
 namespace {
@@ -32,6 +33,7 @@ struct Options {
   std::string format_name = "table";
   velmora::TDSTlsClientSettings tls;
   velmora::TReconnectRules rules;
+  std::vector<velmora::TServerAddress> servers;  // --host read with --port as the default
 };
 
 void AddOptions(CLI::App& app, Options& o) {
@@ -127,22 +129,28 @@ void AddCommands(CLI::App& app, Command& cmd) {
   });
 }
 
+void ConnectClient(const Options& o, velmora::TVelmoraClient& client) {
+  velmora::TDSTlsClientSettings tls = o.tls;
+  if (!tls.CaFile.empty()) tls.Enabled = true;
+  client.Connect(o.servers, o.user, o.password, tls, o.rules);
+}
+
+// Without a command: the shell, on a terminal or over standard input.
+int RunShell(const Options& o) {
+  velmora::cli::ShellSettings settings;
+  settings.connect = [&o](velmora::TVelmoraClient& client) { ConnectClient(o, client); };
+  settings.format = *velmora::OutputFormatFromName(o.format_name);
+  settings.history_file = velmora::cli::DefaultHistoryFile();
+  return velmora::cli::RunShell(settings);
+}
+
 // Connects, runs the command and turns its outcome into the exit code.
 int Run(const Options& o, const Command& cmd) {
   using namespace velmora;
   std::ios::sync_with_stdio(false);
-  std::vector<TServerAddress> servers;
-  try {
-    servers = ParseServerAddresses(o.host, static_cast<uint16_t>(o.port));
-  } catch (const std::invalid_argument& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  }
   try {
     TVelmoraClient client;
-    TDSTlsClientSettings tls = o.tls;
-    if (!tls.CaFile.empty()) tls.Enabled = true;
-    client.Connect(servers, o.user, o.password, tls, o.rules);
+    ConnectClient(o, client);
     Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
                 isatty(STDERR_FILENO) == 1};
     cmd.run(ctx);
@@ -181,12 +189,19 @@ int main(int argc, char** argv) {
   Options options;
   Command command;
   AddOptions(app, options);
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   AddCommands(app, command);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsageOrConnection;
   }
-  return Run(options, command);
+  try {
+    options.servers =
+        velmora::ParseServerAddresses(options.host, static_cast<uint16_t>(options.port));
+  } catch (const std::invalid_argument& e) {
+    std::cerr << e.what() << '\n';
+    return kExitUsageOrConnection;
+  }
+  return command.run ? Run(options, command) : RunShell(options);
 }

@@ -134,6 +134,7 @@ TDSCallResult TVelmoraClient::Invoke(std::string_view method, std::span<const Ol
   try {
     return channel_.Call(kServerModuleClass, method, args);
   } catch (const EDSOutcomeUnknown&) {
+    if (channel_.Interrupted()) throw;  // the caller cut it short: it stays unsent
     // A read changes nothing, so running it twice is harmless: once more on a fresh connection.
   }
   Reconnect();

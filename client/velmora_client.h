@@ -56,6 +56,10 @@ class TVelmoraClient {
   const std::string& Server() const { return channel_.Peer(); }
   // How many times a call has reconnected since Connect.
   int Reconnects() const { return reconnects_; }
+  // From another thread while this client's thread waits for a reply: the waiting call fails with
+  // EDSOutcomeUnknown, is never sent again, and the connection is closed (see
+  // TDSClientChannel::Interrupt).
+  void Interrupt() { channel_.Interrupt(); }
 
   // --- Query and command methods ---
   // A result packet (see ReadResultPacket), or an empty value with errMsg set. The statement may

@@ -193,6 +193,19 @@ TEST_F(ReconnectTest, LostReadsAreResentOnlyWhenAllowed) {
   }
 }
 
+// A read the caller cut short with Interrupt was not lost: it is not sent again.
+TEST_F(ReconnectTest, InterruptedReadIsNotResent) {
+  ReplyLosingProxy proxy(Port());
+  TVelmoraClient client;
+  client.Connect({{"127.0.0.1", proxy.Port()}}, kUser, kPassword, {}, Quick(/*retry_reads=*/true));
+  std::future<void> done = LoseReplyOf(
+      proxy, [&] { client.GetServerDateTime(); }, [&] { client.Interrupt(); });
+  EXPECT_THROW(done.get(), EDSOutcomeUnknown);
+  EXPECT_EQ(client.Reconnects(), 0);
+  EXPECT_EQ(proxy.Accepted(), 1);
+  EXPECT_GT(client.GetServerDateTime(), 40000.0);  // the next call opens a new connection
+}
+
 // Calls that change data, with reads allowed to retry: a lost reply is reported as an unknown
 // outcome, the change happened once, and the client carries on over a new connection.
 TEST_F(ReconnectTest, WriteWhoseReplyWasLostIsReportedAndNeverSentTwice) {
