@@ -8,7 +8,8 @@
 // 200, 400, 800, 1600, 2000 ms ...). It gives up after MaxAttempts attempts, or sooner when the
 // next wait would end past GiveUp after the first attempt began (defaults: 8 attempts, about 5.2 s
 // of waiting; 10 s), raising EDSConnectionError that names every address tried with its last
-// error. The call was not sent; the next call starts over.
+// error. The call was not sent; the next call starts over. Connecting to one address waits at
+// most ConnectTimeout (3 s) for the TCP connection.
 //
 // Lost replies: a call sent whose reply never came raises EDSOutcomeUnknown (it may have run).
 // Only a call that cannot change data is sent again, once, on a fresh connection, and only when
@@ -29,6 +30,9 @@ struct TReconnectRules {
   std::chrono::milliseconds MaxDelay{2000};  // the longest wait between two attempts
   int MaxAttempts = 8;                       // attempts (rounds over all addresses) per reconnect
   std::chrono::milliseconds GiveUp{10000};   // no attempt starts later than this
+  // The longest wait for one address's TCP connection, so a host that drops packets does not hold
+  // an attempt for the system's minutes; zero: the system's own limit.
+  std::chrono::milliseconds ConnectTimeout{3000};
 };
 
 // The wait before attempt `attempt` (0 is the first, which starts at once).

@@ -40,6 +40,7 @@ void TVelmoraClient::Connect(const std::vector<TServerAddress>& servers, const s
   if (servers.empty()) throw std::invalid_argument("No server address given");
   Close();
   channel_.Tls = tls;
+  channel_.ConnectTimeout = rules.ConnectTimeout;
   servers_ = servers;
   user_ = user;
   password_ = password;

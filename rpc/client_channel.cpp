@@ -85,7 +85,25 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
   asio::error_code ec;
   asio::ip::tcp::resolver resolver(s.io);
   const auto endpoints = resolver.resolve(host, std::to_string(port), ec);
-  if (!ec) asio::connect(s.socket, endpoints, ec);
+  if (!ec && ConnectTimeout.count() <= 0) asio::connect(s.socket, endpoints, ec);
+  if (!ec && ConnectTimeout.count() > 0) {
+    // A host that drops packets would hold a blocking connect for the system's SYN timeout
+    // (minutes): every endpoint of the name together gets ConnectTimeout.
+    bool done = false;
+    asio::async_connect(s.socket, endpoints,
+                        [&](const asio::error_code& e, const asio::ip::tcp::endpoint&) {
+                          ec = e;
+                          done = true;
+                        });
+    s.io.restart();
+    s.io.run_for(ConnectTimeout);
+    if (!done) {
+      asio::error_code ignored;
+      s.socket.close(ignored);
+      s.io.run();  // the aborted handler
+      ec = asio::error::timed_out;
+    }
+  }
   if (ec) {
     Close();
     throw EDSConnectionError(fmt::format("Cannot connect to {}:{}: {}", host, port, ec.message()));

@@ -3,6 +3,7 @@
 // It never reconnects by itself: a broken channel is closed and stays closed until Connect.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -37,6 +38,9 @@ class TDSClientChannel {
   TDSClientChannel& operator=(const TDSClientChannel&) = delete;
 
   TDSTlsClientSettings Tls;  // read by Connect
+  // How long Connect waits for the TCP connection (all addresses of the name together); zero or
+  // less: as long as the system does. The login after it is not bounded by this.
+  std::chrono::milliseconds ConnectTimeout{0};
 
   // Opens the connection and logs in. Raises EDSLoginError with the server's refusal text,
   // EDSConnectionError when the server cannot be reached or breaks the protocol.

@@ -2,6 +2,10 @@
 // before the next call, lost replies (made with ReplyLosingProxy) that are resent only for reads
 // the caller allowed, several addresses, and the back-off giving up.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -297,6 +301,60 @@ TEST_F(ReconnectTest, LaterAddressesStandInForOnesThatAreDown) {
   EXPECT_EQ(errMsg, "");
   EXPECT_EQ(client.Server(), FormatServerAddress(Direct()));
   EXPECT_EQ(Rows(1), 1);
+}
+
+// A port whose accept queue is full: the kernel drops further connection requests without an
+// answer, as a host that vanished from the network does.
+class SilentPort {
+ public:
+  SilentPort() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener_, 0);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);  // takes the one place
+    // Silent when one more connection request stays unanswered for a while.
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    pollfd p{probe, POLLOUT, 0};
+    silent_ = ::poll(&p, 1, 300) == 0;
+    ::close(probe);
+  }
+  ~SilentPort() {
+    ::close(filler_);
+    ::close(listener_);
+  }
+  uint16_t Port() const { return port_; }
+  bool Silent() const { return silent_; }
+
+ private:
+  int listener_ = -1, filler_ = -1;
+  uint16_t port_ = 0;
+  bool silent_ = false;
+};
+
+TEST_F(ReconnectTest, ConnectTimeoutPassesOverASilentHost) {
+  SilentPort silent;
+  if (!silent.Silent()) GTEST_SKIP() << "this system answers connections past a full queue";
+  TReconnectRules rules = Quick();
+  rules.ConnectTimeout = milliseconds(200);
+  TVelmoraClient client;
+  const auto start = std::chrono::steady_clock::now();
+  client.Connect({{"127.0.0.1", silent.Port()}, Direct()}, kUser, kPassword, {}, rules);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(200));
+  EXPECT_EQ(client.Server(), FormatServerAddress(Direct()));
+  try {
+    client.Connect({{"127.0.0.1", silent.Port()}}, kUser, kPassword, {}, rules);
+    ADD_FAILURE() << "connected to a silent host";
+  } catch (const EDSConnectionError& e) {
+    EXPECT_NE(std::string(e.what()).find("timed out"), std::string::npos) << e.what();
+  }
 }
 
 TEST_F(ReconnectTest, RandomOrderSpreadsConnectsOverTheAddresses) {
