@@ -1,6 +1,12 @@
 #include "client/velmora_client.h"
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <initializer_list>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "codec/uMemoryStream2OLEVariant.h"
@@ -25,17 +31,127 @@ std::string OutText(const TDSCallResult& r, size_t index, std::string_view metho
 
 void TVelmoraClient::Connect(const std::string& host, uint16_t port, const std::string& user,
                              const std::string& password, const TDSTlsClientSettings& tls) {
-  channel_.Tls = tls;
-  channel_.Connect(host, port, user, password);
+  Connect(std::vector<TServerAddress>{{host, port}}, user, password, tls);
 }
 
-TDSCallResult TVelmoraClient::Call(std::string_view method, std::span<const OleVariant> args) {
+void TVelmoraClient::Connect(const std::vector<TServerAddress>& servers, const std::string& user,
+                             const std::string& password, const TDSTlsClientSettings& tls,
+                             TReconnectRules rules) {
+  if (servers.empty()) throw std::invalid_argument("No server address given");
+  Close();
+  channel_.Tls = tls;
+  servers_ = servers;
+  user_ = user;
+  password_ = password;
+  rules_ = rules;
+  reconnects_ = 0;
+  try {
+    if (TryEachServer()) return;
+  } catch (...) {
+    servers_.clear();  // a refused login leaves nothing to reconnect to
+    throw;
+  }
+  servers_.clear();
+  // One server keeps the connection's own message, as it always read.
+  if (servers.size() == 1) throw EDSConnectionError(last_failure_);
+  ThrowUnreachable(1, std::chrono::milliseconds(0));
+}
+
+void TVelmoraClient::Close() {
+  servers_.clear();
+  channel_.Close();
+}
+
+bool TVelmoraClient::TryEachServer() {
+  failures_.resize(servers_.size());
+  std::vector<size_t> order(servers_.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  if (rules_.RandomOrder) std::shuffle(order.begin(), order.end(), random_);
+  for (size_t i : order) {
+    try {
+      channel_.Connect(servers_[i].host, servers_[i].port, user_, password_);
+      return true;
+    } catch (const EDSLoginError&) {
+      throw;  // the server answered: a refusal is not an outage
+    } catch (const EDSConnectionError& e) {
+      failures_[i] = e.what();
+      last_failure_ = e.what();
+    }
+  }
+  return false;
+}
+
+void TVelmoraClient::Reconnect() {
+  using std::chrono::milliseconds;
+  const auto start = std::chrono::steady_clock::now();
+  std::fill(failures_.begin(), failures_.end(), std::string());
+  int attempt = 0;
+  for (;;) {
+    if (TryEachServer()) {
+      ++reconnects_;
+      return;
+    }
+    ++attempt;
+    const milliseconds delay = ReconnectDelay(rules_, attempt);
+    const auto spent =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+    if (attempt >= rules_.MaxAttempts || spent + delay > rules_.GiveUp)
+      ThrowUnreachable(attempt, spent);
+    std::this_thread::sleep_for(delay);
+  }
+}
+
+void TVelmoraClient::ThrowUnreachable(int attempts, std::chrono::milliseconds spent) const {
+  std::string tried;
+  for (size_t i = 0; i < servers_.size(); ++i) {
+    if (failures_[i].empty()) continue;
+    if (!tried.empty()) tried += "; ";
+    tried += fmt::format("{} ({})", FormatServerAddress(servers_[i]), failures_[i]);
+  }
+  throw EDSConnectionError(
+      fmt::format("No server could be reached ({} attempt{} in {} ms); tried {}; last error: {}",
+                  attempts, attempts == 1 ? "" : "s", spent.count(), tried, last_failure_));
+}
+
+void TVelmoraClient::EnsureConnected() {
+  if (!channel_.PeerClosed()) return;
+  channel_.Close();
+  if (servers_.empty()) throw EDSConnectionError("The client is not connected");
+  if (!rules_.Reconnect)
+    throw EDSConnectionError(
+        fmt::format("The connection to {} is closed and reconnecting is off; the call was not sent",
+                    channel_.Peer()));
+  Reconnect();
+}
+
+TDSCallResult TVelmoraClient::Invoke(std::string_view method, std::span<const OleVariant> args,
+                                     TResend resend) {
+  EnsureConnected();
+  if (resend == TResend::Never || !rules_.RetryReads || !rules_.Reconnect)
+    return channel_.Call(kServerModuleClass, method, args);
+  try {
+    return channel_.Call(kServerModuleClass, method, args);
+  } catch (const EDSOutcomeUnknown&) {
+    // A read changes nothing, so running it twice is harmless: once more on a fresh connection.
+  }
+  Reconnect();
   return channel_.Call(kServerModuleClass, method, args);
 }
 
+TDSCallResult TVelmoraClient::Call(std::string_view method, std::span<const OleVariant> args) {
+  return Invoke(method, args, TResend::Never);
+}
+
 OleVariant TVelmoraClient::SQL2OleVariant(const std::string& sql, std::string& errMsg) {
+  return SQL2OleVariant(sql, errMsg, TCallSafety::MayChangeData);
+}
+
+OleVariant TVelmoraClient::SQL2OleVariant(const std::string& sql, std::string& errMsg,
+                                          TCallSafety safety) {
   const OleVariant args[] = {OleVariant(sql)};
-  TDSCallResult r = Call("SQL2OleVariant", args);
+  TDSCallResult r =
+      Invoke("SQL2OleVariant", args,
+             safety == TCallSafety::ReadOnly ? TResend::IfReadsMayRetry : TResend::Never);
   errMsg = OutText(r, 0, "SQL2OleVariant");
   return std::move(r.Result);
 }
@@ -51,7 +167,7 @@ void TVelmoraClient::UpdateSQL(const OleVariant& sqlList, std::string& errMsg) {
 }
 
 double TVelmoraClient::GetServerDateTime() {
-  const TDSCallResult r = Call("GetServerDateTime", {});
+  const TDSCallResult r = Invoke("GetServerDateTime", {}, TResend::IfReadsMayRetry);
   if (r.Result.VarType() == varDate) return r.Result.DateValue();
   return r.Result.AsDouble();
 }
@@ -103,7 +219,7 @@ bool TVelmoraClient::UploadFile(const OleVariant& fileOV, const std::string& fil
 
 OleVariant TVelmoraClient::DownLoadFile(const std::string& fileName, int32_t& size) {
   const OleVariant args[] = {OleVariant(fileName)};
-  TDSCallResult r = Call("DownLoadFile", args);
+  TDSCallResult r = Invoke("DownLoadFile", args, TResend::IfReadsMayRetry);
   const OleVariant& out = Out(r, 0, "DownLoadFile");
   // Without a file the server leaves Size unassigned; what travels then means nothing.
   if (!r.Result.IsNull() && !out.IsEmpty() && !out.IsNull()) size = out.AsInteger();
@@ -112,7 +228,7 @@ OleVariant TVelmoraClient::DownLoadFile(const std::string& fileName, int32_t& si
 
 int32_t TVelmoraClient::CheckUpload(std::string& fileName, std::string& fileTime,
                                     std::string& size) {
-  const TDSCallResult r = Call("CheckUpload", {});
+  const TDSCallResult r = Invoke("CheckUpload", {}, TResend::IfReadsMayRetry);
   fileName = OutText(r, 0, "CheckUpload");
   fileTime = OutText(r, 1, "CheckUpload");
   size = OutText(r, 2, "CheckUpload");
@@ -122,7 +238,7 @@ int32_t TVelmoraClient::CheckUpload(std::string& fileName, std::string& fileTime
 OleVariant TVelmoraClient::ReadData(const std::string& filePath, const std::string& fileName,
                                     std::string& errMsg) {
   const OleVariant args[] = {OleVariant(filePath), OleVariant(fileName)};
-  TDSCallResult r = Call("ReadData", args);
+  TDSCallResult r = Invoke("ReadData", args, TResend::IfReadsMayRetry);
   errMsg = OutText(r, 0, "ReadData");
   return std::move(r.Result);
 }

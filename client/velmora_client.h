@@ -2,16 +2,27 @@
 // its server module. One client belongs to one thread at a time; use one client per thread.
 //
 // Failures: Connect raises EDSLoginError (the server's refusal text) or EDSConnectionError; every
-// call raises EDSRemoteError when the server fails it (the client stays usable) and
-// EDSConnectionError when the connection breaks. Handled failures come back in `errMsg`, empty on
-// success.
+// call raises EDSRemoteError when the server fails it (the client stays usable). Handled failures
+// come back in `errMsg`, empty on success.
+//
+// Dropped connections (client/reconnect_rules.h): a call that finds its connection gone first
+// reconnects and logs in again, with back-off over the addresses given to Connect; when that
+// fails it raises EDSConnectionError (or EDSLoginError) without having sent anything. A call whose
+// reply was lost raises EDSOutcomeUnknown, a kind of EDSConnectionError: it may have run, and it
+// is sent again only when it cannot change data and the rules allow it. The connection is
+// checked for a close by the server before every call, so a call is not sent into a connection
+// the server had already dropped. Close() ends reconnecting until the next Connect.
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "client/reconnect_rules.h"
+#include "client/server_address.h"
 #include "codec/packets.h"
 #include "common/service_defaults.h"
 #include "data/dataset.h"
@@ -28,15 +39,31 @@ class TVelmoraClient {
  public:
   TVelmoraClient() = default;
 
-  // `tls`: see TDSTlsClientSettings (off by default).
+  // One server with the default rules. `tls`: see TDSTlsClientSettings (off by default).
   void Connect(const std::string& host, uint16_t port, const std::string& user,
                const std::string& password, const TDSTlsClientSettings& tls = {});
-  void Close() { channel_.Close(); }
+  // Connects to the first server of `servers` that admits the login, trying each once in the
+  // rules' order (no back-off here: a server that is down is reported at once). Later calls
+  // reconnect to any of them as the rules say. Raises EDSLoginError when a server refuses the
+  // login, EDSConnectionError naming every address when none can be reached, and
+  // std::invalid_argument for an empty list.
+  void Connect(const std::vector<TServerAddress>& servers, const std::string& user,
+               const std::string& password, const TDSTlsClientSettings& tls = {},
+               TReconnectRules rules = {});
+  void Close();
   bool Connected() const { return channel_.Connected(); }
+  // "host:port" of the server connected to last.
+  const std::string& Server() const { return channel_.Peer(); }
+  // How many times a call has reconnected since Connect.
+  int Reconnects() const { return reconnects_; }
 
   // --- Query and command methods ---
-  // A result packet (see ReadResultPacket), or an empty value with errMsg set.
+  // A result packet (see ReadResultPacket), or an empty value with errMsg set. The statement may
+  // change data, so a lost reply is never sent again.
   OleVariant SQL2OleVariant(const std::string& sql, std::string& errMsg);
+  // The same; with TCallSafety::ReadOnly the caller promises the statement changes nothing, and a
+  // lost reply is sent again when the rules' RetryReads is on.
+  OleVariant SQL2OleVariant(const std::string& sql, std::string& errMsg, TCallSafety safety);
   void ExecSQL(const std::string& sql, std::string& errMsg);
   // sqlList: a packet of SQL lines (CompressToPacket of the text).
   void UpdateSQL(const OleVariant& sqlList, std::string& errMsg);
@@ -77,11 +104,29 @@ class TVelmoraClient {
                 std::string& errMsg);
   void DeleteData(const std::string& filePath, const std::string& fileName, std::string& errMsg);
 
-  // Any method of the server module, untyped.
+  // Any method of the server module, untyped. It reconnects before sending like the others, but a
+  // lost reply is never sent again.
   TDSCallResult Call(std::string_view method, std::span<const OleVariant> args);
 
  private:
+  enum class TResend { Never, IfReadsMayRetry };
+  TDSCallResult Invoke(std::string_view method, std::span<const OleVariant> args, TResend resend);
+  // Reconnects when the connection is gone; raises when it cannot.
+  void EnsureConnected();
+  // Tries each address once in the rules' order. Records each address's failure in failures_.
+  bool TryEachServer();
+  // Reconnects with back-off; raises EDSConnectionError naming the addresses when it gives up.
+  void Reconnect();
+  [[noreturn]] void ThrowUnreachable(int attempts, std::chrono::milliseconds spent) const;
+
   TDSClientChannel channel_;
+  std::vector<TServerAddress> servers_;  // empty: never connected, or closed by the caller
+  std::string user_, password_;
+  TReconnectRules rules_;
+  std::vector<std::string> failures_;  // per address of servers_, its last error; "" if untried
+  std::string last_failure_;
+  int reconnects_ = 0;
+  std::minstd_rand random_{std::random_device{}()};
 };
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <asio.hpp>
@@ -23,6 +24,7 @@ struct TDSClientChannel::Impl {
   TDSFrameCodec codec;
   std::string in, out;
   std::string error_text;
+  std::string peer;  // "host:port"
   ReplyMessage reply;
   HelloReplyMessage hello_reply;
 };
@@ -36,6 +38,18 @@ bool TDSClientChannel::Connected() const {
   return impl_->socket.is_open();
 }
 
+bool TDSClientChannel::PeerClosed() const {
+  if (!impl_->socket.is_open()) return true;
+  // Between calls the server has nothing to say: anything readable (data, end of stream, an error
+  // or hang-up) means the connection cannot carry the next call.
+  pollfd p{impl_->socket.native_handle(), POLLIN | POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+const std::string& TDSClientChannel::Peer() const {
+  return impl_->peer;
+}
+
 void TDSClientChannel::Close() {
   impl_->tls.reset();
   asio::error_code ec;
@@ -47,6 +61,8 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
                                const std::string& password, const std::string& protocol) {
   Impl& s = *impl_;
   Close();
+  s.peer = host.find(':') == std::string::npos ? fmt::format("{}:{}", host, port)
+                                               : fmt::format("[{}]:{}", host, port);
   asio::error_code ec;
   asio::ip::tcp::resolver resolver(s.io);
   const auto endpoints = resolver.resolve(host, std::to_string(port), ec);
@@ -61,7 +77,8 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
   TDSFrameCodec::Begin(s.out);
   EncodeHello(HelloMessage{kProtocolVersion, user, password, protocol}, s.out);
   std::string_view message;
-  RoundTrip(message, /*may_deflate=*/false);  // the server takes only plain frames before login
+  // The server takes only plain frames before login.
+  RoundTrip(message, /*may_deflate=*/false, /*call=*/{});
   try {
     if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
       DecodeError(message, s.error_text);
@@ -90,7 +107,7 @@ void TDSClientChannel::Call(std::string_view class_name, std::string_view method
   const bool packet = std::any_of(
       args.begin(), args.end(), [&](const OleVariant& a) { return IsPacketBulk(a, message_size); });
   std::string_view message;
-  RoundTrip(message, !packet);
+  RoundTrip(message, !packet, method_name);
   try {
     if (PeekMessageType(message) == static_cast<uint8_t>(TDSMessageType::Error)) {
       DecodeError(message, s.error_text);
@@ -99,7 +116,11 @@ void TDSClientChannel::Call(std::string_view class_name, std::string_view method
     DecodeReply(message, s.reply);
   } catch (const EDSProtocolError& e) {
     Close();
-    throw EDSConnectionError(e.what());
+    // The server answered, so it has seen the call; what it did cannot be read.
+    throw EDSOutcomeUnknown(
+        fmt::format("The reply of {} from {} cannot be read ({}); the outcome is unknown (the call "
+                    "may have run)",
+                    method_name, s.peer, e.what()));
   }
   result.Result = std::move(s.reply.Result);
   result.Outs.swap(s.reply.Outs);
@@ -112,24 +133,37 @@ TDSCallResult TDSClientChannel::Call(std::string_view class_name, std::string_vi
   return result;
 }
 
-void TDSClientChannel::RoundTrip(std::string_view& message, bool may_deflate) {
+void TDSClientChannel::RoundTrip(std::string_view& message, bool may_deflate,
+                                 std::string_view call) {
   Impl& s = *impl_;
   // The last answer has been used by now: its inflated bytes and their reservation go.
   s.codec.Trim();
   s.codec.Seal(s.out,
                may_deflate);  // a message over the maximum raises here, before anything is sent
-  try {
-    const bool ok =
-        s.tls ? WriteFrame(*s.tls, s.out) && ReadFrame(*s.tls, s.codec, s.in, message)
-              : WriteFrame(s.socket, s.out) && ReadFrame(s.socket, s.codec, s.in, message);
-    if (!ok) throw EDSConnectionError("Connection closed by the server");
-  } catch (const EDSConnectionError&) {
+  // A frame the socket did not take whole cannot be run by the server: the call did not happen.
+  const bool sent = s.tls ? WriteFrame(*s.tls, s.out) : WriteFrame(s.socket, s.out);
+  if (!sent) {
     Close();
-    throw;
-  } catch (const EDSProtocolError& e) {
-    Close();
-    throw EDSConnectionError(e.what());
+    if (call.empty()) throw EDSConnectionError("Connection closed by the server");
+    throw EDSConnectionError(
+        fmt::format("The connection to {} is closed; {} could not be sent (the call did not run)",
+                    s.peer, call));
   }
+  std::string failure;
+  try {
+    const bool ok = s.tls ? ReadFrame(*s.tls, s.codec, s.in, message)
+                          : ReadFrame(s.socket, s.codec, s.in, message);
+    if (ok) return;
+    failure = "Connection closed by the server";
+  } catch (const EDSProtocolError& e) {
+    failure = e.what();
+  }
+  Close();
+  if (call.empty()) throw EDSConnectionError(failure);
+  throw EDSOutcomeUnknown(fmt::format(
+      "The connection to {} broke after {} was sent ({}); the outcome is unknown (the call may "
+      "have run)",
+      s.peer, call, failure));
 }
 
 void TDSClientChannel::StartTls(const std::string& host, uint16_t port) {

@@ -1,5 +1,6 @@
 // TDSClientChannel: the client side of the wire protocol. One channel is one connection and one
 // login; it is used by one thread at a time and keeps its buffers and zlib state between calls.
+// It never reconnects by itself: a broken channel is closed and stays closed until Connect.
 #pragma once
 
 #include <cstdint>
@@ -42,17 +43,28 @@ class TDSClientChannel {
   void Connect(const std::string& host, uint16_t port, const std::string& user,
                const std::string& password, const std::string& protocol = "tcp/ip");
   // Calls a published method. Raises EDSRemoteError with the server's text when the call fails
-  // (the channel stays usable), EDSConnectionError when the connection breaks (it is closed).
+  // (the channel stays usable). When the connection breaks the channel is closed and the error
+  // tells whether the call may have run: EDSConnectionError when the request could not be sent
+  // whole (the server cannot have run it), EDSOutcomeUnknown when it was sent and no reply could
+  // be read.
   void Call(std::string_view class_name, std::string_view method_name,
             std::span<const OleVariant> args, TDSCallResult& result);
   TDSCallResult Call(std::string_view class_name, std::string_view method_name,
                      std::span<const OleVariant> args);
   void Close();
   bool Connected() const;
+  // True when the channel is closed or its idle connection is no longer usable: the server has
+  // closed it, it failed, or something arrived that no call asked for (a server that closes an
+  // idle connection may say why first). Costs one poll without waiting; a call sent on such a
+  // connection would be lost, so callers check this before sending.
+  bool PeerClosed() const;
+  // "host:port" of the last Connect, for messages.
+  const std::string& Peer() const;
 
  private:
-  // Sends the frame in out_ and reads the answer into message.
-  void RoundTrip(std::string_view& message, bool may_deflate = true);
+  // Sends the frame in out_ and reads the answer into message. `call`: the method sent, whose
+  // lost reply is EDSOutcomeUnknown; empty for the login, where any failure is EDSConnectionError.
+  void RoundTrip(std::string_view& message, bool may_deflate, std::string_view call);
   // Starts TLS on the connected socket; raises EDSConnectionError.
   void StartTls(const std::string& host, uint16_t port);
 

@@ -23,10 +23,19 @@ class EDSLoginError : public EVelmoraError {
   using EVelmoraError::EVelmoraError;
 };
 
-// Client side: the connection could not be opened, or it broke.
+// Client side: the connection could not be opened, or it broke. Raised as such for a call, it
+// means the call did not reach the server: it has not run.
 class EDSConnectionError : public EVelmoraError {
  public:
   using EVelmoraError::EVelmoraError;
+};
+
+// Client side: the connection broke after a call was sent and before its reply arrived. The
+// server may or may not have run the call; only looking at the data can tell. The client library
+// never sends such a call again by itself unless the call only reads and the caller allowed it.
+class EDSOutcomeUnknown : public EDSConnectionError {
+ public:
+  using EDSConnectionError::EDSConnectionError;
 };
 
 // Server side: the server could not start listening.
