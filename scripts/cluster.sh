@@ -36,7 +36,7 @@
 # Velmora and HAProxy run as the caller. Trust authentication and no fsync: test data only.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 verb=${1:?usage: cluster.sh up|down|status|load|kill-server N|start-server N|stop-primary|promote|fail-over|sql SQL [DIR]}
 shift
 arg=
@@ -272,8 +272,11 @@ do_up() {
 global
     maxconn 2000
     stats socket $dir/haproxy.sock mode 600 level admin
+    log stdout format raw local0 info
 defaults
     mode tcp
+    log global
+    option tcplog
     timeout connect 1s
     timeout client 1h
     timeout server 1h
@@ -291,9 +294,13 @@ backend servers
 $backends
 CFG
   haproxy -c -q -f "$dir/haproxy.cfg" || cannot_start "HAProxy rejects its configuration ($dir/haproxy.cfg)"
-  haproxy -D -f "$dir/haproxy.cfg" -p "$dir/haproxy.pid" || cannot_start "HAProxy did not start"
+  # In the foreground of a process of its own, so that its log (connections, servers going down
+  # and up) lands in haproxy.log.
+  setsid haproxy -db -f "$dir/haproxy.cfg" >"$dir/haproxy.log" 2>&1 </dev/null &
+  echo $! >"$dir/haproxy.pid"
   for ((i = 0; i < 100; i++)); do
-    [ -s "$dir/haproxy.pid" ] && [ -S "$dir/haproxy.sock" ] && break
+    [ -S "$dir/haproxy.sock" ] && break
+    alive "$(cat "$dir/haproxy.pid")" || cannot_start "HAProxy did not start: $(tail -3 "$dir/haproxy.log")"
     sleep 0.1
   done
   say "PostgreSQL primary 127.0.0.1:$pg1, synchronous standby 127.0.0.1:$pg2 (database velmora)"
@@ -352,9 +359,11 @@ case "$verb" in
         [ "$(psql_on "$n" -d postgres -At -c 'SELECT pg_is_in_recovery()' 2>/dev/null)" = t ] && standby=$n
     done
     [ -n "$standby" ] || fail "no running standby to promote"
-    as_pg "$(pg_bin)/pg_ctl" -D "$dir/pg$standby/data" -w promote >/dev/null
+    # The setting goes first (a standby takes ALTER SYSTEM and ignores the setting): promoted
+    # with it, the node would hold every commit until a standby of its own confirms it.
     psql_on "$standby" -d postgres -c 'ALTER SYSTEM RESET synchronous_standby_names' \
       -c 'SELECT pg_reload_conf()' >/dev/null
+    as_pg "$(pg_bin)/pg_ctl" -D "$dir/pg$standby/data" -w promote >/dev/null
     say "PostgreSQL node $standby promoted (it takes writes now, without a standby)"
     ;;
   sql)
