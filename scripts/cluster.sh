@@ -25,7 +25,7 @@
 #   stop-primary    stops the primary (fast shutdown: its sessions are cut)
 #   promote         promotes the standby and clears its synchronous_standby_names, which it copied
 #                   from the primary and would otherwise make every commit wait for a standby it
-#                   does not have
+#                   does not have; prints PROMOTED_AT=<Unix time> of the moment it took writes
 #   fail-over       stop-primary, then promote
 #   sql "SQL"       runs SQL with psql on the node that takes writes now (database velmora)
 #   pids            one line per process: name pid (for CPU accounting)
@@ -249,8 +249,11 @@ do_up() {
     port=$(free_port)
     metrics=$(free_port)
     mkdir -p "$dir/s$n/Upload"
-    printf '[CONFIG]\r\nSVRUSERNAME=%s\r\nSVRPASSWORD=%s\r\nSVROPENPORT=%s\r\nSVRStart=0\r\n[Metrics]\r\nAddress=127.0.0.1\r\nPort=%s\r\n' \
-      "$user" "$password" "$port" "$metrics" >"$dir/s$n/CONFIG.CFG"
+    # PoolWaitTimeoutSeconds: every connection that failed to open while the database failed
+    # over kept its pool permit, and once the permits are gone each call waits this long for
+    # one before going on without (the default 3 s would add up to 3 s to the outage).
+    printf '[CONFIG]\r\nSVRUSERNAME=%s\r\nSVRPASSWORD=%s\r\nSVROPENPORT=%s\r\nSVRStart=0\r\n[Metrics]\r\nAddress=127.0.0.1\r\nPort=%s\r\n[Limits]\r\nPoolWaitTimeoutSeconds=%s\r\n' \
+      "$user" "$password" "$port" "$metrics" "${POOL_WAIT_SECONDS:-1}" >"$dir/s$n/CONFIG.CFG"
     printf 'DriverID=PG\r\nServer=127.0.0.1,127.0.0.1\r\nPort=%s,%s\r\nDatabase=velmora\r\nUser_Name=postgres\r\ntarget_session_attrs=read-write\r\nconnect_timeout=2\r\n' \
       "$pg1" "$pg2" >"$dir/s$n/DataBase.CFG"
     echo "SERVER${n}_PORT=$port" >>"$env_file"
@@ -364,7 +367,9 @@ case "$verb" in
     psql_on "$standby" -d postgres -c 'ALTER SYSTEM RESET synchronous_standby_names' \
       -c 'SELECT pg_reload_conf()' >/dev/null
     as_pg "$(pg_bin)/pg_ctl" -D "$dir/pg$standby/data" -w promote >/dev/null
+    promoted_at=$(date +%s.%N)
     say "PostgreSQL node $standby promoted (it takes writes now, without a standby)"
+    echo "PROMOTED_AT=$promoted_at"
     ;;
   sql)
     load_env
