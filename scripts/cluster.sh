@@ -196,12 +196,13 @@ do_up() {
     echo "FRONT_PORT=$FRONT_PORT"
     return 0
   fi
-  [ -d "$dir" ] && do_down >/dev/null
   local servers=${SERVERS:-2}
   [[ $servers =~ ^[1-9]$ ]] || fail "SERVERS must be 1 to 9"
   command -v haproxy >/dev/null || cannot_start "haproxy is not installed (bash scripts/setup.sh)"
   [ -x "$(pg_bin)/pg_ctl" ] || cannot_start "the PostgreSQL server programs are not installed (bash scripts/setup.sh)"
   [ -x "$program" ] || fail "no Velmora program at $program (build it, or set VELMORA_PROGRAM)"
+  # A cluster of which a part no longer runs is not repaired but made anew.
+  [ -d "$dir" ] && do_down >/dev/null
 
   mkdir -p "$dir"
   chmod 0755 "$dir"
@@ -352,7 +353,7 @@ case "$verb" in
     node=$(writable_node) || fail "no node takes writes"
     as_pg "$(pg_bin)/pg_ctl" -D "$dir/pg$node/data" -m fast -w stop >/dev/null
     say "PostgreSQL node $node (the primary) stopped"
-    if [ "$verb" = fail-over ]; then exec "$0" promote "$dir"; fi
+    if [ "$verb" = fail-over ]; then exec bash "${BASH_SOURCE[0]}" promote "$dir"; fi
     ;;
   promote)
     load_env
