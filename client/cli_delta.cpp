@@ -230,7 +230,9 @@ void RunApply(Context& ctx, const std::string& table, const std::string& file) {
   const ChangeFile c = ReadChangeFile(file == "-" ? "standard input" : file, ReadLocalFile(file));
   std::string err;
   TFDMemTable rows;
-  const OleVariant packet = ctx.client.SQL2OleVariant(CurrentRowsSql(table, c), err);
+  // A SELECT of our own making: safe to send again after a lost reply when reads may retry.
+  const OleVariant packet =
+      ctx.client.SQL2OleVariant(CurrentRowsSql(table, c), err, TCallSafety::ReadOnly);
   if (!err.empty()) throw ECommandFailed(err);
   LoadForEditing(packet, rows);
   try {

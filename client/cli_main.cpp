@@ -9,10 +9,12 @@
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "client/cli_commands.h"
+#include "client/cli_shell.h"
 #include "common/service_defaults.h"
 
 namespace {
@@ -30,13 +32,22 @@ struct Options {
   std::string password{velmora::kDefaultPassword};
   std::string format_name = "table";
   velmora::TDSTlsClientSettings tls;
+  velmora::TReconnectRules rules;
+  std::vector<velmora::TServerAddress> servers;  // --host read with --port as the default
 };
 
 void AddOptions(CLI::App& app, Options& o) {
-  app.add_option("--host", o.host, "Server address")
+  app.add_option("--host", o.host,
+                 "Server address, or several as host[:port],... tried in order until one admits "
+                 "the login")
       ->envname("VELMORA_HOST")
       ->capture_default_str();
-  app.add_option("--port", o.port, "Server port")
+  app.add_flag("--random-order", o.rules.RandomOrder, "Try the --host addresses in a random order")
+      ->envname("VELMORA_RANDOM_ORDER");
+  app.add_flag("--retry-reads", o.rules.RetryReads,
+               "Send a read (time, ls, download, read) again when its reply was lost")
+      ->envname("VELMORA_RETRY_READS");
+  app.add_option("--port", o.port, "Server port (for the --host addresses without one)")
       ->envname("VELMORA_PORT")
       ->check(CLI::Range(1, 65535))
       ->capture_default_str();
@@ -118,15 +129,28 @@ void AddCommands(CLI::App& app, Command& cmd) {
   });
 }
 
+void ConnectClient(const Options& o, velmora::TVelmoraClient& client) {
+  velmora::TDSTlsClientSettings tls = o.tls;
+  if (!tls.CaFile.empty()) tls.Enabled = true;
+  client.Connect(o.servers, o.user, o.password, tls, o.rules);
+}
+
+// Without a command: the shell, on a terminal or over standard input.
+int RunShell(const Options& o) {
+  velmora::cli::ShellSettings settings;
+  settings.connect = [&o](velmora::TVelmoraClient& client) { ConnectClient(o, client); };
+  settings.format = *velmora::OutputFormatFromName(o.format_name);
+  settings.history_file = velmora::cli::DefaultHistoryFile();
+  return velmora::cli::RunShell(settings);
+}
+
 // Connects, runs the command and turns its outcome into the exit code.
 int Run(const Options& o, const Command& cmd) {
   using namespace velmora;
   std::ios::sync_with_stdio(false);
   try {
     TVelmoraClient client;
-    TDSTlsClientSettings tls = o.tls;
-    if (!tls.CaFile.empty()) tls.Enabled = true;
-    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password, tls);
+    ConnectClient(o, client);
     Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
                 isatty(STDERR_FILENO) == 1};
     cmd.run(ctx);
@@ -165,12 +189,19 @@ int main(int argc, char** argv) {
   Options options;
   Command command;
   AddOptions(app, options);
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   AddCommands(app, command);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsageOrConnection;
   }
-  return Run(options, command);
+  try {
+    options.servers =
+        velmora::ParseServerAddresses(options.host, static_cast<uint16_t>(options.port));
+  } catch (const std::invalid_argument& e) {
+    std::cerr << e.what() << '\n';
+    return kExitUsageOrConnection;
+  }
+  return command.run ? Run(options, command) : RunShell(options);
 }

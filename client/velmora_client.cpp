@@ -45,16 +45,19 @@ void TVelmoraClient::Connect(const std::vector<TServerAddress>& servers, const s
   password_ = password;
   rules_ = rules;
   reconnects_ = 0;
+  // Seeded here rather than per client: the connect benchmark makes a client per call.
+  if (rules.RandomOrder) random_.seed(std::random_device{}());
   try {
     if (TryEachServer()) return;
   } catch (...) {
     servers_.clear();  // a refused login leaves nothing to reconnect to
     throw;
   }
-  servers_.clear();
   // One server keeps the connection's own message, as it always read.
-  if (servers.size() == 1) throw EDSConnectionError(last_failure_);
-  ThrowUnreachable(1, std::chrono::milliseconds(0));
+  const std::string text =
+      servers.size() == 1 ? last_failure_ : UnreachableText(1, std::chrono::milliseconds(0));
+  servers_.clear();
+  throw EDSConnectionError(text);
 }
 
 void TVelmoraClient::Close() {
@@ -96,21 +99,20 @@ void TVelmoraClient::Reconnect() {
     const auto spent =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
     if (attempt >= rules_.MaxAttempts || spent + delay > rules_.GiveUp)
-      ThrowUnreachable(attempt, spent);
+      throw EDSConnectionError(UnreachableText(attempt, spent));
     std::this_thread::sleep_for(delay);
   }
 }
 
-void TVelmoraClient::ThrowUnreachable(int attempts, std::chrono::milliseconds spent) const {
+std::string TVelmoraClient::UnreachableText(int attempts, std::chrono::milliseconds spent) const {
   std::string tried;
   for (size_t i = 0; i < servers_.size(); ++i) {
     if (failures_[i].empty()) continue;
     if (!tried.empty()) tried += "; ";
     tried += fmt::format("{} ({})", FormatServerAddress(servers_[i]), failures_[i]);
   }
-  throw EDSConnectionError(
-      fmt::format("No server could be reached ({} attempt{} in {} ms); tried {}; last error: {}",
-                  attempts, attempts == 1 ? "" : "s", spent.count(), tried, last_failure_));
+  return fmt::format("No server could be reached ({} attempt{} in {} ms); tried {}; last error: {}",
+                     attempts, attempts == 1 ? "" : "s", spent.count(), tried, last_failure_);
 }
 
 void TVelmoraClient::EnsureConnected() {
@@ -132,6 +134,7 @@ TDSCallResult TVelmoraClient::Invoke(std::string_view method, std::span<const Ol
   try {
     return channel_.Call(kServerModuleClass, method, args);
   } catch (const EDSOutcomeUnknown&) {
+    if (channel_.Interrupted()) throw;  // the caller cut it short: it stays unsent
     // A read changes nothing, so running it twice is harmless: once more on a fresh connection.
   }
   Reconnect();

@@ -56,6 +56,10 @@ class TVelmoraClient {
   const std::string& Server() const { return channel_.Peer(); }
   // How many times a call has reconnected since Connect.
   int Reconnects() const { return reconnects_; }
+  // From another thread while this client's thread waits for a reply: the waiting call fails with
+  // EDSOutcomeUnknown, is never sent again, and the connection is closed (see
+  // TDSClientChannel::Interrupt).
+  void Interrupt() { channel_.Interrupt(); }
 
   // --- Query and command methods ---
   // A result packet (see ReadResultPacket), or an empty value with errMsg set. The statement may
@@ -117,7 +121,8 @@ class TVelmoraClient {
   bool TryEachServer();
   // Reconnects with back-off; raises EDSConnectionError naming the addresses when it gives up.
   void Reconnect();
-  [[noreturn]] void ThrowUnreachable(int attempts, std::chrono::milliseconds spent) const;
+  // The message when no address could be reached: each address with its last error.
+  std::string UnreachableText(int attempts, std::chrono::milliseconds spent) const;
 
   TDSClientChannel channel_;
   std::vector<TServerAddress> servers_;  // empty: never connected, or closed by the caller
@@ -126,7 +131,7 @@ class TVelmoraClient {
   std::vector<std::string> failures_;  // per address of servers_, its last error; "" if untried
   std::string last_failure_;
   int reconnects_ = 0;
-  std::minstd_rand random_{std::random_device{}()};
+  std::minstd_rand random_;  // seeded by Connect when the order is random
 };
 
 }  // namespace velmora

@@ -4,10 +4,13 @@
 #include <fmt/format.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
+#include <atomic>
+#include <mutex>
 
 #include "rpc/frame_io.h"
 #include "rpc/messages.h"
@@ -28,6 +31,8 @@ struct TDSClientChannel::Impl {
   std::string peer;  // "host:port"
   ReplyMessage reply;
   HelloReplyMessage hello_reply;
+  std::mutex closing;                    // Close against Interrupt from another thread
+  std::atomic<bool> interrupted{false};  // since the last Connect
 };
 
 TDSClientChannel::TDSClientChannel(uint32_t compress_more_than, uint32_t max_frame_size)
@@ -47,21 +52,35 @@ bool TDSClientChannel::PeerClosed() const {
   return ::poll(&p, 1, 0) > 0;
 }
 
+bool TDSClientChannel::Interrupted() const {
+  return impl_->interrupted;
+}
+
 const std::string& TDSClientChannel::Peer() const {
   return impl_->peer;
 }
 
 void TDSClientChannel::Close() {
+  const std::lock_guard lock(impl_->closing);
   impl_->tls.reset();
   asio::error_code ec;
   impl_->socket.shutdown(asio::socket_base::shutdown_both, ec);
   impl_->socket.close(ec);
 }
 
+void TDSClientChannel::Interrupt() {
+  // The descriptor is shut down, not closed: the waiting thread still owns it and closes it when
+  // its read fails, so the number cannot be reused under it.
+  const std::lock_guard lock(impl_->closing);
+  impl_->interrupted = true;
+  if (impl_->socket.is_open()) ::shutdown(impl_->socket.native_handle(), SHUT_RDWR);
+}
+
 void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std::string& user,
                                const std::string& password, const std::string& protocol) {
   Impl& s = *impl_;
   Close();
+  s.interrupted = false;
   s.peer = host.find(':') == std::string::npos ? fmt::format("{}:{}", host, port)
                                                : fmt::format("[{}]:{}", host, port);
   asio::error_code ec;

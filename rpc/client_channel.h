@@ -60,6 +60,13 @@ class TDSClientChannel {
   bool PeerClosed() const;
   // "host:port" of the last Connect, for messages.
   const std::string& Peer() const;
+  // The one member another thread may call, while this channel's own thread waits in Call: shuts
+  // the connection down, so that the waiting call fails with EDSConnectionError (and closes the
+  // channel) instead of waiting for the reply.
+  void Interrupt();
+  // True when Interrupt was called since the last Connect: a call that failed was cut short on
+  // purpose, not lost, and must not be sent again.
+  bool Interrupted() const;
 
  private:
   // Sends the frame in out_ and reads the answer into message. `call`: the method sent, whose

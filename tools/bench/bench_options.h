@@ -11,8 +11,10 @@
 namespace velmora::bench {
 
 struct BenchOptions {
-  std::string host;  // empty: start a server in this process
-  uint16_t port = kDefaultServicePort;
+  std::string host;                     // "host[:port],...": empty: start a server in this process
+  uint16_t port = kDefaultServicePort;  // for the hosts given without a port
+  bool random_order = false;            // each client picks its server at random
+  bool retry_reads = false;             // resend the read workloads' lost queries
   std::string user = "bench";
   std::string password = "bench";
   int clients = 8;

@@ -22,15 +22,17 @@ namespace {
 int Run(const BenchOptions& options) {
   std::optional<self_host::ScratchFolder> folder;  // outlives the server running in it
   std::optional<self_host::SelfHostedServer> own;
-  ServerAddress server{options.host, options.port, options.user, options.password};
+  ServerAddress server{{}, options.user, options.password, {}};
+  server.rules.RandomOrder = options.random_order;
+  server.rules.RetryReads = options.retry_reads;
+  if (!options.SelfHosted()) server.servers = ParseServerAddresses(options.host, options.port);
   if (options.SelfHosted()) {
     if (!options.json)
       fmt::print("generating a {}-row database and starting a server...\n", kBigTableRows);
     folder.emplace();
     own.emplace(
         self_host::SelfHostOptions{folder->Path(), options.user, options.password, kBigTableRows});
-    server.host = "127.0.0.1";
-    server.port = own->Port();
+    server.servers = {{"127.0.0.1", own->Port()}};
   }
   const std::vector<Workload> workloads =
       options.workloads.empty() ? AllWorkloads() : options.workloads;
@@ -61,8 +63,15 @@ int main(int argc, char** argv) {
       "velmora-bench: concurrent clients against a Velmora server, beside the same work "
       "done in-process"};
   app.add_option("--host", options.host,
-                 "server to measure; without it a server is started in this process");
-  app.add_option("--port", options.port, "the server's port (with --host)")->capture_default_str();
+                 "server to measure, or several as host[:port],... (each client takes the first "
+                 "that admits it and reconnects after a drop); without it a server is started in "
+                 "this process");
+  app.add_option("--port", options.port, "the port of the hosts given without one (with --host)")
+      ->capture_default_str();
+  app.add_flag("--random-order", options.random_order,
+               "each client tries the --host addresses in a random order");
+  app.add_flag("--retry-reads", options.retry_reads,
+               "resend a read workload's query whose reply was lost (writes never are)");
   app.add_option("--user", options.user, "account name")->capture_default_str();
   app.add_option("--password", options.password, "account password")->capture_default_str();
   app.add_option("--clients", options.clients, "concurrent clients, one connection and thread each")

@@ -31,14 +31,14 @@ class NetworkCaller : public Caller {
         rng_(0x5eed + static_cast<uint64_t>(client)),
         server_(server) {
     if (workload_ != Workload::Connect) {
-      connection_.Connect(server.host, server.port, server.user, server.password);
+      connection_.Connect(server.servers, server.user, server.password, {}, server.rules);
     }
   }
 
   CallOutcome Call(int64_t seq) override {
     if (workload_ == Workload::Connect) {
       TVelmoraClient once;  // disconnects when it goes
-      once.Connect(server_.host, server_.port, server_.user, server_.password);
+      once.Connect(server_.servers, server_.user, server_.password, {}, server_.rules);
       once.GetServerDateTime();
       return CallOutcome{};
     }
@@ -50,7 +50,8 @@ class NetworkCaller : public Caller {
       CheckErrMsg(err_msg_);
       return o;
     }
-    const OleVariant packet = connection_.SQL2OleVariant(sql, err_msg_);
+    // The read workloads only select, so they may be resent after a lost reply when allowed.
+    const OleVariant packet = connection_.SQL2OleVariant(sql, err_msg_, TCallSafety::ReadOnly);
     CheckErrMsg(err_msg_);
     if (!packet.IsByteArray()) throw std::runtime_error("the result is not a data packet");
     o.bytes = static_cast<int64_t>(packet.ByteData().bytes.size());
@@ -71,7 +72,7 @@ class NetworkCaller : public Caller {
 
 int64_t PrepareWorkload(const ServerAddress& server, Workload w) {
   TVelmoraClient client;
-  client.Connect(server.host, server.port, server.user, server.password);
+  client.Connect(server.servers, server.user, server.password, {}, server.rules);
   std::string err_msg;
   if (w == Workload::Connect) return 0;
   if (w == Workload::Insert) {

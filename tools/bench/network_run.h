@@ -4,17 +4,21 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "client/velmora_client.h"
 #include "tools/bench/timed_run.h"
 #include "tools/bench/workload.h"
 
 namespace velmora::bench {
 
+// Where the clients connect and how they come back after a drop: each client connects to the
+// first address that admits it (or one at random), and reconnects for its next call.
 struct ServerAddress {
-  std::string host;
-  uint16_t port = 0;
+  std::vector<TServerAddress> servers;
   std::string user;
   std::string password;
+  TReconnectRules rules;  // RetryReads also resends the read workloads' lost queries
 };
 
 // Prepares the server's database for the workload over one connection: creates the insert table
