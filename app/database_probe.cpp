@@ -15,8 +15,12 @@ std::string OpenOnce() {
   try {
     TFDConnection connection;
     connection.Params().LoadFromFile(AppPath() + "DataBase.CFG");
-    // A health check changes nothing: it never creates a missing database file.
-    connection.Params().SetValue("CreateDatabase", "No");
+    // A health check changes nothing: it never creates a missing database file. Only a file that
+    // asks for creation gets the line turned off; adding it where it is absent would hand an
+    // unknown option to engines that pass their lines on (libpq refuses the whole connection).
+    if (connection.Params().IndexOfName("CreateDatabase") >= 0) {
+      connection.Params().SetValue("CreateDatabase", "No");
+    }
     connection.LoginPrompt = false;
     connection.Open();
     connection.Close();

@@ -1,5 +1,6 @@
 #include "rpc/client_channel.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -109,6 +110,9 @@ void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std
     throw EDSConnectionError(fmt::format("Cannot connect to {}:{}: {}", host, port, ec.message()));
   }
   s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
+  // A program this process starts must not inherit the connection: its copy would keep the
+  // session open on the server after Close.
+  ::fcntl(s.socket.native_handle(), F_SETFD, FD_CLOEXEC);
   if (Tls.Enabled) StartTls(host, port);
 
   TDSFrameCodec::Begin(s.out);

@@ -40,6 +40,9 @@ packages=(
   # Benchmarks against a peer (bench/peers/compare_postgres.sh): pgbouncer, the connection pooler
   # in front of the throwaway PostgreSQL cluster (pgbench and psql come with postgresql).
   pgbouncer
+  # Scale-out (scripts/cluster.sh, its test and bench/cluster/scale.sh): HAProxy in front of
+  # several servers, spreading clients over them and taking a dead one out by its health check.
+  haproxy
   # The Debian packages (scripts/package.sh) and their service: libsystemd-dev for sd_notify
   # (the server tells systemd when it is ready, its status and its stop); dpkg-dev (dpkg-shlibdeps,
   # dpkg-buildflags) and file for CPack's DEB generator; lintian checks the packages; systemd gives

@@ -1,5 +1,9 @@
 // The server and the client channel over real TCP on loopback.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -195,6 +199,22 @@ TEST_F(RpcServerTest, EventsComeInSessionOrder) {
                                                      "create", "disconnect", "destroy"}));
   std::lock_guard lock(instances_mu_);
   EXPECT_EQ(peer_.rfind("127.0.0.1:", 0), 0u);
+}
+
+// A program the client's process starts while connected gets no copy of the connection, so
+// closing the client ends the session at once although that program still runs.
+TEST_F(RpcServerTest, AProgramStartedWhileConnectedDoesNotHoldTheConnectionOpen) {
+  auto c = Connect();
+  ASSERT_TRUE(log_.WaitFor("authenticate:tcp/ip"));
+  pid_t child = -1;
+  char program[] = "/bin/sleep";
+  char seconds[] = "60";
+  char* argv[] = {program, seconds, nullptr};
+  ASSERT_EQ(::posix_spawn(&child, program, nullptr, nullptr, argv, environ), 0);
+  c.reset();
+  EXPECT_TRUE(log_.WaitFor("disconnect"));  // 10 s at most; the program runs for 60
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
 }
 
 TEST_F(RpcServerTest, ChannelIdsDifferAmongOpenConnections) {
