@@ -103,6 +103,8 @@ class TPgConnection : public TDriverConnection {
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  // The dollar-quoted bodies ($$..$$, $tag$..$tag$; pg_command_text.h).
+  std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,

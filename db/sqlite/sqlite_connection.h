@@ -40,6 +40,10 @@ class TSQLiteConnection : public TDriverConnection {
   void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
   std::string UnusableReason(bool look) override;
 
+  // A consistent copy of the database file, named after it (sqlite_backup.h); raises for an
+  // in-memory or temporary database.
+  std::optional<std::string> BackUp(const TBackupFileNamer& file_for) override;
+
   std::string TranslateEscape(const TSqlEscape& escape) const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
