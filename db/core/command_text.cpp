@@ -217,6 +217,18 @@ TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslato
   return out;
 }
 
+std::string QuotedSql(std::string_view text, char quote) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += quote;
+  for (char c : text) {
+    out += c;
+    if (c == quote) out += quote;
+  }
+  out += quote;
+  return out;
+}
+
 std::string RenderEscapePlain(const TSqlEscape& escape) {
   switch (escape.kind) {
     case TSqlEscape::kFunction: {

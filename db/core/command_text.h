@@ -44,6 +44,10 @@ struct TCommandText {
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
                                    std::span<const TTextRange> verbatim = {});
 
+// `text` between two `quote`s, each `quote` inside doubled: a quoted identifier ('"') or a string
+// literal ('\'') of standard SQL.
+std::string QuotedSql(std::string_view text, char quote = '"');
+
 // The escape sequence in standard SQL, for engines that understand the escapes themselves or
 // need no rewriting: literals as written, functions as NAME(args).
 std::string RenderEscapePlain(const TSqlEscape& escape);
