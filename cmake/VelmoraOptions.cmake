@@ -22,6 +22,14 @@ if(VELMORA_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Libraries link the core of db/ only; a program finds the engines by DriverID when it links the
+# registry (db/registry), as every test and benchmark program does.
+function(velmora_link_engines name)
+  if(TARGET velmora_db_registry)
+    target_link_libraries(${name} PRIVATE velmora_db_registry)
+  endif()
+endfunction()
+
 # velmora_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
 # NAME is velmora_<folder or library>[_<part>]_test (velmora_db_sqlite_test, velmora_files_test).
 # RESOURCE_LOCK name: no two cases holding the same lock run at once (CTest's RESOURCE_LOCK).
@@ -29,6 +37,7 @@ function(velmora_test name)
   cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main velmora_options)
+  velmora_link_engines(${name})
   set(lock)
   if(T_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
@@ -41,6 +50,7 @@ function(velmora_bench name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark velmora_options)
+  velmora_link_engines(${name})
 endfunction()
 
 # velmora_pg_test(NAME SOURCES... LIBS ...): a velmora_test whose cases need a PostgreSQL server.
@@ -56,6 +66,7 @@ function(velmora_pg_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} velmora_test_pg GTest::gtest GTest::gtest_main
     velmora_options)
+  velmora_link_engines(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300
     FIXTURES_REQUIRED velmora_pg ENVIRONMENT "VELMORA_PG_CLUSTER=${VELMORA_PG_CLUSTER_DIR}")
 endfunction()

@@ -2,13 +2,17 @@
 """Fails when a layer reaches above itself.
 
 The layer order is VELMORA_LAYERS in the top CMakeLists.txt (lowest first), and nowhere else.
-A source file belongs to the layer named by its first folder (app/config is in app). Tests,
+A source file belongs to the layer named by its first folder (app/config is in app). A layer may
+be cut in sub-layers by its folders: VELMORA_<LAYER>_SUBLAYERS lists them lowest first, folders
+of one rank joined by "|" (peers: none of them uses another), e.g. db's "core sqlite|pg registry". Tests,
 benchmarks and fuzz targets (tests/<layer>, bench/<layer>, fuzz/<layer>) stand above every layer:
 a test of the published methods may run them through the host. Three things are checked:
   - every `#include "folder/..."` of a layer names a layer at or below its own, never tests/,
-    bench/ or fuzz/; a test includes tests/support or the tests of its own layer folder;
+    bench/ or fuzz/; a test includes tests/support or the tests of its own layer folder; inside
+    a layer with sub-layers, a file includes its own sub-layer or a lower one, never a peer;
   - every velmora_* library in a target_link_libraries() of a layer's CMakeLists.txt is defined in
-    a layer at or below it, and no layer links the test support;
+    a layer at or below it (and a sub-layer at or below, never a peer), and no layer links the
+    test support;
   - every library of a layer links the libraries whose headers its own files include, and no other
     (what comes through a linked library's headers comes with that library).
 Usage: scripts/check-layers.py [source root]. Prints one line per violation; exit status 1 if any.
@@ -36,8 +40,22 @@ def read_layers():
     return match.group(1).split()
 
 
+def read_sublayers():
+    """layer -> {folder: rank} for every VELMORA_<LAYER>_SUBLAYERS list."""
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    found = {}
+    for match in re.finditer(r"set\(VELMORA_(\w+)_SUBLAYERS\s+([^)]*)\)", text):
+        ranks = {}
+        for rank, peers in enumerate(match.group(2).split()):
+            for folder in peers.split("|"):
+                ranks[folder] = rank
+        found[match.group(1).lower()] = ranks
+    return found
+
+
 LAYERS = read_layers()
 RANK = {name: i for i, name in enumerate(LAYERS)}
+SUBRANK = read_sublayers()
 
 
 def tracked_files():
@@ -64,6 +82,25 @@ def owner(path):
     return None
 
 
+def sublayer(parts):
+    """The sub-layer folder of a path's parts inside a layer with sub-layers, else None."""
+    return parts[1] if len(parts) > 2 and parts[0] in SUBRANK else None
+
+
+def sublayer_problem(layer, own, target):
+    """Why sub-layer `own` of `layer` may not use sub-layer `target`, or None when it may."""
+    ranks = SUBRANK[layer]
+    if target not in ranks:
+        return f"{layer}/{target}/ is in no sub-layer of {layer}/ (add it to VELMORA_{layer.upper()}_SUBLAYERS)"
+    if own is None or own == target:
+        return None
+    if ranks[target] > ranks[own]:
+        return f"{layer}/{own}/ uses the higher sub-layer {layer}/{target}/"
+    if ranks[target] == ranks[own]:
+        return f"{layer}/{own}/ uses its peer {layer}/{target}/"
+    return None
+
+
 def excepted(path, target):
     return any(str(path).startswith(prefix) and target == t for prefix, t in KNOWN_EXCEPTIONS)
 
@@ -77,6 +114,9 @@ def include_problem(path, kind, layer, included):
     if top in RANK:
         if kind == "product" and RANK[top] > RANK[layer]:
             return f"{layer}/ includes the higher layer {top}/"
+        if top in SUBRANK and len(parts) > 2:
+            own = sublayer(pathlib.PurePosixPath(path).parts) if kind == "product" and top == layer else None
+            return sublayer_problem(top, own, parts[1])
         return None
     if top in MIRRORS:
         target = "/".join(parts[:2])
@@ -106,6 +146,9 @@ def check_includes(files):
                 problems.append(f"{path}: {path.parts[0]}/ is in no layer (add it to VELMORA_LAYERS)")
             continue
         kind, layer = place
+        if kind == "product" and layer in SUBRANK and sublayer(path.parts) not in SUBRANK[layer]:
+            problems.append(f"{path}: outside the sub-layers of {layer}/ "
+                            f"(VELMORA_{layer.upper()}_SUBLAYERS)")
         for number, line in enumerate((ROOT / path).read_text(encoding="utf-8").splitlines(), 1):
             match = pattern.match(line)
             if match:
@@ -126,9 +169,9 @@ def check_links(files):
         place = owner(path)
         for name in re.findall(r"add_library\(\s*(velmora_\w+)", (ROOT / path).read_text("utf-8")):
             if place and place[0] == "product":
-                defined[name] = ("product", place[1])
+                defined[name] = ("product", place[1], sublayer(path.parts))
             elif place and place[0] == "support":
-                defined[name] = ("support", None)
+                defined[name] = ("support", None, None)
     problems = []
     for path in cmake_files(files):
         place = owner(path)
@@ -141,12 +184,16 @@ def check_links(files):
             for name in re.findall(r"\bvelmora_\w+", block.group(1)):
                 if name not in defined or name in ("velmora_test", "velmora_bench"):
                     continue
-                lib_kind, lib_layer = defined[name]
+                lib_kind, lib_layer, lib_sub = defined[name]
                 if lib_kind == "support":
                     if kind == "product" and not excepted(path, SUPPORT):
                         problems.append(f"{path}:{number}: {layer}/ links the test support {name}")
                 elif kind == "product" and RANK[lib_layer] > RANK[layer]:
                     problems.append(f"{path}:{number}: {layer}/ links {name} of the higher layer {lib_layer}/")
+                elif kind == "product" and lib_layer == layer and lib_sub is not None:
+                    why = sublayer_problem(layer, sublayer(path.parts), lib_sub)
+                    if why:
+                        problems.append(f"{path}:{number}: {why} (links {name})")
     return problems
 
 

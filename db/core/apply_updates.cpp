@@ -5,20 +5,12 @@
 #include <vector>
 
 #include "db/core/apply_updates_run.h"
+#include "db/core/command_text.h"
 #include "db/core/db_error.h"
 #include "db/core/query.h"
 
 namespace velmora {
 namespace {
-
-std::string QuoteIdentifier(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
 
 bool IsLargeObject(TFieldType type) {
   switch (type) {
@@ -61,7 +53,7 @@ class TChangeStatements {
     columns_.reserve(static_cast<size_t>(defs_.Count()));
     for (const TFieldDef& def : defs_) {
       has_keys_ = has_keys_ || def.InKey;
-      columns_.push_back(QuoteIdentifier(def.OriginColumn.empty() ? def.Name : def.OriginColumn));
+      columns_.push_back(QuotedSql(def.OriginColumn.empty() ? def.Name : def.OriginColumn));
     }
   }
 

@@ -1,8 +1,12 @@
 #include "db/core/client_libraries.h"
 
+#include <dlfcn.h>
+#include <fmt/core.h>
+
 #include <array>
-#include <mutex>
 #include <utility>
+
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {
@@ -37,6 +41,30 @@ void SetClientLibraryFile(ClientLibrary library, std::string file) {
   Names& names = Table();
   std::lock_guard lock(names.mu);
   names.replaced.at(static_cast<size_t>(library)) = std::move(file);
+}
+
+void* TOpenedLibrary::Symbol(const char* name) const {
+  void* symbol = ::dlsym(handle_, name);
+  if (symbol == nullptr) {
+    throw EFDException(fmt::format(fmt::runtime(texts_.no_function), file_, name));
+  }
+  return symbol;
+}
+
+TOpenedLibrary::~TOpenedLibrary() {
+  if (handle_ != nullptr) ::dlclose(handle_);
+}
+
+std::unique_ptr<TOpenedLibrary> OpenClientLibrary(ClientLibrary library, int flags,
+                                                  const TClientLibraryTexts& texts) {
+  std::string file = ClientLibraryFile(library);
+  void* handle = ::dlopen(file.c_str(), flags);
+  if (handle == nullptr) {
+    const char* why = ::dlerror();
+    throw EFDException(
+        fmt::format(fmt::runtime(texts.cannot_load), file, why != nullptr ? why : "unknown error"));
+  }
+  return std::make_unique<TOpenedLibrary>(handle, std::move(file), texts);
 }
 
 }  // namespace velmora

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "db/firebird/fb_statement_split.h"
 #include "variant/name_fold.h"
 #include "variant/variant_text.h"
 
@@ -92,9 +91,9 @@ class Scanner {
 
   // The whole text, and the bodies of stored-code definitions in it, which go to the engine as
   // written: ":NAME" in a procedure or trigger body is the engine's own variable, not a marker.
-  void SetVerbatim(std::string_view whole, std::vector<TFbTextRange> ranges) {
+  void SetVerbatim(std::string_view whole, std::span<const TTextRange> ranges) {
     whole_ = whole;
-    verbatim_ = std::move(ranges);
+    verbatim_ = ranges;
   }
 
   std::string Scan(std::string_view s) {
@@ -204,16 +203,29 @@ class Scanner {
   TCommandText& out_;
   const TEscapeTranslator& escapes_;
   std::string_view whole_;
-  std::vector<TFbTextRange> verbatim_;
+  std::span<const TTextRange> verbatim_;
 };
 
 }  // namespace
 
-TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes) {
+TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
+                                   std::span<const TTextRange> verbatim) {
   TCommandText out;
   Scanner scanner(out, escapes);
-  scanner.SetVerbatim(text, FirebirdPsqlBodies(text));
+  scanner.SetVerbatim(text, verbatim);
   out.sql = scanner.Scan(text);
+  return out;
+}
+
+std::string QuotedSql(std::string_view text, char quote) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += quote;
+  for (char c : text) {
+    out += c;
+    if (c == quote) out += quote;
+  }
+  out += quote;
   return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,13 @@ struct TSqlEscape {
 // Turns one escape sequence into the engine's SQL.
 using TEscapeTranslator = std::function<std::string(const TSqlEscape&)>;
 
+// A range of a command text: byte offsets, end excluded.
+struct TTextRange {
+  size_t begin = 0;
+  size_t end = 0;
+  bool operator==(const TTextRange&) const = default;
+};
+
 struct TCommandText {
   std::string sql;                 // the text for the engine, "?" for each parameter marker
   std::vector<std::string> names;  // distinct parameter names (first spelling), first use first
@@ -30,10 +38,15 @@ struct TCommandText {
 // or any non-ASCII byte) outside string literals, quoted identifiers ("..", [..], `..`) and
 // comments; a name repeated in other letter case (NamesEqual, variant/name_fold.h) is the same
 // parameter. "::" yields one literal ":".
-// The body of a stored-code definition (after the AS of CREATE / ALTER / RECREATE PROCEDURE,
-// TRIGGER, FUNCTION or PACKAGE, or of EXECUTE BLOCK; db/firebird/fb_statement_split.h) goes as
-// written: ":NAME" there is the engine's own variable, and "::" stays.
-TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes);
+// The `verbatim` ranges of the text (in order, not overlapping) go as written: they are the bodies
+// of stored code in the engine's dialect (TDriverConnection::VerbatimRanges), where ":NAME" is the
+// engine's own variable and "::" stays.
+TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
+                                   std::span<const TTextRange> verbatim = {});
+
+// `text` between two `quote`s, each `quote` inside doubled: a quoted identifier ('"') or a string
+// literal ('\'') of standard SQL.
+std::string QuotedSql(std::string_view text, char quote = '"');
 
 // The escape sequence in standard SQL, for engines that understand the escapes themselves or
 // need no rewriting: literals as written, functions as NAME(args).

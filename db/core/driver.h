@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "data/field_defs.h"
 #include "db/core/command_text.h"
@@ -53,6 +56,9 @@ class TDriverCommand {
   virtual bool ExecuteAgain() { return false; }
 };
 
+// Names a backup file after the database's own file name (TDriverConnection::BackUp).
+using TBackupFileNamer = std::function<std::string(std::string_view database_file_name)>;
+
 // One open session with a database.
 class TDriverConnection {
  public:
@@ -94,8 +100,26 @@ class TDriverConnection {
     return {};
   }
 
+  // The server's own backup of the session's database (maintenance/backup/). An engine whose
+  // databases are backed up with their own tools keeps the default, which writes nothing and
+  // returns nullopt. One that backs up writes a consistent copy of the database, while other
+  // sessions go on working, to the file `file_for` names, and returns that file; it raises with the
+  // reason, naming the file, when there is nothing to copy or the copy fails, and a failed copy
+  // leaves an earlier file of that name as it was.
+  virtual std::optional<std::string> BackUp(const TBackupFileNamer& file_for) {
+    (void)file_for;
+    return std::nullopt;
+  }
+
   // Rewrites one escape sequence into this engine's SQL.
   virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;
+  // The ranges of `text` this engine takes as written, in order: the bodies of stored code in its
+  // dialect, where ":NAME" is the engine's own variable. The command-text layer makes no
+  // parameter markers and expands no escapes there. The default: none.
+  virtual std::vector<TTextRange> VerbatimRanges(std::string_view text) const {
+    (void)text;
+    return {};
+  }
 
   // Prepares command text already preprocessed (markers are "?").
   virtual std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) = 0;

@@ -1,17 +1,14 @@
-// The drivers this build knows, by DriverID, and the registrations that take their place.
+// The driver table: the engines of this build, by DriverID, and the registrations that take their
+// place.
 #include "db/core/driver_registry.h"
 
 #include <fmt/core.h>
 
 #include <map>
 #include <mutex>
-#include <string_view>
+#include <vector>
 
 #include "db/core/db_error.h"
-#include "db/firebird/fb_connection.h"
-#include "db/odbc/odbc_connection.h"
-#include "db/pg/pg_connection.h"
-#include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -19,31 +16,8 @@ namespace velmora {
 namespace {
 
 struct TBuiltInDriver {
-  std::string_view id;
-  std::unique_ptr<TDriverConnection> (*open)(const TStringList& params);
-};
-
-std::unique_ptr<TDriverConnection> OpenOdbc(const TStringList& params) {
-  return std::make_unique<TOdbcConnection>(params);
-}
-
-// Every engine of this build, in the order the unknown-driver message lists them.
-constexpr TBuiltInDriver kBuiltInDrivers[] = {
-    {"SQLite",
-     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
-       return std::make_unique<TSQLiteConnection>(p);
-     }},
-    {"MSSQL", &OpenOdbc},
-    {"MSAcc", &OpenOdbc},
-    {"ODBC", &OpenOdbc},
-    {"PG",
-     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
-       return std::make_unique<TPgConnection>(p);
-     }},
-    {"FB",
-     [](const TStringList& p) -> std::unique_ptr<TDriverConnection> {
-       return std::make_unique<TFbConnection>(p);
-     }},
+  std::string id;
+  TDriverOpener open;
 };
 
 std::string UpperCased(std::string_view id) {
@@ -52,46 +26,70 @@ std::string UpperCased(std::string_view id) {
   return out;
 }
 
-std::mutex& RegistrationsMutex() {
-  static std::mutex m;
-  return m;
-}
-std::map<std::string, TDriverFactory>& Registrations() {
-  static std::map<std::string, TDriverFactory> r;
-  return r;
+struct TDriverTable {
+  std::mutex mu;
+  std::vector<TBuiltInDriver> built_in;  // in the order the unknown-driver message lists them
+  std::map<std::string, TDriverFactory> registered;  // by upper-cased DriverID
+};
+
+TDriverTable& Table() {
+  static TDriverTable table;
+  return table;
 }
 
 }  // namespace
 
 TDriverRegistration::TDriverRegistration(std::string driver_id, TDriverFactory factory)
     : driver_id_(UpperCased(driver_id)) {
-  std::lock_guard lock(RegistrationsMutex());
-  Registrations()[driver_id_] = std::move(factory);
+  TDriverTable& table = Table();
+  std::lock_guard lock(table.mu);
+  table.registered[driver_id_] = std::move(factory);
 }
 
 TDriverRegistration::~TDriverRegistration() {
-  std::lock_guard lock(RegistrationsMutex());
-  Registrations().erase(driver_id_);
+  TDriverTable& table = Table();
+  std::lock_guard lock(table.mu);
+  table.registered.erase(driver_id_);
+}
+
+void RegisterBuiltInDriver(std::string_view driver_id, TDriverOpener open) {
+  TDriverTable& table = Table();
+  std::lock_guard lock(table.mu);
+  for (TBuiltInDriver& driver : table.built_in) {
+    if (EqualsNoCase(driver.id, driver_id)) {
+      driver.open = open;
+      return;
+    }
+  }
+  table.built_in.push_back({std::string(driver_id), open});
 }
 
 std::unique_ptr<TDriverConnection> OpenDriverConnection(const TStringList& params) {
   const std::string driver_id = params.Values("DriverID");
   if (driver_id.empty()) throw EFDException("Connection parameter DriverID is missing");
-  {
-    TDriverFactory registered;
-    {
-      std::lock_guard lock(RegistrationsMutex());
-      const auto it = Registrations().find(UpperCased(driver_id));
-      if (it != Registrations().end()) registered = it->second;
-    }
-    if (registered) return registered(params);
-  }
+  TDriverFactory registered;
+  TDriverOpener built_in = nullptr;
   std::string known;
-  for (const TBuiltInDriver& driver : kBuiltInDrivers) {
-    if (EqualsNoCase(driver_id, driver.id)) return driver.open(params);
-    known += known.empty() ? "" : ", ";
-    known += driver.id;
+  {
+    TDriverTable& table = Table();
+    std::lock_guard lock(table.mu);
+    const auto it = table.registered.find(UpperCased(driver_id));
+    if (it != table.registered.end()) {
+      registered = it->second;
+    } else {
+      for (const TBuiltInDriver& driver : table.built_in) {
+        if (EqualsNoCase(driver_id, driver.id)) {
+          built_in = driver.open;
+          break;
+        }
+        known += known.empty() ? "" : ", ";
+        known += driver.id;
+      }
+    }
   }
+  // The session opens outside the lock: an engine may take as long as its login time-out.
+  if (registered) return registered(params);
+  if (built_in != nullptr) return built_in(params);
   throw EFDException(
       fmt::format("Driver ID [{}] is unknown (known drivers: {})", driver_id, known));
 }

@@ -15,14 +15,23 @@ bool IsBlank(std::string_view text) {
 }  // namespace
 
 TParams& TFDQuery::Params() {
-  SyncParams();
+  SyncParams(OpenDriver());
   return params_;
 }
 
-void TFDQuery::SyncParams() {
+const TDriverConnection* TFDQuery::OpenDriver() const {
+  TFDConnection* connection = Connection();
+  return connection != nullptr && connection->Connected() ? &connection->Driver() : nullptr;
+}
+
+void TFDQuery::SyncParams(const TDriverConnection* driver) {
   std::string text = sql_.Text();
-  if (text == params_text_) return;
-  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain);
+  const std::type_info* engine = driver != nullptr ? &typeid(*driver) : nullptr;
+  // Read without an engine, the text keeps what it was last read with.
+  if (text == params_text_ && (engine == nullptr || engine == params_engine_)) return;
+  verbatim_ = driver != nullptr ? driver->VerbatimRanges(text) : std::vector<TTextRange>{};
+  params_engine_ = engine;
+  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain, verbatim_);
   TParams fresh;
   for (const std::string& name : parsed.names) {
     const TParam* old = params_.FindParam(name);
@@ -36,13 +45,14 @@ void TFDQuery::SyncParams() {
 }
 
 std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
-  SyncParams();
+  SyncParams(&driver);
   if (IsBlank(params_text_)) throw EFDException("Command text is empty");
   if (const size_t nul = params_text_.find('\0'); nul != std::string::npos) {
     throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
   }
   const TCommandText parsed = PreprocessCommandText(
-      params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); });
+      params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
+      verbatim_);
   std::vector<TParam*> markers;
   markers.reserve(parsed.markers.size());
   for (int index : parsed.markers) {

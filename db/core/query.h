@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <typeinfo>
+#include <vector>
 
 #include "db/core/command_text.h"
 #include "db/core/rdbms_dataset.h"
@@ -52,10 +54,18 @@ class TFDQuery : public TFDRdbmsDataSet {
  private:
   // Preprocesses the text for the attached driver and checks every parameter it uses.
   std::unique_ptr<TDriverCommand> Prepare(TDriverConnection& driver);
-  void SyncParams();
+  // Builds Params from the command text, read as `driver`'s engine reads it (the ranges it takes
+  // as written make no parameters); without a driver (no open connection), with none.
+  void SyncParams(const TDriverConnection* driver);
+  // The open session of the attached connection, or nullptr.
+  const TDriverConnection* OpenDriver() const;
 
   TStringList sql_;
   std::string params_text_;  // the command text Params was last built from
+  // The engine Params was read for (the type of its session; nullptr: none), and the ranges of
+  // params_text_ it takes as written: asked once per text and engine.
+  const std::type_info* params_engine_ = nullptr;
+  std::vector<TTextRange> verbatim_;
   int64_t rows_affected_ = 0;
 };
 

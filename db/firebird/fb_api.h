@@ -4,8 +4,9 @@
 // links the library and runs without it.
 //
 // The rules:
-// - FbApi() loads the library and resolves every entry once; a missing library or entry raises
-//   EFDException naming the file (and the entry), then and on every later call.
+// - FbApi() loads the library and resolves every entry by the loaders' rules
+//   (db/core/client_libraries.h): a missing library or entry raises EFDException naming the file
+//   (and the entry), and the next call tries again; a load that succeeds is kept.
 // - The first successful load registers fb_shutdown for process exit: the engine's threads and
 //   open attachments end before the process does. The library's own shutdown on SIGINT / SIGTERM
 //   is refused: the program stops on those signals itself, and the exit then shuts it down. The

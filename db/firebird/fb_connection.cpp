@@ -128,8 +128,7 @@ TFbConnection::TFbConnection(const TStringList& params)
         // leaves nothing to cancel, which is no error worth reporting.
         api_.fb_cancel_operation(status, &db_, fb_cancel_raise);
       }) {
-  const std::string database = params.Values("Database");
-  if (database.empty()) throw EFDException("Connection parameter Database is missing");
+  const std::string database = RequiredDatabase(params);
   const std::string server = params.Values("Server");
   const std::string port = params.Values("Port");
   std::string target = database;
@@ -202,15 +201,11 @@ void TFbConnection::StartTransactionInto(isc_tr_handle* tr) {
   }
 }
 
-void TFbConnection::StartTransaction() {
-  if (InTransaction()) throw EFDException("A transaction is already active");
-  if (stop_ != nullptr) stop_->Disarm();  // transaction control is never stopped
+void TFbConnection::BeginTransaction() {
   StartTransactionInto(&transaction_);
 }
 
-void TFbConnection::Commit() {
-  if (!InTransaction()) throw EFDException("No transaction is active");
-  if (stop_ != nullptr) stop_->Disarm();
+void TFbConnection::CommitTransaction() {
   if (const std::string what = FileChange(); !what.empty()) {
     Rollback();
     FailFileChanged(what);
@@ -225,9 +220,7 @@ void TFbConnection::Commit() {
   }
 }
 
-void TFbConnection::Rollback() {
-  if (!InTransaction()) throw EFDException("No transaction is active");
-  if (stop_ != nullptr) stop_->Disarm();
+void TFbConnection::RollbackTransaction() {
   ISC_STATUS_ARRAY status{};
   const bool failed = api_.isc_rollback_transaction(status, &transaction_) != 0;
   transaction_ = 0;  // a failed rollback leaves nothing this session can still end
@@ -235,7 +228,7 @@ void TFbConnection::Rollback() {
 }
 
 isc_tr_handle* TFbConnection::BeginStatement() {
-  if (stop_ != nullptr) stop_->Arm();
+  if (StatementStop() != nullptr) StatementStop()->Arm();
   if (transaction_ != 0) return &transaction_;
   if (statement_tr_ == 0) StartTransactionInto(&statement_tr_);
   return &statement_tr_;
@@ -243,7 +236,7 @@ isc_tr_handle* TFbConnection::BeginStatement() {
 
 void TFbConnection::EndStatement(bool ok) {
   if (statement_tr_ == 0) return;
-  if (stop_ != nullptr) stop_->Disarm();
+  if (StatementStop() != nullptr) StatementStop()->Disarm();
   if (const std::string what = FileChange(); ok && !what.empty()) {
     ISC_STATUS_ARRAY ignored{};
     api_.isc_rollback_transaction(ignored, &statement_tr_);
@@ -262,9 +255,9 @@ void TFbConnection::EndStatement(bool ok) {
 }
 
 void TFbConnection::Fail(const ISC_STATUS* status) {
-  if (HasCode(status, isc_cancelled) && stop_ != nullptr) {
-    stop_->Check();
-    const std::string message = stop_->Message();
+  if (HasCode(status, isc_cancelled) && StatementStop() != nullptr) {
+    StatementStop()->Check();
+    const std::string message = StatementStop()->Message();
     if (!message.empty()) throw EFDDBEngineException(static_cast<int>(isc_cancelled), message);
   }
   const std::string text = FbErrorText(api_, status);

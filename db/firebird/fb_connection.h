@@ -34,7 +34,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/core/driver.h"
+#include "db/core/engine_connection.h"
 #include "db/core/statement_watch.h"
 
 namespace velmora {
@@ -47,7 +47,7 @@ struct TFbTableKeys {
   std::set<std::string> identity;
 };
 
-class TFbConnection : public TDriverConnection {
+class TFbConnection : public TEngineConnection {
  public:
   // Attaches; raises EFDException for a bad parameter or a missing client library, and
   // EFDDBEngineException with the engine's message when the database cannot be opened.
@@ -56,15 +56,13 @@ class TFbConnection : public TDriverConnection {
   TFbConnection(const TFbConnection&) = delete;
   TFbConnection& operator=(const TFbConnection&) = delete;
 
-  void StartTransaction() override;
-  void Commit() override;
-  void Rollback() override;
   bool InTransaction() const override { return transaction_ != 0; }
 
-  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  // The PSQL bodies of module statements (fb_statement_split.h).
+  std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
@@ -83,7 +81,7 @@ class TFbConnection : public TDriverConnection {
   void EndStatement(bool ok);
   // The watch that stops a running statement; a scope spans the statement's engine calls.
   TStatementWatch& Watch() { return watch_; }
-  TStatementStop* Stop() const { return stop_; }
+  TStatementStop* Stop() const { return StatementStop(); }
 
   // Raises the error held in `status`: the statement stop's message for a cancelled call, the
   // engine's own message otherwise; an error that means the database is lost marks the session
@@ -98,6 +96,11 @@ class TFbConnection : public TDriverConnection {
   // Runs `sql` (no parameters) in `tr` and returns the first column of each row as text
   // (trimmed); for the driver's own catalogue look-ups.
   std::vector<std::string> QueryStrings(const std::string& sql, isc_tr_handle* tr);
+
+ protected:
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
 
  private:
   void StartTransactionInto(isc_tr_handle* tr);
@@ -114,7 +117,6 @@ class TFbConnection : public TDriverConnection {
   std::string local_file_;  // the embedded database file, for the look at it
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  TStatementStop* stop_ = nullptr;
   std::string unusable_;
   std::map<std::string, TFbTableKeys> keys_;
   TStatementWatch watch_;  // last: its thread ends before the handle goes

@@ -1,8 +1,10 @@
-// Escape sequences rewritten for Firebird.
+// Firebird's dialect as the command-text layer meets it: escape sequences rewritten, and the
+// PSQL bodies taken as written.
 #include <fmt/core.h>
 
 #include "db/core/escape_renames.h"
 #include "db/firebird/fb_connection.h"
+#include "db/firebird/fb_statement_split.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -21,6 +23,10 @@ constexpr TEscapeRename kDateParts[] = {
 };
 
 }  // namespace
+
+std::vector<TTextRange> TFbConnection::VerbatimRanges(std::string_view text) const {
+  return FirebirdPsqlBodies(text);
+}
 
 std::string TFbConnection::TranslateEscape(const TSqlEscape& e) const {
   // Date and time literals are typed, so that date functions and arithmetic take them.

@@ -92,7 +92,7 @@ namespace {
 
 struct TSplit {
   std::vector<std::string> statements;
-  std::vector<TFbTextRange> bodies;
+  std::vector<TTextRange> bodies;
 };
 
 TSplit Split(std::string_view text) {
@@ -195,9 +195,8 @@ std::vector<std::string> SplitFirebirdStatements(std::string_view text) {
   return Split(text).statements;
 }
 
-std::vector<TFbTextRange> FirebirdPsqlBodies(std::string_view text) {
-  // Every command text of every engine passes here: most name no stored code at all and are
-  // answered without the full scan.
+std::vector<TTextRange> FirebirdPsqlBodies(std::string_view text) {
+  // Most command texts name no stored code at all and are answered without the full scan.
   const auto mentions = [text](std::string_view word) {
     const auto it = std::search(
         text.begin(), text.end(), word.begin(), word.end(),

@@ -20,18 +20,16 @@
 #include <string_view>
 #include <vector>
 
+#include "db/core/command_text.h"
+
 namespace velmora {
 
 std::vector<std::string> SplitFirebirdStatements(std::string_view text);
 
 // Where the PSQL body of each module statement of `text` lies: from just after its AS to the end
-// of the statement (byte offsets, end excluded). The command-text layer leaves these as written:
-// ":NAME" there is a PSQL variable, not a parameter marker.
-struct TFbTextRange {
-  size_t begin = 0;
-  size_t end = 0;
-  bool operator==(const TFbTextRange&) const = default;
-};
-std::vector<TFbTextRange> FirebirdPsqlBodies(std::string_view text);
+// of the statement (byte offsets, end excluded). The connection hands them to the command-text
+// layer, which leaves them as written: ":NAME" there is a PSQL variable, not a parameter marker.
+using TFbTextRange = TTextRange;
+std::vector<TTextRange> FirebirdPsqlBodies(std::string_view text);
 
 }  // namespace velmora

@@ -6,21 +6,12 @@
 #include <vector>
 
 #include "data/params.h"
+#include "db/core/command_text.h"
 #include "db/firebird/fb_command.h"
 #include "db/firebird/fb_connection.h"
 
 namespace velmora {
 namespace {
-
-std::string Quoted(std::string_view text, char quote) {
-  std::string out(1, quote);
-  for (char c : text) {
-    out += c;
-    if (c == quote) out += quote;
-  }
-  out += quote;
-  return out;
-}
 
 std::string Upper(std::string_view s) {
   std::string out(s);
@@ -61,10 +52,10 @@ class TFbStoredProcCommand : public TDriverCommand {
         const std::vector<std::string> rows = connection_.QueryStrings(
             fmt::format("SELECT COALESCE(RDB$PROCEDURE_TYPE, 2) FROM RDB$PROCEDURES "
                         "WHERE RDB$PROCEDURE_NAME = {} AND RDB$PACKAGE_NAME IS NULL",
-                        Quoted(candidate, '\'')),
+                        QuotedSql(candidate, '\'')),
             tr);
         if (!rows.empty()) {
-          call_name_ = Quoted(candidate, '"');
+          call_name_ = QuotedSql(candidate, '"');
           selectable_ = rows.front() == "1";
           break;
         }

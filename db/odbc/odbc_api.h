@@ -37,9 +37,9 @@ struct TOdbcApi {
 #undef VELMORA_ODBC_FN
 };
 
-// The loaded driver manager. The first call loads it (once, for the process); raises
-// EFDException naming the library when it or one of its functions cannot be loaded, on this call
-// and every later one.
+// The loaded driver manager, loaded by the loaders' rules (db/core/client_libraries.h): raises
+// EFDException naming the library when it or one of its functions cannot be loaded, and the next
+// call tries again; a load that succeeds is kept.
 const TOdbcApi& OdbcApi();
 
 }  // namespace velmora

@@ -159,10 +159,10 @@ void TOdbcConnection::Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
 
 void TOdbcConnection::BeginStatement(SQLHSTMT stmt) {
   EndStatement();
-  if (stop_ == nullptr) return;
-  stop_->Arm();
+  if (StatementStop() == nullptr) return;
+  StatementStop()->Arm();
   running_ = stmt;
-  scope_ = std::make_unique<TStatementWatch::Scope>(*watch_, *stop_);
+  scope_ = std::make_unique<TStatementWatch::Scope>(*watch_, *StatementStop());
 }
 
 void TOdbcConnection::EndStatement() {
@@ -173,8 +173,9 @@ void TOdbcConnection::EndStatement() {
 void TOdbcConnection::FailStatement(SQLHSTMT stmt, SQLRETURN rc) {
   const bool watched = scope_ != nullptr;
   EndStatement();
-  if (watched && stop_ != nullptr && stop_->Check() != TStatementStop::Reason::kNone) {
-    const std::string message = stop_->Message();
+  if (watched && StatementStop() != nullptr &&
+      StatementStop()->Check() != TStatementStop::Reason::kNone) {
+    const std::string message = StatementStop()->Message();
     // The driver's diagnostics of the cancelled call are read and dropped: the reason is ours.
     (void)ReadDiagnostics(api_, SQL_HANDLE_STMT, stmt);
     throw EFDDBEngineException(kNoDiagnosticsCode, message);
@@ -191,7 +192,8 @@ void TOdbcConnection::SetAutoCommit(bool on) {
 }
 
 void TOdbcConnection::EndTransaction(SQLSMALLINT completion) {
-  if (stop_ != nullptr) stop_->Disarm();  // transaction control is never stopped
+  if (StatementStop() != nullptr)
+    StatementStop()->Disarm();  // transaction control is never stopped
   if (has_transactions_) {
     const SQLRETURN rc = api_.SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
     if (!SQL_SUCCEEDED(rc)) Fail(SQL_HANDLE_DBC, dbc_, rc);
@@ -200,20 +202,16 @@ void TOdbcConnection::EndTransaction(SQLSMALLINT completion) {
   transaction_begun_ = false;
 }
 
-void TOdbcConnection::StartTransaction() {
-  if (transaction_begun_) throw EFDException("A transaction is already active");
-  if (stop_ != nullptr) stop_->Disarm();
+void TOdbcConnection::BeginTransaction() {
   if (has_transactions_) SetAutoCommit(false);
   transaction_begun_ = true;
 }
 
-void TOdbcConnection::Commit() {
-  if (!transaction_begun_) throw EFDException("No transaction is active");
+void TOdbcConnection::CommitTransaction() {
   EndTransaction(SQL_COMMIT);
 }
 
-void TOdbcConnection::Rollback() {
-  if (!transaction_begun_) throw EFDException("No transaction is active");
+void TOdbcConnection::RollbackTransaction() {
   EndTransaction(SQL_ROLLBACK);
 }
 

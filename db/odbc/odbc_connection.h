@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/core/driver.h"
+#include "db/core/engine_connection.h"
 #include "db/core/statement_watch.h"
 #include "db/odbc/odbc_api.h"
 
@@ -29,7 +29,7 @@ namespace velmora {
 
 class TStatementStop;
 
-class TOdbcConnection : public TDriverConnection {
+class TOdbcConnection : public TEngineConnection {
  public:
   // Connects; raises EFDException for a bad parameter or a missing driver manager, and
   // EFDDBEngineException with the driver's diagnostics when the login fails.
@@ -38,12 +38,8 @@ class TOdbcConnection : public TDriverConnection {
   TOdbcConnection(const TOdbcConnection&) = delete;
   TOdbcConnection& operator=(const TOdbcConnection&) = delete;
 
-  void StartTransaction() override;
-  void Commit() override;
-  void Rollback() override;
   bool InTransaction() const override { return transaction_begun_; }
 
-  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
   std::string UnusableReason(bool look) override;
   std::string TranslateEscape(const TSqlEscape& escape) const override;
 
@@ -68,6 +64,11 @@ class TOdbcConnection : public TDriverConnection {
   // per session; a driver that cannot answer gives no keys).
   bool IsKeyColumn(const std::string& schema, const std::string& table, const std::string& column);
 
+ protected:
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+
  private:
   [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc);
   void SetAutoCommit(bool on);
@@ -82,7 +83,6 @@ class TOdbcConnection : public TDriverConnection {
   bool takes_batches_ = true;
   bool has_procedures_ = true;
   std::string driver_name_;
-  TStatementStop* stop_ = nullptr;
   bool transaction_begun_ = false;
   std::string unusable_;
   std::map<std::string, std::set<std::string>> keys_;  // "schema.table" -> key columns, upper case

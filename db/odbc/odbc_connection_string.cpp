@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "db/core/db_error.h"
+#include "db/core/engine_connection.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -157,8 +158,7 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
       break;
     }
     case TEngine::kMSAcc: {
-      const std::string file = params.Values("Database");
-      if (file.empty()) throw EFDException("Connection parameter Database is missing");
+      const std::string file = RequiredDatabase(params);
       out.AddDriver(DriverValue(params, {"MDBTools", "libmdbodbc.so"}, registered));
       out.Add("DBQ", file);
       out.Add("UID", params.Values("User_Name"));

@@ -237,4 +237,19 @@ std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marke
   return Splitter(text, marker_count).Run();
 }
 
+std::vector<TTextRange> PgDollarQuotedBodies(std::string_view text) {
+  std::vector<TTextRange> bodies;
+  if (text.find('$') == std::string_view::npos) return bodies;
+  for (size_t i = 0; i < text.size();) {
+    const size_t end = SkipQuoted(text, i);
+    if (end == i) {
+      ++i;
+      continue;
+    }
+    if (text[i] == '$') bodies.push_back({i, end});
+    i = end;
+  }
+  return bodies;
+}
+
 }  // namespace velmora

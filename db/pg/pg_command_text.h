@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "db/core/command_text.h"
+
 namespace velmora {
 
 struct TPgStatement {
@@ -32,5 +34,9 @@ struct TPgStatement {
 
 // Raises EFDException when `marker_count` differs from the markers found.
 std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marker_count);
+
+// Where the dollar-quoted bodies of `text` lie, quotes included, read by the rules above (a "$$"
+// inside a literal, quoted identifier or comment opens none).
+std::vector<TTextRange> PgDollarQuotedBodies(std::string_view text);
 
 }  // namespace velmora

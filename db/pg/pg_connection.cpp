@@ -193,19 +193,19 @@ TPgResult TPgConnection::Await(bool stoppable) {
   TPgResult last, error;
   for (;;) {
     while (pq_.isBusy(conn_) != 0) {
-      if (stoppable && stop_ != nullptr && !cancel_sent &&
-          stop_->Check() != TStatementStop::Reason::kNone) {
+      if (stoppable && StatementStop() != nullptr && !cancel_sent &&
+          StatementStop()->Check() != TStatementStop::Reason::kNone) {
         char why[256] = {};
         cancel_sent = true;
         give_up = Clock::now() + kCancelGrace;
         if (cancel_ == nullptr || pq_.cancel(cancel_, why, sizeof why) == 0) {
-          FailConnection(stop_->Message() + " (the server could not be asked to stop: " + why +
-                         ")");
+          FailConnection(StatementStop()->Message() +
+                         " (the server could not be asked to stop: " + why + ")");
         }
       }
       if (cancel_sent && Clock::now() > give_up) {
         unusable_ = "The PostgreSQL server did not answer the cancel of a statement";
-        throw EFDDBEngineException(0, stop_->Message());
+        throw EFDDBEngineException(0, StatementStop()->Message());
       }
       pollfd p{pq_.socket(conn_), POLLIN, 0};
       if (p.fd < 0) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
@@ -229,8 +229,8 @@ TPgResult TPgConnection::Await(bool stoppable) {
   }
   if (error) {
     ConnectionLost();
-    if (cancel_sent && stop_ != nullptr) {
-      const std::string message = stop_->Message();
+    if (cancel_sent && StatementStop() != nullptr) {
+      const std::string message = StatementStop()->Message();
       if (!message.empty()) throw EFDDBEngineException(0, message);
     }
     ThrowPgResultError(pq_, error.get());
@@ -251,7 +251,7 @@ const Oid* Types(const TPgSendParams& p) {
 }  // namespace
 
 TPgResult TPgConnection::Exec(const std::string& sql, const TPgSendParams& params, bool arm) {
-  if (arm && stop_ != nullptr) stop_->Arm();
+  if (arm && StatementStop() != nullptr) StatementStop()->Arm();
   if (pq_.sendQueryParams(conn_, sql.c_str(), Count(params), Types(params), params.values.data(),
                           params.lengths.data(), params.formats.data(), 0) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
@@ -260,7 +260,7 @@ TPgResult TPgConnection::Exec(const std::string& sql, const TPgSendParams& param
 }
 
 TPgResult TPgConnection::PrepareAndDescribe(const std::string& sql, const TPgSendParams& params) {
-  if (stop_ != nullptr) stop_->Arm();
+  if (StatementStop() != nullptr) StatementStop()->Arm();
   if (pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
   }
@@ -280,21 +280,20 @@ TPgResult TPgConnection::ExecutePrepared(const TPgSendParams& params) {
 }
 
 TPgResult TPgConnection::RunControl(const char* sql) {
-  if (stop_ != nullptr) stop_->Disarm();  // transaction control is never stopped
+  if (StatementStop() != nullptr)
+    StatementStop()->Disarm();  // transaction control is never stopped
   if (pq_.sendQueryParams(conn_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
   }
   return Await(false);
 }
 
-void TPgConnection::StartTransaction() {
-  if (InTransaction()) throw EFDException("A transaction is already active");
+void TPgConnection::BeginTransaction() {
   RunControl("BEGIN");
   transaction_begun_ = true;
 }
 
-void TPgConnection::Commit() {
-  if (!InTransaction()) throw EFDException("No transaction is active");
+void TPgConnection::CommitTransaction() {
   const bool failed = pq_.transactionStatus(conn_) == PQTRANS_INERROR;
   const TPgResult result = RunControl("COMMIT");
   transaction_begun_ = false;
@@ -305,16 +304,15 @@ void TPgConnection::Commit() {
   }
 }
 
-void TPgConnection::Rollback() {
-  if (!InTransaction()) {
-    // The transaction begun here has ended already (the session lost its server): nothing is
-    // left to undo.
-    if (transaction_begun_) {
-      transaction_begun_ = false;
-      return;
-    }
-    throw EFDException("No transaction is active");
-  }
+bool TPgConnection::TransactionEndedByEngine() {
+  // The transaction begun here has ended already (the session lost its server): nothing is left
+  // to undo.
+  const bool begun = transaction_begun_;
+  transaction_begun_ = false;
+  return begun;
+}
+
+void TPgConnection::RollbackTransaction() {
   transaction_begun_ = false;
   RunControl("ROLLBACK");
 }

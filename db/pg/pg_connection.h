@@ -28,7 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/core/driver.h"
+#include "db/core/engine_connection.h"
 #include "db/pg/libpq_api.h"
 
 namespace velmora {
@@ -85,7 +85,7 @@ struct TPgSendParams {
   std::vector<Oid> types;
 };
 
-class TPgConnection : public TDriverConnection {
+class TPgConnection : public TEngineConnection {
  public:
   // Raises EFDException when libpq cannot be loaded, EFDDBEngineException with libpq's message
   // when the server cannot be reached or refuses the login.
@@ -94,15 +94,13 @@ class TPgConnection : public TDriverConnection {
   TPgConnection(const TPgConnection&) = delete;
   TPgConnection& operator=(const TPgConnection&) = delete;
 
-  void StartTransaction() override;
-  void Commit() override;
-  void Rollback() override;
   bool InTransaction() const override;
 
-  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  // The dollar-quoted bodies ($$..$$, $tag$..$tag$; pg_command_text.h).
+  std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
@@ -122,6 +120,12 @@ class TPgConnection : public TDriverConnection {
 
   const TLibPq& Api() const { return pq_; }
 
+ protected:
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+  bool TransactionEndedByEngine() override;
+
  private:
   TPgResult Await(bool stoppable);
   TPgResult RunControl(const char* sql);
@@ -131,7 +135,6 @@ class TPgConnection : public TDriverConnection {
   const TLibPq& pq_;
   PGconn* conn_ = nullptr;
   PGcancel* cancel_ = nullptr;
-  TStatementStop* stop_ = nullptr;
   bool transaction_begun_ = false;
   std::string unusable_;
   std::unordered_map<Oid, TPgTable> tables_;

@@ -2,6 +2,7 @@
 #include <fmt/core.h>
 
 #include "db/core/escape_renames.h"
+#include "db/pg/pg_command_text.h"
 #include "db/pg/pg_connection.h"
 #include "variant/variant_text.h"
 
@@ -28,6 +29,10 @@ constexpr TEscapeRename kDateParts[] = {
 };
 
 }  // namespace
+
+std::vector<TTextRange> TPgConnection::VerbatimRanges(std::string_view text) const {
+  return PgDollarQuotedBodies(text);
+}
 
 std::string TPgConnection::TranslateEscape(const TSqlEscape& e) const {
   // Typed literals, so that a date in a select list is a date rather than text.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "data/params.h"
+#include "db/core/command_text.h"
 #include "db/core/db_error.h"
 #include "db/pg/pg_command.h"
 #include "db/pg/pg_connection.h"
@@ -58,15 +59,6 @@ std::vector<std::string> NameParts(std::string_view name) {
     }
   }
   return parts;
-}
-
-std::string QuoteIdent(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + "\"";
 }
 
 bool IsInput(const TParam* p) {
@@ -231,7 +223,7 @@ std::unique_ptr<TDriverCommand> TPgConnection::CreateStoredProc(std::string_view
   const TRoutine* routine = Choose(routines, inputs);
 
   std::string qualified =
-      schema.empty() ? QuoteIdent(proc) : QuoteIdent(schema) + "." + QuoteIdent(proc);
+      schema.empty() ? QuotedSql(proc) : QuotedSql(schema) + "." + QuotedSql(proc);
   std::vector<Oid> types;
   std::string args;
   const auto add = [&args](std::string_view text) {
@@ -252,7 +244,7 @@ std::unique_ptr<TDriverCommand> TPgConnection::CreateStoredProc(std::string_view
     bool named = false;
     const bool procedure = routine->kind == 'p';
     for (const TArg& arg : routine->args) {
-      const std::string prefix = named ? QuoteIdent(arg.name) + " => " : "";
+      const std::string prefix = named ? QuotedSql(arg.name) + " => " : "";
       if (arg.Input()) {
         if (k < inputs.size()) {
           types.push_back(arg.type);
@@ -262,7 +254,7 @@ std::unique_ptr<TDriverCommand> TPgConnection::CreateStoredProc(std::string_view
         }
       } else if (procedure && arg.mode == 'o') {
         if (named && arg.name.empty()) break;
-        add(fmt::format("{}NULL::{}", named ? QuoteIdent(arg.name) + " => " : "", arg.type_name));
+        add(fmt::format("{}NULL::{}", named ? QuotedSql(arg.name) + " => " : "", arg.type_name));
       }
     }
     call.sql = procedure ? fmt::format("CALL {}({})", qualified, args)

@@ -56,8 +56,7 @@ void ThrowSQLiteError(sqlite3* db, int rc) {
 }
 
 TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
-  const std::string path = params.Values("Database");
-  if (path.empty()) throw EFDException("Connection parameter Database is missing");
+  const std::string path = RequiredDatabase(params);
 
   const std::string journal = Choice(
       params, "JournalMode",
@@ -119,19 +118,20 @@ TSQLiteConnection::~TSQLiteConnection() {
 }
 
 int TSQLiteConnection::OnProgress(void* self) {
-  TStatementStop* stop = static_cast<TSQLiteConnection*>(self)->stop_;
+  TStatementStop* stop = static_cast<TSQLiteConnection*>(self)->StatementStop();
   return stop != nullptr && stop->Check() != TStatementStop::Reason::kNone ? 1 : 0;
 }
 
 void TSQLiteConnection::Exec(const char* sql) {
-  if (stop_ != nullptr) stop_->Disarm();  // transaction control and set-up are never stopped
+  if (StatementStop() != nullptr)
+    StatementStop()->Disarm();  // transaction control and set-up are never stopped
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) Fail(rc);
 }
 
 void TSQLiteConnection::Fail(int rc) {
-  if ((rc & 0xFF) == SQLITE_INTERRUPT && stop_ != nullptr) {
-    const std::string message = stop_->Message();
+  if ((rc & 0xFF) == SQLITE_INTERRUPT && StatementStop() != nullptr) {
+    const std::string message = StatementStop()->Message();
     if (!message.empty()) throw EFDDBEngineException(rc, message);
   }
   const int extended = sqlite3_extended_errcode(db_);
@@ -164,23 +164,21 @@ std::string TSQLiteConnection::UnusableReason(bool look) {
 }
 
 void TSQLiteConnection::BeginStatement(sqlite3_stmt* stmt, bool again) {
-  if (stop_ != nullptr) stop_->Arm();
+  if (StatementStop() != nullptr) StatementStop()->Arm();
   if (again && InTransaction()) return;
   if (sqlite3_stmt_readonly(stmt) == 0) {
     if (const std::string what = FileChange(); !what.empty()) FailFileChanged(what);
   }
 }
 
-void TSQLiteConnection::StartTransaction() {
-  if (InTransaction()) throw EFDException("A transaction is already active");
+void TSQLiteConnection::BeginTransaction() {
   // IMMEDIATE takes the write lock at once, so a writer waits (busy timeout) for another writer
   // instead of failing when it first writes inside a read transaction.
   Exec("BEGIN IMMEDIATE");
   transaction_begun_ = true;
 }
 
-void TSQLiteConnection::Commit() {
-  if (!InTransaction()) throw EFDException("No transaction is active");
+void TSQLiteConnection::CommitTransaction() {
   if (const std::string what = FileChange(); !what.empty()) {
     try {
       Exec("ROLLBACK");
@@ -194,17 +192,16 @@ void TSQLiteConnection::Commit() {
   transaction_begun_ = false;
 }
 
-void TSQLiteConnection::Rollback() {
-  if (!InTransaction()) {
-    // The engine rolled back the transaction begun here on its own: nothing is left to undo.
-    if (transaction_begun_) {
-      transaction_begun_ = false;
-      return;
-    }
-    throw EFDException("No transaction is active");
-  }
+void TSQLiteConnection::RollbackTransaction() {
   Exec("ROLLBACK");
   transaction_begun_ = false;
+}
+
+bool TSQLiteConnection::TransactionEndedByEngine() {
+  // The engine rolled back the transaction begun here on its own: nothing is left to undo.
+  const bool begun = transaction_begun_;
+  transaction_begun_ = false;
+  return begun;
 }
 
 bool TSQLiteConnection::InTransaction() const {

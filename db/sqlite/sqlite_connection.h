@@ -17,13 +17,13 @@
 #include <memory>
 #include <string>
 
-#include "db/core/driver.h"
+#include "db/core/engine_connection.h"
 
 namespace velmora {
 
 class TStatementStop;
 
-class TSQLiteConnection : public TDriverConnection {
+class TSQLiteConnection : public TEngineConnection {
  public:
   // Opens the database; raises EFDException for a bad parameter and EFDDBEngineException when
   // the engine cannot open it (the message names the file).
@@ -32,13 +32,13 @@ class TSQLiteConnection : public TDriverConnection {
   TSQLiteConnection(const TSQLiteConnection&) = delete;
   TSQLiteConnection& operator=(const TSQLiteConnection&) = delete;
 
-  void StartTransaction() override;
-  void Commit() override;
-  void Rollback() override;
   bool InTransaction() const override;
 
-  void SetStatementStop(TStatementStop* stop) override { stop_ = stop; }
   std::string UnusableReason(bool look) override;
+
+  // A consistent copy of the database file, named after it (sqlite_backup.h); raises for an
+  // in-memory or temporary database.
+  std::optional<std::string> BackUp(const TBackupFileNamer& file_for) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
 
@@ -59,6 +59,12 @@ class TSQLiteConnection : public TDriverConnection {
   // marks the session unusable first.
   [[noreturn]] void Fail(int rc);
 
+ protected:
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+  bool TransactionEndedByEngine() override;
+
  private:
   void Exec(const char* sql);
   // Empty while the path names the file opened; otherwise what happened to it.
@@ -72,7 +78,6 @@ class TSQLiteConnection : public TDriverConnection {
   bool has_file_ = false;  // false for an in-memory or temporary database
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  TStatementStop* stop_ = nullptr;
   bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
   std::string unusable_;
 };

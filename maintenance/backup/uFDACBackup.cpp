@@ -11,11 +11,9 @@
 #include "common/server_metrics.h"
 #include "db/core/connection.h"
 #include "db/core/query.h"
-#include "db/sqlite/sqlite_connection.h"
 #include "dbpool/database_pools.h"
 #include "maintenance/backup/backup_error.h"
 #include "maintenance/backup/copy_database_file.h"
-#include "maintenance/backup/sqlite_backup.h"
 
 namespace velmora {
 
@@ -97,16 +95,6 @@ std::string MSSQLBackup(TFDConnection& conn, TFDQuery* query, const std::string&
   return file;
 }
 
-std::string SQLiteBackup(TSQLiteConnection& session, const std::string& folder, int day) {
-  const char* path = sqlite3_db_filename(session.Handle(), "main");
-  if (path == nullptr || *path == '\0') {
-    throw EBackupError("The SQLite database is not a file; there is nothing to back up");
-  }
-  std::string file = BackupFileName(folder, day, std::filesystem::path(path).filename().string());
-  BackupSQLiteDatabase(session.Handle(), file);
-  return file;
-}
-
 TBackupOutcome Backup(HeldConnection& conn, const HeldQuery& query, const std::string& folder,
                       int day) {
   CreateFolder(folder);
@@ -123,8 +111,12 @@ TBackupOutcome Backup(HeldConnection& conn, const HeldQuery& query, const std::s
     CopyDatabaseFile(database, file);
     return Made(std::move(file));
   }
-  if (auto* session = dynamic_cast<TSQLiteConnection*>(&conn->Driver())) {
-    return Made(SQLiteBackup(*session, folder, day));
+  // Any other engine backs itself up, or is backed up with its own tools.
+  const auto file_for = [&](std::string_view name) {
+    return BackupFileName(folder, day, std::string(name));
+  };
+  if (std::optional<std::string> file = conn->Driver().BackUp(file_for)) {
+    return Made(std::move(*file));
   }
   return {TBackupOutcome::Kind::kNotBackedUp,
           {},

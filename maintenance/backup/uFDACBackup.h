@@ -12,10 +12,10 @@
 //              so the folder is one on the database server's machine, and a file of that name
 //              gains one more backup set;
 //     "MSAcc"  the database file is copied to <folder>/<dd>data.mdb (CopyDatabaseFile);
-//     SQLite   (the session is a SQLite one, whatever the DriverID's letter case) a consistent
-//              copy to <folder>/<dd><the database file's name> (BackupSQLiteDatabase);
-//     others   (FB, PG, ...) nothing is backed up: those engines are backed up with their own
-//              tools.
+//     others   the session backs its database up itself when its engine can
+//              (TDriverConnection::BackUp; SQLite, whatever the DriverID's letter case: a
+//              consistent copy to <folder>/<dd><the database file's name>); otherwise (FB, PG,
+//              ...) nothing is backed up: those engines are backed up with their own tools.
 //   <dd> is the day of the month in two digits; "/" is always put after the folder, so a folder
 //   ending in "/" gives two. A name that comes again (the same day of a later month, a second
 //   backup in a day) replaces the file, except on SQL Server as said.

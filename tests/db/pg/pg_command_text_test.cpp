@@ -91,6 +91,33 @@ TEST(PgCommandText, EachStatementKnowsItsMarkersAndWhetherItGivesRows) {
   EXPECT_TRUE(s[3].returns_rows);
 }
 
+// The dollar-quoted bodies a PostgreSQL session hands the command-text layer to take as written:
+// where a quote opens by the same rules the splitter reads, and nowhere else.
+TEST(PgCommandText, DollarQuotedBodiesAreFoundByTheSplittersRules) {
+  struct BodyCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> bodies;
+  };
+  const std::vector<BodyCase> cases = {
+      {"none", "SELECT :a::int", {}},
+      {"plain and tagged",
+       "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1::int $$; SELECT $fn$ :x $$ $fn$",
+       {"$$ SELECT 1::int $$", "$fn$ :x $$ $fn$"}},
+      {"inside a literal, identifier or comment", "SELECT '$$', \"a$$\" -- $$\n/* $$ */ 1", {}},
+      {"part of an identifier", "SELECT a$b$ FROM t", {}},
+      {"unterminated runs to the end", "DO $x$ BEGIN", {"$x$ BEGIN"}},
+  };
+  for (const BodyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> found;
+    for (const TTextRange& r : PgDollarQuotedBodies(c.text)) {
+      found.push_back(c.text.substr(r.begin, r.end - r.begin));
+    }
+    EXPECT_EQ(found, c.bodies);
+  }
+}
+
 TEST(PgCommandText, MarkerCountMustMatchTheParameters) {
   try {
     SplitPgCommandText("SELECT ?, ?", 3);

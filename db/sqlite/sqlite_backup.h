@@ -14,7 +14,7 @@
 
 namespace velmora {
 
-// Copies the main database of `source` (an open session) to `dest`. Raises EBackupError with the
+// Copies the main database of `source` (an open session) to `dest`. Raises EFDException with the
 // engine's or the system's message, naming `dest`.
 void BackupSQLiteDatabase(sqlite3* source, const std::string& dest);
 

@@ -1,20 +1,22 @@
-#include "maintenance/backup/sqlite_backup.h"
+#include "db/sqlite/sqlite_backup.h"
 
 #include <fmt/format.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 
-#include "maintenance/backup/backup_error.h"
+#include "db/core/db_error.h"
+#include "db/sqlite/sqlite_connection.h"
 
 namespace velmora {
 
 namespace {
 
 [[noreturn]] void Fail(const std::string& dest, const char* message) {
-  throw EBackupError(fmt::format("Cannot write the backup {}: {}", dest, message));
+  throw EFDException(fmt::format("Cannot write the backup {}: {}", dest, message));
 }
 
 // The destination session, closed when it goes.
@@ -83,6 +85,16 @@ void BackupSQLiteDatabase(sqlite3* source, const std::string& dest) {
     RemoveTemporary(temp);
     throw;
   }
+}
+
+std::optional<std::string> TSQLiteConnection::BackUp(const TBackupFileNamer& file_for) {
+  const char* path = sqlite3_db_filename(db_, "main");
+  if (path == nullptr || *path == '\0') {
+    throw EFDException("The SQLite database is not a file; there is nothing to back up");
+  }
+  std::string file = file_for(std::filesystem::path(path).filename().string());
+  BackupSQLiteDatabase(db_, file);
+  return file;
 }
 
 }  // namespace velmora
