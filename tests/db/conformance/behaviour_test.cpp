@@ -118,13 +118,19 @@ TEST_P(Conformance, ARunningStatementStopsAtItsTimeOutAndOnCancel) {
   }
   EXPECT_EQ(connection_.UnusableReason(), "");
 
-  // Without a time-out, a cancel from another thread stops it; the cancel holds until cleared and
-  // never stops the rollback.
+  // Without a time-out, a cancel from another thread stops it, outside a transaction or in one;
+  // the cancel holds until cleared and never stops the rollback.
   connection_.SetStatementTimeout(0ms);
   Exec("CREATE TABLE ST (V INTEGER)");
-  for (bool open : {true, false}) {
-    SCOPED_TRACE(open ? "Open" : "ExecSQL in a transaction");
-    if (!open) {
+  const struct {
+    const char* name;
+    bool open, in_transaction;
+  } runs[] = {{"Open", true, false},
+              {"Open in a transaction", true, true},
+              {"ExecSQL in a transaction", false, true}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.name);
+    if (run.in_transaction) {
       connection_.StartTransaction();
       Exec("INSERT INTO ST VALUES (1)");
     }
@@ -132,13 +138,13 @@ TEST_P(Conformance, ARunningStatementStopsAtItsTimeOutAndOnCancel) {
       std::this_thread::sleep_for(300ms);
       connection_.Interrupt();
     });
-    const auto [message, took] = stopped(open);
+    const auto [message, took] = stopped(run.open);
     canceller.join();
     EXPECT_EQ(message, kStatementCancelledMessage);
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 3s);
     EXPECT_EQ(ErrorOf([&] { Scalar(one); }), kStatementCancelledMessage);
-    if (!open) {
+    if (run.in_transaction) {
       EXPECT_NO_THROW(connection_.Rollback());
     }
     connection_.ClearInterrupt();

@@ -121,19 +121,6 @@ TEST_F(FbDriver, ColumnsCarryKeyOriginAndRequired) {
   EXPECT_FALSE(defs[4].InKey);
 }
 
-TEST_F(FbDriver, EscapeSequencesBecomeFirebirdSql) {
-  TFDQuery q;
-  q.SetConnection(&connection_);
-  q.SQL().SetText(
-      "SELECT {fn UCASE('ab')}, {fn CONCAT('a', 'b')}, {fn SUBSTRING('hello', 2, 3)}, "
-      "{fn YEAR({d '2024-02-29'})}, {fn DAYOFWEEK({d '2024-02-25'})}, "
-      "{fn DAYOFYEAR({ts '2024-02-29 10:00:00'})}, {fn HOUR({t '13:45:00'})}, "
-      "{fn IFNULL(NULL, 5)}, {fn LENGTH('añb')} FROM RDB$DATABASE");
-  q.Open();
-  const char* expected[] = {"AB", "ab", "ell", "2024", "1", "60", "13", "5", "3"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(q.Fields(i).AsString(), expected[i]) << i;
-}
-
 TEST_F(FbDriver, EngineErrorsReachTheCallerWhole) {
   const std::string message = ErrorOf([&] { Scalar("SELECT NOPE FROM RDB$DATABASE"); });
   EXPECT_EQ(message,
