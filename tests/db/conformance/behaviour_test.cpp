@@ -5,6 +5,7 @@
 #include <fmt/core.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -288,8 +289,13 @@ const EscapeRow kEscapeRows[] = {
 };
 
 TEST_P(Conformance, EscapeSequencesBecomeTheEnginesSql) {
+  const size_t column = static_cast<size_t>(engine().id);
+  if (std::all_of(std::begin(kEscapeRows), std::end(kEscapeRows),
+                  [&](const EscapeRow& row) { return row.differs[column].none != nullptr; })) {
+    GTEST_SKIP() << engine().name << ": " << kEscapeRows[0].differs[column].none;
+  }
   for (const EscapeRow& row : kEscapeRows) {
-    const EnginePart& differs = row.differs[static_cast<size_t>(engine().id)];
+    const EnginePart& differs = row.differs[column];
     SCOPED_TRACE(fmt::format("escape row {} on {}{}{}", row.escape, engine().name,
                              differs.none ? ": " : "", differs.none ? differs.none : ""));
     if (differs.none != nullptr) continue;
