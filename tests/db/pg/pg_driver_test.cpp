@@ -242,20 +242,6 @@ TEST_F(PgTest, QuestionMarkOperatorsPassWithAndWithoutParameters) {
   EXPECT_TRUE(p->FieldByName("any_key").AsBoolean());
 }
 
-TEST_F(PgTest, EscapeSequencesBecomePostgreSql) {
-  auto q = Open(
-      "SELECT {d '2024-01-02'} AS d, {ts '2024-01-02 03:04:05'} AS ts, {t '10:11:12'} AS t,"
-      " {fn UCASE('ab')} AS u, {fn DAYOFMONTH({d '2024-03-09'})} AS dm, {fn IFNULL(NULL, 3)} AS n");
-  EXPECT_EQ(q->FieldByName("d").DataType(), ftDate);
-  EXPECT_EQ(FormatDateTime(q->FieldByName("d").AsFloat()), "2024-01-02");
-  EXPECT_EQ(q->FieldByName("ts").DataType(), ftDateTime);
-  EXPECT_EQ(FormatDateTime(q->FieldByName("ts").AsFloat()), "2024-01-02 03:04:05");
-  EXPECT_EQ(q->FieldByName("t").DataType(), ftTime);
-  EXPECT_EQ(q->FieldByName("u").AsString(), "AB");
-  EXPECT_EQ(q->FieldByName("dm").AsInteger(), 9);
-  EXPECT_EQ(q->FieldByName("n").AsInteger(), 3);
-}
-
 TEST_F(PgTest, TransactionsCommitRollBackAndCommitOutsideThem) {
   Exec("CREATE TABLE tr (v int)");
   Exec("INSERT INTO tr VALUES (1)");
