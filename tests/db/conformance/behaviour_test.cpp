@@ -37,6 +37,25 @@ TEST_P(Conformance, SeveralStatementsInOneTextRunInTurn) {
   EXPECT_EQ(q.RowsAffected(), 4);
   EXPECT_EQ(Scalar("SELECT SUM(V) FROM MS"), "32");
 
+  // ExecSQL runs a SELECT amid the text and drops its rows; a comment may end the text.
+  q.SQL().SetText(
+      "UPDATE MS SET V = V - 1; SELECT * FROM MS; UPDATE MS SET V = V + 1 WHERE ID = 1;\n"
+      "-- done");
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 3);
+  EXPECT_EQ(Scalar("SELECT SUM(V) FROM MS"), "31");
+  Exec("UPDATE MS SET V = V + 1 WHERE ID = 2");
+
+  // A statement that fails leaves the ones before it done (each committed on its own), unless the
+  // engine's entry says otherwise.
+  q.SQL().SetText("INSERT INTO MS VALUES (5, 50); INSERT INTO MS VALUES (5, 51)");
+  const std::string refused = ErrorOf([&] { q.ExecSQL(); });
+  EXPECT_NE(refused.find(engine().duplicate_key.text), std::string::npos) << refused;
+  const EnginePart& kept = engine().statements_before_a_failing_one;
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM MS WHERE ID = 5"), kept.none ? "0" : "1")
+      << (kept.none ? kept.none : "the statement before the failing one was undone");
+  Exec("DELETE FROM MS WHERE ID = 5");
+
   // Open runs the statements before the first result set, then the ones after its rows.
   q.SQL().SetText(
       "DELETE FROM MS WHERE ID = 2; SELECT ID, V FROM MS ORDER BY ID; "
@@ -78,9 +97,22 @@ TEST_P(Conformance, ATransactionIsCommittedOrRolledBackWhole) {
   EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }), "No transaction is active");
   EXPECT_EQ(ErrorOf([&] { connection_.Rollback(); }), "No transaction is active");
 
-  // Outside a transaction each statement commits on its own.
+  // Outside a transaction each statement commits on its own, seen by the other session at once,
+  // and the other's by this one.
   Exec("INSERT INTO TR VALUES (3)");
   EXPECT_EQ(Scalar(*other, "SELECT SUM(V) FROM TR"), "5");
+  Exec(*other, "DELETE FROM TR WHERE V = 3");
+  EXPECT_EQ(Scalar("SELECT SUM(V) FROM TR"), "2");
+
+  // A statement failing inside a transaction: the engine keeps the others for the commit, or
+  // gives the whole transaction up and the commit says so.
+  connection_.StartTransaction();
+  Exec("INSERT INTO TR VALUES (4)");
+  EXPECT_NE(ErrorOf([&] { Exec("INSERT INTO NO_SUCH_TABLE VALUES (1)"); }), "");
+  const EnginePart& outcome = engine().failed_statement_in_transaction;
+  EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }), outcome.text ? outcome.text : "");
+  EXPECT_FALSE(connection_.InTransaction());
+  EXPECT_EQ(Scalar(*other, "SELECT SUM(V) FROM TR"), outcome.text ? "2" : "6");
 }
 
 TEST_P(Conformance, TheEnginesMessageReachesTheCaller) {

@@ -129,7 +129,9 @@ const Engine kEngines[] = {
         .select_one = "SELECT 1 AS V",
         .writes = {},
         .missing_table = {"no such table: no_such_table"},
-        .duplicate_key = {"UNIQUE constraint failed: DL.ID"},
+        .duplicate_key = {"UNIQUE constraint failed: "},
+        .statements_before_a_failing_one = {},
+        .failed_statement_in_transaction = {},
         .runaway = {kSQLiteRunaway},
         .runaway_without_rows = nullptr,
         .lost_session = {kFileDeleted},
@@ -145,6 +147,8 @@ const Engine kEngines[] = {
         .writes = {},
         .missing_table = {"Table unknown\nNO_SUCH_TABLE"},
         .duplicate_key = {"violation of PRIMARY or UNIQUE KEY constraint"},
+        .statements_before_a_failing_one = {},
+        .failed_statement_in_transaction = {},
         // Billions of rows to count; ExecSQL of a SELECT fetches nothing, so a PSQL loop that never
         // ends stands in for it there.
         .runaway = {"SELECT COUNT(*) FROM RDB$FIELDS A, RDB$FIELDS B, RDB$FIELDS C, RDB$FIELDS D"},
@@ -163,7 +167,10 @@ const Engine kEngines[] = {
         .select_one = "SELECT 1 AS V",
         .writes = {},
         .missing_table = {"ERROR:  relation \"no_such_table\" does not exist"},
-        .duplicate_key = {"duplicate key value violates unique constraint \"dl_pkey\""},
+        .duplicate_key = {"duplicate key value violates unique constraint"},
+        .statements_before_a_failing_one = {},
+        .failed_statement_in_transaction =
+            {"The transaction was rolled back: a statement in it failed before the commit"},
         .runaway = {"SELECT pg_sleep(60)"},
         .runaway_without_rows = nullptr,
         .lost_session = {"terminating connection due to administrator command"},
@@ -178,7 +185,9 @@ const Engine kEngines[] = {
         .select_one = "SELECT 1 AS V",
         .writes = {},
         .missing_table = {"no such table: no_such_table"},
-        .duplicate_key = {"UNIQUE constraint failed: DL.ID"},
+        .duplicate_key = {"UNIQUE constraint failed: "},
+        .statements_before_a_failing_one = {},
+        .failed_statement_in_transaction = {},
         .runaway = {kSQLiteRunaway},
         .runaway_without_rows = nullptr,
         .lost_session = {nullptr,
@@ -196,7 +205,13 @@ const Engine kEngines[] = {
         .select_one = "SELECT 1 AS V",
         .writes = {},
         .missing_table = {"relation \"no_such_table\" does not exist"},
-        .duplicate_key = {"duplicate key value violates unique constraint \"dl_pkey\""},
+        .duplicate_key = {"duplicate key value violates unique constraint"},
+        .statements_before_a_failing_one = {nullptr,
+                                            "the text reaches PostgreSQL's server whole "
+                                            "through its ODBC driver, and the server runs it "
+                                            "as one implicit transaction: the statements "
+                                            "before the failing one are undone with it"},
+        .failed_statement_in_transaction = {},
         .runaway = {"SELECT pg_sleep(60)"},
         .runaway_without_rows = nullptr,
         .lost_session = {"The connection to the database was lost"},
@@ -214,6 +229,8 @@ const Engine kEngines[] = {
         // standard error only.
         .missing_table = {"Couldn't parse SQL"},
         .duplicate_key = {nullptr, "no writes"},
+        .statements_before_a_failing_one = {nullptr, "no writes"},
+        .failed_statement_in_transaction = {nullptr, "no writes"},
         .runaway = {nullptr, "MDB Tools' ODBC driver has no cancel"},
         .runaway_without_rows = nullptr,
         .lost_session = {nullptr, "the fixture is shared and read-only: it is never deleted"},

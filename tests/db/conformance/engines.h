@@ -57,7 +57,13 @@ struct Engine {
   EnginePart writes;       // none: the engine only reads
   EnginePart missing_table;  // text: part of the engine's message for "no_such_table"
   EnginePart duplicate_key;  // text: part of the engine's message for a second row of a key
-  EnginePart runaway;        // text: a query that runs until it is stopped
+  // Outside a transaction, the statements of a text before one that fails: kept (each committed
+  // on its own); none: why they are undone with it.
+  EnginePart statements_before_a_failing_one;
+  // text: what the commit says after a statement in the transaction failed, when the engine gives
+  // the whole transaction up; nullptr: the statements that passed are committed.
+  EnginePart failed_statement_in_transaction;
+  EnginePart runaway;  // text: a query that runs until it is stopped
   // A statement without rows that runs until stopped, for ExecSQL; nullptr: runaway's text, which
   // the engine runs to its end under ExecSQL too.
   const char* runaway_without_rows;

@@ -1,8 +1,8 @@
 // The Firebird driver on an embedded database file: queries, parameters, several statements per
-// text, transactions, keys and origins, errors.
+// text, keys and origins, errors. (Transactions and escapes are conformance cases, run on every
+// engine: tests/db/conformance.)
 #include <gtest/gtest.h>
 
-#include "db/db_error.h"
 #include "tests/db/firebird/fb_test_support.h"
 
 namespace velmora::test {
@@ -54,44 +54,6 @@ TEST_F(FbDriver, SeveralStatementsPerTextAndAProcedureText) {
   q.ExecSQL();
   EXPECT_EQ(q.RowsAffected(), 2);
   EXPECT_EQ(Scalar("SELECT V FROM T WHERE ID = 2"), "6");
-}
-
-TEST_F(FbDriver, TransactionsAndTheShortTransactionsOutsideThem) {
-  Exec("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY)");
-  connection_.StartTransaction();
-  EXPECT_THROW(connection_.StartTransaction(), EFDException);
-  Exec("INSERT INTO T VALUES (1)");
-  connection_.Rollback();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
-  connection_.StartTransaction();
-  Exec("INSERT INTO T VALUES (2)");
-  connection_.Commit();
-  EXPECT_FALSE(connection_.InTransaction());
-  EXPECT_THROW(connection_.Commit(), EFDException);
-  EXPECT_THROW(connection_.Rollback(), EFDException);
-
-  // A second session sees what the first committed on its own, statement by statement: nothing
-  // stays open between calls, so neither waits for the other.
-  TFDConnection other;
-  SetFbParams(other.Params(), db_path_);
-  other.Open();
-  Exec("INSERT INTO T VALUES (3)");
-  TFDQuery q;
-  q.SetConnection(&other);
-  q.SQL().SetText("SELECT COUNT(*) FROM T");
-  q.Open();
-  EXPECT_EQ(q.Fields(0).AsString(), "2");
-  q.Close();
-  q.SQL().SetText("DELETE FROM T");
-  q.ExecSQL();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
-
-  // A failing statement leaves its own transaction rolled back, and the session goes on.
-  const std::string message =
-      ErrorOf([&] { Exec("INSERT INTO T VALUES (5); INSERT INTO T VALUES (5)"); });
-  EXPECT_NE(message.find("violation of PRIMARY or UNIQUE KEY constraint"), std::string::npos)
-      << message;
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "1");
 }
 
 TEST_F(FbDriver, ColumnsCarryKeyOriginAndRequired) {
