@@ -2,7 +2,8 @@
 // one engine to the next written into the entry itself: the statement that runs until stopped,
 // the engine's own words for a missing table or a duplicate key, its stored procedure, or why it
 // lacks a behaviour altogether. A new engine is one more entry in Engines() (engines.cpp), one more
-// column in the type table (types_test.cpp) and, where its escapes differ, in the escape table.
+// column in the type table (types_test.cpp) and in the escape tables (behaviour_test.cpp), and one
+// more name in a CTest filter (CMakeLists.txt).
 //
 // The rules:
 // - Each test case gets a fresh database of its own (EngineSite): a file in a fresh folder, a
@@ -29,8 +30,8 @@ enum class EngineId { kSQLite, kFirebird, kPg, kOdbcSQLite, kOdbcPg, kAccess };
 inline constexpr size_t kEngineCount = 6;
 
 // One engine's part in one behaviour: `text` is what is engine-specific about it (a statement, a
-// message the engine gives); `none`, when set, says why the engine does not have the behaviour,
-// and the case skips with it.
+// message the engine gives); `none`, when set, says why the engine does not have the behaviour:
+// the case skips with it, or, where the field says so, checks what the engine does instead.
 struct EnginePart {
   const char* text = nullptr;
   const char* none = nullptr;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "data/params.h"
 #include "tests/db/conformance/conformance_fixture.h"
