@@ -13,9 +13,9 @@
 
 #include "data/memory_stream.h"
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/statement_stop.h"
-#include "db/stored_proc.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
+#include "db/core/stored_proc.h"
 #include "tests/db/conformance/conformance_fixture.h"
 
 namespace velmora::test {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "db/connection.h"
+#include "db/core/connection.h"
 
 namespace velmora::test {
 
