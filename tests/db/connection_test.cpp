@@ -113,30 +113,6 @@ TEST(ConnectionTest, BadParameterValuesAndUnreachableFilesFail) {
 
 using TransactionTest = SQLiteTest;
 
-TEST_F(TransactionTest, RollbackUndoesCommitKeepsAndOutsideEachCommandCommits) {
-  connection_.StartTransaction();
-  EXPECT_TRUE(connection_.InTransaction());
-  EXPECT_THROW(connection_.StartTransaction(), EFDException);
-  Exec("DELETE FROM BIG_TABLE");
-  connection_.Rollback();
-  EXPECT_FALSE(connection_.InTransaction());
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE"), "50");
-
-  connection_.StartTransaction();
-  Exec("DELETE FROM BIG_TABLE WHERE ID > 40");
-  connection_.Commit();
-  EXPECT_THROW(connection_.Commit(), EFDException);
-
-  Exec("DELETE FROM BIG_TABLE WHERE ID > 30");  // automatic commit
-  TFDConnection other;
-  other.SetConnectionString("DriverID=SQLite;Database=" + db_path_);
-  TFDQuery q;
-  q.SetConnection(&other);
-  q.SQL().SetText("SELECT COUNT(*) FROM BIG_TABLE");
-  q.Open();
-  EXPECT_EQ(q.Fields(0).AsInteger(), 30);
-}
-
 TEST_F(TransactionTest, ClosingRollsBackAnOpenTransaction) {
   connection_.StartTransaction();
   Exec("DELETE FROM BIG_TABLE");

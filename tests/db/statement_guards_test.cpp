@@ -1,13 +1,12 @@
 // What keeps one statement from holding a connection for good, and what keeps writes from being
 // acknowledged into a database file nobody reads again: NUL in command text, the statement
-// time-out and interrupt, engine-side rollbacks, opening only an existing file, and a file
-// deleted or replaced under an open connection.
+// time-out (the connection's own and the process-wide one), engine-side rollbacks, opening only an
+// existing file, and a file deleted or replaced under an open connection.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "common/server_limits.h"
 #include "common/server_metrics.h"
@@ -92,32 +91,6 @@ TEST_F(StatementGuards, ARunawayStatementStopsAtItsTimeOut) {
     EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE"), "50");  // the next statement runs
   }
   SetServerLimits(saved);
-}
-
-// With no time-out the statement runs on until another thread interrupts it.
-TEST_F(StatementGuards, InterruptFromAnotherThreadStopsTheStatement) {
-  connection_.SetStatementTimeout(0ms);
-  std::thread other([this] {
-    std::this_thread::sleep_for(300ms);
-    connection_.Interrupt();
-  });
-  const auto [message, took] = Fails(kRunaway, true);
-  other.join();
-  EXPECT_EQ(message, kStatementCancelledMessage);
-  EXPECT_GE(took, 250ms);
-  EXPECT_LT(took, 5s);
-}
-
-// An interrupt stays raised until cleared: the work of a cancelled call cannot start anew. The
-// transaction it leaves can still be ended.
-TEST_F(StatementGuards, AnInterruptHoldsUntilClearedButNeverStopsTheRollback) {
-  connection_.StartTransaction();
-  Exec("DELETE FROM BIG_TABLE");
-  connection_.Interrupt();
-  EXPECT_EQ(Fails("SELECT COUNT(*) FROM BIG_TABLE", true).first, kStatementCancelledMessage);
-  EXPECT_NO_THROW(connection_.Rollback());
-  connection_.ClearInterrupt();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM BIG_TABLE"), "50");
 }
 
 TEST_F(StatementGuards, RollbackAfterTheEngineRolledBackIsNotAnError) {

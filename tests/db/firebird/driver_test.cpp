@@ -1,8 +1,8 @@
 // The Firebird driver on an embedded database file: queries, parameters, several statements per
-// text, transactions, keys and origins, errors.
+// text, keys and origins, errors. (Transactions and escapes are conformance cases, run on every
+// engine: tests/db/conformance.)
 #include <gtest/gtest.h>
 
-#include "db/core/db_error.h"
 #include "tests/db/firebird/fb_test_support.h"
 
 namespace velmora::test {
@@ -56,44 +56,6 @@ TEST_F(FbDriver, SeveralStatementsPerTextAndAProcedureText) {
   EXPECT_EQ(Scalar("SELECT V FROM T WHERE ID = 2"), "6");
 }
 
-TEST_F(FbDriver, TransactionsAndTheShortTransactionsOutsideThem) {
-  Exec("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY)");
-  connection_.StartTransaction();
-  EXPECT_THROW(connection_.StartTransaction(), EFDException);
-  Exec("INSERT INTO T VALUES (1)");
-  connection_.Rollback();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
-  connection_.StartTransaction();
-  Exec("INSERT INTO T VALUES (2)");
-  connection_.Commit();
-  EXPECT_FALSE(connection_.InTransaction());
-  EXPECT_THROW(connection_.Commit(), EFDException);
-  EXPECT_THROW(connection_.Rollback(), EFDException);
-
-  // A second session sees what the first committed on its own, statement by statement: nothing
-  // stays open between calls, so neither waits for the other.
-  TFDConnection other;
-  SetFbParams(other.Params(), db_path_);
-  other.Open();
-  Exec("INSERT INTO T VALUES (3)");
-  TFDQuery q;
-  q.SetConnection(&other);
-  q.SQL().SetText("SELECT COUNT(*) FROM T");
-  q.Open();
-  EXPECT_EQ(q.Fields(0).AsString(), "2");
-  q.Close();
-  q.SQL().SetText("DELETE FROM T");
-  q.ExecSQL();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
-
-  // A failing statement leaves its own transaction rolled back, and the session goes on.
-  const std::string message =
-      ErrorOf([&] { Exec("INSERT INTO T VALUES (5); INSERT INTO T VALUES (5)"); });
-  EXPECT_NE(message.find("violation of PRIMARY or UNIQUE KEY constraint"), std::string::npos)
-      << message;
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "1");
-}
-
 TEST_F(FbDriver, ColumnsCarryKeyOriginAndRequired) {
   Exec(
       "CREATE TABLE ORDERS (SHOP INTEGER NOT NULL, NUM INTEGER NOT NULL, "
@@ -119,19 +81,6 @@ TEST_F(FbDriver, ColumnsCarryKeyOriginAndRequired) {
   EXPECT_TRUE(defs[4].ReadOnly);
   EXPECT_TRUE(defs[4].OriginTable.empty());
   EXPECT_FALSE(defs[4].InKey);
-}
-
-TEST_F(FbDriver, EscapeSequencesBecomeFirebirdSql) {
-  TFDQuery q;
-  q.SetConnection(&connection_);
-  q.SQL().SetText(
-      "SELECT {fn UCASE('ab')}, {fn CONCAT('a', 'b')}, {fn SUBSTRING('hello', 2, 3)}, "
-      "{fn YEAR({d '2024-02-29'})}, {fn DAYOFWEEK({d '2024-02-25'})}, "
-      "{fn DAYOFYEAR({ts '2024-02-29 10:00:00'})}, {fn HOUR({t '13:45:00'})}, "
-      "{fn IFNULL(NULL, 5)}, {fn LENGTH('añb')} FROM RDB$DATABASE");
-  q.Open();
-  const char* expected[] = {"AB", "ab", "ell", "2024", "1", "60", "13", "5", "3"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(q.Fields(i).AsString(), expected[i]) << i;
 }
 
 TEST_F(FbDriver, EngineErrorsReachTheCallerWhole) {

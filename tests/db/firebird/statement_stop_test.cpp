@@ -1,13 +1,8 @@
-// Stopping a running Firebird statement from outside (time-out and cancel through
-// fb_cancel_operation), and sessions that can no longer be trusted: a database shut down under
-// them, a database file deleted.
-#include "db/core/statement_stop.h"
-
+// Firebird sessions that can no longer be trusted: a database shut down under them, a database
+// file deleted. (The time-out and cancel of a running statement are conformance cases, run on every
+// engine: tests/db/conformance.)
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "common/app_path.h"
 #include "db/firebird/fb_api.h"
@@ -18,59 +13,7 @@
 namespace velmora::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-// Billions of rows to count: runs for minutes unless stopped.
-constexpr const char* kLongSelect =
-    "SELECT COUNT(*) FROM RDB$FIELDS A, RDB$FIELDS B, RDB$FIELDS C, RDB$FIELDS D";
-// A PSQL loop that never ends.
-constexpr const char* kEndlessBlock =
-    "EXECUTE BLOCK AS DECLARE I BIGINT = 0; BEGIN WHILE (1 = 1) DO I = I + 1; END";
-
-class FbStatementStop : public FbTest {
- protected:
-  // Runs `sql` (Open or ExecSQL) and returns its error and how long it ran.
-  std::pair<std::string, std::chrono::milliseconds> Fails(const char* sql, bool open) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::string message = ErrorOf([&] { open ? (void)Scalar(sql) : Exec(sql); });
-    return {message, std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - start)};
-  }
-};
-
-TEST_F(FbStatementStop, ALongStatementStopsAtItsTimeOutAndTheSessionGoesOn) {
-  connection_.SetStatementTimeout(300ms);
-  const std::pair<const char*, bool> cases[] = {{kLongSelect, true}, {kEndlessBlock, false}};
-  for (const auto& [sql, open] : cases) {
-    SCOPED_TRACE(sql);
-    const auto [message, took] = Fails(sql, open);
-    EXPECT_EQ(message, "Statement stopped: it ran longer than the statement time-out of 0.3 s");
-    EXPECT_GE(took, 250ms);
-    EXPECT_LT(took, 5s);
-    EXPECT_EQ(Scalar("SELECT 1 FROM RDB$DATABASE"), "1");
-  }
-  EXPECT_EQ(connection_.UnusableReason(), "");
-}
-
-TEST_F(FbStatementStop, ACancelStopsTheStatementAndHoldsUntilClearedButNeverStopsTheRollback) {
-  connection_.SetStatementTimeout(0ms);
-  Exec("CREATE TABLE T (ID INTEGER)");
-  connection_.StartTransaction();
-  Exec("INSERT INTO T VALUES (1)");
-  std::thread other([this] {
-    std::this_thread::sleep_for(300ms);
-    connection_.Interrupt();
-  });
-  const auto [message, took] = Fails(kLongSelect, true);
-  other.join();
-  EXPECT_EQ(message, kStatementCancelledMessage);
-  EXPECT_GE(took, 250ms);
-  EXPECT_LT(took, 5s);
-  EXPECT_EQ(Fails("SELECT 1 FROM RDB$DATABASE", true).first, kStatementCancelledMessage);
-  EXPECT_NO_THROW(connection_.Rollback());
-  connection_.ClearInterrupt();
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM T"), "0");
-}
+using FbStatementStop = FbTest;
 
 // Attaches with a shut-down or online request, as gfix does, and detaches again. Returns the
 // engine's error ("" when none): a full shut-down takes effect and then refuses the attachment

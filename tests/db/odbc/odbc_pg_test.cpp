@@ -1,13 +1,10 @@
 // The ODBC driver against PostgreSQL's ODBC driver: types, keys, parameters, several statements
-// per text, transactions, the time-out and cancel of a running statement, a lost session.
+// per text. (Transactions, the time-out and cancel of a running statement and a lost session are
+// conformance cases, run on every engine: tests/db/conformance.)
 #include <fmt/core.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "data/params.h"
-#include "db/core/statement_stop.h"
 #include "tests/db/odbc/odbc_pg_support.h"
 #include "tests/db/odbc/odbc_test_support.h"
 #include "variant/ole_date.h"
@@ -130,59 +127,6 @@ TEST(OdbcPg, InformationalResultsAndProcedureTextsRunToTheEnd) {
        "INSERT INTO t VALUES (n); INSERT INTO t VALUES (n + 1); END $$;\n"
        "CALL add_two(10)");
   EXPECT_EQ(db.Psql("SELECT string_agg(a::text, ',' ORDER BY a) FROM t"), "1,2,10,11\n");
-}
-
-TEST(OdbcPg, TransactionsCommitAndRollBack) {
-  REQUIRE_PG_SERVER(server);
-  PgTestDatabase db(server);
-  db.Psql("CREATE TABLE t (a int)");
-  auto connection = OpenOdbc(OdbcPgLines(db));
-  connection->StartTransaction();
-  Exec(*connection, "INSERT INTO t VALUES (1)");
-  EXPECT_EQ(db.Psql("SELECT count(*) FROM t"), "0\n");  // not yet committed
-  connection->Rollback();
-  connection->StartTransaction();
-  Exec(*connection, "INSERT INTO t VALUES (2)");
-  connection->Commit();
-  Exec(*connection, "INSERT INTO t VALUES (3)");  // automatic commit
-  EXPECT_EQ(db.Psql("SELECT string_agg(a::text, ',' ORDER BY a) FROM t"), "2,3\n");
-}
-
-TEST(OdbcPg, TimeOutAndCancelStopARunningStatement) {
-  REQUIRE_PG_SERVER(server);
-  PgTestDatabase db(server);
-  auto connection = OpenOdbc(OdbcPgLines(db));
-  connection->SetStatementTimeout(std::chrono::milliseconds(500));
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorOf([&] { Exec(*connection, "SELECT pg_sleep(10)"); }),
-            "Statement stopped: it ran longer than the statement time-out of 0.5 s");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_EQ(Scalar(*connection, "SELECT 41 + 1"), "42");  // the session goes on
-
-  connection->SetStatementTimeout(std::chrono::milliseconds(0));
-  std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    connection->Interrupt();
-  });
-  start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorOf([&] { Scalar(*connection, "SELECT pg_sleep(10)"); }),
-            kStatementCancelledMessage);
-  canceller.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  connection->ClearInterrupt();
-  EXPECT_EQ(Scalar(*connection, "SELECT 'on'"), "on");
-  EXPECT_EQ(connection->UnusableReason(), "");
-}
-
-TEST(OdbcPg, ALostSessionIsUnusable) {
-  REQUIRE_PG_SERVER(server);
-  PgTestDatabase db(server);
-  auto connection = OpenOdbc(OdbcPgLines(db));
-  const std::string pid = Scalar(*connection, "SELECT pg_backend_pid()");
-  db.Psql("SELECT pg_terminate_backend(" + pid + ")");
-  const std::string message = ErrorOf([&] { Scalar(*connection, "SELECT 1"); });
-  EXPECT_NE(message, "");
-  EXPECT_NE(connection->UnusableReason(), "") << message;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The ODBC driver's query, parameter, several-statement, transaction and type paths for real,
+// The ODBC driver's query, parameter, several-statement and type paths for real,
 // through SQLite's ODBC driver (libsqliteodbc, registered as "SQLite3") on a file in a fresh
 // folder. That driver takes one statement per call, so texts of several statements are split.
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 #include <string>
 
 #include "data/params.h"
-#include "db/core/db_error.h"
-#include "db/core/stored_proc.h"
 #include "tests/db/odbc/odbc_test_support.h"
 #include "tests/support/temp_dir.h"
 #include "variant/ole_date.h"
@@ -113,36 +111,6 @@ TEST_F(OdbcSQLiteTest, SeveralStatementsPerText) {
   EXPECT_NE(ErrorOf([&] { Exec(*connection_, "INSERT INTO t VALUES (3, 'z'); SELEC 1"); }), "");
   EXPECT_EQ(Scalar(*connection_, "SELECT n FROM log"), "3");
   EXPECT_EQ(Scalar(*connection_, "SELECT COUNT(*) FROM t"), "3");  // the first statement ran
-}
-
-TEST_F(OdbcSQLiteTest, TransactionsCommitAndRollBack) {
-  Exec(*connection_, "CREATE TABLE t (a INTEGER)");
-  connection_->StartTransaction();
-  EXPECT_TRUE(connection_->InTransaction());
-  EXPECT_EQ(ErrorOf([&] { connection_->StartTransaction(); }), "A transaction is already active");
-  Exec(*connection_, "INSERT INTO t VALUES (1)");
-  connection_->Rollback();
-  EXPECT_FALSE(connection_->InTransaction());
-  EXPECT_EQ(Scalar(*connection_, "SELECT COUNT(*) FROM t"), "0");
-  connection_->StartTransaction();
-  Exec(*connection_, "INSERT INTO t VALUES (2)");
-  connection_->Commit();
-  EXPECT_EQ(ErrorOf([&] { connection_->Commit(); }), "No transaction is active");
-  EXPECT_EQ(ErrorOf([&] { connection_->Rollback(); }), "No transaction is active");
-  // Automatic commit outside a transaction: another session sees each statement at once.
-  Exec(*connection_, "INSERT INTO t VALUES (3)");
-  auto other = OpenOdbc(connection_->Params().Text());
-  EXPECT_EQ(Scalar(*other, "SELECT COUNT(*) FROM t"), "2");
-}
-
-TEST_F(OdbcSQLiteTest, EngineErrorsAndMissingProceduresAreClear) {
-  const std::string message = ErrorOf([&] { Exec(*connection_, "SELECT * FROM no_such_table"); });
-  EXPECT_NE(message.find("no such table: no_such_table"), std::string::npos) << message;
-  TFDStoredProc proc;
-  proc.SetConnection(connection_.get());
-  proc.SetStoredProcName("p");
-  EXPECT_EQ(ErrorOf([&] { proc.ExecProc(); }),
-            "Stored procedures are not supported by the ODBC driver sqlite3odbc.so");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The PostgreSQL driver against a real server: types and values both ways, keys and origins from
-// the catalog, several statements per text, routine bodies holding ";", transactions, statements
-// stopped by their time-out or a cancel, the engine's own messages.
+// the catalog, several statements per text, routine bodies holding ";", statements stopped by
+// their time-out or a cancel, the engine's own messages. (Transactions and escapes are
+// conformance cases, run on every engine: tests/db/conformance.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -240,48 +241,6 @@ TEST_F(PgTest, QuestionMarkOperatorsPassWithAndWithoutParameters) {
   p->Params().ParamByName("k").SetValue(OleVariant("b,a"));
   p->Open();
   EXPECT_TRUE(p->FieldByName("any_key").AsBoolean());
-}
-
-TEST_F(PgTest, EscapeSequencesBecomePostgreSql) {
-  auto q = Open(
-      "SELECT {d '2024-01-02'} AS d, {ts '2024-01-02 03:04:05'} AS ts, {t '10:11:12'} AS t,"
-      " {fn UCASE('ab')} AS u, {fn DAYOFMONTH({d '2024-03-09'})} AS dm, {fn IFNULL(NULL, 3)} AS n");
-  EXPECT_EQ(q->FieldByName("d").DataType(), ftDate);
-  EXPECT_EQ(FormatDateTime(q->FieldByName("d").AsFloat()), "2024-01-02");
-  EXPECT_EQ(q->FieldByName("ts").DataType(), ftDateTime);
-  EXPECT_EQ(FormatDateTime(q->FieldByName("ts").AsFloat()), "2024-01-02 03:04:05");
-  EXPECT_EQ(q->FieldByName("t").DataType(), ftTime);
-  EXPECT_EQ(q->FieldByName("u").AsString(), "AB");
-  EXPECT_EQ(q->FieldByName("dm").AsInteger(), 9);
-  EXPECT_EQ(q->FieldByName("n").AsInteger(), 3);
-}
-
-TEST_F(PgTest, TransactionsCommitRollBackAndCommitOutsideThem) {
-  Exec("CREATE TABLE tr (v int)");
-  Exec("INSERT INTO tr VALUES (1)");
-  EXPECT_EQ(db_->Psql("SELECT count(*) FROM tr"), "1\n");  // committed on its own
-  connection_.StartTransaction();
-  EXPECT_TRUE(connection_.InTransaction());
-  EXPECT_EQ(ErrorOf([&] { connection_.StartTransaction(); }), "A transaction is already active");
-  Exec("INSERT INTO tr VALUES (2)");
-  EXPECT_EQ(db_->Psql("SELECT count(*) FROM tr"), "1\n");  // not yet visible outside
-  connection_.Rollback();
-  EXPECT_FALSE(connection_.InTransaction());
-  connection_.StartTransaction();
-  Exec("INSERT INTO tr VALUES (3)");
-  connection_.Commit();
-  EXPECT_EQ(db_->Psql("SELECT string_agg(v::text, ',' ORDER BY v) FROM tr"), "1,3\n");
-  EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }), "No transaction is active");
-  EXPECT_EQ(ErrorOf([&] { connection_.Rollback(); }), "No transaction is active");
-
-  // A failed statement dooms the transaction: the commit says so instead of acknowledging.
-  connection_.StartTransaction();
-  Exec("INSERT INTO tr VALUES (4)");
-  EXPECT_NE(ErrorOf([&] { Exec("INSERT INTO tr VALUES ('x')"); }), "");
-  EXPECT_EQ(ErrorOf([&] { connection_.Commit(); }),
-            "The transaction was rolled back: a statement in it failed before the commit");
-  EXPECT_FALSE(connection_.InTransaction());
-  EXPECT_EQ(db_->Psql("SELECT count(*) FROM tr"), "2\n");
 }
 
 TEST_F(PgTest, EngineMessagesReachTheCallerWhole) {
