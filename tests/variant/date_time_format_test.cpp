@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <span>
 #include <string>
 
 #include "variant/date_time_text.h"
@@ -21,12 +22,20 @@ double At(int y, int m, int d, int h = 0, int n = 0, int s = 0, int ms = 0) {
   return EncodeDateTime({y, m, d, h, n, s, ms});
 }
 
+struct Case {
+  double value;
+  DateTimeForm form;
+  const char* text;
+};
+
+void ExpectTexts(std::span<const Case> cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatDateTimeText(c.value, c.form), c.text)
+        << c.text << " (form " << static_cast<int>(c.form) << ")";
+  }
+}
+
 TEST(DateTimeFormat, EveryFormOfOneValue) {
-  struct Case {
-    double value;
-    DateTimeForm form;
-    const char* text;
-  };
   const double with_time = At(2024, 3, 5, 7, 8, 9, 10);
   const double midnight = At(2024, 3, 5);
   const double one_ms_past = At(2024, 3, 5, 0, 0, 0, 1);
@@ -51,18 +60,10 @@ TEST(DateTimeFormat, EveryFormOfOneValue) {
       {whole_second, kIso, "2024-03-05T23:59:59"},
       {whole_second, kMilliseconds, "2024-03-05 23:59:59.000"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FormatDateTimeText(c.value, c.form), c.text)
-        << c.text << " (form " << static_cast<int>(c.form) << ")";
-  }
+  ExpectTexts(cases);
 }
 
 TEST(DateTimeFormat, EdgesOfTheCalendarAndOfRounding) {
-  struct Case {
-    double value;
-    DateTimeForm form;
-    const char* text;
-  };
   const Case cases[] = {
       // the day count's origin, and dates before it: the fraction still counts from midnight
       {0.0, kMilliseconds, "1899-12-30 00:00:00.000"},
@@ -85,10 +86,7 @@ TEST(DateTimeFormat, EdgesOfTheCalendarAndOfRounding) {
       {std::nan(""), kShortest, "1899-12-30"},
       {1e300, kIso, "1899-12-30T00:00:00"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FormatDateTimeText(c.value, c.form), c.text)
-        << c.text << " (form " << static_cast<int>(c.form) << ")";
-  }
+  ExpectTexts(cases);
 }
 
 TEST(DateTimeFormat, StoredFieldsAreWrittenAsTheyAre) {
