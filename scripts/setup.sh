@@ -49,6 +49,9 @@ packages=(
   # which checks the text the endpoint serves; curl, with which the package test scrapes the
   # installed server's endpoints as an administrator would.
   prometheus-cpp-dev prometheus curl
+  # The Python driver (clients/python): its tests run under pytest; the install test builds the
+  # package offline into a scratch venv with Debian's setuptools and pip (--no-build-isolation).
+  python3-pytest python3-setuptools python3-venv python3-pip
 )
 
 missing=()
