@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "client/file_listing.h"
-#include "variant/ole_date.h"
+#include "variant/date_time_format.h"
 
 namespace velmora::cli {
 namespace {
@@ -80,9 +80,7 @@ class ProgressNote {
 }  // namespace
 
 std::string FormatServerTime(double value) {
-  const DateTimeParts p = DecodeDateTime(value);
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", p.year, p.month, p.day, p.hour,
-                     p.minute, p.second, p.millisecond);
+  return FormatDateTimeText(value, DateTimeForm::kMilliseconds);
 }
 
 void RunTime(Context& ctx) {

@@ -2,10 +2,10 @@
 
 #include <fmt/format.h>
 
-#include <cmath>
 #include <cstdint>
 #include <optional>
 
+#include "variant/date_time_format.h"
 #include "variant/ole_date.h"
 
 namespace velmora {
@@ -21,28 +21,19 @@ std::optional<double> DateOf(const OleVariant& v) {
                          static_cast<int>(ts->fraction)});
 }
 
-std::string TimeText(const DateTimeParts& p) {
-  std::string s = fmt::format("{:02}:{:02}:{:02}", p.hour, p.minute, p.second);
-  if (p.millisecond != 0) s += fmt::format(".{:03}", p.millisecond);
-  return s;
-}
-
 std::string OffsetText(const OleVariant& v) {
   if (v.VarType() != varSQLTimeStampOffset) return {};
   const auto& o = v.TimeStampOffset();
-  const bool negative = o.tz_hour < 0 || o.tz_minute < 0;
-  return fmt::format("{}{:02}:{:02}", negative ? '-' : '+', std::abs(o.tz_hour),
-                     std::abs(o.tz_minute));
+  return FormatUtcOffset(o.tz_hour, o.tz_minute);
 }
 
 // The text of a date-time value by its field type; `iso` puts 'T' between date and time.
 std::optional<std::string> DateText(const OleVariant& v, TFieldType type, bool iso) {
   const std::optional<double> d = DateOf(v);
   if (!d) return std::nullopt;
-  const DateTimeParts p = DecodeDateTime(*d);
-  if (type == ftDate) return fmt::format("{:04}-{:02}-{:02}", p.year, p.month, p.day);
-  if (type == ftTime) return TimeText(p);
-  return (iso ? FormatDateTimeIso(*d) : FormatDateTime(*d)) + OffsetText(v);
+  if (type == ftDate) return FormatDateTimeText(*d, DateTimeForm::kDate);
+  if (type == ftTime) return FormatDateTimeText(*d, DateTimeForm::kTime);
+  return FormatDateTimeText(*d, iso ? DateTimeForm::kIso : DateTimeForm::kShortest) + OffsetText(v);
 }
 
 std::string FloatText(const OleVariant& v) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "variant/date_time_text.h"
@@ -51,16 +50,7 @@ constexpr size_t kTimeStampSize = 16, kTimeStampOffsetSize = 20, kIntervalSize =
 
 template <typename T>
 void Put(std::string& out, T v) {
-  char b[sizeof(T)];
-  std::memcpy(b, &v, sizeof(T));
-  out.append(b, sizeof(T));
-}
-
-template <typename T>
-T Get(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
+  ByteWriter(out).Put(v);
 }
 
 void PutLengthPrefixed(std::string& out, std::string_view s) {
@@ -98,13 +88,13 @@ void PutTimeStamp(std::string& out, const SqlTimeStamp& t) {
 
 SqlTimeStamp GetTimeStamp(const uint8_t* p) {
   SqlTimeStamp t;
-  t.year = Get<int16_t>(p);
-  t.month = Get<uint16_t>(p + 2);
-  t.day = Get<uint16_t>(p + 4);
-  t.hour = Get<uint16_t>(p + 6);
-  t.minute = Get<uint16_t>(p + 8);
-  t.second = Get<uint16_t>(p + 10);
-  t.fraction = Get<uint32_t>(p + 12);
+  t.year = LoadFrom<int16_t>(p);
+  t.month = LoadFrom<uint16_t>(p + 2);
+  t.day = LoadFrom<uint16_t>(p + 4);
+  t.hour = LoadFrom<uint16_t>(p + 6);
+  t.minute = LoadFrom<uint16_t>(p + 8);
+  t.second = LoadFrom<uint16_t>(p + 10);
+  t.fraction = LoadFrom<uint32_t>(p + 12);
   return t;
 }
 
@@ -425,38 +415,38 @@ OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* en
     case K::None:
       return OleVariant::Null();
     case K::I8:
-      return OleVariant(Get<int8_t>(p));
+      return OleVariant(LoadFrom<int8_t>(p));
     case K::U8:
-      return OleVariant(Get<uint8_t>(p));
+      return OleVariant(LoadFrom<uint8_t>(p));
     case K::I16:
-      return OleVariant(Get<int16_t>(p));
+      return OleVariant(LoadFrom<int16_t>(p));
     case K::U16:
-      return OleVariant(Get<uint16_t>(p));
+      return OleVariant(LoadFrom<uint16_t>(p));
     case K::I32:
-      return OleVariant(Get<int32_t>(p));
+      return OleVariant(LoadFrom<int32_t>(p));
     case K::U32:
-      return OleVariant(Get<uint32_t>(p));
+      return OleVariant(LoadFrom<uint32_t>(p));
     case K::I64:
-      return OleVariant(Get<int64_t>(p));
+      return OleVariant(LoadFrom<int64_t>(p));
     case K::Bool:
       return OleVariant(p[0] != 0);
     case K::F32:
-      return OleVariant(Get<float>(p));
+      return OleVariant(LoadFrom<float>(p));
     case K::F64:
-      return OleVariant(Get<double>(p));
+      return OleVariant(LoadFrom<double>(p));
     case K::Currency:
-      return OleVariant::Currency(Get<int64_t>(p));
+      return OleVariant::Currency(LoadFrom<int64_t>(p));
     case K::Date:
-      return OleVariant::Date(Get<double>(p));
+      return OleVariant::Date(LoadFrom<double>(p));
     case K::Text:
       return OleVariant::OleStr(
-          std::string(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
+          std::string(reinterpret_cast<const char*>(p + 4), LoadFrom<uint32_t>(p)));
     case K::Bytes:
       return OleVariant::Bytes(
-          std::string_view(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p)));
+          std::string_view(reinterpret_cast<const char*>(p + 4), LoadFrom<uint32_t>(p)));
     case K::Decimal: {
       BcdValue b;
-      b.text.assign(reinterpret_cast<const char*>(p + 4), Get<uint32_t>(p));
+      b.text.assign(reinterpret_cast<const char*>(p + 4), LoadFrom<uint32_t>(p));
       b.precision = static_cast<uint8_t>(std::clamp(def.Precision, 0, 255));
       b.scale = static_cast<uint8_t>(std::clamp(def.Scale, 0, 255));
       return OleVariant(std::move(b));
@@ -466,17 +456,17 @@ OleVariant DecodeValue(const TFieldDef& def, const uint8_t* p, const uint8_t* en
     case K::TimeStampOffset: {
       SqlTimeStampOffset t;
       t.stamp = GetTimeStamp(p);
-      t.tz_hour = Get<int16_t>(p + 16);
-      t.tz_minute = Get<int16_t>(p + 18);
+      t.tz_hour = LoadFrom<int16_t>(p + 16);
+      t.tz_minute = LoadFrom<int16_t>(p + 18);
       return OleVariant(t);
     }
     case K::Interval: {
       SqlInterval i;
       i.kind = static_cast<SqlInterval::Kind>(p[0]);
-      i.sign = Get<int8_t>(p + 1);
+      i.sign = LoadFrom<int8_t>(p + 1);
       uint32_t* fields[] = {&i.years,   &i.months,  &i.days,    &i.hours,
                             &i.minutes, &i.seconds, &i.fraction};
-      for (size_t k = 0; k < 7; ++k) *fields[k] = Get<uint32_t>(p + 2 + 4 * k);
+      for (size_t k = 0; k < 7; ++k) *fields[k] = LoadFrom<uint32_t>(p + 2 + 4 * k);
       return OleVariant(i);
     }
     case K::Variant: {
@@ -510,7 +500,7 @@ size_t ValueSize(TValueKind kind, const uint8_t* p, const uint8_t* end) {
     case K::Text:
     case K::Bytes:
     case K::Decimal:
-      return 4 + size_t{Get<uint32_t>(p)};
+      return 4 + size_t{LoadFrom<uint32_t>(p)};
     case K::TimeStamp:
       return kTimeStampSize;
     case K::TimeStampOffset:

@@ -4,10 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "rpc/rpc_errors.h"
+#include "variant/byte_io.h"
 
 namespace velmora {
 namespace {
@@ -22,16 +22,6 @@ constexpr size_t kProbeAbove = 64u << 10;
 constexpr size_t kProbeSize = 16u << 10;
 // The first step of an inflater's output buffer; it doubles from there up to the claimed size.
 constexpr size_t kFirstInflateStep = 64u << 10;
-
-void PutU32(char* at, uint32_t v) {
-  std::memcpy(at, &v, 4);
-}  // little-endian machines only
-
-uint32_t GetU32(const void* at) {
-  uint32_t v;
-  std::memcpy(&v, at, 4);
-  return v;
-}
 
 }  // namespace
 
@@ -84,12 +74,12 @@ void TDSFrameCodec::Seal(std::string& frame, bool may_deflate) {
     d.avail_out = static_cast<uInt>(room);
     if (deflate(&d, Z_FINISH) == Z_STREAM_END) {
       scratch_.resize(kFrameHeaderSize + 4 + (room - d.avail_out));
-      PutU32(scratch_.data() + kFrameHeaderSize, static_cast<uint32_t>(n));
+      StoreAt<uint32_t>(scratch_.data() + kFrameHeaderSize, static_cast<uint32_t>(n));
       frame.swap(scratch_);
       flags = kFrameDeflated;
     }
   }
-  PutU32(frame.data(), static_cast<uint32_t>(frame.size() - kFrameHeaderSize));
+  StoreAt<uint32_t>(frame.data(), static_cast<uint32_t>(frame.size() - kFrameHeaderSize));
   frame[4] = static_cast<char>(flags);
 }
 
@@ -108,7 +98,7 @@ bool TDSFrameCodec::Worthwhile(std::string& frame) {
 
 FrameHeader TDSFrameCodec::ParseHeader(const uint8_t* header) const {
   FrameHeader h;
-  h.length = GetU32(header);
+  h.length = LoadFrom<uint32_t>(header);
   h.flags = header[4];
   if ((h.flags & ~kFrameDeflated) != 0) {
     throw EDSProtocolError(fmt::format("Unknown frame flags {:#04x}", h.flags));
@@ -123,7 +113,7 @@ FrameHeader TDSFrameCodec::ParseHeader(const uint8_t* header) const {
 std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_view payload) {
   if ((header.flags & kFrameDeflated) == 0) return payload;
   if (payload.size() < 4) throw EDSProtocolError("Corrupt compressed frame");
-  const uint32_t raw = GetU32(payload.data());
+  const uint32_t raw = LoadFrom<uint32_t>(payload.data());
   if (raw > max_frame_size_) {
     throw EDSProtocolError(fmt::format(
         "Frame of {} bytes exceeds the maximum frame size of {} bytes", raw, max_frame_size_));

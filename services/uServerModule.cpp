@@ -22,6 +22,7 @@
 #include "db/core/string_list.h"
 #include "db/core/text_encoding.h"
 #include "dbpool/database_pools.h"
+#include "dbpool/pooled_object.h"
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
@@ -43,77 +44,47 @@ class EPoolExhausted : public EVelmoraError {
 // the pool-exhausted text is kept for a pool that had nothing to hand out.
 class PooledConnection {
  public:
-  PooledConnection() {
-    TFDConnectionPool* pool = FDConnectionPool();
-    std::string open_error;
-    if (pool != nullptr) conn_ = pool->Lock(&open_error);
-    if (conn_ == nullptr) {
-      if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
-      LogServerEvent("Database connection could not be opened: " + open_error);
-      throw EPoolExhausted(open_error);
-    }
-    pool_ = pool;
-    TFDConnection* conn = conn_;
+  PooledConnection() : held_(Borrow()) {
+    TFDConnection* conn = held_.Get();
     cancel_.emplace([conn] { conn->Interrupt(); });
   }
-  ~PooledConnection() {
-    cancel_.reset();  // no interrupt may reach the connection once it is back in the pool
-    pool_->Unlock(conn_);
-  }
-  PooledConnection(const PooledConnection&) = delete;
-  PooledConnection& operator=(const PooledConnection&) = delete;
-  TFDConnection& operator*() const { return *conn_; }
-  TFDConnection* operator->() const { return conn_; }
+  TFDConnection& operator*() const { return *held_; }
+  TFDConnection* operator->() const { return held_.Get(); }
 
  private:
-  TFDConnectionPool* pool_ = nullptr;
-  TFDConnection* conn_ = nullptr;
+  static TPooledConnection Borrow() {
+    std::string open_error;
+    TPooledConnection held(FDConnectionPool(), &open_error);
+    if (held) return held;
+    if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
+    LogServerEvent("Database connection could not be opened: " + open_error);
+    throw EPoolExhausted(open_error);
+  }
+
+  TPooledConnection held_;
+  // Declared after held_, so it ends first: no interrupt may reach the connection once it is back
+  // in the pool.
   std::optional<CallStopRegistration> cancel_;
 };
 
-// A query borrowed from FDQueryPool() and attached to the call's connection. Declared after the
-// PooledConnection, so it goes back first; the pool closes it.
-class PooledQuery {
- public:
-  explicit PooledQuery(TFDConnection& connection) {
-    TFDQueryPool* pool = FDQueryPool();
-    if (pool != nullptr) query_ = pool->Lock();
-    if (query_ == nullptr) throw EPoolExhausted(kNoQueryMessage);
-    pool_ = pool;
-    query_->SetConnection(&connection);
-  }
-  ~PooledQuery() { pool_->UnLock(query_); }
-  PooledQuery(const PooledQuery&) = delete;
-  PooledQuery& operator=(const PooledQuery&) = delete;
-  TFDQuery& operator*() const { return *query_; }
-  TFDQuery* operator->() const { return query_; }
+// A query or stored-procedure object borrowed for a call and attached to the call's connection.
+// Declared after the PooledConnection, it goes back first; the pool closes it.
+template <class Pool>
+TPooled<Pool> BorrowAttached(Pool* pool, TFDConnection& connection,
+                             const std::string& none_message) {
+  TPooled<Pool> held(pool);
+  if (!held) throw EPoolExhausted(none_message);
+  held->SetConnection(&connection);
+  return held;
+}
 
- private:
-  TFDQueryPool* pool_ = nullptr;
-  TFDQuery* query_ = nullptr;
-};
+TPooledQuery BorrowQuery(TFDConnection& connection) {
+  return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
+}
 
-// A stored-procedure object borrowed from FDStoredProcPool() and attached to the call's
-// connection; declared after the PooledConnection, so it goes back first; the pool closes it.
-class PooledStoredProc {
- public:
-  explicit PooledStoredProc(TFDConnection& connection) {
-    TFDStoredProcPool* pool = FDStoredProcPool();
-    if (pool != nullptr) proc_ = pool->Lock();
-    if (proc_ == nullptr) throw EPoolExhausted(kNoStoredProcMessage);
-    pool_ = pool;
-    proc_->SetConnection(&connection);
-  }
-  ~PooledStoredProc() { pool_->UnLock(proc_); }
-  PooledStoredProc(const PooledStoredProc&) = delete;
-  PooledStoredProc& operator=(const PooledStoredProc&) = delete;
-  TFDStoredProc& operator*() const { return *proc_; }
-  TFDStoredProc* operator->() const { return proc_; }
-
- private:
-  TFDStoredProcPool* pool_ = nullptr;
-  TFDStoredProc* proc_ = nullptr;
-};
+TPooledStoredProc BorrowStoredProc(TFDConnection& connection) {
+  return BorrowAttached(FDStoredProcPool(), connection, kNoStoredProcMessage);
+}
 
 // Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
 void ChargeResultRows(TFDRdbmsDataSet& dataset) {
@@ -196,7 +167,7 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
   OleVariant result;
   try {
     PooledConnection conn;
-    PooledQuery query(*conn);
+    TPooledQuery query = BorrowQuery(*conn);
     try {
       query->Close();
       query->SQL().SetText(SQLStr);
@@ -228,7 +199,7 @@ void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
     conn->StartTransaction();  // a failure here is a remote error
     bool committed = false;
     try {
-      PooledQuery query(*conn);
+      TPooledQuery query = BorrowQuery(*conn);
       try {
         query->Close();
         query->SQL().SetText(SQLStr);
@@ -280,7 +251,7 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
   ErrMsg.clear();
   try {
     PooledConnection conn;
-    PooledQuery query(*conn);
+    TPooledQuery query = BorrowQuery(*conn);
     if (!SQLList.IsByteArray()) {
       throw EVariantError("SQLList is not a byte array: " + VarTypeName(SQLList.VarType()));
     }
@@ -310,7 +281,7 @@ void TServerModule1::UpdateOleVariant(const std::string& UpdateTableName,
   ErrMsg.clear();
   try {
     PooledConnection conn;
-    PooledQuery query(*conn);
+    TPooledQuery query = BorrowQuery(*conn);
     query->UpdateOptions.UpdateTableName = UpdateTableName;
     // Not a byte array, not a zlib stream, too large or not a saved dataset: remote errors.
     if (!SourceOleVariant.IsByteArray()) {
@@ -342,7 +313,7 @@ OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
   OleVariant result;
   try {
     PooledConnection conn;
-    PooledStoredProc proc(*conn);
+    TPooledStoredProc proc = BorrowStoredProc(*conn);
     proc->Close();
     proc->SetStoredProcName(StoredProcName);  // also empties the parameters of the last call
     TParams output;

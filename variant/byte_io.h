@@ -1,7 +1,13 @@
 // Little-endian byte writing and bounds-checked reading, shared by every binary format of the
-// system (variant encoding, dataset storage format, wire frames).
+// system (variant encoding, dataset storage format, wire frames). The one place that turns
+// numbers into their bytes and back: the machines we build for are little-endian, so the bytes
+// are the value's own (checked at compile time below).
+//
+// Thread rules: a writer or reader belongs to the thread using it; the free functions keep no
+// state.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -11,6 +17,25 @@
 #include "common/velmora_error.h"
 
 namespace velmora {
+
+static_assert(std::endian::native == std::endian::little, "binary formats assume little-endian");
+
+// The bytes of `v` stored at `at`, which the caller has made room for (sizeof(T) bytes): for a
+// header whose fields are filled in after what follows it has been written.
+template <typename T>
+void StoreAt(void* at, T v) {
+  static_assert(std::is_arithmetic_v<T>);
+  std::memcpy(at, &v, sizeof(T));
+}
+
+// The value whose bytes stand at `at`, which the caller has checked holds sizeof(T) bytes.
+template <typename T>
+T LoadFrom(const void* at) {
+  static_assert(std::is_arithmetic_v<T>);
+  T v;
+  std::memcpy(&v, at, sizeof(T));
+  return v;
+}
 
 // Raised when binary input holds an impossible value, or (ETruncatedInput) ends early.
 class EFormatError : public EVelmoraError {
@@ -31,9 +56,8 @@ class ByteWriter {
 
   template <typename T>
   void Put(T v) {
-    static_assert(std::is_arithmetic_v<T>);
     char b[sizeof(T)];
-    std::memcpy(b, &v, sizeof(T));  // the machines we build for are little-endian
+    StoreAt(b, v);
     out_.append(b, sizeof(T));
   }
   void PutBytes(const void* data, size_t n) { out_.append(static_cast<const char*>(data), n); }
@@ -60,10 +84,8 @@ class ByteReader {
 
   template <typename T>
   T Get() {
-    static_assert(std::is_arithmetic_v<T>);
     Need(sizeof(T));
-    T v;
-    std::memcpy(&v, p_, sizeof(T));
+    const T v = LoadFrom<T>(p_);
     p_ += sizeof(T);
     return v;
   }

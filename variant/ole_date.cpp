@@ -1,10 +1,10 @@
 #include "variant/ole_date.h"
 
-#include <fmt/format.h>
-
 #include <chrono>
 #include <cmath>
 #include <ctime>
+
+#include "variant/date_time_format.h"
 
 namespace velmora {
 namespace {
@@ -91,21 +91,11 @@ double NowAsDateTime() {
   return EncodeDateTime(p);
 }
 
-static std::string Format(double value, char sep) {
-  const DateTimeParts p = DecodeDateTime(value);
-  std::string out = fmt::format("{:04}-{:02}-{:02}", p.year, p.month, p.day);
-  if (p.hour || p.minute || p.second || p.millisecond || sep == 'T') {
-    out += fmt::format("{}{:02}:{:02}:{:02}", sep, p.hour, p.minute, p.second);
-    if (p.millisecond) out += fmt::format(".{:03}", p.millisecond);
-  }
-  return out;
-}
-
 std::string FormatDateTime(double value) {
-  return Format(value, ' ');
+  return FormatDateTimeText(value, DateTimeForm::kShortest);
 }
 std::string FormatDateTimeIso(double value) {
-  return Format(value, 'T');
+  return FormatDateTimeText(value, DateTimeForm::kIso);
 }
 
 }  // namespace velmora

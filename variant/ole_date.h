@@ -24,9 +24,10 @@ DateTimeParts DecodeDateTime(double value);
 // The local date and time of the system clock at millisecond resolution.
 double NowAsDateTime();
 
-// "yyyy-mm-dd", "yyyy-mm-dd hh:nn:ss" or "yyyy-mm-dd hh:nn:ss.zzz", the shortest that is exact.
+// Two forms of FormatDateTimeText (variant/date_time_format.h), the text of a date-time variant:
+// kShortest, "yyyy-mm-dd[ hh:nn:ss[.zzz]]", the shortest that is exact,
 std::string FormatDateTime(double value);
-// ISO 8601 "yyyy-mm-ddThh:nn:ss[.zzz]".
+// and kIso, ISO 8601 "yyyy-mm-ddThh:nn:ss[.zzz]".
 std::string FormatDateTimeIso(double value);
 
 }  // namespace velmora

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+
+#include "variant/date_time_format.h"
 
 namespace velmora {
 
@@ -127,16 +128,11 @@ std::string FormatCurrency(int64_t scaled) {
 }
 
 std::string FormatTimeStamp(const SqlTimeStamp& t) {
-  std::string out = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", t.year, t.month, t.day,
-                                t.hour, t.minute, t.second);
-  if (t.fraction) out += fmt::format(".{:03}", t.fraction);
-  return out;
+  return FormatDateTimeText(t, DateTimeForm::kDateTime);
 }
 
 std::string FormatTimeStampOffset(const SqlTimeStampOffset& t) {
-  const bool negative = t.tz_hour < 0 || t.tz_minute < 0;
-  return fmt::format("{} {}{:02}:{:02}", FormatTimeStamp(t.stamp), negative ? '-' : '+',
-                     std::abs(t.tz_hour), std::abs(t.tz_minute));
+  return FormatTimeStamp(t.stamp) + ' ' + FormatUtcOffset(t.tz_hour, t.tz_minute);
 }
 
 std::string FormatInterval(const SqlInterval& i) {

@@ -1,29 +1,19 @@
 #include "db/core/iso_date.h"
 
-#include <fmt/core.h>
-
-#include "variant/ole_date.h"
+#include "variant/date_time_format.h"
 
 namespace velmora {
 
 std::string FormatIsoDate(double value) {
-  const DateTimeParts p = DecodeDateTime(value);
-  return fmt::format("{:04}-{:02}-{:02}", p.year, p.month, p.day);
+  return FormatDateTimeText(value, DateTimeForm::kDate);
 }
 
 std::string FormatIsoTime(double value) {
-  const DateTimeParts p = DecodeDateTime(value);
-  std::string out = fmt::format("{:02}:{:02}:{:02}", p.hour, p.minute, p.second);
-  if (p.millisecond) out += fmt::format(".{:03}", p.millisecond);
-  return out;
+  return FormatDateTimeText(value, DateTimeForm::kTime);
 }
 
 std::string FormatIsoDateTime(double value) {
-  const DateTimeParts p = DecodeDateTime(value);
-  std::string out = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", p.year, p.month, p.day,
-                                p.hour, p.minute, p.second);
-  if (p.millisecond) out += fmt::format(".{:03}", p.millisecond);
-  return out;
+  return FormatDateTimeText(value, DateTimeForm::kDateTime);
 }
 
 }  // namespace velmora

@@ -12,6 +12,7 @@
 #include "db/core/connection.h"
 #include "db/core/query.h"
 #include "dbpool/database_pools.h"
+#include "dbpool/pooled_object.h"
 #include "maintenance/backup/backup_error.h"
 #include "maintenance/backup/copy_database_file.h"
 
@@ -22,53 +23,33 @@ namespace {
 constexpr char kNoConnection[] = "No database connection is free for the backup";
 constexpr char kNoQuery[] = "No query object is free for the backup";
 
-// The connection the backup holds, without a statement time-out while it is held; given back
-// once, by Release or when it goes.
+// The connection the backup holds, without a statement time-out while it is held; the time-out
+// is set back before the connection goes back, by Release or when the holder goes.
 class HeldConnection {
  public:
-  explicit HeldConnection(TFDConnectionPool& pool) : pool_(pool), conn_(pool.Lock(&error_)) {
-    if (conn_ == nullptr) return;
-    timeout_before_ = conn_->StatementTimeout();
-    conn_->SetStatementTimeout(std::chrono::milliseconds(0));
+  explicit HeldConnection(TFDConnectionPool& pool) : held_(&pool, &error_) {
+    if (!held_) return;
+    timeout_before_ = held_->StatementTimeout();
+    held_->SetStatementTimeout(std::chrono::milliseconds(0));
   }
   ~HeldConnection() { Release(); }
   HeldConnection(const HeldConnection&) = delete;
   HeldConnection& operator=(const HeldConnection&) = delete;
 
-  TFDConnection* Get() const { return conn_; }
-  TFDConnection* operator->() const { return conn_; }
+  TFDConnection* Get() const { return held_.Get(); }
+  TFDConnection* operator->() const { return held_.Get(); }
   // Why the pool had none: the driver's message when opening one failed, else empty.
   const std::string& OpenError() const { return error_; }
   void Release() {
-    if (conn_ == nullptr) return;
-    conn_->SetStatementTimeout(timeout_before_);
-    pool_.Unlock(conn_);
-    conn_ = nullptr;
+    if (!held_) return;
+    held_->SetStatementTimeout(timeout_before_);
+    held_.Reset();
   }
 
  private:
-  TFDConnectionPool& pool_;
-  std::string error_;
-  TFDConnection* conn_;
+  std::string error_;  // before held_, whose borrowing may write it
+  TPooledConnection held_;
   std::optional<std::chrono::milliseconds> timeout_before_;
-};
-
-// The query the backup holds, attached to the backup's connection; given back when it goes.
-class HeldQuery {
- public:
-  HeldQuery(TFDQueryPool& pool, TFDConnection* connection) : pool_(pool), query_(pool.Lock()) {
-    if (query_ != nullptr && connection != nullptr) query_->SetConnection(connection);
-  }
-  ~HeldQuery() {
-    if (query_ != nullptr) pool_.UnLock(query_);
-  }
-  HeldQuery(const HeldQuery&) = delete;
-  HeldQuery& operator=(const HeldQuery&) = delete;
-  TFDQuery* Get() const { return query_; }
-
- private:
-  TFDQueryPool& pool_;
-  TFDQuery* query_;
 };
 
 void CreateFolder(const std::string& folder) {
@@ -95,7 +76,7 @@ std::string MSSQLBackup(TFDConnection& conn, TFDQuery* query, const std::string&
   return file;
 }
 
-TBackupOutcome Backup(HeldConnection& conn, const HeldQuery& query, const std::string& folder,
+TBackupOutcome Backup(HeldConnection& conn, const TPooledQuery& query, const std::string& folder,
                       int day) {
   CreateFolder(folder);
   if (conn.Get() == nullptr) {
@@ -147,7 +128,8 @@ TBackupOutcome BackupDatabase(TFDConnectionPool& connections, TFDQueryPool& quer
                               const std::string& folder, int day_of_month) {
   // Declared in this order, the query goes back before the connection.
   HeldConnection conn(connections);
-  HeldQuery query(queries, conn.Get());
+  TPooledQuery query(&queries);
+  if (query && conn.Get() != nullptr) query->SetConnection(conn.Get());
   try {
     return Counted(Backup(conn, query, folder, day_of_month));
   } catch (const std::exception& e) {

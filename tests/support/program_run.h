@@ -1,19 +1,12 @@
-// Programs the tests run as subprocesses (the server, velmora-cli): standard input from a file,
-// standard output and error into files, the exit status waited for.
-//
-// The rules:
-// - The child gets this process's environment unless the caller hands it another
-//   (ChildEnvironment: this one less some variables, plus others).
-// - An exit status is the program's exit code, or 128 + the signal that ended it; -1 when the
-//   program could not be started or waited for.
+// Programs the tests run as subprocesses (the server, velmora-cli), by the rules of
+// tools/self_host/child_program.h, which the benchmark tools share; RunProgram runs one to its end
+// and reads back what it wrote.
 #pragma once
 
-#include <sys/types.h>
-
-#include <initializer_list>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "tools/self_host/child_program.h"
 
 namespace velmora::test {
 
@@ -23,18 +16,10 @@ struct ProgramResult {
   std::string err;  // "cannot start ..." when the program did not start
 };
 
-// This process's environment, less every variable whose "NAME=value" starts with one of `drop`,
-// plus `add` ("NAME=value" each).
-std::vector<std::string> ChildEnvironment(std::initializer_list<std::string_view> drop,
-                                          const std::vector<std::string>& add = {});
+using self_host::ChildEnvironment;
+using self_host::SpawnProgram;
+using self_host::WaitProgram;
 
-// Starts args[0] with `args`; standard input from `in`, output and error into the files `out` and
-// `err` (replaced); `env` (nullptr: this process's environment). Returns its pid, or -1.
-pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out,
-                   const std::string& err, const std::string& in = "/dev/null",
-                   const std::vector<std::string>* env = nullptr);
-// Waits for `pid` to end; its exit status.
-int WaitProgram(pid_t pid);
 // SpawnProgram and WaitProgram, with output and error read back from files in `scratch_dir`.
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::string& scratch_dir,
                          const std::string& in = "/dev/null",

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "tools/self_host/scratch_folder.h"
+#include "tools/self_host/whole_file.h"
 
 namespace velmora::test {
 
@@ -19,9 +19,8 @@ class TempDir : public self_host::ScratchFolder {
   std::vector<std::string> Listing() const;
 };
 
-// Writes `bytes` to `path`, replacing a file there. Raises std::runtime_error when it cannot.
-void WriteFile(const std::string& path, std::string_view bytes);
-// The whole content of the file at `path`. Raises std::runtime_error when it cannot be read.
-std::string ReadFile(const std::string& path);
+// Whole files written and read, raising std::runtime_error when they cannot be.
+using self_host::ReadFile;
+using self_host::WriteFile;
 
 }  // namespace velmora::test

@@ -4,18 +4,13 @@
 //   velmora-bench-files [--mib N] [--reps N]
 //
 // The server runs headless in a temporary application folder (CONFIG.CFG with a free port, an
-// Upload/ folder, a SQLite DataBase.CFG) with TMPDIR pointing there; it is ready when its log
-// shows "服务启动完成". The timings include the client's own work: CompressToPacket before
-// UploadFile, PacketToBytes after DownLoadFile. After the transfers the server's peak resident
-// memory (VmHWM) is read and the server is stopped with SIGTERM.
+// Upload/ folder, a SQLite DataBase.CFG) with TMPDIR pointing there, its standard output in a log
+// file there; it is ready when that log shows "服务启动完成". The timings include the client's own
+// work: CompressToPacket before UploadFile, PacketToBytes after DownLoadFile. After the transfers
+// the server's peak resident memory (VmHWM) is read and the server is stopped with SIGTERM.
 #include <fmt/core.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,10 +30,11 @@
 #include "codec/packets.h"
 #include "codec/uCompressionStream.h"
 #include "common/service_defaults.h"
+#include "tools/self_host/child_program.h"
 #include "tools/self_host/database_config.h"
+#include "tools/self_host/free_port.h"
 #include "tools/self_host/scratch_folder.h"
-
-extern char** environ;
+#include "tools/self_host/whole_file.h"
 
 namespace {
 
@@ -85,29 +81,6 @@ std::string MakeContent(size_t size) {
   return out;
 }
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot find a free port");
-  }
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-void WriteFile(const fs::path& path, std::string_view text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-  if (!f) throw std::runtime_error("cannot write " + path.string());
-}
-
 // VmHWM of a process in KiB, or -1 when it cannot be read.
 long PeakRssKiB(pid_t pid) {
   std::ifstream status(fmt::format("/proc/{}/status", pid));
@@ -118,43 +91,21 @@ long PeakRssKiB(pid_t pid) {
   return -1;
 }
 
-// The server process: started headless, its standard output read until the ready line and then
-// drained by a thread so that its log never blocks it.
+// The server process: started headless, its standard output going to `log_file`, which is read
+// until the ready line.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& binary, const fs::path& app_dir) {
-    int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    std::string a0 = binary, a1 = "--headless", a2 = "--app-dir", a3 = app_dir.string();
-    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), nullptr};
+  ServerProcess(const std::string& binary, const fs::path& app_dir, std::string log_file)
+      : log_file_(std::move(log_file)) {
     // The program refuses to start while another copy of the same user runs; its single-copy
     // socket lives in the temporary folder, so TMPDIR set to the app folder keeps this copy apart.
-    std::vector<std::string> env_text{"TMPDIR=" + app_dir.string()};
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).rfind("TMPDIR=", 0) != 0) env_text.emplace_back(*e);
-    }
-    std::vector<char*> env;
-    for (std::string& e : env_text) env.push_back(e.data());
-    env.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-      ::close(fds[0]);
-      throw std::runtime_error(fmt::format("cannot start {} (error {})", binary, rc));
-    }
-    out_fd_ = fds[0];
+    const std::vector<std::string> env =
+        velmora::self_host::ChildEnvironment({"TMPDIR="}, {"TMPDIR=" + app_dir.string()});
+    pid_ = velmora::self_host::SpawnProgram({binary, "--headless", "--app-dir", app_dir.string()},
+                                            log_file_, log_file_ + ".err", "/dev/null", &env);
+    if (pid_ < 0) throw std::runtime_error(fmt::format("cannot start {}", binary));
   }
-  ~ServerProcess() {
-    Stop();
-    if (drain_.joinable()) drain_.join();
-    if (out_fd_ >= 0) ::close(out_fd_);
-  }
+  ~ServerProcess() { Stop(); }
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
@@ -162,41 +113,32 @@ class ServerProcess {
 
   void WaitReady(std::chrono::seconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    std::string log;
-    char buf[4096];
-    while (log.find(kReadyLine) == std::string::npos) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) throw std::runtime_error("server not ready in time; its log:\n" + log);
-      pollfd p{out_fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      const ssize_t n = ::read(out_fd_, buf, sizeof buf);
-      if (n <= 0) throw std::runtime_error("server exited before it was ready; its log:\n" + log);
-      log.append(buf, static_cast<size_t>(n));
-    }
-    drain_ = std::thread([fd = out_fd_] {
-      char sink[4096];
-      while (::read(fd, sink, sizeof sink) > 0) {
+    for (;;) {
+      const std::string log = velmora::self_host::ReadFile(log_file_);
+      if (log.find(kReadyLine) != std::string::npos) return;
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        throw std::runtime_error("server exited before it was ready; its log:\n" + log);
       }
-    });
+      if (Clock::now() > deadline)
+        throw std::runtime_error("server not ready in time; its log:\n" + log);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 
-  // SIGTERM and wait; the exit description.
+  // SIGTERM and wait; the exit status (128 + the signal's number when a signal ended it).
   std::string Stop() {
     if (pid_ <= 0) return "not running";
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
+    const int status = velmora::self_host::WaitProgram(pid_);
     pid_ = -1;
-    if (WIFEXITED(status)) return fmt::format("exit code {}", WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return fmt::format("signal {}", WTERMSIG(status));
-    return "unknown";
+    return fmt::format("exit status {}", status);
   }
 
  private:
+  std::string log_file_;
   pid_t pid_ = -1;
-  int out_fd_ = -1;
-  std::thread drain_;
 };
 
 // Best throughputs of a series of repetitions in MB/s: of compress and decompress, or of upload
@@ -245,9 +187,10 @@ class AppFolder {
   void Prepare(uint16_t port) const {
     const fs::path dir = Dir();
     fs::create_directory(dir / "Upload");
-    WriteFile(dir / "CONFIG.CFG",
-              fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n",
-                          kUser, kPassword, port));
+    velmora::self_host::WriteFile(
+        (dir / "CONFIG.CFG").string(),
+        fmt::format("[CONFIG]\r\nSVRUSERNAME={}\r\nSVRPASSWORD={}\r\nSVROPENPORT={}\r\n", kUser,
+                    kPassword, port));
     velmora::self_host::WriteSqliteConfig(folder_.Path(), folder_.File("bench.db"),
                                           velmora::self_host::NewDatabase::kCreate);
   }
@@ -292,9 +235,11 @@ int Run(size_t size, int reps) {
   const BestOf in_process = CompressInProcess(content, reps);
 
   AppFolder folder;
-  const uint16_t port = FreePort();
+  const int free_port = velmora::self_host::FreeLoopbackPort();
+  if (free_port == 0) throw std::runtime_error("cannot find a free port");
+  const auto port = static_cast<uint16_t>(free_port);
   folder.Prepare(port);
-  ServerProcess server(VELMORA_SERVER_BINARY, folder.Dir());
+  ServerProcess server(VELMORA_SERVER_BINARY, folder.Dir(), (folder.Dir() / "server.log").string());
   server.WaitReady(std::chrono::seconds(30));
   fmt::print("server pid {} ready on 127.0.0.1:{}; peak RSS after start {} KiB\n", server.Pid(),
              port, PeakRssKiB(server.Pid()));

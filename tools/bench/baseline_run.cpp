@@ -7,36 +7,21 @@
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "dbpool/database_pools.h"
+#include "dbpool/pooled_object.h"
 
 namespace velmora::bench {
 namespace {
 
-// A connection and a query from the pools, given back in reverse order on every path.
-class PooledPair {
- public:
+// A connection and a query from the pools; declared in this order, the query goes back first.
+struct PooledPair {
   PooledPair() {
-    connection_ = FDConnectionPool()->Lock();
-    if (connection_ == nullptr) throw std::runtime_error("no pooled connection");
-    query_ = FDQueryPool()->Lock();
-    if (query_ == nullptr) {
-      FDConnectionPool()->Unlock(connection_);
-      throw std::runtime_error("no pooled query");
-    }
-    query_->SetConnection(connection_);
+    if (!connection) throw std::runtime_error("no pooled connection");
+    if (!query) throw std::runtime_error("no pooled query");
+    query->SetConnection(connection.Get());
   }
-  ~PooledPair() {
-    FDQueryPool()->UnLock(query_);
-    FDConnectionPool()->Unlock(connection_);
-  }
-  PooledPair(const PooledPair&) = delete;
-  PooledPair& operator=(const PooledPair&) = delete;
 
-  TFDConnection& Connection() { return *connection_; }
-  TFDQuery& Query() { return *query_; }
-
- private:
-  TFDConnection* connection_ = nullptr;
-  TFDQuery* query_ = nullptr;
+  TPooledConnection connection{FDConnectionPool()};
+  TPooledQuery query{FDQueryPool()};
 };
 
 class BaselineCaller : public Caller {
@@ -50,20 +35,20 @@ class BaselineCaller : public Caller {
   CallOutcome Call(int64_t seq) override {
     const std::string sql = CallSql(workload_, rng_, client_, seq);
     PooledPair pair;
-    TFDQuery& q = pair.Query();
+    TFDQuery& q = *pair.query;
     CallOutcome o;
     o.rows = rows_;
     if (workload_ == Workload::Insert) {
-      pair.Connection().StartTransaction();
+      pair.connection->StartTransaction();
       try {
         q.Close();
         q.SQL().SetText(sql);
         q.ExecSQL();
       } catch (...) {
-        pair.Connection().Rollback();
+        pair.connection->Rollback();
         throw;
       }
-      pair.Connection().Commit();
+      pair.connection->Commit();
       return o;
     }
     q.Close();
