@@ -22,6 +22,7 @@
 #include "db/string_list.h"
 #include "db/text_encoding.h"
 #include "dbpool/database_pools.h"
+#include "rpc/caller_frame_size.h"
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
@@ -134,7 +135,7 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
     const uint64_t saved = dataset.SavedSize();
     held.Grow(saved);
     dataset.SaveToStream(stream, sfAuto);
-    held.Grow(DeflatedBound(saved));
+    held.Grow(PacketBound(saved));
   } catch (...) {
     dataset.SetCachedUpdates(cached);
     throw;
@@ -398,7 +399,7 @@ std::string ResultTooLargeMessage() {
 }
 
 uint64_t ServerTransferLimit() {
-  return FileTransferLimit(Limits().UploadMax, kDefaultMaxFrameSize);
+  return FileTransferLimit(Limits().UploadMax, CallerMaxFrameSize());
 }
 
 bool TServerModule1::UploadFile(const OleVariant& FileOV, const std::string& FileName) {
