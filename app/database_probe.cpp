@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "common/app_path.h"
-#include "db/connection.h"
+#include "db/core/connection.h"
 
 namespace velmora {
 

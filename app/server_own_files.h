@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 #include "rpc/tcp_transport.h"
 
 namespace velmora {

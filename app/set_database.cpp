@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "db/connection.h"
+#include "db/core/connection.h"
 #include "maintenance/dialogs/database_setting.h"
 
 namespace velmora {

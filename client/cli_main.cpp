@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/cli_commands.h"
+#include "client/cli_shell.h"
 #include "common/service_defaults.h"
 
 namespace {
@@ -118,15 +119,28 @@ void AddCommands(CLI::App& app, Command& cmd) {
   });
 }
 
+void ConnectClient(const Options& o, velmora::TVelmoraClient& client) {
+  velmora::TDSTlsClientSettings tls = o.tls;
+  if (!tls.CaFile.empty()) tls.Enabled = true;
+  client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password, tls);
+}
+
+// Without a command: the shell, on a terminal or over standard input.
+int RunShell(const Options& o) {
+  velmora::cli::ShellSettings settings;
+  settings.connect = [&o](velmora::TVelmoraClient& client) { ConnectClient(o, client); };
+  settings.format = *velmora::OutputFormatFromName(o.format_name);
+  settings.history_file = velmora::cli::DefaultHistoryFile();
+  return velmora::cli::RunShell(settings);
+}
+
 // Connects, runs the command and turns its outcome into the exit code.
 int Run(const Options& o, const Command& cmd) {
   using namespace velmora;
   std::ios::sync_with_stdio(false);
   try {
     TVelmoraClient client;
-    TDSTlsClientSettings tls = o.tls;
-    if (!tls.CaFile.empty()) tls.Enabled = true;
-    client.Connect(o.host, static_cast<uint16_t>(o.port), o.user, o.password, tls);
+    ConnectClient(o, client);
     Context ctx{client, *OutputFormatFromName(o.format_name), std::cout, std::cerr,
                 isatty(STDERR_FILENO) == 1};
     cmd.run(ctx);
@@ -165,12 +179,12 @@ int main(int argc, char** argv) {
   Options options;
   Command command;
   AddOptions(app, options);
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   AddCommands(app, command);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsageOrConnection;
   }
-  return Run(options, command);
+  return command.run ? Run(options, command) : RunShell(options);
 }

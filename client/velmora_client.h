@@ -33,6 +33,9 @@ class TVelmoraClient {
                const std::string& password, const TDSTlsClientSettings& tls = {});
   void Close() { channel_.Close(); }
   bool Connected() const { return channel_.Connected(); }
+  // From another thread while this client's thread waits for a reply: the waiting call fails with
+  // EDSConnectionError and the connection is closed (see TDSClientChannel::Interrupt).
+  void Interrupt() { channel_.Interrupt(); }
 
   // --- Query and command methods ---
   // A result packet (see ReadResultPacket), or an empty value with errMsg set.

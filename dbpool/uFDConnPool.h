@@ -30,7 +30,7 @@
 #include <cstddef>
 #include <string>
 
-#include "db/connection.h"
+#include "db/core/connection.h"
 #include "dbpool/object_pool.h"
 
 namespace velmora {

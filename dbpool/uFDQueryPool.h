@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "db/query.h"
+#include "db/core/query.h"
 #include "dbpool/object_pool.h"
 
 namespace velmora {

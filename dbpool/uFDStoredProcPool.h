@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "db/stored_proc.h"
+#include "db/core/stored_proc.h"
 #include "dbpool/object_pool.h"
 
 namespace velmora {

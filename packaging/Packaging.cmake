@@ -98,6 +98,7 @@ set(CPACK_COMPONENT_CLI_DESCRIPTION "command-line client of the Velmora server
 velmora-cli logs in to a Velmora database application server and runs one
 command: read the server's clock, run a query and print its rows as a table,
 CSV or JSON, execute SQL and SQL batches, apply dataset changes, call stored
-procedures, and move files to and from the server's exchange folder.")
+procedures, and move files to and from the server's exchange folder. Without
+a command it is an interactive SQL shell with line editing and history.")
 
 include(CPack)

@@ -2,10 +2,12 @@
 
 #include <fmt/format.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
+#include <mutex>
 
 #include "rpc/frame_io.h"
 #include "rpc/messages.h"
@@ -25,6 +27,7 @@ struct TDSClientChannel::Impl {
   std::string error_text;
   ReplyMessage reply;
   HelloReplyMessage hello_reply;
+  std::mutex closing;  // Close against Interrupt from another thread
 };
 
 TDSClientChannel::TDSClientChannel(uint32_t compress_more_than, uint32_t max_frame_size)
@@ -37,10 +40,18 @@ bool TDSClientChannel::Connected() const {
 }
 
 void TDSClientChannel::Close() {
+  const std::lock_guard lock(impl_->closing);
   impl_->tls.reset();
   asio::error_code ec;
   impl_->socket.shutdown(asio::socket_base::shutdown_both, ec);
   impl_->socket.close(ec);
+}
+
+void TDSClientChannel::Interrupt() {
+  // The descriptor is shut down, not closed: the waiting thread still owns it and closes it when
+  // its read fails, so the number cannot be reused under it.
+  const std::lock_guard lock(impl_->closing);
+  if (impl_->socket.is_open()) ::shutdown(impl_->socket.native_handle(), SHUT_RDWR);
 }
 
 void TDSClientChannel::Connect(const std::string& host, uint16_t port, const std::string& user,

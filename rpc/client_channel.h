@@ -49,6 +49,10 @@ class TDSClientChannel {
                      std::span<const OleVariant> args);
   void Close();
   bool Connected() const;
+  // The one member another thread may call, while this channel's own thread waits in Call: shuts
+  // the connection down, so that the waiting call fails with EDSConnectionError (and closes the
+  // channel) instead of waiting for the reply.
+  void Interrupt();
 
  private:
   // Sends the frame in out_ and reads the answer into message.

@@ -17,6 +17,9 @@ packages=(
   # The clients and tools: CLI11 (velmora-cli and velmora-bench options), nlohmann JSON
   # (velmora-bench reports, the client's JSON output tests).
   libcli11-dev nlohmann-json3-dev
+  # velmora-cli's interactive shell: libedit for line editing and the history file (BSD licensed,
+  # where GNU readline's GPL would bind the client's licence; its package depends on libedit2).
+  libedit-dev
   # Tests and benchmarks: GoogleTest under CTest, Google Benchmark.
   libgtest-dev libbenchmark-dev
   # The fuzz targets (scripts/fuzz.sh): clang, and its runtime with libFuzzer and the sanitizers
@@ -49,6 +52,9 @@ packages=(
   # which checks the text the endpoint serves; curl, with which the package test scrapes the
   # installed server's endpoints as an administrator would.
   prometheus-cpp-dev prometheus curl
+  # The Python driver (clients/python): its tests run under pytest; the install test builds the
+  # package offline into a scratch venv with Debian's setuptools and pip (--no-build-isolation).
+  python3-pytest python3-setuptools python3-venv python3-pip
 )
 
 missing=()

@@ -8,8 +8,8 @@
 #include <map>
 #include <memory>
 
-#include "db/connection.h"
-#include "db/query.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
 #include "tools/self_host/fixture_db.h"
 #include "tools/self_host/scratch_folder.h"
 

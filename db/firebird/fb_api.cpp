@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "db/client_libraries.h"
-#include "db/db_error.h"
+#include "db/core/client_libraries.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {

@@ -1,7 +1,7 @@
-// The Firebird client library (libfbclient.so.2, or the file db/client_libraries.h names for it),
-// loaded when the first FB connection opens and kept for the life of the process. Only ibase.h's
-// declarations are used: every function called is resolved here, so the program never links the
-// library and runs without it.
+// The Firebird client library (libfbclient.so.2, or the file db/core/client_libraries.h names for
+// it), loaded when the first FB connection opens and kept for the life of the process. Only
+// ibase.h's declarations are used: every function called is resolved here, so the program never
+// links the library and runs without it.
 //
 // The rules:
 // - FbApi() loads the library and resolves every entry once; a missing library or entry raises

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "data/params.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
+#include "db/core/text_encoding.h"
 #include "db/firebird/fb_api.h"
 #include "db/firebird/fb_connection.h"
 #include "db/firebird/fb_statement_split.h"
 #include "db/firebird/fb_types.h"
-#include "db/text_encoding.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
 #include "variant/variant_text.h"

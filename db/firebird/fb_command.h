@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "db/driver.h"
+#include "db/core/driver.h"
+#include "db/core/statement_watch.h"
 #include "db/firebird/fb_sqlda.h"
-#include "db/statement_watch.h"
 
 namespace velmora {
 

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
 #include "db/firebird/fb_api.h"
 #include "db/firebird/fb_command.h"
 #include "db/firebird/fb_sqlda.h"
 #include "db/firebird/fb_stored_proc.h"
-#include "db/statement_stop.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

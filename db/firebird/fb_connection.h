@@ -16,7 +16,7 @@
 // when it fails; no transaction is left open between calls. StartTransaction begins one of the
 // same kind that lasts until Commit or Rollback.
 //
-// Statements are stopped from outside (fb_cancel_operation, db/statement_watch.h): Firebird 3
+// Statements are stopped from outside (fb_cancel_operation, db/core/statement_watch.h): Firebird 3
 // has no statement time-out of its own.
 //
 // An embedded session remembers the device and inode of its file: once the path no longer names
@@ -34,8 +34,8 @@
 #include <string>
 #include <string_view>
 
-#include "db/driver.h"
-#include "db/statement_watch.h"
+#include "db/core/driver.h"
+#include "db/core/statement_watch.h"
 
 namespace velmora {
 

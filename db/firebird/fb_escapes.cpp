@@ -1,7 +1,7 @@
 // Escape sequences rewritten for Firebird.
 #include <fmt/core.h>
 
-#include "db/escape_renames.h"
+#include "db/core/escape_renames.h"
 #include "db/firebird/fb_connection.h"
 #include "variant/variant_text.h"
 

@@ -20,7 +20,7 @@
 #include <span>
 #include <string_view>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
 
 namespace velmora {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "db/client_libraries.h"
-#include "db/db_error.h"
+#include "db/core/client_libraries.h"
+#include "db/core/db_error.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-// The unixODBC driver manager (libodbc.so.2, or the file db/client_libraries.h names for it),
+// The unixODBC driver manager (libodbc.so.2, or the file db/core/client_libraries.h names for it),
 // loaded with dlopen when the first ODBC connection opens and never unloaded. sql.h and sqlext.h
 // give the types and declarations only; every call goes through the table below.
 #pragma once

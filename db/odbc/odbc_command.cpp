@@ -8,7 +8,7 @@
 
 #include "data/dataset_values.h"
 #include "data/params.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_params.h"
 #include "variant/date_time_text.h"

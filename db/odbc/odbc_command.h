@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "db/driver.h"
+#include "db/core/driver.h"
 #include "db/odbc/odbc_api.h"
 #include "db/odbc/odbc_params.h"
 #include "db/odbc/odbc_text.h"

@@ -4,10 +4,10 @@
 
 #include <cctype>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
 #include "db/odbc/odbc_command.h"
 #include "db/odbc/odbc_connection_string.h"
-#include "db/statement_stop.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -21,9 +21,9 @@
 #include <string>
 #include <string_view>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
+#include "db/core/statement_watch.h"
 #include "db/odbc/odbc_api.h"
-#include "db/statement_watch.h"
 
 namespace velmora {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 
 namespace velmora {
 

@@ -1,5 +1,5 @@
 // The libpq functions the PostgreSQL driver calls, resolved at run time from libpq.so.5 (or the
-// file db/client_libraries.h names for it).
+// file db/core/client_libraries.h names for it).
 //
 // The rules:
 // - The library is loaded when the first PostgreSQL connection opens, once per process, and never

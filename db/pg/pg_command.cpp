@@ -6,7 +6,7 @@
 
 #include "data/dataset.h"
 #include "data/params.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "variant/name_fold.h"
 
 namespace velmora {

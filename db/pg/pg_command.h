@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
 #include "db/pg/pg_command_text.h"
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_types.h"

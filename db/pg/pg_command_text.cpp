@@ -2,7 +2,7 @@
 
 #include <fmt/core.h>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

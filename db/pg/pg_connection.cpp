@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string_view>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
 #include "db/pg/pg_command.h"
-#include "db/statement_stop.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -8,7 +8,7 @@
 // The rules of a session:
 // - Each statement is sent asynchronously and waited for on the socket, so a statement that runs
 //   past its time-out, or whose work is cancelled, is stopped with PQcancel and fails with the
-//   statement stop's message (db/statement_stop.h); transaction control is never stopped.
+//   statement stop's message (db/core/statement_stop.h); transaction control is never stopped.
 // - Outside StartTransaction ... Commit/Rollback every statement commits on its own.
 // - A session whose server connection is lost reports it in UnusableReason, so a pool drops it.
 //   With `look`, an idle session also reads what the server may have sent meanwhile (a server
@@ -28,7 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
 #include "db/pg/libpq_api.h"
 
 namespace velmora {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "data/params.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "db/pg/pg_command.h"
 #include "db/pg/pg_connection.h"
 #include "variant/variant_text.h"

@@ -8,7 +8,7 @@
 
 #include "data/dataset.h"
 #include "data/params.h"
-#include "db/iso_date.h"
+#include "db/core/iso_date.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
 #include "variant/variant_text.h"

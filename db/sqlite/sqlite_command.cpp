@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/iso_date.h"
+#include "db/core/db_error.h"
+#include "db/core/iso_date.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_types.h"
 #include "variant/date_time_text.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "db/driver.h"
+#include "db/core/driver.h"
 
 namespace velmora {
 

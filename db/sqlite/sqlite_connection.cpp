@@ -5,9 +5,9 @@
 
 #include <array>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
 #include "db/sqlite/sqlite_command.h"
-#include "db/statement_stop.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "db/driver.h"
+#include "db/core/driver.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // Escape sequences rewritten for SQLite.
 #include <fmt/core.h>
 
-#include "db/escape_renames.h"
+#include "db/core/escape_renames.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "variant/variant_text.h"
 

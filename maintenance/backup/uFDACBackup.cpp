@@ -9,8 +9,8 @@
 #include <system_error>
 
 #include "common/server_metrics.h"
-#include "db/connection.h"
-#include "db/query.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "dbpool/database_pools.h"
 #include "maintenance/backup/backup_error.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "common/app_path.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
 namespace velmora {

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "db/connection.h"
-#include "db/string_list.h"
+#include "db/core/connection.h"
+#include "db/core/string_list.h"
 
 namespace velmora {
 

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string_view>
 
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 
 class QBoxLayout;
 class QLineEdit;

@@ -9,7 +9,7 @@
 #include <QDialog>
 #include <QStringList>
 
-#include "db/connection.h"
+#include "db/core/connection.h"
 #include "maintenance/dialogs/dialog_host.h"
 
 class QComboBox;

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "db/driver_registry.h"
+#include "db/core/driver_registry.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "maintenance/dialogs/uMSAcc.h"
 #include "maintenance/dialogs/uSetFDConnection.h"

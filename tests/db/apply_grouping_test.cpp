@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "db/db_error.h"
-#include "db/query.h"
+#include "db/core/db_error.h"
+#include "db/core/query.h"
 #include "tests/db/sqlite_test_support.h"
 
 namespace velmora::test {

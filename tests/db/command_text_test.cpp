@@ -1,4 +1,4 @@
-#include "db/command_text.h"
+#include "db/core/command_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "db/connection.h"
+#include "db/core/connection.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <fstream>
 #include <memory>
 
-#include "db/db_error.h"
-#include "db/query.h"
-#include "db/stored_proc.h"
+#include "db/core/db_error.h"
+#include "db/core/query.h"
+#include "db/core/stored_proc.h"
 #include "tests/db/sqlite_test_support.h"
 
 namespace velmora::test {

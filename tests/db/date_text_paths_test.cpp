@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 #include "variant/date_time_text.h"
 

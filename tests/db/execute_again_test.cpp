@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "data/params.h"
-#include "db/connection.h"
-#include "db/db_error.h"
+#include "db/core/connection.h"
+#include "db/core/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 
 namespace velmora::test {

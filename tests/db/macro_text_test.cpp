@@ -2,7 +2,7 @@
 // SQLite's bitwise and and `!=` its inequality.
 #include <gtest/gtest.h>
 
-#include "db/command_text.h"
+#include "db/core/command_text.h"
 #include "tests/db/sqlite_test_support.h"
 
 namespace velmora::test {

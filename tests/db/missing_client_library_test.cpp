@@ -1,8 +1,8 @@
 // One engine's client library missing from the machine: its connections fail, each time, with a
 // message naming the library, while SQLite and the other engines reachable here without a server
 // go on working in the same process. The missing library is stood for by a file name that exists
-// nowhere, set in the loaders' table (db/client_libraries.h) before any connection opens; nothing
-// is uninstalled and no loader search path is changed.
+// nowhere, set in the loaders' table (db/core/client_libraries.h) before any connection opens;
+// nothing is uninstalled and no loader search path is changed.
 //
 // The Firebird and ODBC loads happen once per process, so each library goes missing in a program
 // of its own: this file is built once per library, VELMORA_MISSING_LIBRARY naming it (Firebird,
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "db/client_libraries.h"
-#include "db/connection.h"
-#include "db/query.h"
+#include "db/core/client_libraries.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
 #include "tests/db/firebird/fb_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,9 +1,9 @@
-#include "db/query.h"
+#include "db/core/query.h"
 
 #include <gtest/gtest.h>
 
 #include "data/mem_table.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 #include "variant/ole_date.h"
 

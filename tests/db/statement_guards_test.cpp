@@ -11,7 +11,7 @@
 
 #include "common/server_limits.h"
 #include "common/server_metrics.h"
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "tests/db/sqlite_test_support.h"
 
 namespace velmora::test {

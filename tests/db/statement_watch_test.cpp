@@ -1,6 +1,6 @@
 // The watch stops an engine call that blocks: at the statement's deadline, or when the work is
 // cancelled, and never after the statement's scope has closed.
-#include "db/statement_watch.h"
+#include "db/core/statement_watch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -13,7 +13,7 @@
 #include <set>
 
 #include "common/file_errors.h"
-#include "db/text_encoding.h"
+#include "db/core/text_encoding.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "db/query.h"
-#include "db/stored_proc.h"
+#include "db/core/query.h"
+#include "db/core/stored_proc.h"
 #include "dbpool/database_pools.h"
 #include "dbpool/uFDConnPool.h"
 #include "dbpool/uFDQueryPool.h"

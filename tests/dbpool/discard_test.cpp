@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "db/query.h"
+#include "db/core/query.h"
 #include "dbpool/object_pool.h"
 #include "dbpool/uFDConnPool.h"
 #include "tests/dbpool/app_folder.h"

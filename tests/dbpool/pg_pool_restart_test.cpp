@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "db/query.h"
+#include "db/core/query.h"
 #include "dbpool/uFDConnPool.h"
 #include "tests/dbpool/app_folder.h"
 #include "tests/support/pg_server.h"

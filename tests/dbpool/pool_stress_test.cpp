@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/query.h"
+#include "db/core/query.h"
 #include "dbpool/uFDConnPool.h"
 #include "dbpool/uFDQueryPool.h"
 #include "tests/dbpool/app_folder.h"

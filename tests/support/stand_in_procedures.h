@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/driver.h"
-#include "db/driver_registry.h"
+#include "db/core/db_error.h"
+#include "db/core/driver.h"
+#include "db/core/driver_registry.h"
 #include "variant/name_fold.h"
 #include "variant/variant_text.h"
 

@@ -2,7 +2,7 @@
 // text, transactions, keys and origins, errors.
 #include <gtest/gtest.h>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "tests/db/firebird/fb_test_support.h"
 
 namespace velmora::test {

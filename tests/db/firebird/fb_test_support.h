@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "db/connection.h"
-#include "db/query.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {

@@ -7,8 +7,8 @@
 
 #include <chrono>
 
-#include "db/connection.h"
-#include "db/db_error.h"
+#include "db/core/connection.h"
+#include "db/core/db_error.h"
 
 namespace velmora::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "db/command_text.h"
+#include "db/core/command_text.h"
 #include "db/firebird/fb_statement_split.h"
 
 namespace velmora {

@@ -1,7 +1,7 @@
 // Stopping a running Firebird statement from outside (time-out and cancel through
 // fb_cancel_operation), and sessions that can no longer be trusted: a database shut down under
 // them, a database file deleted.
-#include "db/statement_stop.h"
+#include "db/core/statement_stop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

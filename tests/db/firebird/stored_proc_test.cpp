@@ -1,6 +1,6 @@
 // Stored procedures on Firebird: executable ones through ExecProc, selectable ones through Open,
 // outputs read back by name.
-#include "db/stored_proc.h"
+#include "db/core/stored_proc.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "db/odbc/odbc_text.h"
 #include "db/odbc/odbc_types.h"
 

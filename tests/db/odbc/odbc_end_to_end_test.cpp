@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "db/string_list.h"
+#include "db/core/string_list.h"
 #include "tests/db/odbc/odbc_pg_support.h"
 #include "tests/support/program_run.h"
 #include "tests/support/server_fixture.h"

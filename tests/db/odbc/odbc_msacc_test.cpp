@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "db/db_error.h"
+#include "db/core/db_error.h"
 #include "tests/db/odbc/odbc_test_support.h"
 #include "variant/ole_date.h"
 

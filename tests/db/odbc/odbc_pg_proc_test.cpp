@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "data/params.h"
-#include "db/stored_proc.h"
+#include "db/core/stored_proc.h"
 #include "tests/db/odbc/odbc_pg_support.h"
 #include "tests/db/odbc/odbc_test_support.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "data/params.h"
-#include "db/statement_stop.h"
+#include "db/core/statement_stop.h"
 #include "tests/db/odbc/odbc_pg_support.h"
 #include "tests/db/odbc/odbc_test_support.h"
 #include "variant/ole_date.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/stored_proc.h"
+#include "db/core/db_error.h"
+#include "db/core/stored_proc.h"
 #include "tests/db/odbc/odbc_test_support.h"
 #include "tests/support/temp_dir.h"
 #include "variant/ole_date.h"

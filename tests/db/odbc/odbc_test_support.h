@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "db/connection.h"
-#include "db/query.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
 
 namespace velmora::test {
 

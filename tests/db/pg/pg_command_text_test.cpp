@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "db/db_error.h"
-#include "db/driver.h"
+#include "db/core/db_error.h"
+#include "db/core/driver.h"
 #include "db/pg/libpq_api.h"
 #include "db/pg/pg_connection.h"
 

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/statement_stop.h"
+#include "db/core/db_error.h"
+#include "db/core/statement_stop.h"
 #include "tests/db/pg/pg_test_support.h"
 #include "variant/ole_date.h"
 

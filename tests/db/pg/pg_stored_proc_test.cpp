@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "data/params.h"
-#include "db/db_error.h"
-#include "db/stored_proc.h"
+#include "db/core/db_error.h"
+#include "db/core/stored_proc.h"
 #include "tests/db/pg/pg_test_support.h"
 
 namespace velmora::test {

@@ -17,8 +17,8 @@
 
 #include "common/app_path.h"
 #include "common/velmora_error.h"
-#include "db/db_error.h"
-#include "db/driver_registry.h"
+#include "db/core/db_error.h"
+#include "db/core/driver_registry.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "maintenance/dialogs/dialog_host.h"
 #include "maintenance/dialogs/uSetFDConnection.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "db/connection.h"
+#include "db/core/connection.h"
 #include "db/odbc/odbc_connection_string.h"
 #include "maintenance/dialogs/uMSAcc.h"
 #include "tests/maintenance/dialogs/dialog_fixture.h"

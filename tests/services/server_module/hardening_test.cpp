@@ -15,7 +15,7 @@
 #include "common/call_stop.h"
 #include "common/log_sink.h"
 #include "common/server_limits.h"
-#include "db/statement_stop.h"
+#include "db/core/statement_stop.h"
 #include "services/uServerModule.h"
 #include "tests/support/server_fixture.h"
 

@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "codec/packets.h"
-#include "db/connection.h"
-#include "db/query.h"
-#include "db/text_encoding.h"
+#include "db/core/connection.h"
+#include "db/core/query.h"
+#include "db/core/text_encoding.h"
 #include "dbpool/database_pools.h"
 #include "rpc/rpc_errors.h"
 #include "services/uServerModule.h"

@@ -1,0 +1,237 @@
+#include "db/core/command_text.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "db/firebird/fb_statement_split.h"
+#include "variant/name_fold.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+bool IsNameChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || c == '$' || c == '#' || u >= 0x80;
+}
+
+// Index just past the quoted section or comment starting at i, or i when none starts there.
+size_t SkipQuotedOrComment(std::string_view s, size_t i) {
+  const char c = s[i];
+  char close = 0;
+  if (c == '\'' || c == '"' || c == '`') close = c;
+  if (c == '[') close = ']';
+  if (close != 0) {
+    size_t j = i + 1;
+    while (j < s.size()) {
+      if (s[j] == close) {
+        if (close != ']' && j + 1 < s.size() && s[j + 1] == close) {  // doubled quote
+          j += 2;
+          continue;
+        }
+        return j + 1;
+      }
+      ++j;
+    }
+    return s.size();  // unterminated: the rest is literal
+  }
+  if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+    const size_t nl = s.find('\n', i);
+    return nl == std::string_view::npos ? s.size() : nl;
+  }
+  if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+    const size_t end = s.find("*/", i + 2);
+    return end == std::string_view::npos ? s.size() : end + 2;
+  }
+  return i;
+}
+
+// Index of the "}" closing the "{" at i, or npos.
+size_t MatchingBrace(std::string_view s, size_t i) {
+  int depth = 0;
+  for (size_t j = i; j < s.size();) {
+    const size_t skipped = SkipQuotedOrComment(s, j);
+    if (skipped != j) {
+      j = skipped;
+      continue;
+    }
+    if (s[j] == '{') ++depth;
+    if (s[j] == '}' && --depth == 0) return j;
+    ++j;
+  }
+  return std::string_view::npos;
+}
+
+// Splits at commas outside parentheses, literals and comments.
+std::vector<std::string_view> SplitArgs(std::string_view s) {
+  std::vector<std::string_view> out;
+  if (TrimBlanks(s).empty()) return out;
+  int depth = 0;
+  size_t start = 0;
+  for (size_t j = 0; j < s.size();) {
+    const size_t skipped = SkipQuotedOrComment(s, j);
+    if (skipped != j) {
+      j = skipped;
+      continue;
+    }
+    if (s[j] == '(' || s[j] == '{') ++depth;
+    if (s[j] == ')' || s[j] == '}') --depth;
+    if (s[j] == ',' && depth == 0) {
+      out.push_back(TrimBlanks(s.substr(start, j - start)));
+      start = j + 1;
+    }
+    ++j;
+  }
+  out.push_back(TrimBlanks(s.substr(start)));
+  return out;
+}
+
+class Scanner {
+ public:
+  Scanner(TCommandText& out, const TEscapeTranslator& escapes) : out_(out), escapes_(escapes) {}
+
+  // The whole text, and the bodies of stored-code definitions in it, which go to the engine as
+  // written: ":NAME" in a procedure or trigger body is the engine's own variable, not a marker.
+  void SetVerbatim(std::string_view whole, std::vector<TFbTextRange> ranges) {
+    whole_ = whole;
+    verbatim_ = std::move(ranges);
+  }
+
+  std::string Scan(std::string_view s) {
+    std::string sql;
+    sql.reserve(s.size());
+    size_t i = 0;
+    size_t next_verbatim = 0;
+    const bool whole = s.data() == whole_.data() && s.size() == whole_.size();
+    while (i < s.size()) {
+      if (whole && next_verbatim < verbatim_.size() && verbatim_[next_verbatim].begin <= i) {
+        const size_t end = std::max(i, verbatim_[next_verbatim++].end);
+        sql.append(s.substr(i, end - i));
+        i = end;
+        continue;
+      }
+      const size_t skipped = SkipQuotedOrComment(s, i);
+      if (skipped != i) {
+        sql.append(s.substr(i, skipped - i));
+        i = skipped;
+        continue;
+      }
+      const char c = s[i];
+      if (c == ':') {
+        if (i + 1 < s.size() && s[i + 1] == ':') {
+          sql += ':';
+          i += 2;
+          continue;
+        }
+        size_t j = i + 1;
+        while (j < s.size() && IsNameChar(s[j])) ++j;
+        if (j > i + 1) {
+          AddMarker(s.substr(i + 1, j - i - 1));
+          sql += '?';
+          i = j;
+          continue;
+        }
+      } else if (c == '{') {
+        const size_t close = MatchingBrace(s, i);
+        if (close != std::string_view::npos) {
+          std::string expanded;
+          if (Escape(s.substr(i + 1, close - i - 1), expanded)) {
+            sql += expanded;
+            i = close + 1;
+            continue;
+          }
+        }
+      }
+      sql += c;
+      ++i;
+    }
+    return sql;
+  }
+
+ private:
+  void AddMarker(std::string_view name) {
+    int index = -1;
+    for (size_t k = 0; k < out_.names.size(); ++k) {
+      if (NamesEqual(out_.names[k], name)) {
+        index = static_cast<int>(k);
+        break;
+      }
+    }
+    if (index < 0) {
+      index = static_cast<int>(out_.names.size());
+      out_.names.emplace_back(name);
+    }
+    out_.markers.push_back(index);
+  }
+
+  // Expands the body of one {...}; false when it is no escape sequence we know.
+  bool Escape(std::string_view body, std::string& expanded) {
+    body = TrimBlanks(body);
+    size_t k = 0;
+    while (k < body.size() && std::isalpha(static_cast<unsigned char>(body[k]))) ++k;
+    const std::string_view keyword = body.substr(0, k);
+    const std::string_view rest = TrimBlanks(body.substr(k));
+    TSqlEscape e;
+    if (EqualsNoCase(keyword, "d")) {
+      e.kind = TSqlEscape::kDate;
+    } else if (EqualsNoCase(keyword, "t")) {
+      e.kind = TSqlEscape::kTime;
+    } else if (EqualsNoCase(keyword, "ts")) {
+      e.kind = TSqlEscape::kTimeStamp;
+    } else if (EqualsNoCase(keyword, "oj")) {
+      e.kind = TSqlEscape::kOuterJoin;
+    } else if (EqualsNoCase(keyword, "escape")) {
+      e.kind = TSqlEscape::kLikeEscape;
+    } else if (EqualsNoCase(keyword, "fn")) {
+      e.kind = TSqlEscape::kFunction;
+      const size_t open = rest.find('(');
+      if (open == std::string_view::npos || rest.back() != ')') return false;
+      e.name = std::string(TrimBlanks(rest.substr(0, open)));
+      for (std::string_view arg : SplitArgs(rest.substr(open + 1, rest.size() - open - 2))) {
+        e.args.push_back(Scan(arg));
+      }
+      expanded = escapes_(e);
+      return true;
+    } else {
+      return false;
+    }
+    if (rest.empty()) return false;
+    e.args.push_back(Scan(rest));
+    expanded = escapes_(e);
+    return true;
+  }
+
+  TCommandText& out_;
+  const TEscapeTranslator& escapes_;
+  std::string_view whole_;
+  std::vector<TFbTextRange> verbatim_;
+};
+
+}  // namespace
+
+TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes) {
+  TCommandText out;
+  Scanner scanner(out, escapes);
+  scanner.SetVerbatim(text, FirebirdPsqlBodies(text));
+  out.sql = scanner.Scan(text);
+  return out;
+}
+
+std::string RenderEscapePlain(const TSqlEscape& escape) {
+  switch (escape.kind) {
+    case TSqlEscape::kFunction: {
+      std::string out = escape.name + "(";
+      for (size_t i = 0; i < escape.args.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += escape.args[i];
+      }
+      return out + ")";
+    }
+    case TSqlEscape::kLikeEscape:
+      return "ESCAPE " + escape.args.at(0);
+    default:
+      return escape.args.at(0);
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,76 @@
+#include "db/core/query.h"
+
+#include <fmt/core.h>
+
+#include "db/core/db_error.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+bool IsBlank(std::string_view text) {
+  return TrimBlanks(text).empty();
+}
+
+}  // namespace
+
+TParams& TFDQuery::Params() {
+  SyncParams();
+  return params_;
+}
+
+void TFDQuery::SyncParams() {
+  std::string text = sql_.Text();
+  if (text == params_text_) return;
+  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain);
+  TParams fresh;
+  for (const std::string& name : parsed.names) {
+    const TParam* old = params_.FindParam(name);
+    TParam& p = fresh.Add();
+    if (old != nullptr) p = *old;
+    p.Name = name;
+    if (p.ParamType == ptUnknown) p.ParamType = ptInput;
+  }
+  params_.Swap(fresh);
+  params_text_ = std::move(text);
+}
+
+std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
+  SyncParams();
+  if (IsBlank(params_text_)) throw EFDException("Command text is empty");
+  if (const size_t nul = params_text_.find('\0'); nul != std::string::npos) {
+    throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
+  }
+  const TCommandText parsed = PreprocessCommandText(
+      params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); });
+  std::vector<TParam*> markers;
+  markers.reserve(parsed.markers.size());
+  for (int index : parsed.markers) {
+    TParam& p = params_.ParamByName(parsed.names[static_cast<size_t>(index)]);
+    if (p.DataType == ftUnknown) {
+      throw EFDException(fmt::format("Parameter [{}] data type is unknown", p.Name));
+    }
+    markers.push_back(&p);
+  }
+  std::unique_ptr<TDriverCommand> command = driver.CreateCommand(parsed.sql);
+  command->SetParams(markers);
+  return command;
+}
+
+void TFDQuery::DoOpen() {
+  TFDConnection& connection = OpenConnection();
+  rows_affected_ = 0;
+  std::unique_ptr<TDriverCommand> command = Prepare(connection.Driver());
+  Run(*command, true);
+  rows_affected_ = command->RowsAffected();
+}
+
+void TFDQuery::ExecSQL() {
+  TFDConnection& connection = OpenConnection();
+  rows_affected_ = 0;
+  std::unique_ptr<TDriverCommand> command = Prepare(connection.Driver());
+  Run(*command, false);
+  rows_affected_ = command->RowsAffected();
+}
+
+}  // namespace velmora

@@ -1,0 +1,62 @@
+// TFDQuery: a dataset filled by one command text (SQL), which may also be executed without
+// rows, and which applies its logged changes to a table (ApplyUpdates).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "db/core/command_text.h"
+#include "db/core/rdbms_dataset.h"
+#include "db/core/string_list.h"
+
+namespace velmora {
+
+struct TFDUpdateOptions {
+  // The table that ApplyUpdates writes to; empty: the origin table of the first field that has one.
+  std::string UpdateTableName;
+};
+
+class TFDQuery : public TFDRdbmsDataSet {
+ public:
+  // The command text: the lines joined by line breaks. Parameter markers (":NAME") in it become
+  // the parameters of Params the next time Params, Open or ExecSQL is used; parameters whose
+  // name stays keep their type and value.
+  TStringList& SQL() { return sql_; }
+  const TStringList& SQL() const { return sql_; }
+
+  TParams& Params();
+  TParam& ParamByName(std::string_view name) { return Params().ParamByName(name); }
+
+  // Runs every statement of the command text, discarding rows.
+  void ExecSQL();
+  // Rows inserted, updated or deleted by the last Open or ExecSQL.
+  int64_t RowsAffected() const { return rows_affected_; }
+
+  TFDUpdateOptions UpdateOptions;
+  // Turns the change log on (it is also on after loading a saved change log).
+  void SetCachedUpdates(bool on) { TDataSet::SetCachedUpdates(on); }
+
+  // Writes every logged change to UpdateOptions.UpdateTableName as an INSERT, UPDATE or DELETE
+  // with bound values; an UPDATE or DELETE finds its row by the key fields (InKey), or without
+  // them by every original non-blob value. A refused change marks its row (RowError) and the
+  // others go on, until more than `max_errors` have failed (-1: no limit). Returns the number of
+  // failed changes. Accepted changes stay in the log until CommitUpdates.
+  int ApplyUpdates(int max_errors = -1);
+
+ protected:
+  // Open (TDataSet::Open) runs the command text and fetches every row. Raises when the text is
+  // empty, a parameter has no data type, the engine refuses the text, or no statement of it
+  // returns a result set.
+  void DoOpen() override;
+
+ private:
+  // Preprocesses the text for the attached driver and checks every parameter it uses.
+  std::unique_ptr<TDriverCommand> Prepare(TDriverConnection& driver);
+  void SyncParams();
+
+  TStringList sql_;
+  std::string params_text_;  // the command text Params was last built from
+  int64_t rows_affected_ = 0;
+};
+
+}  // namespace velmora
