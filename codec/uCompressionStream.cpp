@@ -82,10 +82,16 @@ int CompressionLevelOfSelector(int selector) {
   }
 }
 
+uint64_t PacketBound(uint64_t content_size) {
+  // libdeflate's bound across every compressor it can make, so at every level.
+  return libdeflate_zlib_compress_bound(nullptr, static_cast<size_t>(content_size));
+}
+
 void CompressMemoryStream(TMemoryStream& stream, int selector) {
   stream.SetPosition(0);
   const std::string& in = stream.Buffer();
-  const int level = CompressionLevelOfSelector(selector);
+  const int level =
+      in.size() < kStoredPacketBelow ? Z_NO_COMPRESSION : CompressionLevelOfSelector(selector);
   // zlib's default level is 6; libdeflate's levels 0 to 9 match zlib's in kind.
   TCompressorLease lease(level == Z_DEFAULT_COMPRESSION ? 6 : level);
   libdeflate_compressor& compressor = lease.Compressor();
@@ -158,7 +164,9 @@ void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what
                const std::function<void(const char* data, size_t size)>& sink) {
   if (packet.empty()) return;
   MemoryReservation working = MemoryBudget::Process().Reserve(kInflateChunk + kInflaterState);
-  std::string buffer(kInflateChunk, '\0');
+  // Not initialised: inflate writes every byte it hands on, and pages a small content never
+  // reaches are never touched.
+  const std::unique_ptr<char[]> buffer(new char[kInflateChunk]);
 
   Inflater inflater;
   z_stream& zs = inflater.zs;
@@ -167,16 +175,16 @@ void InflateTo(std::string_view packet, uint64_t max_size, std::string_view what
   uint64_t total = 0;
   for (;;) {
     FeedInput(zs, packet.data(), packet.size(), consumed);
-    zs.next_out = reinterpret_cast<Bytef*>(buffer.data());
-    zs.avail_out = static_cast<uInt>(buffer.size());
+    zs.next_out = reinterpret_cast<Bytef*>(buffer.get());
+    zs.avail_out = static_cast<uInt>(kInflateChunk);
     const int rc = inflate(&zs, Z_NO_FLUSH);
-    const size_t produced = buffer.size() - zs.avail_out;
+    const size_t produced = kInflateChunk - zs.avail_out;
     inflater.Check(rc);
     total += produced;
     if (total > max_size) {
       throw EPacketTooLarge(fmt::format("{} is larger than the limit of {} bytes", what, max_size));
     }
-    if (produced > 0) sink(buffer.data(), produced);
+    if (produced > 0) sink(buffer.get(), produced);
     if (rc == Z_STREAM_END) return;
     inflater.CheckNotCutShort(consumed, packet.size());
   }

@@ -43,10 +43,19 @@ int CompressionLevelOfSelector(int selector);
 // EZDecompressionError and leave the content as it was.
 void DecompressMemoryStream(TMemoryStream& stream);
 
-// Replaces the stream's content by its zlib stream at the selector's level; position 0
-// afterwards. On failure the content is left as it was, except when memory runs out while a large
-// packet (above 64 KiB) is copied into the stream: its content has been released by then, so that
-// the content and two copies of the packet never take memory at once.
+// Content below this size (smaller than the transport's compression threshold) is written as
+// stored blocks at every selector: setting up a deflater's match finder costs more than the whole
+// packet, and such a packet stays small on the wire either way.
+inline constexpr size_t kStoredPacketBelow = 1024;
+
+// The longest packet CompressMemoryStream can make of `content_size` bytes, at any selector.
+uint64_t PacketBound(uint64_t content_size);
+
+// Replaces the stream's content by its zlib stream at the selector's level (stored blocks below
+// kStoredPacketBelow bytes); position 0 afterwards. On failure the content is left as it was,
+// except when memory runs out while a large packet (above 64 KiB) is copied into the stream: its
+// content has been released by then, so that the content and two copies of the packet never take
+// memory at once.
 void CompressMemoryStream(TMemoryStream& stream, int selector);
 
 // A packet whose content is larger than its caller takes. The text names the content and limit.

@@ -24,6 +24,7 @@
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "common/server_metrics.h"
+#include "rpc/caller_frame_size.h"
 #include "rpc/frame_io.h"
 #include "rpc/login_throttle.h"
 #include "rpc/messages.h"
@@ -665,6 +666,7 @@ void TDSTCPServerTransport::ServeMessages(Stream& stream, TIdTCPConnection& conn
   Impl& s = *impl_;
   const ServerLimits& limits = s.limits;
   TDSFrameCodec codec(CompressMoreThan, MaxFrameSize);
+  const TCallerFrameSizeScope caller_frame_size(MaxFrameSize);
   std::string in, out, refusal;
   const auto ahead = std::make_unique<TReadAhead>();
   MemoryReservation in_reserved;

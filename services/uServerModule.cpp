@@ -23,6 +23,7 @@
 #include "db/core/text_encoding.h"
 #include "dbpool/database_pools.h"
 #include "dbpool/pooled_object.h"
+#include "rpc/caller_frame_size.h"
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
@@ -105,7 +106,7 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
     const uint64_t saved = dataset.SavedSize();
     held.Grow(saved);
     dataset.SaveToStream(stream, sfAuto);
-    held.Grow(DeflatedBound(saved));
+    held.Grow(PacketBound(saved));
   } catch (...) {
     dataset.SetCachedUpdates(cached);
     throw;
@@ -369,7 +370,7 @@ std::string ResultTooLargeMessage() {
 }
 
 uint64_t ServerTransferLimit() {
-  return FileTransferLimit(Limits().UploadMax, kDefaultMaxFrameSize);
+  return FileTransferLimit(Limits().UploadMax, CallerMaxFrameSize());
 }
 
 bool TServerModule1::UploadFile(const OleVariant& FileOV, const std::string& FileName) {

@@ -78,8 +78,8 @@ uint64_t ServerResultLimit();
 std::string ResultTooLargeMessage();
 
 // The one limit of files moved by the file methods, both directions: the smaller of
-// Limits().UploadMax and the largest file whose packet one message (a frame of the transport's
-// maximum size) can carry.
+// Limits().UploadMax and the largest file whose packet one message (a frame of the maximum size of
+// the transport the call came through, CallerMaxFrameSize()) can carry.
 uint64_t ServerTransferLimit();
 
 // Splits the decompressed bytes of an SQL batch packet into its lines: decoded by byte-order mark

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "common/file_errors.h"
 
@@ -14,7 +16,9 @@ namespace {
 
 struct FdCloser {
   int fd;
-  ~FdCloser() { ::close(fd); }
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
 }  // namespace
@@ -24,8 +28,10 @@ bool RegularFileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void ReadWholeFile(const std::string& path, TMemoryStream& into, uint64_t max_size,
-                   const std::function<void(uint64_t size)>& before_read) {
+namespace {
+
+// Opens the file for reading and checks it can be transferred; returns its size.
+uint64_t OpenForTransfer(const std::string& path, uint64_t max_size, int& fd_out) {
   // O_NONBLOCK keeps a FIFO put in place of the file from stalling the call.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw EFOpenError(path, SystemMessage(errno));
@@ -41,25 +47,66 @@ void ReadWholeFile(const std::string& path, TMemoryStream& into, uint64_t max_si
                                         "of {} bytes",
                                         size, max_size));
   }
-  if (before_read) before_read(size);
+  closer.fd = -1;
+  fd_out = fd;
+  return size;
+}
 
-  std::string& buffer = into.Buffer();
-  buffer.clear();
-  buffer.resize(static_cast<size_t>(st.st_size));
+// Reads up to `size` bytes at `data`; fewer only at the end of the file.
+size_t ReadUpTo(int fd, const std::string& path, char* data, size_t size) {
   size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
+  while (done < size) {
+    const ssize_t n = ::read(fd, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
-      buffer.clear();
       throw EFileError(fmt::format("Cannot read file \"{}\". {}", path, SystemMessage(error)));
     }
     if (n == 0) break;  // the file shrank meanwhile
     done += static_cast<size_t>(n);
   }
-  buffer.resize(done);
+  return done;
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::string& path, TMemoryStream& into, uint64_t max_size,
+                   const std::function<void(uint64_t size)>& before_read) {
+  int fd = -1;
+  const uint64_t size = OpenForTransfer(path, max_size, fd);
+  FdCloser closer{fd};
+  if (before_read) before_read(size);
+
+  std::string& buffer = into.Buffer();
+  buffer.clear();
+  buffer.resize(static_cast<size_t>(size));
+  try {
+    buffer.resize(ReadUpTo(fd, path, buffer.data(), buffer.size()));
+  } catch (...) {
+    buffer.clear();
+    throw;
+  }
   into.SetPosition(0);
+}
+
+void ReadFileInPieces(const std::string& path, uint64_t max_size,
+                      const std::function<void(uint64_t size)>& before_read, size_t piece,
+                      const std::function<void(const char* data, size_t size)>& sink) {
+  int fd = -1;
+  const uint64_t size = OpenForTransfer(path, max_size, fd);
+  FdCloser closer{fd};
+  if (before_read) before_read(size);
+
+  const size_t capacity = static_cast<size_t>(std::min<uint64_t>(size, piece));
+  const std::unique_ptr<char[]> buffer(new char[capacity == 0 ? 1 : capacity]);
+  uint64_t left = size;
+  while (left > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, capacity));
+    const size_t got = ReadUpTo(fd, path, buffer.get(), want);
+    if (got > 0) sink(buffer.get(), got);
+    if (got < want) break;  // the file shrank meanwhile
+    left -= got;
+  }
 }
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-// Reading a whole file straight into a memory stream's buffer.
+// Reading a file for a transfer: whole into a memory stream's buffer, or piece by piece.
 #pragma once
 
 #include <cstdint>
@@ -23,5 +23,12 @@ bool RegularFileExists(const std::string& path);
 void ReadWholeFile(const std::string& path, TMemoryStream& into,
                    uint64_t max_size = kMaxTransferSize,
                    const std::function<void(uint64_t size)>& before_read = {});
+
+// The same file handed to `sink` in pieces of at most `piece` bytes, in order, never held whole;
+// the same checks and errors as ReadWholeFile, `before_read` called with the size before the
+// first piece. A file that shrinks meanwhile ends early; one that grows is read up to the size.
+void ReadFileInPieces(const std::string& path, uint64_t max_size,
+                      const std::function<void(uint64_t size)>& before_read, size_t piece,
+                      const std::function<void(const char* data, size_t size)>& sink);
 
 }  // namespace velmora

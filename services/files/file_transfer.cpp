@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
+#include "codec/packet_pieces.h"
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "common/file_errors.h"
@@ -29,15 +31,10 @@ std::string ExchangeFolder(const std::string& root) {
   return folder + "Upload/";
 }
 
-uint64_t DeflatedBound(uint64_t n) {
-  // zlib's compressBound, which holds for window bits 15 and memory level 8 at every level.
-  return n + (n >> 12) + (n >> 14) + (n >> 25) + 13;
-}
-
 uint64_t FileTransferLimit(uint64_t upload_max, uint64_t message_max) {
-  const auto fits = [&](uint64_t n) { return DeflatedBound(n) + kReplyOverhead <= message_max; };
+  const auto fits = [&](uint64_t n) { return PacketBound(n) + kReplyOverhead <= message_max; };
   if (message_max < kReplyOverhead || !fits(0)) return 0;
-  // The largest n that fits: DeflatedBound grows with n, and n itself never exceeds its bound.
+  // The largest n that fits: PacketBound grows with n, and n itself never exceeds its bound.
   uint64_t low = 0;
   uint64_t high = std::min<uint64_t>(message_max, kMaxTransferSize);
   while (low < high) {
@@ -59,7 +56,7 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
                 uint64_t limit) {
   const SafePath target = ResolveInside(ExchangeFolder(root), {FileName});
   RefuseServerOwnFile(target);
-  if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > DeflatedBound(limit)) {
+  if (FileOV.IsByteArray() && FileOV.ByteData().bytes.size() > PacketBound(limit)) {
     throw EPacketTooLarge(fmt::format(
         "The uploaded packet of {} bytes is larger than any packet of a file within the transfer "
         "limit of {} bytes",
@@ -89,17 +86,29 @@ OleVariant DownLoadFile(const std::string& root, const std::string& FileName, in
   if (!RegularFileExists(source.full)) return OleVariant::Null();
   auto hold = FileHoldTable::Instance().TryExclusive(source.key);
   if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
-  TMemoryStream content;
+  // The file is read and deflated piece by piece: what grows with it is the packet alone, and
+  // then the reply frame's copy of it.
   MemoryReservation held;
-  ReadWholeFile(source.full, content, limit, [&](uint64_t size) {
-    // The content and its packet exist at once while the packet is made.
-    held = MemoryBudget::Process().Reserve(size + DeflatedBound(size));
-  });
+  std::optional<TPacketFromPieces> deflater;
+  uint64_t read = 0;
+  uint64_t pieces = 0;  // the piece read and its deflated form
+  ReadFileInPieces(
+      source.full, limit,
+      [&](uint64_t size) {
+        pieces = 2 * PacketBound(std::min<uint64_t>(size, kPacketPiece));
+        held = MemoryBudget::Process().Reserve(2 * PacketBound(size) + pieces);
+        deflater.emplace(kPacketSelector, size);
+      },
+      kPacketPiece,
+      [&](const char* data, size_t size) {
+        deflater->Add(data, size);
+        read += size;
+      });
   hold.reset();
-  Size = static_cast<int32_t>(content.Size());
-  CompressMemoryStream(content, kPacketSelector);
-  OleVariant packet;
-  MemoryStream2OleVariant(content, packet);
+  Size = static_cast<int32_t>(read);
+  OleVariant packet = OleVariant::Bytes(deflater->Finish());
+  deflater.reset();
+  held.Shrink(pieces);                 // the pieces are gone
   KeepUntilCallEnds(std::move(held));  // the packet and the reply made of it, until it is sent
   return packet;
 }

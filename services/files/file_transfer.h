@@ -22,14 +22,10 @@ namespace velmora {
 // the out-parameters); generous.
 inline constexpr uint64_t kReplyOverhead = 64;
 
-// The largest content whose data packet (deflated at the server's settings, in the worst case for
-// incompressible content) fits with kReplyOverhead in a message of `message_max` bytes, and at
+// The largest content whose data packet (the codec's PacketBound: the worst case, incompressible
+// content) fits with kReplyOverhead in a message of `message_max` bytes, and at
 // most `upload_max` and INT32_MAX (the Size out-parameter).
 uint64_t FileTransferLimit(uint64_t upload_max, uint64_t message_max);
-
-// The longest zlib stream that deflating `content_size` bytes at the server's settings can
-// produce.
-uint64_t DeflatedBound(uint64_t content_size);
 
 // The transfer limit when no message size is known: Limits().UploadMax, at most INT32_MAX.
 uint64_t DefaultTransferLimit();
@@ -52,7 +48,8 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
 // before compression; Null, with Size unassigned, when no file exists there (a folder does not
 // count). Raises EFOpenError when the file is in use, cannot be opened or is longer than `limit`
 // (refused before it is read), EUnsafePath and EServerOwnFile as above, EMemoryBudgetExceeded when
-// the process memory budget cannot hold the file and its packet.
+// the process memory budget cannot hold the packet and the reply's copy of it. The file is read
+// and deflated piece by piece (codec/packet_pieces.h), never held whole.
 OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
                         uint64_t limit = DefaultTransferLimit());
 

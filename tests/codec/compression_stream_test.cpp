@@ -104,6 +104,22 @@ TEST(CompressionStream, SelectorZeroWritesStoredBlocks) {
   EXPECT_EQ(Decompressed(packed), plain);
 }
 
+// Below the transport's compression threshold every selector writes stored blocks (a deflater's
+// set-up costs more than such a packet); from it on the selector's level holds.
+TEST(CompressionStream, SmallContentIsStoredAtEverySelector) {
+  for (const size_t size : {size_t{1}, size_t{414}, kStoredPacketBelow - 1, kStoredPacketBelow}) {
+    const std::string plain(size, 'a');  // would shrink at any deflating level
+    for (int selector : {1, 2, 9}) {
+      const std::string packed = Compressed(plain, selector);
+      const bool stored = size < kStoredPacketBelow;
+      EXPECT_EQ((static_cast<uint8_t>(packed[2]) & 0x06) == 0, stored)
+          << size << " bytes, selector " << selector;
+      EXPECT_EQ(packed.size() > plain.size(), stored) << size << " bytes, selector " << selector;
+      EXPECT_EQ(ZlibInflated(packed, plain.size()), plain);
+    }
+  }
+}
+
 TEST(CompressionStream, HeaderAndAdlerTrailer) {
   const std::string plain = Sample(10'000);
   const std::string packed = Compressed(plain, 2);

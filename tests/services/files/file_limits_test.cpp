@@ -62,8 +62,8 @@ TEST(FileTransferLimit, IsTheLargestFileWhosePacketFitsOneMessage) {
   for (const uint64_t message : {uint64_t{256} << 20, uint64_t{1} << 20, uint64_t{4096}}) {
     SCOPED_TRACE(message);
     const uint64_t limit = FileTransferLimit(UINT64_MAX, message);
-    EXPECT_LE(DeflatedBound(limit) + kReplyOverhead, message);
-    EXPECT_GT(DeflatedBound(limit + 1) + kReplyOverhead, message);
+    EXPECT_LE(PacketBound(limit) + kReplyOverhead, message);
+    EXPECT_GT(PacketBound(limit + 1) + kReplyOverhead, message);
   }
   EXPECT_EQ(FileTransferLimit(1000, uint64_t{256} << 20), 1000u);
   EXPECT_EQ(FileTransferLimit(UINT64_MAX, 50), 0u);

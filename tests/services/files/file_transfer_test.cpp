@@ -56,7 +56,9 @@ TEST_P(UploadRoundTripTest, UploadedContentDownloadsUnchanged) {
 INSTANTIATE_TEST_SUITE_P(Sizes, UploadRoundTripTest,
                          ::testing::Values(RoundTripCase{0, 2}, RoundTripCase{1, 2},
                                            RoundTripCase{300000, 2}, RoundTripCase{70000, 0},
-                                           RoundTripCase{70000, 9}));
+                                           RoundTripCase{70000, 9},
+                                           // read and deflated in several pieces
+                                           RoundTripCase{(5u << 20) + 12345, 2}));
 
 TEST_F(FileTransferTest, UploadReplacesWhollyLeavingNoTail) {
   WriteFile(Upload() / "f.txt", std::string(5000, 'o'));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "codec/packets.h"
@@ -111,6 +112,44 @@ TEST_F(Sessions, ConcurrentClientsUseTheirOwnConnections) {
   EXPECT_EQ(Load(packet)->FieldByName("N").AsInteger(), kClients * kInserts);
   EXPECT_LE(FDConnectionPool()->Count(), static_cast<size_t>(kClients));
   ExpectAllGivenBack();
+}
+
+// A file of several MiB, half text and half random, is read and deflated piece by piece on the
+// server and arrives intact in one reply.
+TEST_F(Sessions, MultiMiBDownloadArrivesIntact) {
+  std::string content;
+  for (int i = 0; content.size() < (3u << 20); ++i)
+    content += fmt::format("line {} of the log\n", i);
+  uint32_t x = 7;
+  while (content.size() < (6u << 20) + 777) {
+    x = x * 1103515245u + 12345u;
+    content += static_cast<char>(x >> 23);
+  }
+  std::ofstream(dir_.File("Upload/big.log"), std::ios::binary) << content;
+  auto client = Connect();
+  TDSCallResult download = Call(*client, "DownLoadFile", {OleVariant("big.log")});
+  EXPECT_EQ(download.Outs.at(0).AsInteger(), static_cast<int32_t>(content.size()));
+  ASSERT_TRUE(download.Result.IsByteArray());
+  EXPECT_LT(download.Result.ByteData().bytes.size(), content.size() * 3 / 4);
+  EXPECT_TRUE(PacketToBytes(download.Result) == content);
+}
+
+// The file methods' limit follows the frame size of the transport the call came through: a file
+// whose packet could not fit one frame is refused before it is read, one that fits goes through.
+TEST_F(Sessions, FileLimitFollowsTheTransportsFrameSize) {
+  Host().DSTCPServerTransport1.MaxFrameSize = 1u << 20;  // read by each connection as it starts
+  std::ofstream(dir_.File("Upload/over.bin"), std::ios::binary) << std::string(2u << 20, 'o');
+  std::ofstream(dir_.File("Upload/under.bin"), std::ios::binary) << std::string(900'000, 'u');
+  auto client = Connect();
+  try {
+    Call(*client, "DownLoadFile", {OleVariant("over.bin")});
+    FAIL() << "a 2 MiB download passed a 1 MiB frame";
+  } catch (const EDSRemoteError& e) {
+    EXPECT_NE(std::string(e.what()).find("more than the transfer limit"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(PacketToBytes(Call(*client, "DownLoadFile", {OleVariant("under.bin")}).Result),
+            std::string(900'000, 'u'));
 }
 
 TEST_F(Sessions, FileMethodsRoundTrip) {
