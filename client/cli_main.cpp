@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "client/cli_commands.h"
+#include "client/cli_exit_codes.h"
 #include "client/cli_shell.h"
 #include "common/service_defaults.h"
 
@@ -21,8 +22,8 @@ namespace {
 
 using velmora::cli::Context;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsageOrConnection = 2;
+using velmora::cli::kExitFailed;
+using velmora::cli::kExitUsageOrConnection;
 
 // The options every command shares: where to connect, as whom, and how to print.
 struct Options {
@@ -156,29 +157,9 @@ int Run(const Options& o, const Command& cmd) {
     cmd.run(ctx);
     std::cout.flush();
     return std::cout ? 0 : kExitFailed;
-  } catch (const cli::ECommandFailed& e) {
+  } catch (...) {
     std::cout.flush();
-    std::cerr << e.what() << '\n';
-    return kExitFailed;
-  } catch (const cli::EUsage& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSLoginError& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSRemoteError& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSConnectionError& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSProtocolError& e) {
-    std::cerr << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const std::exception& e) {
-    // A packet that cannot be read, a listing out of step and the like.
-    std::cerr << e.what() << '\n';
-    return kExitFailed;
+    return cli::ReportFailure(std::current_exception(), std::cerr);
   }
 }
 

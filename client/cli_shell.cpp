@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "client/cli_commands.h"
+#include "client/cli_exit_codes.h"
 #include "client/interrupt_key.h"
 #include "client/line_editor.h"
 #include "client/statement_kind.h"
@@ -27,8 +28,6 @@
 namespace velmora::cli {
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsageOrConnection = 2;
 // \i inside \i: deep enough for any real use, shallow enough to stop a file that reads itself.
 constexpr int kMaxIncludeDepth = 16;
 
@@ -51,34 +50,6 @@ constexpr std::string_view kHelp =
 
 // Ctrl-C came while a call waited for its reply.
 class EInterrupted : public std::exception {};
-
-// A failure's text to `err`; the exit code a one-command run gives it.
-int Report(const std::exception_ptr& failure, std::ostream& err) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const ECommandFailed& e) {
-    err << e.what() << '\n';
-    return kExitFailed;
-  } catch (const EUsage& e) {
-    err << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSLoginError& e) {
-    err << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSRemoteError& e) {
-    err << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSConnectionError& e) {
-    err << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const EDSProtocolError& e) {
-    err << e.what() << '\n';
-    return kExitUsageOrConnection;
-  } catch (const std::exception& e) {
-    err << e.what() << '\n';
-    return kExitFailed;
-  }
-}
 
 std::string_view Trimmed(std::string_view s) {
   const size_t begin = s.find_first_not_of(" \t\r\n");
@@ -114,7 +85,7 @@ class TShell {
       settings_.connect(client_);
       return true;
     } catch (...) {
-      exit_code_ = Report(std::current_exception(), err_);
+      exit_code_ = ReportFailure(std::current_exception(), err_);
       return false;
     }
   }
@@ -151,7 +122,7 @@ class TShell {
   }
 
   Step Fail(bool stop) {
-    exit_code_ = Report(std::current_exception(), err_);
+    exit_code_ = ReportFailure(std::current_exception(), err_);
     return stop ? Step::Failed : Step::Go;
   }
 
