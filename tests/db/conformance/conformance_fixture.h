@@ -10,6 +10,7 @@
 #include "db/core/connection.h"
 #include "db/core/query.h"
 #include "tests/db/conformance/engines.h"
+#include "tests/support/error_of.h"
 
 namespace velmora::test {
 
@@ -51,16 +52,6 @@ class Conformance : public ::testing::TestWithParam<const Engine*> {
     return q.Fields(0).AsString();
   }
   std::string Scalar(const std::string& sql) { return Scalar(connection_, sql); }
-  // The message of the exception `fn` raises ("" when it raises none).
-  template <typename Fn>
-  static std::string ErrorOf(Fn&& fn) {
-    try {
-      fn();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "";
-  }
 
   std::unique_ptr<EngineSite> site_;
   TFDConnection connection_;

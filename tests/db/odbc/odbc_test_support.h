@@ -9,6 +9,7 @@
 
 #include "db/core/connection.h"
 #include "db/core/query.h"
+#include "tests/support/error_of.h"
 
 namespace velmora::test {
 
@@ -33,17 +34,6 @@ inline std::string Scalar(TFDConnection& connection, const std::string& sql) {
   q.SQL().SetText(sql);
   q.Open();
   return q.Fields(0).AsString();
-}
-
-// The message of the exception `fn` raises ("" when it raises none).
-template <typename Fn>
-std::string ErrorOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
 }
 
 }  // namespace velmora::test
