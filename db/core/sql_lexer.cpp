@@ -122,6 +122,12 @@ size_t TSqlLexer::BlockCommentEnd(size_t begin, bool& closed) const {
 }
 
 size_t TSqlLexer::DollarBodyEnd(size_t begin, bool& closed) const {
+  // Where "$" is a letter of words, one right after a letter, digit or "$" belongs to that word
+  // (or to the quote just closed) and opens nothing.
+  if (begin > 0 && dialect_.dollar_in_words &&
+      (IsTagChar(text_[begin - 1]) || text_[begin - 1] == '$')) {
+    return begin;
+  }
   size_t j = begin + 1;
   if (j < text_.size() && ClassOf(text_[j]) == kWordStart) {
     while (j < text_.size() && IsTagChar(text_[j])) ++j;
@@ -208,10 +214,16 @@ bool TSqlLexer::Next(TSqlToken& token) {
           end = BlockCommentEnd(begin, closed);
           break;
         case '$':
-          if (!dialect_.dollar_bodies) break;
-          if (const size_t body_end = DollarBodyEnd(begin, closed); body_end != begin) {
-            kind = TSqlTokenKind::kDollarBody;
-            end = body_end;
+          if (dialect_.dollar_bodies) {
+            if (const size_t body_end = DollarBodyEnd(begin, closed); body_end != begin) {
+              kind = TSqlTokenKind::kDollarBody;
+              end = body_end;
+              break;
+            }
+          }
+          if (dialect_.dollar_starts_words) {
+            kind = TSqlTokenKind::kWord;
+            end = WordEnd(begin);
           }
           break;
         default:

@@ -10,9 +10,13 @@ namespace {
 constexpr TSqlDialect kPlain{};
 constexpr TSqlDialect kBracketsAndBackticks{.bracket_names = true, .backtick_names = true};
 constexpr TSqlDialect kDoubledBrackets{.bracket_names = true, .bracket_doubling = true};
-constexpr TSqlDialect kPostgres{
-    .e_strings = true, .nested_comments = true, .dollar_bodies = true, .dollar_in_words = true};
-constexpr TSqlDialect kFirebird{.q_strings = true, .dollar_in_words = true};
+constexpr TSqlDialect kPostgres{.e_strings = true,
+                                .nested_comments = true,
+                                .dollar_bodies = true,
+                                .dollar_in_words = true,
+                                .dollar_starts_words = true};
+constexpr TSqlDialect kFirebird{
+    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
 
 char KindLetter(TSqlTokenKind kind) {
   switch (kind) {
@@ -80,8 +84,10 @@ TEST(SqlLexerTest, CutsTextIntoTokensByTheDialectsQuotes) {
       {"q'{x}'", &kPlain, "w[q]s['{x}']"},
       // Dollar bodies: "$1" and a "$" inside a word open none.
       {"$$a;'b$$ $fn$ $$ $fn$ $1 a$b$ $", &kPostgres,
-       "$[$$a;'b$$]b[ ]$[$fn$ $$ $fn$]b[ ]p[$]9[1]b[ ]w[a$b$]b[ ]p[$]"},
+       "$[$$a;'b$$]b[ ]$[$fn$ $$ $fn$]b[ ]w[$1]b[ ]w[a$b$]b[ ]w[$]"},
+      {"$$x$$$$y$$", &kPostgres, "$[$$x$$]w[$$y$$]"},
       {"$$x$$", &kPlain, "p[$]p[$]w[x]p[$]p[$]"},
+      {"$a $$b", &kFirebird, "w[$a]b[ ]w[$$b]"},
       // Bracket and backtick names exist only where the dialect says; "]]" doubles only there.
       {"[a]]b] `c``d`", &kBracketsAndBackticks, "n[[a]]p[]]w[b]p[]]b[ ]n[`c``d`]"},
       {"[a]]b]", &kDoubledBrackets, "n[[a]]b]]"},
