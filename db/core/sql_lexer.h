@@ -71,8 +71,7 @@ struct TSqlToken {
 class TSqlLexer {
  public:
   // The dialect must outlive the lexer (a constant, as a rule).
-  TSqlLexer(std::string_view text, const TSqlDialect& dialect, size_t position = 0)
-      : text_(text), dialect_(dialect), position_(position) {}
+  TSqlLexer(std::string_view text, const TSqlDialect& dialect, size_t position = 0);
 
   // Reads the token at the current position into `token` and moves past it; false at the end.
   bool Next(TSqlToken& token);
@@ -89,9 +88,11 @@ class TSqlLexer {
   size_t BlockCommentEnd(size_t begin, bool& closed) const;
   size_t DollarBodyEnd(size_t begin, bool& closed) const;  // `begin` when no body opens there
   size_t WordEnd(size_t begin) const;
+  uint8_t ClassOf(char c) const { return classes_[static_cast<unsigned char>(c)]; }
 
   std::string_view text_;
   const TSqlDialect& dialect_;
+  const uint8_t* classes_;  // what each byte is in this dialect (blank, word start, ...)
   size_t position_;
 };
 

@@ -105,43 +105,49 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql) {
     trigger = false;
     has_text = false;
   };
-  bool after_line_comment = false;
+  size_t copied = 0;  // sql before this is in current (or left out)
+  const auto copy_up_to = [&](size_t end) {
+    current.append(sql.substr(copied, end - copied));
+    copied = end;
+  };
   TSqlLexer lexer(sql, kOdbcDialect);
   for (TSqlToken token; lexer.Next(token);) {
-    std::string_view text = token.text;
     switch (token.kind) {
+      case TSqlTokenKind::kBlank:
+        break;
       case TSqlTokenKind::kComment:
         // Comments are dropped (a blank in their place): some drivers look for ";" in them. A
         // line comment takes its line's end with it.
+        copy_up_to(token.begin);
         current += ' ';
-        after_line_comment = text.front() == '-';
-        continue;
-      case TSqlTokenKind::kBlank:
-        if (after_line_comment) text.remove_prefix(1);
+        copied = token.end;
+        if (token.text.front() == '-' && copied < sql.size()) lexer.Seek(++copied);
         break;
       case TSqlTokenKind::kPunct:
-        if (text.front() == ';' && depth == 0) {
+        if (token.text.front() == ';' && depth == 0) {
+          copy_up_to(token.begin);
           finish();
-          after_line_comment = false;
-          continue;
+          copied = token.end;
+          break;
         }
-        if (text.front() == '?') ++markers;
+        if (token.text.front() == '?') ++markers;
         has_text = true;
         break;
       case TSqlTokenKind::kWord:
-      case TSqlTokenKind::kNumber:
-        if (EqualsNoCase(text, "TRIGGER")) trigger = true;
-        if (EqualsNoCase(text, "CASE") || (trigger && EqualsNoCase(text, "BEGIN"))) ++depth;
-        if (EqualsNoCase(text, "END") && depth > 0) --depth;
+      case TSqlTokenKind::kNumber: {
+        const std::string_view word = token.text;
+        if (EqualsNoCase(word, "TRIGGER")) trigger = true;
+        if (EqualsNoCase(word, "CASE") || (trigger && EqualsNoCase(word, "BEGIN"))) ++depth;
+        if (EqualsNoCase(word, "END") && depth > 0) --depth;
         has_text = true;
         break;
+      }
       default:
         has_text = true;
         break;
     }
-    after_line_comment = false;
-    current.append(text);
   }
+  copy_up_to(sql.size());
   finish();
   return out;
 }

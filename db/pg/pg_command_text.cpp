@@ -1,6 +1,8 @@
 #include "db/pg/pg_command_text.h"
 
-#include <fmt/core.h>
+#include <fmt/format.h>
+
+#include <iterator>
 
 #include "db/core/db_error.h"
 #include "db/core/sql_lexer.h"
@@ -82,26 +84,26 @@ class Splitter {
  public:
   Splitter(std::string_view text, size_t marker_count) : s_(text), expected_(marker_count) {}
 
+  // The statement's text goes to current_ a run at a time: only a marker breaks the run.
   std::vector<TPgStatement> Run() {
     TSqlLexer lexer(s_, kPgDialect);
     for (TSqlToken token; lexer.Next(token);) {
       if (token.kind == TSqlTokenKind::kWord) {
-        Word(token.text);
+        Word(token.text, token.begin);
       } else if (token.kind == TSqlTokenKind::kPunct) {
         const char c = s_[token.begin];
         if (c == ';' && depth_ == 0) {
-          Finish();
-          continue;
-        }
-        if (c == '?' && expected_ > 0 && !IsQuestionOperator(s_, token.begin)) {
+          Finish(token.begin);
+          copied_ = token.end;
+        } else if (c == '?' && expected_ > 0 && !IsQuestionOperator(s_, token.begin)) {
           ++markers_;
-          current_ += fmt::format("${}", markers_ - statement_first_);
-          continue;
+          CopyUpTo(token.begin);
+          fmt::format_to(std::back_inserter(current_), "${}", markers_ - statement_first_);
+          copied_ = token.end;
         }
       }
-      current_.append(token.text);
     }
-    Finish();
+    Finish(s_.size());
     if (markers_ != expected_) {
       throw EFDException(fmt::format(
           "Command text holds {} parameter markers for PostgreSQL but {} parameters are given",
@@ -111,12 +113,18 @@ class Splitter {
   }
 
  private:
+  void CopyUpTo(size_t end) {
+    current_.append(s_.substr(copied_, end - copied_));
+    copied_ = end;
+  }
+
   // BEGIN ... END nesting counts only in the body of CREATE FUNCTION / PROCEDURE.
-  void Word(std::string_view word) {
+  void Word(std::string_view word, size_t begin) {
     const bool opens = EqualsNoCase(word, "BEGIN") || EqualsNoCase(word, "CASE");
     if (!opens && !EqualsNoCase(word, "END")) return;
     if (!checked_routine_) {
       checked_routine_ = true;
+      CopyUpTo(begin);
       routine_ = IsCreateRoutine(Head(current_));
     }
     if (!routine_) return;
@@ -127,7 +135,9 @@ class Splitter {
     }
   }
 
-  void Finish() {
+  // Ends the statement at `end` (its ";" or the end of the text).
+  void Finish(size_t end) {
+    CopyUpTo(end);
     const std::string_view head = Head(current_);
     if (!head.empty()) {
       TPgStatement statement;
@@ -148,6 +158,7 @@ class Splitter {
   size_t expected_;
   std::vector<TPgStatement> out_;
   std::string current_;
+  size_t copied_ = 0;  // s_ before this is in current_ or in a statement made
   size_t markers_ = 0;
   size_t statement_first_ = 0;
   int depth_ = 0;
