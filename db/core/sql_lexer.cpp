@@ -190,20 +190,17 @@ bool TSqlLexer::Next(TSqlToken& token) {
           end = QuotedEnd(begin, '\'', true, closed);
           break;
         case '"':
-          if (!dialect_.double_quote_names) break;
-          kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, '"', true, closed);
-          break;
         case '`':
-          if (!dialect_.backtick_names) break;
+        case '[': {
+          const bool quotes = c == '"'   ? dialect_.double_quote_names
+                              : c == '`' ? dialect_.backtick_names
+                                         : dialect_.bracket_names;
+          if (!quotes) break;
           kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, '`', true, closed);
+          end = c == '[' ? QuotedEnd(begin, ']', dialect_.bracket_doubling, closed)
+                         : QuotedEnd(begin, c, true, closed);
           break;
-        case '[':
-          if (!dialect_.bracket_names) break;
-          kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, ']', dialect_.bracket_doubling, closed);
-          break;
+        }
         case '-':
           if (end >= size || text_[end] != '-') break;
           kind = TSqlTokenKind::kComment;

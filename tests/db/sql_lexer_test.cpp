@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace velmora::test {
@@ -104,6 +105,36 @@ TEST(SqlLexerTest, CutsTextIntoTokensByTheDialectsQuotes) {
       {"q'(abc)", &kFirebird, "s[q'(abc)]!"},
   };
   for (const LexCase& c : cases) EXPECT_EQ(Tokens(c.text, *c.dialect), c.tokens) << c.text;
+}
+
+// Texts glued from quote openers and closers, in every dialect: each is cut into tokens that
+// tile it, none empty, and only a token running to the end of the text may be unclosed.
+TEST(SqlLexerTest, TokensTileAnyTextInEveryDialect) {
+  const char* pieces[] = {"'",  "\"", "E'", "q'{", "}'", "$$", "$a$", "$1", "--", "/*", "*/",
+                          "\n", " ",  "[",  "]",   "`",  "\\", "a",   "9",  ";",  "$",  "名"};
+  const TSqlDialect* dialects[] = {&kPlain, &kBracketsAndBackticks, &kDoubledBrackets, &kPostgres,
+                                   &kFirebird};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int k = static_cast<int>(random() % 12); k > 0; --k) {
+      text += pieces[random() % std::size(pieces)];
+    }
+    for (const TSqlDialect* dialect : dialects) {
+      TSqlLexer lexer(text, *dialect);
+      size_t at = 0;
+      for (TSqlToken token; lexer.Next(token);) {
+        ASSERT_EQ(token.begin, at) << text;
+        ASSERT_GT(token.end, token.begin) << text;
+        ASSERT_LE(token.end, text.size()) << text;
+        if (!token.closed) {
+          EXPECT_EQ(token.end, text.size()) << text;
+        }
+        at = token.end;
+      }
+      ASSERT_EQ(at, text.size()) << text;
+    }
+  }
 }
 
 TEST(SqlLexerTest, SeekGoesOnReadingFromThere) {
