@@ -5,32 +5,31 @@
 namespace velmora {
 namespace {
 
-enum TCharClass : uint8_t { kOther, kBlankChar, kWordStart, kDigit };
+// Bits of a byte's class. kWordChar: a byte that continues a word.
+enum : uint8_t { kBlankChar = 1, kWordStart = 2, kDigit = 4, kWordChar = 8 };
 
-constexpr std::array<uint8_t, 256> MakeClasses() {
+constexpr std::array<uint8_t, 256> MakeClasses(bool dollar_in_words) {
   std::array<uint8_t, 256> classes{};
   for (int c = 0; c < 256; ++c) {
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
       classes[c] = kBlankChar;
     } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80) {
-      classes[c] = kWordStart;
+      classes[c] = kWordStart | kWordChar;
     } else if (c >= '0' && c <= '9') {
-      classes[c] = kDigit;
+      classes[c] = kDigit | kWordChar;
+    } else if (c == '$' && dollar_in_words) {
+      classes[c] = kWordChar;
     }
   }
   return classes;
 }
 
-constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses(false);
+constexpr std::array<uint8_t, 256> kDollarWordClasses = MakeClasses(true);
 
-uint8_t ClassOf(char c) {
-  return kClasses[static_cast<unsigned char>(c)];
-}
-
-// A letter, digit, "_" or non-ASCII byte: what follows the first byte of a word or a dollar tag.
+// A letter, digit, "_" or non-ASCII byte: what follows the first byte of a dollar tag.
 bool IsTagChar(char c) {
-  const uint8_t cls = ClassOf(c);
-  return cls == kWordStart || cls == kDigit;
+  return (kClasses[static_cast<unsigned char>(c)] & kWordChar) != 0;
 }
 
 char QStringClose(char open) {
@@ -122,8 +121,14 @@ size_t TSqlLexer::BlockCommentEnd(size_t begin, bool& closed) const {
 }
 
 size_t TSqlLexer::DollarBodyEnd(size_t begin, bool& closed) const {
+  // Where "$" is a letter of words, one right after a letter, digit or "$" belongs to that word
+  // (or to the quote just closed) and opens nothing.
+  if (begin > 0 && dialect_.dollar_in_words &&
+      (IsTagChar(text_[begin - 1]) || text_[begin - 1] == '$')) {
+    return begin;
+  }
   size_t j = begin + 1;
-  if (j < text_.size() && ClassOf(text_[j]) == kWordStart) {
+  if (j < text_.size() && (kClasses[static_cast<unsigned char>(text_[j])] & kWordStart) != 0) {
     while (j < text_.size() && IsTagChar(text_[j])) ++j;
   }
   if (j >= text_.size() || text_[j] != '$') return begin;
@@ -134,13 +139,15 @@ size_t TSqlLexer::DollarBodyEnd(size_t begin, bool& closed) const {
   return text_.size();
 }
 
+TSqlLexer::TSqlLexer(std::string_view text, const TSqlDialect& dialect, size_t position)
+    : text_(text),
+      dialect_(dialect),
+      classes_(dialect.dollar_in_words ? kDollarWordClasses.data() : kClasses.data()),
+      position_(position) {}
+
 size_t TSqlLexer::WordEnd(size_t begin) const {
   size_t j = begin + 1;
-  while (j < text_.size()) {
-    const char c = text_[j];
-    if (!IsTagChar(c) && !(c == '$' && dialect_.dollar_in_words)) break;
-    ++j;
-  }
+  while (j < text_.size() && (ClassOf(text_[j]) & kWordChar) != 0) ++j;
   return j;
 }
 
@@ -149,12 +156,11 @@ bool TSqlLexer::Next(TSqlToken& token) {
   const size_t begin = position_;
   if (begin >= size) return false;
   const char c = text_[begin];
-  const char next = begin + 1 < size ? text_[begin + 1] : '\0';
   bool closed = true;
   TSqlTokenKind kind = TSqlTokenKind::kPunct;
   size_t end = begin + 1;
 
-  switch (ClassOf(c)) {
+  switch (ClassOf(c) & (kBlankChar | kWordStart | kDigit)) {
     case kBlankChar:
       kind = TSqlTokenKind::kBlank;
       while (end < size && ClassOf(text_[end]) == kBlankChar) ++end;
@@ -163,7 +169,8 @@ bool TSqlLexer::Next(TSqlToken& token) {
       kind = TSqlTokenKind::kNumber;
       end = WordEnd(begin);
       break;
-    case kWordStart:
+    case kWordStart: {
+      const char next = end < size ? text_[end] : '\0';
       if (next == '\'' && dialect_.e_strings && (c == 'E' || c == 'e')) {
         kind = TSqlTokenKind::kString;
         end = BackslashStringEnd(begin + 1, closed);
@@ -175,6 +182,7 @@ bool TSqlLexer::Next(TSqlToken& token) {
         end = WordEnd(begin);
       }
       break;
+    }
     default:
       switch (c) {
         case '\'':
@@ -182,36 +190,39 @@ bool TSqlLexer::Next(TSqlToken& token) {
           end = QuotedEnd(begin, '\'', true, closed);
           break;
         case '"':
-          if (!dialect_.double_quote_names) break;
-          kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, '"', true, closed);
-          break;
         case '`':
-          if (!dialect_.backtick_names) break;
+        case '[': {
+          const bool quotes = c == '"'   ? dialect_.double_quote_names
+                              : c == '`' ? dialect_.backtick_names
+                                         : dialect_.bracket_names;
+          if (!quotes) break;
           kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, '`', true, closed);
+          end = c == '[' ? QuotedEnd(begin, ']', dialect_.bracket_doubling, closed)
+                         : QuotedEnd(begin, c, true, closed);
           break;
-        case '[':
-          if (!dialect_.bracket_names) break;
-          kind = TSqlTokenKind::kQuotedName;
-          end = QuotedEnd(begin, ']', dialect_.bracket_doubling, closed);
-          break;
+        }
         case '-':
-          if (next != '-') break;
+          if (end >= size || text_[end] != '-') break;
           kind = TSqlTokenKind::kComment;
           end = text_.find('\n', begin + 2);
           if (end == std::string_view::npos) end = size;
           break;
         case '/':
-          if (next != '*') break;
+          if (end >= size || text_[end] != '*') break;
           kind = TSqlTokenKind::kComment;
           end = BlockCommentEnd(begin, closed);
           break;
         case '$':
-          if (!dialect_.dollar_bodies) break;
-          if (const size_t body_end = DollarBodyEnd(begin, closed); body_end != begin) {
-            kind = TSqlTokenKind::kDollarBody;
-            end = body_end;
+          if (dialect_.dollar_bodies) {
+            if (const size_t body_end = DollarBodyEnd(begin, closed); body_end != begin) {
+              kind = TSqlTokenKind::kDollarBody;
+              end = body_end;
+              break;
+            }
+          }
+          if (dialect_.dollar_starts_words) {
+            kind = TSqlTokenKind::kWord;
+            end = WordEnd(begin);
           }
           break;
         default:
@@ -223,7 +234,7 @@ bool TSqlLexer::Next(TSqlToken& token) {
   token.closed = closed;
   token.begin = begin;
   token.end = end;
-  token.text = text_.substr(begin, end - begin);
+  token.text = std::string_view(text_.data() + begin, end - begin);
   return true;
 }
 

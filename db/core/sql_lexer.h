@@ -16,10 +16,13 @@
 // - Quoted name: ".." (double_quote_names), [..] (bracket_names; "]]" inside is one "]" only
 //   with bracket_doubling) and `..` (backtick_names); a doubled closing quote inside is one quote.
 // - Dollar body (dollar_bodies): "$$" or "$tag$" (tag: a letter, "_" or non-ASCII byte, then
-//   letters, digits, "_" or non-ASCII bytes) up to the same quote again, quotes included.
+//   letters, digits, "_" or non-ASCII bytes) up to the same quote again, quotes included. With
+//   dollar_in_words, a "$" right after a letter, digit, "_", non-ASCII byte or "$" opens none
+//   ("a$b$" is one word; "$$x$$$$y$$" is a body and the word "$$y$$").
 // - Word: a letter, "_" or non-ASCII byte, then letters, digits, "_", non-ASCII bytes, and "$"
-//   with dollar_in_words. Number: a digit, then the same characters as a word.
-// - Punctuation: any other single byte, one token each (a "$" that opens no body, "::", ";"...).
+//   with dollar_in_words. With dollar_starts_words, a "$" that opens no body starts a word too
+//   ("$1", "$x"). Number: a digit, then the same characters as a word.
+// - Punctuation: any other single byte, one token each (";", ":", "?"...).
 // - Unterminated: a string, quoted name, block comment or dollar body that the text ends inside
 //   runs to the end of the text, and its token says closed = false.
 //
@@ -34,15 +37,16 @@
 namespace velmora {
 
 struct TSqlDialect {
-  bool e_strings = false;          // E'..' with backslash escapes (PostgreSQL)
-  bool q_strings = false;          // q'{..}' (Firebird)
-  bool double_quote_names = true;  // ".."
-  bool bracket_names = false;      // [..]
-  bool bracket_doubling = false;   // "]]" inside [..] is one "]"
-  bool backtick_names = false;     // `..`
-  bool nested_comments = false;    // /* /* */ */ (PostgreSQL)
-  bool dollar_bodies = false;      // $$..$$, $tag$..$tag$ (PostgreSQL)
-  bool dollar_in_words = false;    // "a$b" is one word
+  bool e_strings = false;            // E'..' with backslash escapes (PostgreSQL)
+  bool q_strings = false;            // q'{..}' (Firebird)
+  bool double_quote_names = true;    // ".."
+  bool bracket_names = false;        // [..]
+  bool bracket_doubling = false;     // "]]" inside [..] is one "]"
+  bool backtick_names = false;       // `..`
+  bool nested_comments = false;      // /* /* */ */ (PostgreSQL)
+  bool dollar_bodies = false;        // $$..$$, $tag$..$tag$ (PostgreSQL)
+  bool dollar_in_words = false;      // "a$b" is one word
+  bool dollar_starts_words = false;  // "$a" is one word (where no dollar body opens)
 };
 
 enum class TSqlTokenKind : uint8_t {
@@ -67,8 +71,7 @@ struct TSqlToken {
 class TSqlLexer {
  public:
   // The dialect must outlive the lexer (a constant, as a rule).
-  TSqlLexer(std::string_view text, const TSqlDialect& dialect, size_t position = 0)
-      : text_(text), dialect_(dialect), position_(position) {}
+  TSqlLexer(std::string_view text, const TSqlDialect& dialect, size_t position = 0);
 
   // Reads the token at the current position into `token` and moves past it; false at the end.
   bool Next(TSqlToken& token);
@@ -85,9 +88,11 @@ class TSqlLexer {
   size_t BlockCommentEnd(size_t begin, bool& closed) const;
   size_t DollarBodyEnd(size_t begin, bool& closed) const;  // `begin` when no body opens there
   size_t WordEnd(size_t begin) const;
+  uint8_t ClassOf(char c) const { return classes_[static_cast<unsigned char>(c)]; }
 
   std::string_view text_;
   const TSqlDialect& dialect_;
+  const uint8_t* classes_;  // what each byte is in this dialect (blank, word start, ...)
   size_t position_;
 };
 

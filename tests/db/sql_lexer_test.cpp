@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace velmora::test {
@@ -10,9 +11,13 @@ namespace {
 constexpr TSqlDialect kPlain{};
 constexpr TSqlDialect kBracketsAndBackticks{.bracket_names = true, .backtick_names = true};
 constexpr TSqlDialect kDoubledBrackets{.bracket_names = true, .bracket_doubling = true};
-constexpr TSqlDialect kPostgres{
-    .e_strings = true, .nested_comments = true, .dollar_bodies = true, .dollar_in_words = true};
-constexpr TSqlDialect kFirebird{.q_strings = true, .dollar_in_words = true};
+constexpr TSqlDialect kPostgres{.e_strings = true,
+                                .nested_comments = true,
+                                .dollar_bodies = true,
+                                .dollar_in_words = true,
+                                .dollar_starts_words = true};
+constexpr TSqlDialect kFirebird{
+    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
 
 char KindLetter(TSqlTokenKind kind) {
   switch (kind) {
@@ -80,8 +85,10 @@ TEST(SqlLexerTest, CutsTextIntoTokensByTheDialectsQuotes) {
       {"q'{x}'", &kPlain, "w[q]s['{x}']"},
       // Dollar bodies: "$1" and a "$" inside a word open none.
       {"$$a;'b$$ $fn$ $$ $fn$ $1 a$b$ $", &kPostgres,
-       "$[$$a;'b$$]b[ ]$[$fn$ $$ $fn$]b[ ]p[$]9[1]b[ ]w[a$b$]b[ ]p[$]"},
+       "$[$$a;'b$$]b[ ]$[$fn$ $$ $fn$]b[ ]w[$1]b[ ]w[a$b$]b[ ]w[$]"},
+      {"$$x$$$$y$$", &kPostgres, "$[$$x$$]w[$$y$$]"},
       {"$$x$$", &kPlain, "p[$]p[$]w[x]p[$]p[$]"},
+      {"$a $$b", &kFirebird, "w[$a]b[ ]w[$$b]"},
       // Bracket and backtick names exist only where the dialect says; "]]" doubles only there.
       {"[a]]b] `c``d`", &kBracketsAndBackticks, "n[[a]]p[]]w[b]p[]]b[ ]n[`c``d`]"},
       {"[a]]b]", &kDoubledBrackets, "n[[a]]b]]"},
@@ -98,6 +105,36 @@ TEST(SqlLexerTest, CutsTextIntoTokensByTheDialectsQuotes) {
       {"q'(abc)", &kFirebird, "s[q'(abc)]!"},
   };
   for (const LexCase& c : cases) EXPECT_EQ(Tokens(c.text, *c.dialect), c.tokens) << c.text;
+}
+
+// Texts glued from quote openers and closers, in every dialect: each is cut into tokens that
+// tile it, none empty, and only a token running to the end of the text may be unclosed.
+TEST(SqlLexerTest, TokensTileAnyTextInEveryDialect) {
+  const char* pieces[] = {"'",  "\"", "E'", "q'{", "}'", "$$", "$a$", "$1", "--", "/*", "*/",
+                          "\n", " ",  "[",  "]",   "`",  "\\", "a",   "9",  ";",  "$",  "名"};
+  const TSqlDialect* dialects[] = {&kPlain, &kBracketsAndBackticks, &kDoubledBrackets, &kPostgres,
+                                   &kFirebird};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int k = static_cast<int>(random() % 12); k > 0; --k) {
+      text += pieces[random() % std::size(pieces)];
+    }
+    for (const TSqlDialect* dialect : dialects) {
+      TSqlLexer lexer(text, *dialect);
+      size_t at = 0;
+      for (TSqlToken token; lexer.Next(token);) {
+        ASSERT_EQ(token.begin, at) << text;
+        ASSERT_GT(token.end, token.begin) << text;
+        ASSERT_LE(token.end, text.size()) << text;
+        if (!token.closed) {
+          EXPECT_EQ(token.end, text.size()) << text;
+        }
+        at = token.end;
+      }
+      ASSERT_EQ(at, text.size()) << text;
+    }
+  }
 }
 
 TEST(SqlLexerTest, SeekGoesOnReadingFromThere) {
