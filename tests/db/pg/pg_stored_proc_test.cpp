@@ -28,6 +28,7 @@ class PgStoredProcTest : public PgTest {
         " IF n < 0 THEN RAISE EXCEPTION 'negative input: %', n; END IF; RETURN n; END $$;"
         "CREATE FUNCTION kind(v int) RETURNS text LANGUAGE sql AS $$ SELECT 'integer' $$;"
         "CREATE FUNCTION kind(v text) RETURNS text LANGUAGE sql AS $$ SELECT 'text' $$;"
+        "CREATE FUNCTION kind(v bytea) RETURNS text LANGUAGE sql AS $$ SELECT 'bytes' $$;"
         "CREATE FUNCTION answer() RETURNS int LANGUAGE sql AS $$ SELECT 42 $$;"
         "CREATE FUNCTION \"MixedCase\"() RETURNS text LANGUAGE sql AS $$ SELECT 'quoted' $$;"
         "CREATE FUNCTION fruit(OUT \"\xC3\x84PFEL\" int) LANGUAGE sql AS $$ SELECT 5 $$;"
@@ -119,7 +120,12 @@ TEST_F(PgStoredProcTest, NoDeclaredParametersAndUntypedEntriesCountAsInputs) {
 TEST_F(PgStoredProcTest, OverloadsQuotedNamesErrorsAndMissingRoutines) {
   for (const auto& [type, value, expected] :
        {std::tuple{ftInteger, OleVariant(int32_t{1}), "integer"},
-        std::tuple{ftWideString, OleVariant("1"), "text"}}) {
+        std::tuple{ftWideString, OleVariant("1"), "text"},
+        std::tuple{ftOraClob, OleVariant("1"), "text"},
+        std::tuple{ftBlob, OleVariant::Bytes(std::string_view("\x01")), "bytes"},
+        std::tuple{ftTypedBinary, OleVariant::Bytes(std::string_view("\x01")), "bytes"},
+        std::tuple{ftOraBlob, OleVariant::Bytes(std::string_view("\x01")), "bytes"}}) {
+    SCOPED_TRACE(FieldTypeName(type));
     proc_.SetStoredProcName("kind");
     Param(type, "v", ptInput).SetValue(value);
     Param(ftUnknown, "kind", ptResult);
