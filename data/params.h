@@ -30,6 +30,20 @@ constexpr bool ParamTypeIn(TParamType kind, TParamTypes kinds) {
   return static_cast<unsigned>(kind) < 8 && (kinds & ParamTypeBit(kind)) != 0;
 }
 
+// Which way a parameter's value travels in a call, the one rule of every engine:
+// - sent to the database: ptInput, ptInputOutput and ptUnknown (a parameter nobody gave a kind
+//   is an input);
+// - received from it: ptOutput, ptInputOutput and ptResult (a result parameter receives the
+//   routine's value, as an output does, and is never sent).
+// An engine that cannot send and receive the same parameter (no input-output parameters) still
+// sends and reads it by this rule; where the value comes from is the engine's own.
+constexpr bool IsInputParam(TParamType kind) {
+  return kind == ptInput || kind == ptInputOutput || kind == ptUnknown;
+}
+constexpr bool IsOutputParam(TParamType kind) {
+  return kind == ptOutput || kind == ptInputOutput || kind == ptResult;
+}
+
 // Raised by TParams look-ups and index access.
 class EParamError : public EVelmoraError {
  public:

@@ -1,6 +1,7 @@
 #include "db/core/iso_date.h"
 
 #include "variant/date_time_format.h"
+#include "variant/variant_text.h"
 
 namespace velmora {
 
@@ -14,6 +15,19 @@ std::string FormatIsoTime(double value) {
 
 std::string FormatIsoDateTime(double value) {
   return FormatDateTimeText(value, DateTimeForm::kDateTime);
+}
+
+std::string IsoDateParamText(TFieldType type, const OleVariant& value) {
+  if (value.IsText()) return value.Text();
+  if (value.VarType() == varSQLTimeStamp) return FormatTimeStamp(value.TimeStamp());
+  switch (type) {
+    case ftDate:
+      return FormatIsoDate(value.AsDouble());
+    case ftTime:
+      return FormatIsoTime(value.AsDouble());
+    default:
+      return FormatIsoDateTime(value.AsDouble());
+  }
 }
 
 }  // namespace velmora

@@ -1,7 +1,6 @@
 #include "db/firebird/fb_connection.h"
 
 #include <fmt/core.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
@@ -175,14 +174,8 @@ TFbConnection::TFbConnection(const TStringList& params)
     if (text.find(target) == std::string::npos) text += "\n" + target;
     throw EFDDBEngineException(static_cast<int>(status[1]), text);
   }
-  if (server.empty() && database.find(':') == std::string::npos) {
-    struct stat st {};
-    if (::stat(database.c_str(), &st) == 0) {
-      local_file_ = database;
-      device_ = st.st_dev;
-      inode_ = st.st_ino;
-    }
-  }
+  if (server.empty() && database.find(':') == std::string::npos)
+    file_ = TFileIdentity::Of(database);
 }
 
 TFbConnection::~TFbConnection() {
@@ -206,9 +199,9 @@ void TFbConnection::BeginTransaction() {
 }
 
 void TFbConnection::CommitTransaction() {
-  if (const std::string what = FileChange(); !what.empty()) {
+  if (std::string changed = file_.ChangeMessage(); !changed.empty()) {
     Rollback();
-    FailFileChanged(what);
+    FailFileChanged(std::move(changed));
   }
   ISC_STATUS_ARRAY status{};
   if (api_.isc_commit_transaction(status, &transaction_) != 0) {
@@ -237,11 +230,11 @@ isc_tr_handle* TFbConnection::BeginStatement() {
 void TFbConnection::EndStatement(bool ok) {
   if (statement_tr_ == 0) return;
   if (StatementStop() != nullptr) StatementStop()->Disarm();
-  if (const std::string what = FileChange(); ok && !what.empty()) {
+  if (std::string changed = ok ? file_.ChangeMessage() : std::string(); !changed.empty()) {
     ISC_STATUS_ARRAY ignored{};
     api_.isc_rollback_transaction(ignored, &statement_tr_);
     statement_tr_ = 0;
-    FailFileChanged(what);
+    FailFileChanged(std::move(changed));
   }
   ISC_STATUS_ARRAY status{};
   if (ok && api_.isc_commit_transaction(status, &statement_tr_) == 0) {
@@ -267,27 +260,13 @@ void TFbConnection::Fail(const ISC_STATUS* status) {
   throw EFDDBEngineException(static_cast<int>(status[1]), text);
 }
 
-std::string TFbConnection::FileChange() const {
-  if (local_file_.empty()) return {};
-  struct stat st {};
-  if (::stat(local_file_.c_str(), &st) != 0) return "deleted";
-  if (st.st_dev != device_ || st.st_ino != inode_) return "replaced";
-  return {};
-}
-
-void TFbConnection::FailFileChanged(const std::string& what) {
-  unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
-                          local_file_);
+void TFbConnection::FailFileChanged(std::string message) {
+  unusable_ = std::move(message);
   throw EFDDBEngineException(static_cast<int>(isc_io_error), unusable_);
 }
 
 std::string TFbConnection::UnusableReason(bool look) {
-  if (look && unusable_.empty()) {
-    if (const std::string what = FileChange(); !what.empty()) {
-      unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
-                              local_file_);
-    }
-  }
+  if (look && unusable_.empty()) unusable_ = file_.ChangeMessage();
   return unusable_;
 }
 

@@ -19,14 +19,13 @@
 // Statements are stopped from outside (fb_cancel_operation, db/core/statement_watch.h): Firebird 3
 // has no statement time-out of its own.
 //
-// An embedded session remembers the device and inode of its file: once the path no longer names
-// that file, a commit (a statement's own, or Commit) rolls back and fails instead of acknowledging
-// writes into a file nobody will read again, and the session reports itself unusable. Network and
-// shut-down errors make it unusable as well.
+// An embedded session remembers which file its path names (db/core/file_identity.h): once the path
+// no longer names that file, a commit (a statement's own, or Commit) rolls back and fails instead
+// of acknowledging writes into a file nobody will read again, and the session reports itself
+// unusable. Network and shut-down errors make it unusable as well.
 #pragma once
 
 #include <ibase.h>
-#include <sys/types.h>
 
 #include <map>
 #include <memory>
@@ -35,6 +34,7 @@
 #include <string_view>
 
 #include "db/core/engine_connection.h"
+#include "db/core/file_identity.h"
 #include "db/core/statement_watch.h"
 
 namespace velmora {
@@ -104,9 +104,8 @@ class TFbConnection : public TEngineConnection {
 
  private:
   void StartTransactionInto(isc_tr_handle* tr);
-  // Empty while the embedded file's path names the file opened; otherwise what happened to it.
-  std::string FileChange() const;
-  [[noreturn]] void FailFileChanged(const std::string& what);
+  // Marks the session unusable with `message` and raises it.
+  [[noreturn]] void FailFileChanged(std::string message);
 
   const TFbApi& api_;
   isc_db_handle db_ = 0;
@@ -114,9 +113,7 @@ class TFbConnection : public TEngineConnection {
   isc_tr_handle statement_tr_ = 0;  // a statement's own, outside StartTransaction
   std::string tpb_;
   std::string text_charset_;
-  std::string local_file_;  // the embedded database file, for the look at it
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  TFileIdentity file_;  // the embedded database file; a server's is not watched
   std::string unusable_;
   std::map<std::string, TFbTableKeys> keys_;
   TStatementWatch watch_;  // last: its thread ends before the handle goes

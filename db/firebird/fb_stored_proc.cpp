@@ -25,9 +25,8 @@ class TFbStoredProcCommand : public TDriverCommand {
                        std::span<TParam* const> params)
       : connection_(connection), name_(name) {
     for (TParam* p : params) {
-      if (p->ParamType == ptInput || p->ParamType == ptInputOutput || p->ParamType == ptUnknown)
-        inputs_.push_back(p);
-      if (p->ParamType == ptOutput || p->ParamType == ptInputOutput) outputs_.push_back(p);
+      if (IsInputParam(p->ParamType)) inputs_.push_back(p);
+      if (IsOutputParam(p->ParamType)) outputs_.push_back(p);
     }
   }
 

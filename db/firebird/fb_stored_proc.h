@@ -4,11 +4,12 @@
 // - The procedure is looked up in RDB$PROCEDURES by its name as given, then upper-cased (the
 //   engine folds unquoted names); a name found nowhere is called as given, so the engine's own
 //   "Procedure unknown" reaches the caller.
-// - Inputs: the parameters of kind ptInput, ptInputOutput and ptUnknown, in declaration order,
-//   one "?" each. Outputs: ptOutput and ptInputOutput parameters, read back by name (letter case
-//   ignored) from the procedure's output row. Firebird has no input-output parameters: an
-//   input-output parameter is sent as an input and takes the value of the output of its name,
-//   when there is one. ptResult parameters are neither sent nor read.
+// - Inputs: the parameters sent (IsInputParam: ptInput, ptInputOutput, ptUnknown), in declaration
+//   order, one "?" each. Outputs: the parameters received (IsOutputParam: ptOutput,
+//   ptInputOutput, ptResult), read back by name (letter case ignored) from the procedure's output
+//   row. Firebird has no input-output parameters: an input-output parameter is sent as an input
+//   and takes the value of the output of its name, when there is one. A Firebird procedure returns
+//   no value of its own, so a ptResult parameter takes the output of its name like any output.
 // - ExecProc runs EXECUTE PROCEDURE: the outputs of an executable procedure, or the first row of a
 //   selectable one. Open runs SELECT * FROM p(...) for a selectable procedure (RDB$PROCEDURE_TYPE
 //   1), all its rows; for an executable one it runs EXECUTE PROCEDURE and gives its output row as

@@ -20,6 +20,13 @@ namespace {
 
 constexpr size_t kChunkBytes = 16384;
 
+// How the marker of `p` is bound: by the way its value travels; a marker without a parameter is
+// an input (it binds NULL).
+SQLSMALLINT DirectionOf(const TParam* p) {
+  if (p == nullptr || !IsOutputParam(p->ParamType)) return SQL_PARAM_INPUT;
+  return IsInputParam(p->ParamType) ? SQL_PARAM_INPUT_OUTPUT : SQL_PARAM_OUTPUT;
+}
+
 }  // namespace
 
 TOdbcCommand::TOdbcCommand(TOdbcConnection& connection, std::string sql)
@@ -46,17 +53,6 @@ std::unique_ptr<TOdbcCommand> TOdbcCommand::StoredProc(TOdbcConnection& connecti
     }
     return p;
   };
-  const auto direction_of = [](TParamType kind) -> SQLSMALLINT {
-    switch (kind) {
-      case ptOutput:
-      case ptResult:
-        return SQL_PARAM_OUTPUT;
-      case ptInputOutput:
-        return SQL_PARAM_INPUT_OUTPUT;
-      default:
-        return SQL_PARAM_INPUT;
-    }
-  };
   std::vector<Marker> markers;
   std::string call = "{";
   const auto result = std::find_if(params.begin(), params.end(), [](TParam* p) {
@@ -74,7 +70,7 @@ std::unique_ptr<TOdbcCommand> TOdbcCommand::StoredProc(TOdbcConnection& connecti
     if (p == nullptr || (result != params.end() && p == *result)) continue;
     call += first ? "?" : ", ?";
     first = false;
-    markers.push_back({p, target_of(p), direction_of(p->ParamType)});
+    markers.push_back({p, target_of(p), DirectionOf(p)});
   }
   call += ")}";
   auto command = std::make_unique<TOdbcCommand>(connection, std::string());
@@ -90,13 +86,7 @@ TOdbcCommand::~TOdbcCommand() {
 
 void TOdbcCommand::SetParams(std::span<TParam* const> markers) {
   markers_.clear();
-  for (TParam* p : markers) {
-    SQLSMALLINT direction = SQL_PARAM_INPUT;
-    if (p != nullptr && (p->ParamType == ptOutput || p->ParamType == ptResult))
-      direction = SQL_PARAM_OUTPUT;
-    if (p != nullptr && p->ParamType == ptInputOutput) direction = SQL_PARAM_INPUT_OUTPUT;
-    markers_.push_back({p, p, direction});
-  }
+  for (TParam* p : markers) markers_.push_back({p, p, DirectionOf(p)});
 }
 
 void TOdbcCommand::Check(SQLRETURN rc) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "data/dataset_values.h"
+#include "data/field_family.h"
 #include "db/odbc/odbc_text.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -27,43 +28,26 @@ enum class TBindKind {
 };
 
 TBindKind KindOfFieldType(TFieldType type) {
-  switch (type) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc:
-    case ftLargeint:
-    case ftLongWord:
-    case ftShortint:
-    case ftByte:
+  switch (FieldFamilyOf(type)) {
+    case TFieldFamily::kInteger:
       return TBindKind::kInteger;
-    case ftBoolean:
+    case TFieldFamily::kBoolean:
       return TBindKind::kBoolean;
-    case ftFloat:
-    case ftSingle:
-    case ftExtended:
+    case TFieldFamily::kFloat:
       return TBindKind::kFloat;
-    case ftCurrency:
-    case ftBCD:
-    case ftFMTBcd:
+    case TFieldFamily::kDecimal:
       return TBindKind::kDecimal;
-    case ftDate:
-      return TBindKind::kDate;
-    case ftTime:
-      return TBindKind::kTime;
-    case ftDateTime:
-    case ftTimeStamp:
-      return TBindKind::kTimeStamp;
-    case ftBlob:
-    case ftBytes:
-    case ftVarBytes:
-    case ftGraphic:
-    case ftTypedBinary:
-    case ftOraBlob:
+    case TFieldFamily::kDateTime:
+      return type == ftDate   ? TBindKind::kDate
+             : type == ftTime ? TBindKind::kTime
+                              : TBindKind::kTimeStamp;
+    case TFieldFamily::kBytes:
       return TBindKind::kBytes;
-    default:
-      return TBindKind::kText;
+    case TFieldFamily::kText:
+    case TFieldFamily::kOther:
+      break;
   }
+  return TBindKind::kText;
 }
 
 TBindKind KindOfValue(const OleVariant& v) {

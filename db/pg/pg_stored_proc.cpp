@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "data/field_family.h"
 #include "data/params.h"
 #include "db/core/command_text.h"
 #include "db/core/db_error.h"
@@ -61,86 +62,51 @@ std::vector<std::string> NameParts(std::string_view name) {
   return parts;
 }
 
-bool IsInput(const TParam* p) {
-  return p->ParamType == ptInput || p->ParamType == ptInputOutput || p->ParamType == ptUnknown;
-}
-bool IsOutput(const TParam* p) {
-  return p->ParamType == ptOutput || p->ParamType == ptInputOutput || p->ParamType == ptResult;
-}
-
-// A rough family of a type oid and of a field type, to choose among overloads.
-enum class Family { kNumber, kText, kDate, kBool, kBytes, kOther };
-Family FamilyOfOid(Oid oid) {
+// The family of an argument's type oid, to choose among overloads.
+TFieldFamily FamilyOfOid(Oid oid) {
   switch (oid) {
     case 20:
     case 21:
     case 23:
     case 26:
+      return TFieldFamily::kInteger;
     case 700:
     case 701:
+      return TFieldFamily::kFloat;
     case 790:
     case 1700:
-      return Family::kNumber;
+      return TFieldFamily::kDecimal;
     case 25:
     case 1042:
     case 1043:
     case 19:
     case 18:
-      return Family::kText;
+      return TFieldFamily::kText;
     case 1082:
     case 1083:
     case 1114:
     case 1184:
     case 1266:
-      return Family::kDate;
+      return TFieldFamily::kDateTime;
     case 16:
-      return Family::kBool;
+      return TFieldFamily::kBoolean;
     case 17:
-      return Family::kBytes;
+      return TFieldFamily::kBytes;
     default:
-      return Family::kOther;
+      return TFieldFamily::kOther;
   }
 }
-Family FamilyOfField(TFieldType t) {
-  switch (t) {
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftLargeint:
-    case ftShortint:
-    case ftByte:
-    case ftLongWord:
-    case ftAutoInc:
-    case ftFloat:
-    case ftSingle:
-    case ftExtended:
-    case ftCurrency:
-    case ftBCD:
-    case ftFMTBcd:
-      return Family::kNumber;
-    case ftString:
-    case ftWideString:
-    case ftFixedChar:
-    case ftFixedWideChar:
-    case ftMemo:
-    case ftWideMemo:
-    case ftFmtMemo:
-      return Family::kText;
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
-    case ftTimeStamp:
-      return Family::kDate;
-    case ftBoolean:
-      return Family::kBool;
-    case ftBlob:
-    case ftBytes:
-    case ftVarBytes:
-    case ftGraphic:
-      return Family::kBytes;
-    default:
-      return Family::kOther;
-  }
+
+bool IsNumber(TFieldFamily family) {
+  return family == TFieldFamily::kInteger || family == TFieldFamily::kFloat ||
+         family == TFieldFamily::kDecimal;
+}
+
+// An input fits an argument of its own family, and a number any numeric argument (the server
+// converts among them).
+bool Fits(TFieldFamily argument, TFieldType input) {
+  const TFieldFamily family = FieldFamilyOf(input);
+  return family == argument || (IsNumber(family) && IsNumber(argument));
 }
 
 std::vector<TRoutine> FindRoutines(TPgConnection& connection, const std::string& schema,
@@ -194,7 +160,7 @@ const TRoutine* Choose(const std::vector<TRoutine>& routines, const std::vector<
     size_t k = 0;
     for (const TArg& arg : routine.args) {
       if (!arg.Input() || k >= inputs.size()) continue;
-      if (FamilyOfOid(arg.type) == FamilyOfField(inputs[k++]->DataType)) ++score;
+      if (Fits(FamilyOfOid(arg.type), inputs[k++]->DataType)) ++score;
     }
     if (score > best_score) {
       best = &routine;
@@ -210,8 +176,8 @@ std::unique_ptr<TDriverCommand> TPgConnection::CreateStoredProc(std::string_view
                                                                 std::span<TParam* const> params) {
   std::vector<TParam*> inputs, outputs;
   for (TParam* p : params) {
-    if (IsInput(p)) inputs.push_back(p);
-    if (IsOutput(p)) outputs.push_back(p);
+    if (IsInputParam(p->ParamType)) inputs.push_back(p);
+    if (IsOutputParam(p->ParamType)) outputs.push_back(p);
   }
   const std::vector<std::string> parts = NameParts(name);
   if (parts.size() > 2 || parts.back().empty()) {

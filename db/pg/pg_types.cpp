@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "data/dataset.h"
+#include "data/field_family.h"
 #include "data/params.h"
 #include "db/core/iso_date.h"
 #include "variant/date_time_text.h"
@@ -323,31 +324,14 @@ void PgParamValue(const TParam* param, TPgParamValue& out) {
   out.data.clear();
   if (out.null) return;
   const OleVariant& v = param->Value();
-  const auto date_value = [&v](auto format) -> std::string {
-    if (v.IsText()) return v.Text();
-    if (v.VarType() == varSQLTimeStamp) return FormatTimeStamp(v.TimeStamp());
-    return format(v.AsDouble());
-  };
-  switch (param->DataType) {
-    case ftDate:
-      out.data = date_value(FormatIsoDate);
+  switch (FieldFamilyOf(param->DataType)) {
+    case TFieldFamily::kDateTime:
+      out.data = IsoDateParamText(param->DataType, v);
       return;
-    case ftTime:
-      out.data = date_value(FormatIsoTime);
-      return;
-    case ftDateTime:
-    case ftTimeStamp:
-      out.data = date_value(FormatIsoDateTime);
-      return;
-    case ftBoolean:
+    case TFieldFamily::kBoolean:
       out.data = v.AsBoolean() ? "true" : "false";
       return;
-    case ftBlob:
-    case ftBytes:
-    case ftVarBytes:
-    case ftGraphic:
-    case ftTypedBinary:
-    case ftOraBlob:
+    case TFieldFamily::kBytes:
       if (v.IsText()) {
         out.data = v.Text();
         out.oid = 17;

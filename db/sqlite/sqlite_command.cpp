@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 
+#include "data/field_family.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
 #include "db/core/iso_date.h"
@@ -27,48 +28,26 @@ struct ReaderChoice {
 };
 
 ReaderChoice ReaderFor(TFieldType type) {
-  switch (type) {
-    case ftSmallint:
-      return {Reader::kInteger, INT16_MIN, INT16_MAX};
-    case ftInteger:
-    case ftAutoInc:
-      return {Reader::kInteger, INT32_MIN, INT32_MAX};
-    case ftLargeint:
-      return {Reader::kInteger};
-    case ftShortint:
-      return {Reader::kInteger, INT8_MIN, INT8_MAX};
-    case ftByte:
-      return {Reader::kInteger, 0, UINT8_MAX};
-    case ftWord:
-      return {Reader::kInteger, 0, UINT16_MAX};
-    case ftLongWord:
-      return {Reader::kInteger, 0, UINT32_MAX};
-    case ftBoolean:
+  switch (FieldFamilyOf(type)) {
+    case TFieldFamily::kInteger: {
+      const TIntegerRange range = IntegerRangeOf(type);
+      return {Reader::kInteger, range.min, range.max};
+    }
+    case TFieldFamily::kBoolean:
       return {Reader::kBoolean};
-    case ftFloat:
-    case ftSingle:
-    case ftExtended:
+    case TFieldFamily::kFloat:
       return {Reader::kFloat};
-    case ftCurrency:
-      return {Reader::kCurrency};
-    case ftBCD:
-    case ftFMTBcd:
-      return {Reader::kBcd};
-    case ftDate:
-    case ftTime:
-    case ftDateTime:
-    case ftTimeStamp:
+    case TFieldFamily::kDecimal:
+      return {type == ftCurrency ? Reader::kCurrency : Reader::kBcd};
+    case TFieldFamily::kDateTime:
       return {Reader::kDate};
-    case ftBlob:
-    case ftBytes:
-    case ftVarBytes:
-    case ftGraphic:
-    case ftTypedBinary:
-    case ftOraBlob:
+    case TFieldFamily::kBytes:
       return {Reader::kBytes};
-    default:
-      return {Reader::kText};
+    case TFieldFamily::kText:
+    case TFieldFamily::kOther:
+      break;
   }
+  return {Reader::kText};
 }
 
 bool ParseBooleanText(std::string_view text, bool& out) {
@@ -97,23 +76,11 @@ void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
 int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   if (param == nullptr || param->IsNull()) return sqlite3_bind_null(stmt, index);
   const OleVariant& v = param->Value();
-  const auto date_value = [&v](auto format) -> std::string {
-    if (v.IsText()) return v.Text();
-    if (v.VarType() == varSQLTimeStamp) return FormatTimeStamp(v.TimeStamp());
-    return format(v.AsDouble());
-  };
-  switch (param->DataType) {
-    case ftDate:
-      BindText(stmt, index, date_value(FormatIsoDate));
+  switch (FieldFamilyOf(param->DataType)) {
+    case TFieldFamily::kDateTime:
+      BindText(stmt, index, IsoDateParamText(param->DataType, v));
       return SQLITE_OK;
-    case ftTime:
-      BindText(stmt, index, date_value(FormatIsoTime));
-      return SQLITE_OK;
-    case ftDateTime:
-    case ftTimeStamp:
-      BindText(stmt, index, date_value(FormatIsoDateTime));
-      return SQLITE_OK;
-    case ftBoolean:
+    case TFieldFamily::kBoolean:
       return sqlite3_bind_int64(stmt, index, v.AsBoolean() ? 1 : 0);
     default:
       break;

@@ -1,7 +1,6 @@
 #include "db/sqlite/sqlite_connection.h"
 
 #include <fmt/core.h>
-#include <sys/stat.h>
 
 #include <array>
 
@@ -90,15 +89,7 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
     }
     sqlite3_extended_result_codes(db_, 1);
     const char* file = sqlite3_db_filename(db_, "main");
-    if (file != nullptr && *file != '\0') {
-      struct stat st {};
-      if (::stat(file, &st) == 0) {
-        path_ = file;
-        has_file_ = true;
-        device_ = st.st_dev;
-        inode_ = st.st_ino;
-      }
-    }
+    if (file != nullptr && *file != '\0') file_ = TFileIdentity::Of(file);
     sqlite3_progress_handler(db_, kProgressSteps, &TSQLiteConnection::OnProgress, this);
     sqlite3_busy_timeout(db_, static_cast<int>(busy_timeout));
     // Locking first: it decides how the journal mode change below takes its locks.
@@ -141,27 +132,13 @@ void TSQLiteConnection::Fail(int rc) {
   ThrowSQLiteError(db_, rc);
 }
 
-std::string TSQLiteConnection::FileChange() const {
-  if (!has_file_) return {};
-  struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) return "deleted";
-  if (st.st_dev != device_ || st.st_ino != inode_) return "replaced";
-  return {};
-}
-
-std::string TSQLiteConnection::FileChangedMessage(const std::string& what) const {
-  return fmt::format("The database file was {} since this connection opened it: {}", what, path_);
-}
-
-void TSQLiteConnection::FailFileChanged(const std::string& what) {
-  unusable_ = FileChangedMessage(what);
+void TSQLiteConnection::FailFileChanged(std::string message) {
+  unusable_ = std::move(message);
   throw EFDDBEngineException(SQLITE_READONLY_DBMOVED, unusable_);
 }
 
 std::string TSQLiteConnection::UnusableReason(bool look) {
-  if (look && unusable_.empty()) {
-    if (const std::string what = FileChange(); !what.empty()) unusable_ = FileChangedMessage(what);
-  }
+  if (look && unusable_.empty()) unusable_ = file_.ChangeMessage();
   return unusable_;
 }
 
@@ -169,7 +146,8 @@ void TSQLiteConnection::BeginStatement(sqlite3_stmt* stmt, bool again) {
   if (StatementStop() != nullptr) StatementStop()->Arm();
   if (again && InTransaction()) return;
   if (sqlite3_stmt_readonly(stmt) == 0) {
-    if (const std::string what = FileChange(); !what.empty()) FailFileChanged(what);
+    if (std::string changed = file_.ChangeMessage(); !changed.empty())
+      FailFileChanged(std::move(changed));
   }
 }
 
@@ -181,14 +159,14 @@ void TSQLiteConnection::BeginTransaction() {
 }
 
 void TSQLiteConnection::CommitTransaction() {
-  if (const std::string what = FileChange(); !what.empty()) {
+  if (std::string changed = file_.ChangeMessage(); !changed.empty()) {
     try {
       Exec("ROLLBACK");
     } catch (const std::exception&) {
       // The session is dropped anyway.
     }
     transaction_begun_ = false;
-    FailFileChanged(what);
+    FailFileChanged(std::move(changed));
   }
   Exec("COMMIT");
   transaction_begun_ = false;

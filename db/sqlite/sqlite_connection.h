@@ -5,19 +5,20 @@
 // Synchronous (the engine's default), ForeignKeys (On). User_Name and Password are not used by the
 // engine.
 //
-// A session remembers the device and inode of its file when it opens. A statement that writes, and
-// a commit, first check the path still names that file: a database deleted or replaced under a
-// running server fails the write ("The database file was deleted or replaced ...") instead of
-// acknowledging it into a file nobody will read again, and the session reports itself unusable.
+// A session remembers which file its path names when it opens (db/core/file_identity.h). A
+// statement that writes, and a commit, first check the path still names that file: a database
+// deleted or replaced under a running server fails the write ("The database file was deleted or
+// replaced ...") instead of acknowledging it into a file nobody will read again, and the session
+// reports itself unusable.
 #pragma once
 
 #include <sqlite3.h>
-#include <sys/types.h>
 
 #include <memory>
 #include <string>
 
 #include "db/core/engine_connection.h"
+#include "db/core/file_identity.h"
 #include "db/core/statement_cache.h"
 #include "db/sqlite/sqlite_statement.h"
 
@@ -76,17 +77,12 @@ class TSQLiteConnection : public TEngineConnection {
 
  private:
   void Exec(const char* sql);
-  // Empty while the path names the file opened; otherwise what happened to it.
-  std::string FileChange() const;
-  std::string FileChangedMessage(const std::string& what) const;
-  [[noreturn]] void FailFileChanged(const std::string& what);
+  // Marks the session unusable with `message` and raises it.
+  [[noreturn]] void FailFileChanged(std::string message);
   static int OnProgress(void* self);
 
   sqlite3* db_ = nullptr;
-  std::string path_;
-  bool has_file_ = false;  // false for an in-memory or temporary database
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  TFileIdentity file_;              // watches nothing for an in-memory or temporary database
   bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
   std::string unusable_;
   // Cleared by the destructor before the database closes.

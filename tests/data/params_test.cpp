@@ -52,6 +52,21 @@ TEST(Params, DeclaredTypeSurvivesAValue) {
   EXPECT_EQ(q.DataType, ftInteger);  // typed by the first value
 }
 
+TEST(Params, EachKindIsSentReceivedOrBoth) {
+  const struct {
+    TParamType kind;
+    bool sent;
+    bool received;
+  } cases[] = {
+      {ptUnknown, true, false},    {ptInput, true, false},  {ptOutput, false, true},
+      {ptInputOutput, true, true}, {ptResult, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInputParam(c.kind), c.sent) << int{c.kind};
+    EXPECT_EQ(IsOutputParam(c.kind), c.received) << int{c.kind};
+  }
+}
+
 class ParamsList : public ::testing::Test {
  protected:
   void SetUp() override {

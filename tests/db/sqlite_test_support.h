@@ -7,6 +7,7 @@
 
 #include "db/core/connection.h"
 #include "db/core/query.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 #include "tools/self_host/fixture_db.h"
 
@@ -36,17 +37,6 @@ class SQLiteTest : public ::testing::Test {
     q.SetConnection(&connection_);
     q.SQL().SetText(sql);
     q.ExecSQL();
-  }
-
-  // The engine message of the exception `fn` raises ("" when it raises none).
-  template <typename Fn>
-  static std::string ErrorOf(Fn&& fn) {
-    try {
-      fn();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "";
   }
 
   TempDir dir_;

@@ -8,6 +8,7 @@
 
 #include "db/core/connection.h"
 #include "db/core/query.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace velmora::test {
@@ -26,17 +27,6 @@ class FbTest : public ::testing::Test {
   // Runs `sql` on a fresh query and returns the first column of the first row as text.
   std::string Scalar(const std::string& sql);
   void Exec(const std::string& sql);
-  // The message of the exception `fn` raises ("" when it raises none).
-  template <typename Fn>
-  static std::string ErrorOf(Fn&& fn) {
-    try {
-      fn();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "";
-  }
-
   TempDir dir_;
   std::string db_path_ = dir_.File("test.fdb");
   TFDConnection connection_;

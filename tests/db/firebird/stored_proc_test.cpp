@@ -53,6 +53,17 @@ TEST_F(FbStoredProc, ExecProcSendsInputsInOrderAndReadsOutputsBackByName) {
   EXPECT_EQ(proc_.ParamByName("S").Value().AsInteger(), 9);
 }
 
+// Firebird procedures return no value of their own: a result parameter is never sent (ADD_MUL
+// takes two inputs) and takes the output of its name like any output.
+TEST_F(FbStoredProc, AResultParameterIsReadBackByNameAndNeverSent) {
+  proc_.SetStoredProcName("ADD_MUL");
+  proc_.Params().CreateParam(ftInteger, "A", ptInput).SetValue(OleVariant(int32_t{2}));
+  proc_.Params().CreateParam(ftInteger, "S", ptResult).SetValue(OleVariant(int32_t{100}));
+  proc_.Params().CreateParam(ftInteger, "B", ptInput).SetValue(OleVariant(int32_t{3}));
+  proc_.ExecProc();
+  EXPECT_EQ(proc_.ParamByName("S").Value().AsInteger(), 5);
+}
+
 TEST_F(FbStoredProc, OpenGivesEveryRowOfASelectableProcedureAndExecProcItsFirst) {
   proc_.SetStoredProcName("RANGE_OF");
   proc_.Params().CreateParam(ftInteger, "N", ptInput).SetValue(OleVariant(int32_t{3}));

@@ -28,6 +28,9 @@ class PgStoredProcTest : public PgTest {
         " IF n < 0 THEN RAISE EXCEPTION 'negative input: %', n; END IF; RETURN n; END $$;"
         "CREATE FUNCTION kind(v int) RETURNS text LANGUAGE sql AS $$ SELECT 'integer' $$;"
         "CREATE FUNCTION kind(v text) RETURNS text LANGUAGE sql AS $$ SELECT 'text' $$;"
+        "CREATE PROCEDURE stash(v int, OUT r int) LANGUAGE plpgsql AS $$ BEGIN r := v; END $$;"
+        "CREATE PROCEDURE stash(v bytea, OUT r text) LANGUAGE plpgsql AS"
+        " $$ BEGIN r := 'bytes: ' || length(v); END $$;"
         "CREATE FUNCTION answer() RETURNS int LANGUAGE sql AS $$ SELECT 42 $$;"
         "CREATE FUNCTION \"MixedCase\"() RETURNS text LANGUAGE sql AS $$ SELECT 'quoted' $$;"
         "CREATE FUNCTION fruit(OUT \"\xC3\x84PFEL\" int) LANGUAGE sql AS $$ SELECT 5 $$;"
@@ -88,6 +91,19 @@ TEST_F(PgStoredProcTest, ProcedureWithInOutAndOutArguments) {
   EXPECT_EQ(db_->Psql("SELECT count(*) FROM log"), "1\n");  // not called a second time
 }
 
+// A procedure's call names its OUT arguments' types, so the overload chosen for the inputs must be
+// the one the server runs: every bytes type picks the bytea one.
+TEST_F(PgStoredProcTest, EveryBytesTypeChoosesTheByteaOverloadOfAProcedure) {
+  for (TFieldType type : {ftBlob, ftBytes, ftVarBytes, ftGraphic, ftTypedBinary, ftOraBlob}) {
+    SCOPED_TRACE(FieldTypeName(type));
+    proc_.SetStoredProcName("stash");
+    Param(type, "v", ptInput).SetValue(OleVariant::Bytes(std::string_view("\x01\x02")));
+    Param(ftUnknown, "r", ptOutput);
+    EXPECT_EQ(ErrorOf([&] { proc_.ExecProc(); }), "");
+    EXPECT_EQ(proc_.Params().ParamByName("r").Value().AsString(), "bytes: 2");
+  }
+}
+
 TEST_F(PgStoredProcTest, RowsThroughOpenAndOutputsFromTheFirstRow) {
   proc_.SetStoredProcName("upto");
   Param(ftInteger, "n", ptInput).SetValue(OleVariant(int32_t{4}));
@@ -119,7 +135,9 @@ TEST_F(PgStoredProcTest, NoDeclaredParametersAndUntypedEntriesCountAsInputs) {
 TEST_F(PgStoredProcTest, OverloadsQuotedNamesErrorsAndMissingRoutines) {
   for (const auto& [type, value, expected] :
        {std::tuple{ftInteger, OleVariant(int32_t{1}), "integer"},
-        std::tuple{ftWideString, OleVariant("1"), "text"}}) {
+        std::tuple{ftWideString, OleVariant("1"), "text"},
+        std::tuple{ftOraClob, OleVariant("1"), "text"}}) {
+    SCOPED_TRACE(FieldTypeName(type));
     proc_.SetStoredProcName("kind");
     Param(type, "v", ptInput).SetValue(value);
     Param(ftUnknown, "kind", ptResult);

@@ -9,6 +9,7 @@
 
 #include "db/core/connection.h"
 #include "db/core/query.h"
+#include "tests/support/error_of.h"
 #include "tests/support/pg_server.h"
 
 namespace velmora::test {
@@ -39,17 +40,6 @@ class PgTest : public ::testing::Test {
     q->ExecSQL();
     return q->RowsAffected();
   }
-  // The message of the error `run` raises, or "" when it raises none.
-  template <typename F>
-  static std::string ErrorOf(F&& run) {
-    try {
-      run();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "";
-  }
-
   std::unique_ptr<PgTestDatabase> db_;
   TFDConnection connection_;
 };
