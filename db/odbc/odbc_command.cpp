@@ -10,6 +10,7 @@
 #include "data/params.h"
 #include "db/core/db_error.h"
 #include "db/odbc/odbc_connection.h"
+#include "db/odbc/odbc_dollar_bodies.h"
 #include "db/odbc/odbc_params.h"
 #include "variant/date_time_text.h"
 #include "variant/name_fold.h"
@@ -26,10 +27,16 @@ TOdbcCommand::TOdbcCommand(TOdbcConnection& connection, std::string sql)
     : connection_(connection), api_(connection.Api()) {
   if (const size_t nul = sql.find('\0'); nul != std::string::npos)
     throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
-  if (connection.TakesBatches()) {
-    statements_.push_back({std::move(sql), -1});
-  } else {
-    statements_ = SplitOdbcStatements(sql);
+  switch (connection.Batches()) {
+    case TOdbcConnection::TBatches::kWhole:
+      statements_.push_back({std::move(sql), -1});
+      break;
+    case TOdbcConnection::TBatches::kSplit:
+      statements_ = SplitOdbcStatements(sql);
+      break;
+    case TOdbcConnection::TBatches::kSplitKeepingDollarBodies:
+      statements_ = SplitOdbcStatementsWithDollarBodies(sql);
+      break;
   }
   const SQLRETURN rc = api_.SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &stmt_);
   if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(api_, SQL_HANDLE_DBC, connection.Handle(), rc);

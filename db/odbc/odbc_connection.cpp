@@ -113,7 +113,11 @@ TOdbcConnection::TOdbcConnection(const TStringList& params) : api_(OdbcApi()) {
     SQLUSMALLINT txn = SQL_TC_ALL;
     if (SQL_SUCCEEDED(api_.SQLGetInfo(dbc_, SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr)))
       has_transactions_ = txn != SQL_TC_NONE;
-    takes_batches_ = InfoText(SQL_MULT_RESULT_SETS) == "Y";
+    if (InfoText(SQL_DBMS_NAME) == "PostgreSQL") {
+      batches_ = TBatches::kSplitKeepingDollarBodies;
+    } else if (InfoText(SQL_MULT_RESULT_SETS) != "Y") {
+      batches_ = TBatches::kSplit;
+    }
     has_procedures_ = InfoText(SQL_PROCEDURES) == "Y";
   } catch (...) {
     if (connected_) api_.SQLDisconnect(dbc_);

@@ -50,8 +50,13 @@ class TOdbcConnection : public TEngineConnection {
   // For the commands of this session.
   const TOdbcApi& Api() const { return api_; }
   SQLHDBC Handle() const { return dbc_; }
-  // The driver runs several statements of one text in one call (SQL_MULT_RESULT_SETS "Y").
-  bool TakesBatches() const { return takes_batches_; }
+  // How a command text of several statements reaches the driver: whole, when the driver runs a
+  // batch in one call (SQL_MULT_RESULT_SETS "Y") and the server commits each of its statements on
+  // its own; else split and sent one statement per call. PostgreSQL runs a batch as one implicit
+  // transaction (a failing statement would undo the ones before it), so its texts are split,
+  // with its dollar-quoted bodies kept whole.
+  enum class TBatches { kWhole, kSplit, kSplitKeepingDollarBodies };
+  TBatches Batches() const { return batches_; }
   // A statement starts on `stmt`: arms the statement stop and opens the watch's scope.
   void BeginStatement(SQLHSTMT stmt);
   // The statement has ended (or failed): closes the watch's scope.
@@ -80,7 +85,7 @@ class TOdbcConnection : public TEngineConnection {
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;
   bool has_transactions_ = true;
-  bool takes_batches_ = true;
+  TBatches batches_ = TBatches::kWhole;
   bool has_procedures_ = true;
   std::string driver_name_;
   bool transaction_begun_ = false;

@@ -71,9 +71,10 @@ TEST(OdbcConnectionString, MapsEachEngineKeys) {
       {"DriverID=ODBC\nODBCDriver=PostgreSQL Unicode\nServer=127.0.0.1\nDatabase=d\nPort=5433"
        "\nODBCAdvanced=;SSLmode=disable",
        "Driver={PostgreSQL Unicode};Server=127.0.0.1;Database=d;Port=5433;BoolsAsChar=0;"
-       "SSLmode=disable"},
-      {"DriverID=ODBC\nODBCDriver=PostgreSQL ANSI\nDatabase=d\nBoolsAsChar=1",
-       "Driver={PostgreSQL ANSI};Database=d;BoolsAsChar=1"},
+       "Protocol=7.4-2;SSLmode=disable"},
+      // PostgreSQL's defaults give way to the file's own lines.
+      {"DriverID=ODBC\nODBCDriver=PostgreSQL ANSI\nDatabase=d\nBoolsAsChar=1\nProtocol=7.4-1",
+       "Driver={PostgreSQL ANSI};Database=d;BoolsAsChar=1;Protocol=7.4-1"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BuildOdbcConnectTarget(Lines(c.lines), AllRegistered).connection_string, c.expected)
