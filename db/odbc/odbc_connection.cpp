@@ -1,6 +1,7 @@
 #include "db/odbc/odbc_connection.h"
 
 #include <fmt/core.h>
+#include <sys/stat.h>
 
 #include <cctype>
 
@@ -119,6 +120,7 @@ TOdbcConnection::TOdbcConnection(const TStringList& params) : api_(OdbcApi()) {
       batches_ = TBatches::kSplit;
     }
     has_procedures_ = InfoText(SQL_PROCEDURES) == "Y";
+    WatchDatabaseFile();
   } catch (...) {
     if (connected_) api_.SQLDisconnect(dbc_);
     if (dbc_ != SQL_NULL_HDBC) api_.SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -151,9 +153,36 @@ std::string TOdbcConnection::InfoText(SQLUSMALLINT info) {
                      std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0, sizeof text - 1));
 }
 
+void TOdbcConnection::WatchDatabaseFile() {
+  if (InfoText(SQL_DBMS_NAME) != "SQLite") return;
+  // The driver names the file it opened (a DSN's as well as the connection string's).
+  std::string path = InfoText(SQL_DATABASE_NAME);
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;  // in memory, or not yet made
+  file_path_ = std::move(path);
+  file_device_ = st.st_dev;
+  file_inode_ = st.st_ino;
+}
+
+void TOdbcConnection::NoticeFileChange() {
+  if (file_path_.empty() || !unusable_.empty()) return;
+  struct stat st {};
+  const char* what = nullptr;
+  if (::stat(file_path_.c_str(), &st) != 0) {
+    what = "deleted";
+  } else if (st.st_dev != file_device_ || st.st_ino != file_inode_) {
+    what = "replaced";
+  }
+  if (what != nullptr) {
+    unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
+                            file_path_);
+  }
+}
+
 void TOdbcConnection::Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
   TDiagnostics d = ReadDiagnostics(api_, type, handle);
   if (d.connection_lost && unusable_.empty()) unusable_ = d.message;
+  NoticeFileChange();
   if (d.message.empty()) {
     throw EFDDBEngineException(kNoDiagnosticsCode,
                                fmt::format("ODBC call failed with return code {}", rc));
@@ -220,6 +249,7 @@ void TOdbcConnection::RollbackTransaction() {
 }
 
 std::string TOdbcConnection::UnusableReason(bool look) {
+  if (look) NoticeFileChange();
   if (look && unusable_.empty()) {
     SQLUINTEGER dead = SQL_CD_FALSE;
     if (SQL_SUCCEEDED(api_.SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&

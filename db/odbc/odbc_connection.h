@@ -12,8 +12,12 @@
 //   write reaches the engine and its own refusal reaches the caller.
 // - A running statement is stopped with SQLCancel from the session's statement watch.
 // - An error whose SQLSTATE says the connection is gone (class 08, "HYT01") makes the session
-//   unusable.
+//   unusable, and so does, for SQLite's driver, the database file deleted or replaced since the
+//   session opened it (the driver itself never reports its connection dead: its statements on
+//   the lost file only fail). A failed call and UnusableReason with `look` stat the file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <map>
 #include <memory>
@@ -79,6 +83,8 @@ class TOdbcConnection : public TEngineConnection {
   void SetAutoCommit(bool on);
   void EndTransaction(SQLSMALLINT completion);
   std::string InfoText(SQLUSMALLINT info);
+  void WatchDatabaseFile();
+  void NoticeFileChange();
 
   const TOdbcApi& api_;
   SQLHENV env_ = SQL_NULL_HENV;
@@ -90,6 +96,11 @@ class TOdbcConnection : public TEngineConnection {
   std::string driver_name_;
   bool transaction_begun_ = false;
   std::string unusable_;
+  // The database file of a file engine's driver (SQLite's), as it was at the open; empty path:
+  // none is watched.
+  std::string file_path_;
+  dev_t file_device_ = 0;
+  ino_t file_inode_ = 0;
   std::map<std::string, std::set<std::string>> keys_;  // "schema.table" -> key columns, upper case
   SQLHSTMT running_ = SQL_NULL_HSTMT;                  // the statement the watch may cancel
   std::unique_ptr<TStatementWatch> watch_;

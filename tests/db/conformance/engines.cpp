@@ -190,9 +190,7 @@ const Engine kEngines[] = {
         .failed_statement_in_transaction = {},
         .runaway = {kSQLiteRunaway},
         .runaway_without_rows = nullptr,
-        .lost_session = {nullptr,
-                         "SQLite's ODBC driver never reports its connection dead: the failing "
-                         "statements are all that shows the file is gone"},
+        .lost_session = {kFileDeleted},
         .procedure = {nullptr,
                       "Stored procedures are not supported by the ODBC driver sqlite3odbc.so"},
         .procedure_name = "ADD_ONE",
