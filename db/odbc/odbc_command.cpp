@@ -9,6 +9,7 @@
 #include "data/dataset_values.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/text_encoding.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_dollar_bodies.h"
 #include "db/odbc/odbc_params.h"

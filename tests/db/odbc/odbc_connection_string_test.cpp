@@ -140,14 +140,6 @@ TEST(OdbcStatementSplit, SplitsAtTopLevelSemicolonsAndCountsMarkers) {
   EXPECT_EQ(SplitOdbcStatements("BEGIN; INSERT INTO t VALUES (1); COMMIT").size(), 3u);
 }
 
-TEST(OdbcText, Utf16RoundTrip) {
-  for (std::string text : {"", "plain", "价格 €", "emoji \xF0\x9F\x98\x80 end"}) {
-    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  }
-  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80").size(), 2u);
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
-}
-
 TEST(OdbcTypes, MapsSqlTypesOntoFieldTypes) {
   const struct {
     SQLSMALLINT sql;
