@@ -65,6 +65,8 @@ ReaderChoice ReaderFor(TFieldType type) {
     case ftTypedBinary:
     case ftOraBlob:
       return {Reader::kBytes};
+    case ftGuid:
+      return {Reader::kGuid};
     default:
       return {Reader::kText};
   }
@@ -405,6 +407,12 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
   switch (c.reader) {
     case Reader::kText:
       return out.AppendText(ColumnText(stmt_, i));
+    case Reader::kGuid: {
+      const std::string_view text = ColumnText(stmt_, i);
+      std::array<char, 38> guid;
+      return out.AppendText(CanonicalGuidText(text, guid) ? std::string_view(guid.data(), 38)
+                                                          : text);
+    }
     case Reader::kBytes: {
       const void* p = sqlite3_column_blob(stmt_, i);
       const auto n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));

@@ -33,7 +33,17 @@ class TSQLiteCommand : public TDriverCommand {
   bool ExecuteAgain() override;
 
   // How a column's values are read into its field.
-  enum class Reader : uint8_t { kInteger, kBoolean, kFloat, kCurrency, kBcd, kDate, kText, kBytes };
+  enum class Reader : uint8_t {
+    kInteger,
+    kBoolean,
+    kFloat,
+    kCurrency,
+    kBcd,
+    kDate,
+    kText,
+    kBytes,
+    kGuid
+  };
 
  private:
   struct Column {
