@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "db/core/db_error.h"
+#include "db/core/sqlite_escape_sql.h"
 #include "db/core/statement_stop.h"
 #include "db/odbc/odbc_command.h"
 #include "db/odbc/odbc_connection_string.h"
@@ -114,7 +115,9 @@ TOdbcConnection::TOdbcConnection(const TStringList& params) : api_(OdbcApi()) {
     SQLUSMALLINT txn = SQL_TC_ALL;
     if (SQL_SUCCEEDED(api_.SQLGetInfo(dbc_, SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr)))
       has_transactions_ = txn != SQL_TC_NONE;
-    if (InfoText(SQL_DBMS_NAME) == "PostgreSQL") {
+    const std::string dbms = InfoText(SQL_DBMS_NAME);
+    sqlite_ = dbms == "SQLite";
+    if (dbms == "PostgreSQL") {
       batches_ = TBatches::kSplitKeepingDollarBodies;
     } else if (InfoText(SQL_MULT_RESULT_SETS) != "Y") {
       batches_ = TBatches::kSplit;
@@ -154,7 +157,7 @@ std::string TOdbcConnection::InfoText(SQLUSMALLINT info) {
 }
 
 void TOdbcConnection::WatchDatabaseFile() {
-  if (InfoText(SQL_DBMS_NAME) != "SQLite") return;
+  if (!sqlite_) return;
   // The driver names the file it opened (a DSN's as well as the connection string's).
   std::string path = InfoText(SQL_DATABASE_NAME);
   struct stat st {};
@@ -261,6 +264,7 @@ std::string TOdbcConnection::UnusableReason(bool look) {
 }
 
 std::string TOdbcConnection::TranslateEscape(const TSqlEscape& escape) const {
+  if (sqlite_) return SQLiteEscapeSql(escape);
   // ODBC drivers rewrite the escapes themselves: they pass on as ODBC wrote them.
   switch (escape.kind) {
     case TSqlEscape::kDate:

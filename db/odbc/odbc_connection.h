@@ -61,6 +61,11 @@ class TOdbcConnection : public TEngineConnection {
   // with its dollar-quoted bodies kept whole.
   enum class TBatches { kWhole, kSplit, kSplitKeepingDollarBodies };
   TBatches Batches() const { return batches_; }
+  // The driver is SQLite's (SQL_DBMS_NAME "SQLite"): escapes are rewritten into SQLite's SQL here
+  // (db/core/sqlite_escape_sql.h), as the driver would pass ODBC's function names on unchanged and
+  // fails on an escape nested in another; and column types are read by their declared names
+  // (MapSQLiteDriverColumnType).
+  bool IsSQLite() const { return sqlite_; }
   // A statement starts on `stmt`: arms the statement stop and opens the watch's scope.
   void BeginStatement(SQLHSTMT stmt);
   // The statement has ended (or failed): closes the watch's scope.
@@ -92,6 +97,7 @@ class TOdbcConnection : public TEngineConnection {
   bool connected_ = false;
   bool has_transactions_ = true;
   TBatches batches_ = TBatches::kWhole;
+  bool sqlite_ = false;
   bool has_procedures_ = true;
   std::string driver_name_;
   bool transaction_begun_ = false;

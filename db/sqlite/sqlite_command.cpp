@@ -7,6 +7,7 @@
 
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_types.h"

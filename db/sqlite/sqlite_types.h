@@ -1,7 +1,6 @@
 // Field types of SQLite columns, from their declared types (docs/sqlite-types.md has the table).
 #pragma once
 
-#include <array>
 #include <string_view>
 
 #include "data/field_type.h"
@@ -19,10 +18,5 @@ struct TSQLiteColumnType {
 // Maps a declared column type ("NVARCHAR(40)", "decimal(10, 2)", "UNSIGNED BIG INT") to a field
 // type. Names we do not know follow SQLite's own affinity rules.
 TSQLiteColumnType MapSQLiteDeclaredType(std::string_view declared);
-
-// A GUID column's value as the other engines give it: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
-// upper case, for a GUID written with or without braces in either case. SQLite keeps whatever
-// text was written: anything else is false (read back as it is).
-bool CanonicalGuidText(std::string_view text, std::array<char, 38>& out);
 
 }  // namespace velmora

@@ -58,8 +58,12 @@ TEST_F(OdbcSQLiteTest, ParametersOfEachTypeRoundTrip) {
   ASSERT_EQ(q.RecordCount(), 1);
   EXPECT_EQ(q.FieldByName("name").AsString(), "价格 ok");
   EXPECT_EQ(q.FieldDefs().Find("name")->DataType, ftWideString);
-  // SQLite's ODBC driver describes DECIMAL columns as text.
-  EXPECT_EQ(q.FieldDefs().Find("price")->DataType, ftWideString);
+  // SQLite's ODBC driver describes DECIMAL(10,2) as VARCHAR(10), its scale elsewhere: read by the
+  // declared type, a decimal of that precision and scale.
+  const TFieldDef& price = *q.FieldDefs().Find("price");
+  EXPECT_EQ(FieldTypeName(price.DataType), "ftFMTBcd");
+  EXPECT_EQ(price.Precision, 10);
+  EXPECT_EQ(price.Scale, 2);
   EXPECT_EQ(q.FieldByName("price").AsString(), "12.5");
   EXPECT_DOUBLE_EQ(q.FieldByName("ratio").AsFloat(), 0.25);
   EXPECT_EQ(q.FieldDefs().Find("born")->DataType, ftDate);
