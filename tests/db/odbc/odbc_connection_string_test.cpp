@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,38 @@ TEST(OdbcTypes, MapsSqlTypesOntoFieldTypes) {
     EXPECT_EQ(t.size, c.field_size) << c.sql;
     EXPECT_EQ(t.precision, c.precision) << c.sql;
     EXPECT_EQ(t.scale, c.scale) << c.sql;
+  }
+}
+
+// SQLite's ODBC driver: the declared type's name and the size and SQL_DESC_PRECISION it gives
+// (measured with sqlite3odbc 0.9998) decide where its SQL type is wrong.
+TEST(OdbcTypes, MapsSQLiteDriverColumnsByTheirDeclaredNames) {
+  const struct {
+    const char* name;
+    SQLULEN size;
+    SQLLEN desc_precision;
+    TFieldType type;  // ftUnknown: the described type stands
+    int32_t field_size, precision, scale;
+  } cases[] = {
+      {"DECIMAL", 12, 2, ftFMTBcd, 0, 12, 2},   // DECIMAL(12,2)
+      {"decimal", 8, 8, ftFMTBcd, 0, 8, 0},     // DECIMAL(8): the precision again
+      {"DECIMAL", 255, 0, ftFMTBcd, 0, 32, 8},  // DECIMAL: the native driver's default
+      {"CHAR", 3, 3, ftFixedWideChar, 3, 0, 0}, {"NCHAR", 255, 0, ftFixedWideChar, 1, 0, 0},
+      {"BLOB", 255, 0, ftBlob, 0, 0, 0},        {"BINARY", 4, 4, ftBytes, 4, 0, 0},
+      {"VARBINARY", 255, 0, ftBlob, 0, 0, 0},   {"GUID", 255, 0, ftGuid, 38, 0, 0},
+      {"UUID", 255, 0, ftGuid, 38, 0, 0},       {"VARCHAR", 20, 20, ftUnknown, 0, 0, 0},
+      {"NUMERIC", 12, 15, ftUnknown, 0, 0, 0},  {"INTEGER", 10, 10, ftUnknown, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<TOdbcColumnType> t =
+        MapSQLiteDriverColumnType(c.name, c.size, c.desc_precision);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(t.has_value(), c.type != ftUnknown);
+    if (!t || c.type == ftUnknown) continue;
+    EXPECT_EQ(FieldTypeName(t->type), FieldTypeName(c.type));
+    EXPECT_EQ(t->size, c.field_size);
+    EXPECT_EQ(t->precision, c.precision);
+    EXPECT_EQ(t->scale, c.scale);
   }
 }
 
