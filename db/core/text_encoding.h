@@ -1,5 +1,9 @@
 // Decoding and encoding of text files: byte-order-mark detection, UTF-16, and the system's ANSI
-// code page (UTF-8 unless the locale names another character set).
+// code page (UTF-8 unless the locale names another character set); and UTF-8 to and from UTF-16
+// in the machine's byte order (the wide text of ODBC), all through iconv.
+//
+// Thread contract: every function may be called from any thread; Utf8ToUtf16 and Utf16ToUtf8
+// keep one conversion descriptor per thread, opened on the thread's first call.
 #pragma once
 
 #include <string>
@@ -28,6 +32,11 @@ std::string DecodeText(std::string_view bytes);
 // UTF-8 text to bytes in the ANSI code page, without a mark. When the ANSI code page cannot hold
 // every character, the text is written as UTF-8 with its mark instead, so nothing is lost.
 std::string EncodeAnsiText(std::string_view utf8);
+
+// UTF-8 to UTF-16 and back. They never raise: what is not valid (a byte that starts no UTF-8
+// sequence, a lone surrogate) becomes U+FFFD, and the rest is converted.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // Converts between character sets with iconv; raises EEncodingError on invalid input.
 std::string ConvertCharset(std::string_view bytes, const std::string& from, const std::string& to);

@@ -3,13 +3,18 @@
 #include <fmt/core.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "data/dataset_values.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/guid_text.h"
+#include "db/core/text_encoding.h"
 #include "db/odbc/odbc_connection.h"
+#include "db/odbc/odbc_dollar_bodies.h"
 #include "db/odbc/odbc_params.h"
 #include "variant/date_time_text.h"
 #include "variant/name_fold.h"
@@ -33,10 +38,16 @@ TOdbcCommand::TOdbcCommand(TOdbcConnection& connection, std::string sql)
     : connection_(connection), api_(connection.Api()) {
   if (const size_t nul = sql.find('\0'); nul != std::string::npos)
     throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
-  if (connection.TakesBatches()) {
-    statements_.push_back({std::move(sql), -1});
-  } else {
-    statements_ = SplitOdbcStatements(sql);
+  switch (connection.Batches()) {
+    case TOdbcConnection::TBatches::kWhole:
+      statements_.push_back({std::move(sql), -1});
+      break;
+    case TOdbcConnection::TBatches::kSplit:
+      statements_ = SplitOdbcStatements(sql);
+      break;
+    case TOdbcConnection::TBatches::kSplitKeepingDollarBodies:
+      statements_ = SplitOdbcStatementsWithDollarBodies(sql);
+      break;
   }
   const SQLRETURN rc = api_.SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &stmt_);
   if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(api_, SQL_HANDLE_DBC, connection.Handle(), rc);
@@ -267,9 +278,16 @@ void TOdbcCommand::Describe() {
     SQLULEN size = 0;
     Check(api_.SQLDescribeCol(stmt_, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &name_len,
                               &sql_type, &size, &digits, &nullable));
+    std::optional<TOdbcColumnType> declared;
+    if (connection_.IsSQLite()) {
+      declared = MapSQLiteDriverColumnType(text_attribute(i, SQL_DESC_TYPE_NAME), size,
+                                           number_attribute(i, SQL_DESC_PRECISION));
+    }
     const TOdbcColumnType type =
-        MapOdbcColumnType(sql_type, size, digits, number_attribute(i, SQL_DESC_UNSIGNED) != 0,
-                          number_attribute(i, SQL_DESC_FIXED_PREC_SCALE) != 0);
+        declared
+            ? *declared
+            : MapOdbcColumnType(sql_type, size, digits, number_attribute(i, SQL_DESC_UNSIGNED) != 0,
+                                number_attribute(i, SQL_DESC_FIXED_PREC_SCALE) != 0);
     TFieldDef def;
     def.Name =
         name_len > 0
@@ -397,10 +415,11 @@ void TOdbcCommand::ReadValue(RecordAppender& out, SQLUSMALLINT column) {
     }
     case TOdbcReader::kGuid: {
       bool is_null = false;
-      std::string text = TextOf(column, false, is_null);
+      const std::string text = TextOf(column, false, is_null);
       if (is_null) return out.AppendNull();
-      if (!text.empty() && text.front() != '{') text = "{" + text + "}";
-      return out.AppendText(text);
+      std::array<char, 38> guid;
+      return out.AppendText(CanonicalGuidText(text, guid) ? std::string_view(guid.data(), 38)
+                                                          : std::string_view(text));
     }
     case TOdbcReader::kDecimal:
     case TOdbcReader::kText: {

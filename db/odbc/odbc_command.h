@@ -1,9 +1,10 @@
 // One ODBC command text or stored-procedure call.
 //
 // The rules:
-// - A driver that runs batches (SQL Server, PostgreSQL) gets the whole text in one
-//   SQLExecDirect; for one that takes one statement per call (SQLite's and MDB Tools' drivers)
-//   the text is split at its top-level ";" and the statements run one after the other.
+// - A driver that runs batches (SQL Server) gets the whole text in one SQLExecDirect; for one
+//   that takes one statement per call (SQLite's and MDB Tools' drivers), and for PostgreSQL's
+//   (whose server would run a batch as one transaction), the text is split at its top-level ";"
+//   and the statements run one after the other (TOdbcConnection::Batches).
 // - Every statement runs until SQLMoreResults says there is no more: results that carry only
 //   messages or row counts (SQL_SUCCESS_WITH_INFO included) are success, and stopping early would
 //   cancel the rest of the batch on the server.

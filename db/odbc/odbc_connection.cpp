@@ -1,10 +1,12 @@
 #include "db/odbc/odbc_connection.h"
 
 #include <fmt/core.h>
+#include <sys/stat.h>
 
 #include <cctype>
 
 #include "db/core/db_error.h"
+#include "db/core/sqlite_escape_sql.h"
 #include "db/core/statement_stop.h"
 #include "db/odbc/odbc_command.h"
 #include "db/odbc/odbc_connection_string.h"
@@ -113,8 +115,15 @@ TOdbcConnection::TOdbcConnection(const TStringList& params) : api_(OdbcApi()) {
     SQLUSMALLINT txn = SQL_TC_ALL;
     if (SQL_SUCCEEDED(api_.SQLGetInfo(dbc_, SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr)))
       has_transactions_ = txn != SQL_TC_NONE;
-    takes_batches_ = InfoText(SQL_MULT_RESULT_SETS) == "Y";
+    const std::string dbms = InfoText(SQL_DBMS_NAME);
+    sqlite_ = dbms == "SQLite";
+    if (dbms == "PostgreSQL") {
+      batches_ = TBatches::kSplitKeepingDollarBodies;
+    } else if (InfoText(SQL_MULT_RESULT_SETS) != "Y") {
+      batches_ = TBatches::kSplit;
+    }
     has_procedures_ = InfoText(SQL_PROCEDURES) == "Y";
+    WatchDatabaseFile();
   } catch (...) {
     if (connected_) api_.SQLDisconnect(dbc_);
     if (dbc_ != SQL_NULL_HDBC) api_.SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -147,9 +156,36 @@ std::string TOdbcConnection::InfoText(SQLUSMALLINT info) {
                      std::min<size_t>(len > 0 ? static_cast<size_t>(len) : 0, sizeof text - 1));
 }
 
+void TOdbcConnection::WatchDatabaseFile() {
+  if (!sqlite_) return;
+  // The driver names the file it opened (a DSN's as well as the connection string's).
+  std::string path = InfoText(SQL_DATABASE_NAME);
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;  // in memory, or not yet made
+  file_path_ = std::move(path);
+  file_device_ = st.st_dev;
+  file_inode_ = st.st_ino;
+}
+
+void TOdbcConnection::NoticeFileChange() {
+  if (file_path_.empty() || !unusable_.empty()) return;
+  struct stat st {};
+  const char* what = nullptr;
+  if (::stat(file_path_.c_str(), &st) != 0) {
+    what = "deleted";
+  } else if (st.st_dev != file_device_ || st.st_ino != file_inode_) {
+    what = "replaced";
+  }
+  if (what != nullptr) {
+    unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
+                            file_path_);
+  }
+}
+
 void TOdbcConnection::Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {
   TDiagnostics d = ReadDiagnostics(api_, type, handle);
   if (d.connection_lost && unusable_.empty()) unusable_ = d.message;
+  NoticeFileChange();
   if (d.message.empty()) {
     throw EFDDBEngineException(kNoDiagnosticsCode,
                                fmt::format("ODBC call failed with return code {}", rc));
@@ -216,6 +252,7 @@ void TOdbcConnection::RollbackTransaction() {
 }
 
 std::string TOdbcConnection::UnusableReason(bool look) {
+  if (look) NoticeFileChange();
   if (look && unusable_.empty()) {
     SQLUINTEGER dead = SQL_CD_FALSE;
     if (SQL_SUCCEEDED(api_.SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
@@ -227,6 +264,7 @@ std::string TOdbcConnection::UnusableReason(bool look) {
 }
 
 std::string TOdbcConnection::TranslateEscape(const TSqlEscape& escape) const {
+  if (sqlite_) return SQLiteEscapeSql(escape);
   // ODBC drivers rewrite the escapes themselves: they pass on as ODBC wrote them.
   switch (escape.kind) {
     case TSqlEscape::kDate:

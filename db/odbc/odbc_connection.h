@@ -12,8 +12,12 @@
 //   write reaches the engine and its own refusal reaches the caller.
 // - A running statement is stopped with SQLCancel from the session's statement watch.
 // - An error whose SQLSTATE says the connection is gone (class 08, "HYT01") makes the session
-//   unusable.
+//   unusable, and so does, for SQLite's driver, the database file deleted or replaced since the
+//   session opened it (the driver itself never reports its connection dead: its statements on
+//   the lost file only fail). A failed call and UnusableReason with `look` stat the file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <map>
 #include <memory>
@@ -50,8 +54,18 @@ class TOdbcConnection : public TEngineConnection {
   // For the commands of this session.
   const TOdbcApi& Api() const { return api_; }
   SQLHDBC Handle() const { return dbc_; }
-  // The driver runs several statements of one text in one call (SQL_MULT_RESULT_SETS "Y").
-  bool TakesBatches() const { return takes_batches_; }
+  // How a command text of several statements reaches the driver: whole, when the driver runs a
+  // batch in one call (SQL_MULT_RESULT_SETS "Y") and the server commits each of its statements on
+  // its own; else split and sent one statement per call. PostgreSQL runs a batch as one implicit
+  // transaction (a failing statement would undo the ones before it), so its texts are split,
+  // with its dollar-quoted bodies kept whole.
+  enum class TBatches { kWhole, kSplit, kSplitKeepingDollarBodies };
+  TBatches Batches() const { return batches_; }
+  // The driver is SQLite's (SQL_DBMS_NAME "SQLite"): escapes are rewritten into SQLite's SQL here
+  // (db/core/sqlite_escape_sql.h), as the driver would pass ODBC's function names on unchanged and
+  // fails on an escape nested in another; and column types are read by their declared names
+  // (MapSQLiteDriverColumnType).
+  bool IsSQLite() const { return sqlite_; }
   // A statement starts on `stmt`: arms the statement stop and opens the watch's scope.
   void BeginStatement(SQLHSTMT stmt);
   // The statement has ended (or failed): closes the watch's scope.
@@ -74,17 +88,25 @@ class TOdbcConnection : public TEngineConnection {
   void SetAutoCommit(bool on);
   void EndTransaction(SQLSMALLINT completion);
   std::string InfoText(SQLUSMALLINT info);
+  void WatchDatabaseFile();
+  void NoticeFileChange();
 
   const TOdbcApi& api_;
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;
   bool has_transactions_ = true;
-  bool takes_batches_ = true;
+  TBatches batches_ = TBatches::kWhole;
+  bool sqlite_ = false;
   bool has_procedures_ = true;
   std::string driver_name_;
   bool transaction_begun_ = false;
   std::string unusable_;
+  // The database file of a file engine's driver (SQLite's), as it was at the open; empty path:
+  // none is watched.
+  std::string file_path_;
+  dev_t file_device_ = 0;
+  ino_t file_inode_ = 0;
   std::map<std::string, std::set<std::string>> keys_;  // "schema.table" -> key columns, upper case
   SQLHSTMT running_ = SQL_NULL_HSTMT;                  // the statement the watch may cancel
   std::unique_ptr<TStatementWatch> watch_;

@@ -195,6 +195,11 @@ TOdbcConnectTarget BuildOdbcConnectTarget(const TStringList& params,
   }
   // PostgreSQL's driver describes booleans as text unless told otherwise.
   if (psql && params.IndexOfName("BoolsAsChar") < 0) out.Add("BoolsAsChar", "0");
+  // And a failed statement undoes itself only (the driver's "statement" level of rollback on
+  // errors, a savepoint before each statement in a transaction): the transaction goes on, as on
+  // every other engine, where a "transaction" level would drop the statements before it and a
+  // "nop" level would leave the session in an aborted transaction.
+  if (psql && params.IndexOfName("Protocol") < 0) out.Add("Protocol", "7.4-2");
   out.AddRaw(params.Values("ODBCAdvanced"));
   target.connection_string = out.Take();
   return target;

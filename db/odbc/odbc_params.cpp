@@ -6,6 +6,7 @@
 
 #include "data/dataset_values.h"
 #include "data/field_family.h"
+#include "db/core/text_encoding.h"
 #include "db/odbc/odbc_text.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -177,40 +178,33 @@ void PrepareOdbcParam(TOdbcParamBinding& b) {
       if (output) b.buffer.resize(std::max<size_t>(b.buffer.size(), 64) + 1, '\0');
       break;
     }
-    case TBindKind::kDate: {
-      b.c_type = SQL_C_TYPE_DATE;
-      sql_type = SQL_TYPE_DATE;
-      column_size = 10;
-      const DateTimeParts t = DecodeDateTime(is_null ? 0.0 : DateValueOf(v));
-      SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(t.year), static_cast<SQLUSMALLINT>(t.month),
-                        static_cast<SQLUSMALLINT>(t.day)};
-      PutValue(b.buffer, d);
-      break;
-    }
-    case TBindKind::kTime: {
-      b.c_type = SQL_C_TYPE_TIME;
-      sql_type = SQL_TYPE_TIME;
-      column_size = 8;
-      const DateTimeParts t = DecodeDateTime(is_null ? 0.0 : DateValueOf(v));
-      SQL_TIME_STRUCT d{static_cast<SQLUSMALLINT>(t.hour), static_cast<SQLUSMALLINT>(t.minute),
-                        static_cast<SQLUSMALLINT>(t.second)};
-      PutValue(b.buffer, d);
-      break;
-    }
+    case TBindKind::kDate:
+    case TBindKind::kTime:
     case TBindKind::kTimeStamp: {
-      b.c_type = SQL_C_TYPE_TIMESTAMP;
-      sql_type = SQL_TYPE_TIMESTAMP;
-      column_size = 23;
-      digits = 3;
+      // One decoding for the three structures: each takes the parts it has.
       const DateTimeParts t = DecodeDateTime(is_null ? 0.0 : DateValueOf(v));
-      SQL_TIMESTAMP_STRUCT d{static_cast<SQLSMALLINT>(t.year),
-                             static_cast<SQLUSMALLINT>(t.month),
-                             static_cast<SQLUSMALLINT>(t.day),
-                             static_cast<SQLUSMALLINT>(t.hour),
-                             static_cast<SQLUSMALLINT>(t.minute),
-                             static_cast<SQLUSMALLINT>(t.second),
-                             static_cast<SQLUINTEGER>(t.millisecond) * 1000000u};
-      PutValue(b.buffer, d);
+      const auto part = [](int value) { return static_cast<SQLUSMALLINT>(value); };
+      if (kind == TBindKind::kDate) {
+        b.c_type = SQL_C_TYPE_DATE;
+        sql_type = SQL_TYPE_DATE;
+        column_size = 10;
+        PutValue(b.buffer,
+                 SQL_DATE_STRUCT{static_cast<SQLSMALLINT>(t.year), part(t.month), part(t.day)});
+      } else if (kind == TBindKind::kTime) {
+        b.c_type = SQL_C_TYPE_TIME;
+        sql_type = SQL_TYPE_TIME;
+        column_size = 8;
+        PutValue(b.buffer, SQL_TIME_STRUCT{part(t.hour), part(t.minute), part(t.second)});
+      } else {
+        b.c_type = SQL_C_TYPE_TIMESTAMP;
+        sql_type = SQL_TYPE_TIMESTAMP;
+        column_size = 23;
+        digits = 3;
+        PutValue(b.buffer,
+                 SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(t.year), part(t.month), part(t.day),
+                                      part(t.hour), part(t.minute), part(t.second),
+                                      static_cast<SQLUINTEGER>(t.millisecond) * 1000000u});
+      }
       break;
     }
     case TBindKind::kBytes: {

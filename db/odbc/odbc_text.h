@@ -1,5 +1,6 @@
-// Text helpers of the ODBC driver: UTF-16 (unixODBC's SQLWCHAR) to and from UTF-8, and the
-// split of a command text into statements for drivers that take one statement per call.
+// Text helpers of the ODBC driver: the split of a command text into statements for drivers that
+// take one statement per call. (UTF-16, unixODBC's SQLWCHAR, to and from UTF-8 is
+// db/core/text_encoding.h's.)
 #pragma once
 
 #include <sql.h>
@@ -10,9 +11,6 @@
 
 namespace velmora {
 
-std::u16string Utf8ToUtf16(std::string_view utf8);
-// Invalid UTF-16 (a lone surrogate) becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view utf16);
 bool IsAscii(std::string_view text);
 
 struct TOdbcStatementText {

@@ -1,6 +1,9 @@
 #include "db/odbc/odbc_types.h"
 
+#include <initializer_list>
 #include <limits>
+
+#include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
@@ -9,6 +12,12 @@ namespace {
 constexpr SQLSMALLINT kSsXml = -152;
 constexpr SQLSMALLINT kSsTime2 = -154;
 constexpr SQLSMALLINT kSsTimeStampOffset = -155;
+
+// What SQLite's ODBC driver gives as the size of a column declared without one, and the native
+// SQLite driver's precision and scale of a decimal declared without them.
+constexpr SQLULEN kSQLiteUndeclaredSize = 255;
+constexpr int32_t kSQLiteBcdPrecision = 32;
+constexpr int32_t kSQLiteBcdScale = 8;
 
 // A text or binary column longer than this is a memo or blob, not a sized string.
 constexpr SQLULEN kMaxSizedColumn = 65535;
@@ -98,6 +107,38 @@ TOdbcColumnType MapOdbcColumnType(SQLSMALLINT sql_type, SQLULEN size, SQLSMALLIN
       // Types ODBC has no code for (intervals, PostgreSQL's own): their text.
       return {ftWideMemo, 0, 0, 0, R::kText, true};
   }
+}
+
+std::optional<TOdbcColumnType> MapSQLiteDriverColumnType(std::string_view type_name, SQLULEN size,
+                                                         SQLLEN desc_precision) {
+  using R = TOdbcReader;
+  const auto is = [type_name](std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names) {
+      if (EqualsNoCase(type_name, name)) return true;
+    }
+    return false;
+  };
+  // A size the declaration gave; the driver's 255 when it gave none.
+  const bool sized = size > 0 && size < kSQLiteUndeclaredSize;
+  if (is({"DECIMAL", "DEC"})) {
+    if (!sized)
+      return TOdbcColumnType{ftFMTBcd, 0, kSQLiteBcdPrecision, kSQLiteBcdScale, R::kDecimal};
+    const auto precision = Size32(size);
+    const int32_t scale = desc_precision > 0 && static_cast<SQLULEN>(desc_precision) < size
+                              ? static_cast<int32_t>(desc_precision)
+                              : 0;
+    return TOdbcColumnType{ftFMTBcd, 0, precision, scale, R::kDecimal};
+  }
+  if (is({"CHAR", "NCHAR", "CHARACTER"}))
+    return TOdbcColumnType{ftFixedWideChar, sized ? Size32(size) : 1, 0, 0, R::kText, true};
+  if (is({"BLOB", "IMAGE", "LONGBLOB", "MEDIUMBLOB", "BYTEA", "GRAPHIC"}))
+    return TOdbcColumnType{ftBlob, 0, 0, 0, R::kBytes};
+  if (is({"BINARY", "VARBINARY"})) {
+    if (!sized) return TOdbcColumnType{ftBlob, 0, 0, 0, R::kBytes};
+    return TOdbcColumnType{is({"BINARY"}) ? ftBytes : ftVarBytes, Size32(size), 0, 0, R::kBytes};
+  }
+  if (is({"GUID", "UUID", "UNIQUEIDENTIFIER"})) return TOdbcColumnType{ftGuid, 38, 0, 0, R::kGuid};
+  return std::nullopt;
 }
 
 }  // namespace velmora

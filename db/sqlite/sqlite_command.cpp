@@ -9,6 +9,7 @@
 #include "data/field_family.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_types.h"
@@ -44,7 +45,9 @@ ReaderChoice ReaderFor(TFieldType type) {
     case TFieldFamily::kBytes:
       return {Reader::kBytes};
     case TFieldFamily::kText:
+      break;
     case TFieldFamily::kOther:
+      if (type == ftGuid) return {Reader::kGuid};
       break;
   }
   return {Reader::kText};
@@ -417,6 +420,12 @@ void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
   switch (c.reader) {
     case Reader::kText:
       return out.AppendText(ColumnText(stmt_, i));
+    case Reader::kGuid: {
+      const std::string_view text = ColumnText(stmt_, i);
+      std::array<char, 38> guid;
+      return out.AppendText(CanonicalGuidText(text, guid) ? std::string_view(guid.data(), 38)
+                                                          : text);
+    }
     case Reader::kBytes: {
       const void* p = sqlite3_column_blob(stmt_, i);
       const auto n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));

@@ -28,7 +28,8 @@ enum class TSQLiteReader : uint8_t {
   kBcd,
   kDate,
   kText,
-  kBytes
+  kBytes,
+  kGuid  // text read back in the canonical {XXXXXXXX-...} form when it is a GUID
 };
 
 struct TSQLiteColumnReader {

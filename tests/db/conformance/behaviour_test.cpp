@@ -294,29 +294,21 @@ struct EscapeRow {
 constexpr EnginePart kAll{};
 constexpr EnginePart kAccessHasNone{
     nullptr, "MDB Tools' SQL takes neither escapes nor expressions in the select list"};
-constexpr EnginePart kNoFnOnOdbcSQLite{
-    nullptr, "SQLite's ODBC driver passes {fn} functions on unchanged, and SQLite has no such one"};
-constexpr EnginePart kNoNestingOnOdbcSQLite{
-    nullptr, "SQLite's ODBC driver refuses an escape nested in another"};
 constexpr std::array<EnginePart, kEngineCount> kOnAll{kAll, kAll, kAll, kAll, kAll, kAccessHasNone};
-constexpr std::array<EnginePart, kEngineCount> kNotOnOdbcSQLite{
-    kAll, kAll, kAll, kNoFnOnOdbcSQLite, kAll, kAccessHasNone};
-constexpr std::array<EnginePart, kEngineCount> kNestedNotOnOdbcSQLite{
-    kAll, kAll, kAll, kNoNestingOnOdbcSQLite, kAll, kAccessHasNone};
 
 const EscapeRow kEscapeRows[] = {
-    {"{fn UCASE('ab')}", "AB", kNotOnOdbcSQLite},
-    {"{fn LCASE('AB')}", "ab", kNotOnOdbcSQLite},
-    {"{fn CONCAT('a', 'b')}", "ab", kNotOnOdbcSQLite},
+    {"{fn UCASE('ab')}", "AB", kOnAll},
+    {"{fn LCASE('AB')}", "ab", kOnAll},
+    {"{fn CONCAT('a', 'b')}", "ab", kOnAll},
     {"{fn SUBSTRING('hello', 2, 3)}", "ell", kOnAll},
     {"{fn LENGTH('añb')}", "3", kOnAll},
     {"{fn IFNULL(NULL, 5)}", "5", kOnAll},
-    {"{fn YEAR({d '2024-02-29'})}", "2024", kNestedNotOnOdbcSQLite},
-    {"{fn MONTH({ts '2024-02-29 10:11:12'})}", "2", kNestedNotOnOdbcSQLite},
-    {"{fn DAYOFWEEK({d '2024-02-25'})}", "1", kNestedNotOnOdbcSQLite},
-    {"{fn DAYOFYEAR({ts '2024-02-29 10:00:00'})}", "60", kNestedNotOnOdbcSQLite},
-    {"{fn HOUR({t '13:45:00'})}", "13", kNestedNotOnOdbcSQLite},
-    {"{fn DAYOFMONTH({d '2024-03-09'})}", "9", kNestedNotOnOdbcSQLite},
+    {"{fn YEAR({d '2024-02-29'})}", "2024", kOnAll},
+    {"{fn MONTH({ts '2024-02-29 10:11:12'})}", "2", kOnAll},
+    {"{fn DAYOFWEEK({d '2024-02-25'})}", "1", kOnAll},
+    {"{fn DAYOFYEAR({ts '2024-02-29 10:00:00'})}", "60", kOnAll},
+    {"{fn HOUR({t '13:45:00'})}", "13", kOnAll},
+    {"{fn DAYOFMONTH({d '2024-03-09'})}", "9", kOnAll},
 };
 
 TEST_P(Conformance, EscapeSequencesBecomeTheEnginesSql) {

@@ -190,9 +190,7 @@ const Engine kEngines[] = {
         .failed_statement_in_transaction = {},
         .runaway = {kSQLiteRunaway},
         .runaway_without_rows = nullptr,
-        .lost_session = {nullptr,
-                         "SQLite's ODBC driver never reports its connection dead: the failing "
-                         "statements are all that shows the file is gone"},
+        .lost_session = {kFileDeleted},
         .procedure = {nullptr,
                       "Stored procedures are not supported by the ODBC driver sqlite3odbc.so"},
         .procedure_name = "ADD_ONE",
@@ -206,11 +204,7 @@ const Engine kEngines[] = {
         .writes = {},
         .missing_table = {"relation \"no_such_table\" does not exist"},
         .duplicate_key = {"duplicate key value violates unique constraint"},
-        .statements_before_a_failing_one = {nullptr,
-                                            "the text reaches PostgreSQL's server whole "
-                                            "through its ODBC driver, and the server runs it "
-                                            "as one implicit transaction: the statements "
-                                            "before the failing one are undone with it"},
+        .statements_before_a_failing_one = {},
         .failed_statement_in_transaction = {},
         .runaway = {"SELECT pg_sleep(60)"},
         .runaway_without_rows = nullptr,

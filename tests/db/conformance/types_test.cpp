@@ -43,7 +43,6 @@ std::string Quoted(const std::string& text) {
 
 const std::string kBytes("\0\xFF;\x01'", 5);
 const std::string kLongText = "line 1\nzeile 2 ü 中文 " + std::string(5000, 'm') + " end";
-const char* const kGuidAsGiven = "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11";
 const char* const kUnpadded = "SQLite keeps text as given: CHAR(n) is not padded";
 
 std::vector<TypeRow> TypeRows() {
@@ -77,9 +76,7 @@ std::vector<TypeRow> TypeRows() {
        "-1234567890.25",
        "",
        {E{"NUMERIC(12,2)", ftFMTBcd}, E{"NUMERIC(12,2)", ftFMTBcd}, E{"numeric(12,2)", ftFMTBcd},
-        E{"DECIMAL(12,2)", ftWideString, nullptr, nullptr,
-          "SQLite's ODBC driver describes DECIMAL columns as text"},
-        E{"numeric(12,2)", ftFMTBcd}, kReadOnly}},
+        E{"DECIMAL(12,2)", ftFMTBcd}, E{"numeric(12,2)", ftFMTBcd}, kReadOnly}},
       {"double",
        OleVariant(0.1),
        ftUnknown,
@@ -110,9 +107,7 @@ std::vector<TypeRow> TypeRows() {
        "",
        "ab ",
        {E{"CHAR(3)", ftFixedWideChar, nullptr, "ab", kUnpadded}, E{"CHAR(3)", ftFixedWideChar},
-        E{"char(3)", ftFixedWideChar},
-        E{"CHAR(3)", ftWideString, nullptr, "ab",
-          "SQLite's ODBC driver describes CHAR(n) as VARCHAR(n); SQLite does not pad"},
+        E{"char(3)", ftFixedWideChar}, E{"CHAR(3)", ftFixedWideChar, nullptr, "ab", kUnpadded},
         E{"char(3)", ftFixedWideChar}, kReadOnly}},
       {"memo",
        OleVariant(kLongText),
@@ -127,9 +122,7 @@ std::vector<TypeRow> TypeRows() {
        "",
        kBytes,
        {E{"BLOB", ftBlob, "X'00FF3B0127'"}, E{"BLOB SUB_TYPE BINARY", ftBlob, "X'00FF3B0127'"},
-        E{"bytea", ftBlob, "CAST('\\x00ff3b0127' AS bytea)"},
-        E{"BLOB", ftBytes, "X'00FF3B0127'", nullptr,
-          "SQLite's ODBC driver describes BLOB as BINARY of a fixed size"},
+        E{"bytea", ftBlob, "CAST('\\x00ff3b0127' AS bytea)"}, E{"BLOB", ftBlob, "X'00FF3B0127'"},
         E{"bytea", ftBlob, "CAST('\\x00ff3b0127' AS bytea)"}, kReadOnly}},
       {"date",
        OleVariant::Date(EncodeDateTime({2024, 2, 29})),
@@ -158,15 +151,12 @@ std::vector<TypeRow> TypeRows() {
         E{"TIMESTAMP", ftDateTime, "'2024-02-29 13:45:10.007'"},
         E{"timestamp", ftDateTime, "TIMESTAMP '2024-02-29 13:45:10.007'"}, kReadOnly}},
       {"guid",
-       OleVariant(kGuidAsGiven),
+       OleVariant("a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"),
        ftUnknown,
        "",
        "{A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11}",
-       {E{"GUID", ftGuid, nullptr, kGuidAsGiven, "SQLite keeps a GUID's text as it was given"},
-        E{nullptr, ftUnknown, nullptr, nullptr, "Firebird has no GUID type"}, E{"uuid", ftGuid},
-        E{"GUID", ftWideString, nullptr, kGuidAsGiven,
-          "SQLite's ODBC driver describes GUID as VARCHAR: the text as it was given"},
-        E{"uuid", ftGuid}, kReadOnly}},
+       {E{"GUID", ftGuid}, E{nullptr, ftUnknown, nullptr, nullptr, "Firebird has no GUID type"},
+        E{"uuid", ftGuid}, E{"GUID", ftGuid}, E{"uuid", ftGuid}, kReadOnly}},
   };
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,10 @@ TEST(OdbcConnectionString, MapsEachEngineKeys) {
       {"DriverID=ODBC\nODBCDriver=PostgreSQL Unicode\nServer=127.0.0.1\nDatabase=d\nPort=5433"
        "\nODBCAdvanced=;SSLmode=disable",
        "Driver={PostgreSQL Unicode};Server=127.0.0.1;Database=d;Port=5433;BoolsAsChar=0;"
-       "SSLmode=disable"},
-      {"DriverID=ODBC\nODBCDriver=PostgreSQL ANSI\nDatabase=d\nBoolsAsChar=1",
-       "Driver={PostgreSQL ANSI};Database=d;BoolsAsChar=1"},
+       "Protocol=7.4-2;SSLmode=disable"},
+      // PostgreSQL's defaults give way to the file's own lines.
+      {"DriverID=ODBC\nODBCDriver=PostgreSQL ANSI\nDatabase=d\nBoolsAsChar=1\nProtocol=7.4-1",
+       "Driver={PostgreSQL ANSI};Database=d;BoolsAsChar=1;Protocol=7.4-1"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BuildOdbcConnectTarget(Lines(c.lines), AllRegistered).connection_string, c.expected)
@@ -139,14 +141,6 @@ TEST(OdbcStatementSplit, SplitsAtTopLevelSemicolonsAndCountsMarkers) {
   EXPECT_EQ(SplitOdbcStatements("BEGIN; INSERT INTO t VALUES (1); COMMIT").size(), 3u);
 }
 
-TEST(OdbcText, Utf16RoundTrip) {
-  for (std::string text : {"", "plain", "价格 €", "emoji \xF0\x9F\x98\x80 end"}) {
-    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  }
-  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80").size(), 2u);
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
-}
-
 TEST(OdbcTypes, MapsSqlTypesOntoFieldTypes) {
   const struct {
     SQLSMALLINT sql;
@@ -192,6 +186,38 @@ TEST(OdbcTypes, MapsSqlTypesOntoFieldTypes) {
     EXPECT_EQ(t.size, c.field_size) << c.sql;
     EXPECT_EQ(t.precision, c.precision) << c.sql;
     EXPECT_EQ(t.scale, c.scale) << c.sql;
+  }
+}
+
+// SQLite's ODBC driver: the declared type's name and the size and SQL_DESC_PRECISION it gives
+// (measured with sqlite3odbc 0.9998) decide where its SQL type is wrong.
+TEST(OdbcTypes, MapsSQLiteDriverColumnsByTheirDeclaredNames) {
+  const struct {
+    const char* name;
+    SQLULEN size;
+    SQLLEN desc_precision;
+    TFieldType type;  // ftUnknown: the described type stands
+    int32_t field_size, precision, scale;
+  } cases[] = {
+      {"DECIMAL", 12, 2, ftFMTBcd, 0, 12, 2},   // DECIMAL(12,2)
+      {"decimal", 8, 8, ftFMTBcd, 0, 8, 0},     // DECIMAL(8): the precision again
+      {"DECIMAL", 255, 0, ftFMTBcd, 0, 32, 8},  // DECIMAL: the native driver's default
+      {"CHAR", 3, 3, ftFixedWideChar, 3, 0, 0}, {"NCHAR", 255, 0, ftFixedWideChar, 1, 0, 0},
+      {"BLOB", 255, 0, ftBlob, 0, 0, 0},        {"BINARY", 4, 4, ftBytes, 4, 0, 0},
+      {"VARBINARY", 255, 0, ftBlob, 0, 0, 0},   {"GUID", 255, 0, ftGuid, 38, 0, 0},
+      {"UUID", 255, 0, ftGuid, 38, 0, 0},       {"VARCHAR", 20, 20, ftUnknown, 0, 0, 0},
+      {"NUMERIC", 12, 15, ftUnknown, 0, 0, 0},  {"INTEGER", 10, 10, ftUnknown, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<TOdbcColumnType> t =
+        MapSQLiteDriverColumnType(c.name, c.size, c.desc_precision);
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(t.has_value(), c.type != ftUnknown);
+    if (!t || c.type == ftUnknown) continue;
+    EXPECT_EQ(FieldTypeName(t->type), FieldTypeName(c.type));
+    EXPECT_EQ(t->size, c.field_size);
+    EXPECT_EQ(t->precision, c.precision);
+    EXPECT_EQ(t->scale, c.scale);
   }
 }
 

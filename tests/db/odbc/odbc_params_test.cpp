@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "db/odbc/odbc_text.h"
+#include "db/core/text_encoding.h"
 #include "variant/ole_date.h"
 
 namespace velmora {

@@ -129,5 +129,38 @@ TEST(OdbcPg, InformationalResultsAndProcedureTextsRunToTheEnd) {
   EXPECT_EQ(db.Psql("SELECT string_agg(a::text, ',' ORDER BY a) FROM t"), "1,2,10,11\n");
 }
 
+// A failed statement undoes itself only: in a transaction the session goes on and the commit keeps
+// the rest. A file's Protocol line still decides: "7.4-1" gives the whole transaction up at the
+// failure, "7.4-0" leaves the session in an aborted transaction until its end.
+TEST(OdbcPg, AFailedStatementInATransactionUndoesItselfOnly) {
+  REQUIRE_PG_SERVER(server);
+  const struct {
+    const char* extra_line;
+    const char* next_error;  // part of the next statement's error; "": it runs
+    const char* rows_after_commit;
+  } cases[] = {
+      {"", "", "1,2\n"},
+      {"\nProtocol=7.4-1", "", "2\n"},
+      {"\nProtocol=7.4-0", "current transaction is aborted", "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra_line);
+    PgTestDatabase db(server);
+    db.Psql("CREATE TABLE t (a int PRIMARY KEY)");
+    auto connection = OpenOdbc(OdbcPgLines(db) + c.extra_line);
+    connection->StartTransaction();
+    Exec(*connection, "INSERT INTO t VALUES (1)");
+    EXPECT_NE(ErrorOf([&] { Exec(*connection, "INSERT INTO t VALUES (1)"); }), "");
+    const std::string next = ErrorOf([&] { Exec(*connection, "INSERT INTO t VALUES (2)"); });
+    if (*c.next_error == '\0') {
+      EXPECT_EQ(next, "");
+    } else {
+      EXPECT_NE(next.find(c.next_error), std::string::npos) << next;
+    }
+    connection->Commit();
+    EXPECT_EQ(db.Psql("SELECT string_agg(a::text, ',' ORDER BY a) FROM t"), c.rows_after_commit);
+  }
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -1,8 +1,10 @@
 // The ODBC driver's query, parameter, several-statement and type paths for real,
 // through SQLite's ODBC driver (libsqliteodbc, registered as "SQLite3") on a file in a fresh
 // folder. That driver takes one statement per call, so texts of several statements are split.
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -56,8 +58,12 @@ TEST_F(OdbcSQLiteTest, ParametersOfEachTypeRoundTrip) {
   ASSERT_EQ(q.RecordCount(), 1);
   EXPECT_EQ(q.FieldByName("name").AsString(), "价格 ok");
   EXPECT_EQ(q.FieldDefs().Find("name")->DataType, ftWideString);
-  // SQLite's ODBC driver describes DECIMAL columns as text.
-  EXPECT_EQ(q.FieldDefs().Find("price")->DataType, ftWideString);
+  // SQLite's ODBC driver describes DECIMAL(10,2) as VARCHAR(10), its scale elsewhere: read by the
+  // declared type, a decimal of that precision and scale.
+  const TFieldDef& price = *q.FieldDefs().Find("price");
+  EXPECT_EQ(FieldTypeName(price.DataType), "ftFMTBcd");
+  EXPECT_EQ(price.Precision, 10);
+  EXPECT_EQ(price.Scale, 2);
   EXPECT_EQ(q.FieldByName("price").AsString(), "12.5");
   EXPECT_DOUBLE_EQ(q.FieldByName("ratio").AsFloat(), 0.25);
   EXPECT_EQ(q.FieldDefs().Find("born")->DataType, ftDate);
@@ -111,6 +117,31 @@ TEST_F(OdbcSQLiteTest, SeveralStatementsPerText) {
   EXPECT_NE(ErrorOf([&] { Exec(*connection_, "INSERT INTO t VALUES (3, 'z'); SELEC 1"); }), "");
   EXPECT_EQ(Scalar(*connection_, "SELECT n FROM log"), "3");
   EXPECT_EQ(Scalar(*connection_, "SELECT COUNT(*) FROM t"), "3");  // the first statement ran
+}
+
+// The driver never reports its connection dead; the session watches the file itself, as the
+// native SQLite session does: a file deleted, or replaced by another, makes it unusable.
+TEST_F(OdbcSQLiteTest, AFileDeletedOrReplacedMakesTheSessionUnusable) {
+  Exec(*connection_, "CREATE TABLE t (a INTEGER)");
+  const std::string path = dir_.File("o.db");
+  for (const char* what : {"deleted", "replaced"}) {
+    SCOPED_TRACE(what);
+    auto session = OpenOdbc("DriverID=ODBC\nODBCDriver=SQLite3\nDatabase=" + path);
+    EXPECT_EQ(session->UnusableReason(), "");
+    if (std::string(what) == "deleted") {
+      ASSERT_EQ(std::remove(path.c_str()), 0);
+    } else {
+      const std::string other = dir_.File("other.db");
+      OpenOdbc("DriverID=ODBC\nODBCDriver=SQLite3\nDatabase=" + other);
+      ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+    }
+    // Without looking, only what the session saw itself: a failed statement.
+    EXPECT_EQ(session->UnusableReason(false), "");
+    EXPECT_NE(ErrorOf([&] { Exec(*session, "INSERT INTO t VALUES (1)"); }), "");
+    EXPECT_EQ(
+        session->UnusableReason(false),
+        fmt::format("The database file was {} since this connection opened it: {}", what, path));
+  }
 }
 
 }  // namespace
