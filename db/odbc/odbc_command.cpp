@@ -14,7 +14,6 @@
 #include "db/core/guid_text.h"
 #include "db/core/text_encoding.h"
 #include "db/odbc/odbc_connection.h"
-#include "db/odbc/odbc_dollar_bodies.h"
 #include "db/odbc/odbc_params.h"
 #include "variant/date_time_text.h"
 #include "variant/name_fold.h"
@@ -46,7 +45,7 @@ TOdbcCommand::TOdbcCommand(TOdbcConnection& connection, std::string sql)
       statements_ = SplitOdbcStatements(sql);
       break;
     case TOdbcConnection::TBatches::kSplitKeepingDollarBodies:
-      statements_ = SplitOdbcStatementsWithDollarBodies(sql);
+      statements_ = SplitOdbcStatements(sql, kOdbcPostgresDialect);
       break;
   }
   const SQLRETURN rc = api_.SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &stmt_);

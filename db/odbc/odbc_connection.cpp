@@ -1,7 +1,6 @@
 #include "db/odbc/odbc_connection.h"
 
 #include <fmt/core.h>
-#include <sys/stat.h>
 
 #include <cctype>
 
@@ -157,29 +156,14 @@ std::string TOdbcConnection::InfoText(SQLUSMALLINT info) {
 }
 
 void TOdbcConnection::WatchDatabaseFile() {
-  if (!sqlite_) return;
-  // The driver names the file it opened (a DSN's as well as the connection string's).
-  std::string path = InfoText(SQL_DATABASE_NAME);
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return;  // in memory, or not yet made
-  file_path_ = std::move(path);
-  file_device_ = st.st_dev;
-  file_inode_ = st.st_ino;
+  // The driver names the file it opened (a DSN's as well as the connection string's); a path
+  // that names nothing (in memory, or not yet made) is not watched.
+  if (sqlite_) file_ = TFileIdentity::Of(InfoText(SQL_DATABASE_NAME));
 }
 
 void TOdbcConnection::NoticeFileChange() {
-  if (file_path_.empty() || !unusable_.empty()) return;
-  struct stat st {};
-  const char* what = nullptr;
-  if (::stat(file_path_.c_str(), &st) != 0) {
-    what = "deleted";
-  } else if (st.st_dev != file_device_ || st.st_ino != file_inode_) {
-    what = "replaced";
-  }
-  if (what != nullptr) {
-    unusable_ = fmt::format("The database file was {} since this connection opened it: {}", what,
-                            file_path_);
-  }
+  if (!unusable_.empty()) return;
+  unusable_ = file_.ChangeMessage();
 }
 
 void TOdbcConnection::Fail(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN rc) {

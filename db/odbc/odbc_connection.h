@@ -17,8 +17,6 @@
 //   the lost file only fail). A failed call and UnusableReason with `look` stat the file.
 #pragma once
 
-#include <sys/types.h>
-
 #include <map>
 #include <memory>
 #include <set>
@@ -26,6 +24,7 @@
 #include <string_view>
 
 #include "db/core/engine_connection.h"
+#include "db/core/file_identity.h"
 #include "db/core/statement_watch.h"
 #include "db/odbc/odbc_api.h"
 
@@ -102,11 +101,8 @@ class TOdbcConnection : public TEngineConnection {
   std::string driver_name_;
   bool transaction_begun_ = false;
   std::string unusable_;
-  // The database file of a file engine's driver (SQLite's), as it was at the open; empty path:
-  // none is watched.
-  std::string file_path_;
-  dev_t file_device_ = 0;
-  ino_t file_inode_ = 0;
+  // The database file SQLite's driver opened, as it was at the open; other drivers watch none.
+  TFileIdentity file_;
   std::map<std::string, std::set<std::string>> keys_;  // "schema.table" -> key columns, upper case
   SQLHSTMT running_ = SQL_NULL_HSTMT;                  // the statement the watch may cancel
   std::unique_ptr<TStatementWatch> watch_;

@@ -1,8 +1,5 @@
 #include "db/odbc/odbc_text.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "db/core/sql_lexer.h"
 #include "variant/variant_text.h"
 
@@ -15,16 +12,8 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
-namespace {
-
-// The quotes of the engines an ODBC driver may stand for: '..', "..", [..] ("]]" inside is one
-// "]") and `..`.
-constexpr TSqlDialect kOdbcDialect{
-    .bracket_names = true, .bracket_doubling = true, .backtick_names = true};
-
-}  // namespace
-
-std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql) {
+std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql,
+                                                    const TSqlDialect& dialect) {
   std::vector<TOdbcStatementText> out;
   std::string current;  // the statement so far, its comments left out
   int markers = 0;
@@ -44,7 +33,7 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql) {
     current.append(sql.substr(copied, end - copied));
     copied = end;
   };
-  TSqlLexer lexer(sql, kOdbcDialect);
+  TSqlLexer lexer(sql, dialect);
   for (TSqlToken token; lexer.Next(token);) {
     switch (token.kind) {
       case TSqlTokenKind::kBlank:

@@ -1,16 +1,18 @@
 // PostgreSQL's texts split for its ODBC driver: dollar-quoted bodies are read through whole, and
 // only where PostgreSQL would open one.
-#include "db/odbc/odbc_dollar_bodies.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "db/core/command_text.h"
+#include "db/odbc/odbc_text.h"
 
 namespace velmora::test {
 namespace {
 
-TEST(OdbcDollarBodies, SplitKeepsBodiesWhole) {
+TEST(OdbcPostgresSplit, KeepsBodiesWhole) {
   const struct {
     const char* name;
     const char* sql;
@@ -43,7 +45,7 @@ TEST(OdbcDollarBodies, SplitKeepsBodiesWhole) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<TOdbcStatementText> split = SplitOdbcStatementsWithDollarBodies(c.sql);
+    const std::vector<TOdbcStatementText> split = SplitOdbcStatements(c.sql, kOdbcPostgresDialect);
     std::vector<std::string> statements;
     std::vector<int> markers;
     for (const TOdbcStatementText& s : split) {
@@ -56,7 +58,15 @@ TEST(OdbcDollarBodies, SplitKeepsBodiesWhole) {
 }
 
 // Where the bodies lie, as PostgreSQL reads the text around them.
-TEST(OdbcDollarBodies, FindsBodiesOutsideLiteralsAndComments) {
+TEST(OdbcPostgresSplit, FindsBodiesOutsideLiteralsAndComments) {
+  const auto bodies_of = [](std::string_view text) {
+    std::vector<TTextRange> bodies;
+    TSqlLexer lexer(text, kOdbcPostgresDialect);
+    for (TSqlToken token; lexer.Next(token);) {
+      if (token.kind == TSqlTokenKind::kDollarBody) bodies.push_back({token.begin, token.end});
+    }
+    return bodies;
+  };
   const struct {
     const char* text;
     std::vector<TTextRange> bodies;
@@ -68,7 +78,7 @@ TEST(OdbcDollarBodies, FindsBodiesOutsideLiteralsAndComments) {
       {"SELECT $9x$ $a b$", {}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(OdbcDollarQuotedBodies(c.text), c.bodies) << c.text;
+    EXPECT_EQ(bodies_of(c.text), c.bodies) << c.text;
   }
 }
 
