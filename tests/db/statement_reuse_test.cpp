@@ -107,6 +107,12 @@ TEST_F(StatementReuseTest, KeptSelectStarFollowsSchemaChangesOfAnySession) {
   described.Open();
   EXPECT_EQ(kept.FieldDefs(), described.FieldDefs());
   EXPECT_EQ(kept.FieldDefs()[1].Size, 10);
+  kept.Close();
+  // Dropped and made anew while its statement is kept.
+  Exec("DROP TABLE T");
+  Exec("CREATE TABLE T (Z TEXT)");
+  Exec("INSERT INTO T VALUES ('z')");
+  EXPECT_EQ(Rows("SELECT * FROM T"), "Z\nz");
 }
 
 TEST_F(StatementReuseTest, InferredColumnsAreDescribedForEachRun) {
