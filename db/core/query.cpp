@@ -31,9 +31,9 @@ void TFDQuery::SyncParams(const TDriverConnection* driver) {
   if (text == params_text_ && (engine == nullptr || engine == params_engine_)) return;
   verbatim_ = driver != nullptr ? driver->VerbatimRanges(text) : std::vector<TTextRange>{};
   params_engine_ = engine;
-  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain, verbatim_);
+  parsed_ = PreprocessCommandText(text, RenderEscapePlain, verbatim_);
   TParams fresh;
-  for (const std::string& name : parsed.names) {
+  for (const std::string& name : parsed_.names) {
     const TParam* old = params_.FindParam(name);
     TParam& p = fresh.Add();
     if (old != nullptr) p = *old;
@@ -50,9 +50,14 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   if (const size_t nul = params_text_.find('\0'); nul != std::string::npos) {
     throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), nul));
   }
-  const TCommandText parsed = PreprocessCommandText(
-      params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
-      verbatim_);
+  TCommandText rendered;
+  const bool has_escapes = params_text_.find('{') != std::string::npos;
+  if (has_escapes) {
+    rendered = PreprocessCommandText(
+        params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
+        verbatim_);
+  }
+  const TCommandText& parsed = has_escapes ? rendered : parsed_;
   std::vector<TParam*> markers;
   markers.reserve(parsed.markers.size());
   for (int index : parsed.markers) {

@@ -66,6 +66,9 @@ class TFDQuery : public TFDRdbmsDataSet {
   // params_text_ it takes as written: asked once per text and engine.
   const std::type_info* params_engine_ = nullptr;
   std::vector<TTextRange> verbatim_;
+  // params_text_ preprocessed as SyncParams read it (escape sequences rendered plain); Prepare
+  // takes it as it is for a text without escape sequences, which no engine renders differently.
+  TCommandText parsed_;
   int64_t rows_affected_ = 0;
 };
 

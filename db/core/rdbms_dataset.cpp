@@ -52,9 +52,9 @@ void TFDRdbmsDataSet::Run(TDriverCommand& command, bool with_rows) {
     return;
   }
   if (!command.Open()) throw EFDException("Command text does not return a result set");
+  // A pooled query opened again on the same columns keeps its definitions (no copy of each).
   TFieldDefs& defs = FieldDefs();
-  defs.Clear();
-  for (const TFieldDef& def : command.Columns()) defs.Add(def);
+  if (!(defs == command.Columns())) defs = command.Columns();
   command.FetchAll(*this);
 }
 

@@ -109,6 +109,10 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   return SQLITE_OK;
 }
 
+// SQLite's quoting: "..", [..] and `..` names; "$" inside names.
+constexpr TSqlDialect kSQLiteDialect{
+    .bracket_names = true, .backtick_names = true, .dollar_in_words = true};
+
 [[noreturn]] void ThrowNulInText(size_t offset) {
   throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), offset));
 }
@@ -118,6 +122,17 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
 TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
     : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
+  if (LiftLiterals(sql_, kSQLiteDialect, lifted_)) {
+    original_ = std::exchange(sql_, std::move(lifted_.sql));
+    tail_ = sql_.c_str();
+  }
+}
+
+void TSQLiteCommand::DropLifting() {
+  sql_ = std::move(original_);
+  original_.clear();
+  lifted_ = {};
+  tail_ = sql_.c_str();
 }
 
 TSQLiteCommand::~TSQLiteCommand() {
@@ -160,7 +175,7 @@ bool TSQLiteCommand::TakeCached() {
 
 bool TSQLiteCommand::PrepareNext() {
   Release();
-  const char* end = sql_.c_str() + sql_.size();
+  const char* end = sql_.c_str() + sql_.size();  // moves when the lifting is dropped
   if (tail_ == sql_.c_str() && TakeCached()) {
     BindMarkers();
     connection_.BeginStatement(stmt_);
@@ -171,6 +186,11 @@ bool TSQLiteCommand::PrepareNext() {
   while (tail_ < end) {
     const char* next = nullptr;
     const int rc = sqlite3_prepare_v2(db_, tail_, static_cast<int>(end - tail_), &stmt_, &next);
+    if (rc != SQLITE_OK && !original_.empty()) {
+      DropLifting();
+      end = sql_.c_str() + sql_.size();
+      continue;
+    }
     if (rc != SQLITE_OK) connection_.Fail(rc);
     // The engine stops reading at a NUL and moves nowhere: never prepare the same place twice.
     if (next == nullptr || next <= tail_) {
@@ -193,8 +213,17 @@ bool TSQLiteCommand::PrepareNext() {
 
 void TSQLiteCommand::BindMarkers() {
   const int count = sqlite3_bind_parameter_count(stmt_);
+  size_t marker = 0;  // of the text's "?" markers
   for (int k = 1; k <= count; ++k) {
     if (sqlite3_bind_parameter_name(stmt_, k) != nullptr) continue;  // the engine's own markers
+    if (marker < lifted_.markers.size() && lifted_.markers[marker++] >= 0) {
+      const TLiftedValue& v = lifted_.values[static_cast<size_t>(lifted_.markers[marker - 1])];
+      const int lrc = v.is_text ? sqlite3_bind_text64(stmt_, k, v.text.data(), v.text.size(),
+                                                      SQLITE_STATIC, SQLITE_UTF8)
+                                : sqlite3_bind_int64(stmt_, k, v.integer);
+      if (lrc != SQLITE_OK) connection_.Fail(lrc);
+      continue;
+    }
     const TParam* param = marker_offset_ < markers_.size() ? markers_[marker_offset_] : nullptr;
     ++marker_offset_;
     const int brc = BindParam(stmt_, k, param);

@@ -6,6 +6,10 @@
 // that failed, a text of several statements, and a statement not run to its end are finalised.
 // Open steps the first row before it describes the columns, so that a statement re-prepared by
 // the engine after a schema change is described as it now is.
+//
+// The literals a single SELECT compares with are lifted into bound values first
+// (db/core/literal_lifting.h), so that texts differing only by them share one kept statement; a
+// lifted text the engine refuses is prepared again as written, so errors name the original text.
 #pragma once
 
 #include <sqlite3.h>
@@ -15,6 +19,7 @@
 
 #include "data/dataset.h"
 #include "db/core/driver.h"
+#include "db/core/literal_lifting.h"
 #include "db/sqlite/sqlite_statement.h"
 
 namespace velmora {
@@ -42,9 +47,12 @@ class TSQLiteCommand : public TDriverCommand {
   using Reader = TSQLiteReader;
 
  private:
-  bool PrepareNext();        // the next non-empty statement into stmt_; false at the end
-  bool TakeCached();         // the text's statement from the session's cache into stmt_
-  void BindMarkers();        // binds stmt_'s "?" markers from markers_, from marker_offset_ on
+  bool PrepareNext();  // the next non-empty statement into stmt_; false at the end
+  bool TakeCached();   // the text's statement from the session's cache into stmt_
+  // Binds stmt_'s "?" markers: lifted literals from lifted_, the others from markers_, from
+  // marker_offset_ on.
+  void BindMarkers();
+  void DropLifting();        // back to the text as written
   bool TailIsBlank() const;  // no statement follows the current one
   bool Step();               // true: a row is ready; false once the statement is done
   void RunToEnd();           // steps the current statement until it is done
@@ -60,7 +68,9 @@ class TSQLiteCommand : public TDriverCommand {
 
   TSQLiteConnection& connection_;
   sqlite3* db_;
-  std::string sql_;
+  std::string sql_;       // the text the engine is given: with lifted literals, their markers
+  std::string original_;  // the text as written when literals were lifted; empty otherwise
+  TLiftedText lifted_;
   const char* tail_;
   TSQLiteStatement statement_;  // the current statement and its columns
   sqlite3_stmt*& stmt_ = statement_.stmt;

@@ -107,6 +107,12 @@ TEST_F(StatementReuseTest, KeptSelectStarFollowsSchemaChangesOfAnySession) {
   described.Open();
   EXPECT_EQ(kept.FieldDefs(), described.FieldDefs());
   EXPECT_EQ(kept.FieldDefs()[1].Size, 10);
+  kept.Close();
+  // Dropped and made anew while its statement is kept.
+  Exec("DROP TABLE T");
+  Exec("CREATE TABLE T (Z TEXT)");
+  Exec("INSERT INTO T VALUES ('z')");
+  EXPECT_EQ(Rows("SELECT * FROM T"), "Z\nz");
 }
 
 TEST_F(StatementReuseTest, InferredColumnsAreDescribedForEachRun) {
@@ -214,7 +220,8 @@ TEST_F(StatementReuseTest, VacuumAndBackupRunWhileStatementsAreKept) {
 }
 
 TEST_F(StatementReuseTest, ClosedSessionLeavesNoStatementAndClosesTheFile) {
-  for (int id = 1; id <= 3; ++id) Rows(fmt::format("SELECT NAME FROM BIG_TABLE WHERE ID = {}", id));
+  for (const char* column : {"ID", "NAME", "PRICE"})
+    Rows(fmt::format("SELECT {} FROM BIG_TABLE", column));
   ASSERT_EQ(Session().Statements().Size(), 3u);
   query_.Close();
   connection_.Close();
