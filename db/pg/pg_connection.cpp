@@ -362,6 +362,38 @@ const TPgTable* TPgConnection::Table(Oid table_oid) {
   return &tables_.emplace(table_oid, std::move(table)).first->second;
 }
 
+std::shared_ptr<const TPgLayout> TPgConnection::Layout(const PGresult* result) {
+  if (auto kept = layouts_.Find(pq_, result)) return kept;
+  auto layout = std::make_shared<TPgLayout>();
+  layout->shapes = PgColumnShapes(pq_, result);
+  layout->types.reserve(layout->shapes.size());
+  for (const TPgColumnShape& shape : layout->shapes) {
+    TFieldDef def;
+    def.Name = shape.name;
+    const TPgColumnType type = MapPgType(shape.type, shape.typmod);
+    def.DataType = type.type;
+    def.Size = type.size;
+    def.Precision = type.precision;
+    def.Scale = type.scale;
+    const TPgTable* table =
+        shape.table != InvalidOid && shape.table_column > 0 ? Table(shape.table) : nullptr;
+    if (table != nullptr && static_cast<size_t>(shape.table_column) <= table->columns.size()) {
+      const TPgTableColumn& origin = table->columns[static_cast<size_t>(shape.table_column - 1)];
+      def.OriginTable = table->name;
+      def.OriginColumn = origin.name;
+      def.Required = origin.not_null;
+      def.InKey = origin.in_key;
+      def.AutoInc = origin.auto_inc;
+    } else {
+      def.ReadOnly = true;  // an expression: nothing to write back to
+    }
+    layout->columns.Add(std::move(def));
+    layout->types.push_back(type);
+  }
+  layouts_.Keep(layout);
+  return layout;
+}
+
 std::unique_ptr<TDriverCommand> TPgConnection::CreateCommand(std::string sql) {
   return std::make_unique<TPgCommand>(*this, std::move(sql));
 }

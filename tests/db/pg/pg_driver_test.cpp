@@ -173,6 +173,66 @@ TEST_F(PgTest, TheCatalogIsAskedOncePerTableUntilThisSessionRunsDdl) {
   EXPECT_EQ(Open("SELECT id, w FROM c WHERE id = 1")->FieldDefs()[1].OriginColumn, "w");
 }
 
+// A session keeps the column layouts of the results it has described: a layout is reused only for
+// columns of the same type, modifier, origin and name, and a DDL statement through the session
+// (which may change keys and NOT NULL) drops them all.
+TEST_F(PgTest, ResultLayoutsAreReusedOnlyForTheSameShape) {
+  Exec(
+      "CREATE TABLE keyed (id int PRIMARY KEY, name varchar(10) NOT NULL, note text);"
+      "CREATE TABLE loose (id int, name varchar(10), note text);"
+      "INSERT INTO keyed VALUES (1, 'one', 'a'), (2, 'two', NULL);"
+      "INSERT INTO loose VALUES (1, 'uno', 'b')");
+  struct Case {
+    const char* sql;
+    int column;
+    const char* name;
+    TFieldType type;
+    int32_t size;
+    bool in_key, required, read_only;
+    const char* value;  // of the first row; "" for NULL
+  };
+  const Case cases[] = {
+      {"SELECT * FROM keyed WHERE id = 1", 0, "id", ftInteger, 0, true, true, false, "1"},
+      {"SELECT * FROM keyed WHERE id = 2", 2, "note", ftWideMemo, 0, false, false, false, ""},
+      {"SELECT * FROM keyed WHERE id = 2", 1, "name", ftWideString, 10, false, true, false, "two"},
+      {"SELECT * FROM loose WHERE id = 1", 0, "id", ftInteger, 0, false, false, false, "1"},
+      {"SELECT * FROM loose WHERE id = 1", 1, "name", ftWideString, 10, false, false, false, "uno"},
+      {"SELECT id + 0 AS id, name, note FROM keyed WHERE id = 1", 0, "id", ftInteger, 0, false,
+       false, true, "1"},
+      {"SELECT id, CAST(name AS varchar(20)) AS name, note FROM keyed WHERE id = 1", 1, "name",
+       ftWideString, 20, false, false, true, "one"},
+      {"SELECT id, CAST(name AS varchar(30)) AS name, note FROM keyed WHERE id = 1", 1, "name",
+       ftWideString, 30, false, false, true, "one"},
+      {"SELECT id, name AS label, note FROM keyed WHERE id = 1", 1, "label", ftWideString, 10,
+       false, true, false, "one"},
+      {"SELECT * FROM keyed WHERE id = 1", 1, "name", ftWideString, 10, false, true, false, "one"},
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.sql << " column " << c.column << " pass " << pass);
+      auto q = Open(c.sql);
+      const TFieldDef& d = q->FieldDefs()[c.column];
+      EXPECT_EQ(d.Name, c.name);
+      EXPECT_EQ(d.DataType, c.type);
+      EXPECT_EQ(d.Size, c.size);
+      EXPECT_EQ(d.InKey, c.in_key);
+      EXPECT_EQ(d.Required, c.required);
+      EXPECT_EQ(d.ReadOnly, c.read_only);
+      EXPECT_EQ(q->Fields(c.column).AsString(), c.value);
+    }
+    // More shapes than the session keeps, so that the second pass finds its layouts gone.
+    for (int i = 0; i < 20; ++i) Open("SELECT " + std::to_string(i) + " AS c" + std::to_string(i));
+  }
+  // The same shape before and after DDL through this session: the key and NOT NULL come from the
+  // catalog again.
+  EXPECT_FALSE(Open("SELECT * FROM loose WHERE id = 1")->FieldDefs()[0].InKey);
+  Exec("ALTER TABLE loose ADD PRIMARY KEY (id); ALTER TABLE loose ALTER COLUMN note SET NOT NULL");
+  auto q = Open("SELECT * FROM loose WHERE id = 1");
+  EXPECT_TRUE(q->FieldDefs()[0].InKey);
+  EXPECT_TRUE(q->FieldDefs()[2].Required);
+  EXPECT_EQ(q->Fields(2).AsString(), "b");
+}
+
 // Without keys a changed row is found by every original value, and a microsecond timestamp or a
 // float read back never matches: the keys make the update land.
 TEST_F(PgTest, ApplyUpdatesFindsRowsByKeyDespiteMicrosecondsAndFloats) {
