@@ -131,17 +131,22 @@ void TPgCommand::FetchAll(TDataSet& out) {
     const int rows = pq_.ntuples(r);
     const std::vector<TPgColumnType>& types = layout_->types;
     const int fields = static_cast<int>(types.size());
+    // Read through locals: the calls below could change the table, as far as the compiler knows.
+    const auto value_of = pq_.getvalue;
+    const auto length_of = pq_.getlength;
+    const auto is_null = pq_.getisnull;
     std::string scratch;
     for (int row = 0; row < rows; ++row) {
       RecordAppender& append = out.BeginAppend();
       try {
         for (int f = 0; f < fields; ++f) {
-          if (pq_.getisnull(r, row, f) != 0) {
+          // A value of one byte or more is not NULL: only an empty one needs asking.
+          const int length = length_of(r, row, f);
+          if (length == 0 && is_null(r, row, f) != 0) {
             append.AppendNull();
             continue;
           }
-          const std::string_view text(pq_.getvalue(r, row, f),
-                                      static_cast<size_t>(pq_.getlength(r, row, f)));
+          const std::string_view text(value_of(r, row, f), static_cast<size_t>(length));
           if (!AppendPgValue(types[static_cast<size_t>(f)].reader, text, append, scratch)) {
             ThrowConversion(f, text);
           }
