@@ -187,10 +187,11 @@ std::string TPgConnection::UnusableReason(bool look) {
   return unusable_;
 }
 
-TPgResult TPgConnection::Await(bool stoppable) {
+TPgResult TPgConnection::Await(bool stoppable, bool pipelined) {
   bool cancel_sent = false;
   Clock::time_point give_up = Clock::time_point::max();
   TPgResult last, error;
+  bool after_end = false;  // the last getResult ended one statement's results
   for (;;) {
     while (pq_.isBusy(conn_) != 0) {
       if (stoppable && StatementStop() != nullptr && !cancel_sent &&
@@ -216,8 +217,23 @@ TPgResult TPgConnection::Await(bool stoppable) {
       }
     }
     PGresult* result = pq_.getResult(conn_);
-    if (result == nullptr) break;
+    if (result == nullptr) {
+      // A pipeline ends each statement's results with a null and the whole with its sync; two
+      // nulls in a row mean nothing more is coming (a lost connection).
+      if (!pipelined || after_end) break;
+      after_end = true;
+      continue;
+    }
+    after_end = false;
     const ExecStatusType status = pq_.resultStatus(result);
+    if (status == PGRES_PIPELINE_SYNC) {
+      pq_.clear(result);
+      break;
+    }
+    if (status == PGRES_PIPELINE_ABORTED) {  // skipped after an earlier statement's error
+      pq_.clear(result);
+      continue;
+    }
     if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR) {
       if (!error)
         error = TPgResult(&pq_, result);
@@ -226,6 +242,9 @@ TPgResult TPgConnection::Await(bool stoppable) {
     } else {
       last = TPgResult(&pq_, result);
     }
+  }
+  if (pipelined && pq_.exitPipelineMode(conn_) == 0 && !ConnectionLost()) {
+    unusable_ = "The PostgreSQL connection could not leave pipeline mode";
   }
   if (error) {
     ConnectionLost();
@@ -261,6 +280,15 @@ TPgResult TPgConnection::Exec(const std::string& sql, const TPgSendParams& param
 
 TPgResult TPgConnection::PrepareAndDescribe(const std::string& sql, const TPgSendParams& params) {
   if (StatementStop() != nullptr) StatementStop()->Arm();
+  if (pq_.enterPipelineMode != nullptr) {
+    // Parse and Describe go out together and are answered in one round trip.
+    if (pq_.enterPipelineMode(conn_) == 0 ||
+        pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0 ||
+        pq_.sendDescribePrepared(conn_, "") == 0 || pq_.pipelineSync(conn_) == 0) {
+      FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+    }
+    return Await(true, true);
+  }
   if (pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
   }

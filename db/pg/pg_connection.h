@@ -112,7 +112,8 @@ class TPgConnection : public TEngineConnection {
   // is cancelled) and raises the engine's error, or the stop's message for a stopped statement.
   // Runs one statement; without `arm`, as part of the statement armed last.
   TPgResult Exec(const std::string& sql, const TPgSendParams& params, bool arm = true);
-  // Prepares one statement unnamed and describes it (no rows run); Execute runs what it prepared.
+  // Prepares one statement unnamed and describes it (no rows run), in one round trip where libpq
+  // has pipeline mode; ExecutePrepared runs what it prepared.
   TPgResult PrepareAndDescribe(const std::string& sql, const TPgSendParams& params);
   TPgResult ExecutePrepared(const TPgSendParams& params);
   // The catalog's table `table_oid` (nullptr when it is not there).
@@ -135,7 +136,9 @@ class TPgConnection : public TEngineConnection {
   bool TransactionEndedByEngine() override;
 
  private:
-  TPgResult Await(bool stoppable);
+  // The last result of what was sent (the first error raised instead); `pipelined`: statements
+  // sent in pipeline mode up to a sync, which is left afterwards.
+  TPgResult Await(bool stoppable, bool pipelined = false);
   TPgResult RunControl(const char* sql);
   [[noreturn]] void FailConnection(const std::string& message);
   bool ConnectionLost();

@@ -276,6 +276,45 @@ TEST_F(PgTest, SeveralStatementsWithParametersRunOneAfterTheOther) {
   EXPECT_EQ(db_->Psql("SELECT v FROM b"), "w\n");
 }
 
+// A last statement that may or may not give rows (WITH, RETURNING) is prepared and described
+// first and runs only when it gives rows: with parameters, after errors, in and out of a
+// transaction, and stopped by the time-out while it runs.
+TEST_F(PgTest, StatementsThatMayWriteAreDescribedBeforeTheyRun) {
+  Exec("CREATE TABLE w (v int PRIMARY KEY)");
+  auto with = Query("WITH x AS (SELECT CAST(:a AS int) + 1 AS b) SELECT b FROM x");
+  with->Params().ParamByName("a").SetValue(OleVariant(int32_t{41}));
+  with->Open();
+  EXPECT_EQ(with->FieldByName("b").AsInteger(), 42);
+
+  EXPECT_EQ(Open("INSERT INTO w VALUES (7) RETURNING v")->FieldByName("v").AsInteger(), 7);
+  EXPECT_EQ(ErrorOf([&] { Open("INSERT INTO w VALUES (8)"); }),
+            "Command text does not return a result set");
+  EXPECT_EQ(db_->Psql("SELECT string_agg(v::text, ',') FROM w"), "7\n");
+
+  // An error in preparing, then in running: the engine's message, and the session goes on.
+  EXPECT_NE(ErrorOf([&] { Open("WITH x AS (SELEC 1) SELECT 1"); }).find("syntax error"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([&] { Open("INSERT INTO w VALUES (7) RETURNING v"); }).find("duplicate key"),
+            std::string::npos);
+  EXPECT_EQ(Open("WITH y AS (SELECT 2 AS c) SELECT c FROM y")->FieldByName("c").AsInteger(), 2);
+
+  // Inside a transaction nothing of it commits on its own.
+  connection_.StartTransaction();
+  EXPECT_EQ(Open("INSERT INTO w VALUES (9) RETURNING v")->FieldByName("v").AsInteger(), 9);
+  EXPECT_NE(ErrorOf([&] { Open("WITH x AS (SELEC 1) SELECT 1"); }), "");
+  connection_.Rollback();
+  EXPECT_EQ(db_->Psql("SELECT string_agg(v::text, ',') FROM w"), "7\n");
+  EXPECT_FALSE(connection_.InTransaction());
+
+  connection_.SetStatementTimeout(std::chrono::seconds(1));
+  const auto started = steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { Open("WITH s AS (SELECT pg_sleep(30)) SELECT 1 AS one FROM s"); }),
+            "Statement stopped: it ran longer than the statement time-out of 1 s");
+  EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(Open("WITH y AS (SELECT 3 AS c) SELECT c FROM y")->FieldByName("c").AsInteger(), 3);
+  EXPECT_EQ(connection_.UnusableReason(), "");
+}
+
 TEST_F(PgTest, RoutineBodiesHoldingSemicolonsAreOneStatement) {
   Exec(
       "CREATE TABLE log (v int);"
