@@ -3,60 +3,30 @@
 #include <algorithm>
 #include <cctype>
 
+#include "db/core/sql_lexer.h"
 #include "variant/name_fold.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
+// How every engine's command text is read before the driver sees it: the quotes of all engines
+// at once ('..', "..", [..], `..`), so that no marker is found inside any of them.
+constexpr TSqlDialect kCommandTextDialect{.bracket_names = true, .backtick_names = true};
+
 bool IsNameChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   return std::isalnum(u) || c == '_' || c == '$' || c == '#' || u >= 0x80;
 }
 
-// Index just past the quoted section or comment starting at i, or i when none starts there.
-size_t SkipQuotedOrComment(std::string_view s, size_t i) {
-  const char c = s[i];
-  char close = 0;
-  if (c == '\'' || c == '"' || c == '`') close = c;
-  if (c == '[') close = ']';
-  if (close != 0) {
-    size_t j = i + 1;
-    while (j < s.size()) {
-      if (s[j] == close) {
-        if (close != ']' && j + 1 < s.size() && s[j + 1] == close) {  // doubled quote
-          j += 2;
-          continue;
-        }
-        return j + 1;
-      }
-      ++j;
-    }
-    return s.size();  // unterminated: the rest is literal
-  }
-  if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-    const size_t nl = s.find('\n', i);
-    return nl == std::string_view::npos ? s.size() : nl;
-  }
-  if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-    const size_t end = s.find("*/", i + 2);
-    return end == std::string_view::npos ? s.size() : end + 2;
-  }
-  return i;
-}
-
 // Index of the "}" closing the "{" at i, or npos.
 size_t MatchingBrace(std::string_view s, size_t i) {
   int depth = 0;
-  for (size_t j = i; j < s.size();) {
-    const size_t skipped = SkipQuotedOrComment(s, j);
-    if (skipped != j) {
-      j = skipped;
-      continue;
-    }
-    if (s[j] == '{') ++depth;
-    if (s[j] == '}' && --depth == 0) return j;
-    ++j;
+  TSqlLexer lexer(s, kCommandTextDialect, i);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind != TSqlTokenKind::kPunct) continue;
+    if (s[token.begin] == '{') ++depth;
+    if (s[token.begin] == '}' && --depth == 0) return token.begin;
   }
   return std::string_view::npos;
 }
@@ -67,19 +37,16 @@ std::vector<std::string_view> SplitArgs(std::string_view s) {
   if (TrimBlanks(s).empty()) return out;
   int depth = 0;
   size_t start = 0;
-  for (size_t j = 0; j < s.size();) {
-    const size_t skipped = SkipQuotedOrComment(s, j);
-    if (skipped != j) {
-      j = skipped;
-      continue;
+  TSqlLexer lexer(s, kCommandTextDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind != TSqlTokenKind::kPunct) continue;
+    const char c = s[token.begin];
+    if (c == '(' || c == '{') ++depth;
+    if (c == ')' || c == '}') --depth;
+    if (c == ',' && depth == 0) {
+      out.push_back(TrimBlanks(s.substr(start, token.begin - start)));
+      start = token.begin + 1;
     }
-    if (s[j] == '(' || s[j] == '{') ++depth;
-    if (s[j] == ')' || s[j] == '}') --depth;
-    if (s[j] == ',' && depth == 0) {
-      out.push_back(TrimBlanks(s.substr(start, j - start)));
-      start = j + 1;
-    }
-    ++j;
   }
   out.push_back(TrimBlanks(s.substr(start)));
   return out;
@@ -96,54 +63,53 @@ class Scanner {
     verbatim_ = ranges;
   }
 
+  // Copies `s` to the result a run at a time: only a marker, "::" or an escape sequence breaks
+  // the run, so plain text costs one append per stretch between them.
   std::string Scan(std::string_view s) {
     std::string sql;
     sql.reserve(s.size());
-    size_t i = 0;
+    size_t copied = 0;  // s before this is in sql
+    const auto replace = [&](size_t begin, size_t end, std::string_view with) {
+      sql.append(s.substr(copied, begin - copied));
+      sql.append(with);
+      copied = end;
+    };
     size_t next_verbatim = 0;
     const bool whole = s.data() == whole_.data() && s.size() == whole_.size();
-    while (i < s.size()) {
+    TSqlLexer lexer(s, kCommandTextDialect);
+    for (TSqlToken token; lexer.Next(token);) {
+      const size_t i = token.begin;
       if (whole && next_verbatim < verbatim_.size() && verbatim_[next_verbatim].begin <= i) {
-        const size_t end = std::max(i, verbatim_[next_verbatim++].end);
-        sql.append(s.substr(i, end - i));
-        i = end;
+        lexer.Seek(std::max(i, verbatim_[next_verbatim++].end));
         continue;
       }
-      const size_t skipped = SkipQuotedOrComment(s, i);
-      if (skipped != i) {
-        sql.append(s.substr(i, skipped - i));
-        i = skipped;
-        continue;
-      }
+      if (token.kind != TSqlTokenKind::kPunct) continue;
       const char c = s[i];
       if (c == ':') {
         if (i + 1 < s.size() && s[i + 1] == ':') {
-          sql += ':';
-          i += 2;
+          replace(i, i + 2, ":");
+          lexer.Seek(i + 2);
           continue;
         }
         size_t j = i + 1;
         while (j < s.size() && IsNameChar(s[j])) ++j;
         if (j > i + 1) {
           AddMarker(s.substr(i + 1, j - i - 1));
-          sql += '?';
-          i = j;
-          continue;
+          replace(i, j, "?");
+          lexer.Seek(j);
         }
       } else if (c == '{') {
         const size_t close = MatchingBrace(s, i);
         if (close != std::string_view::npos) {
           std::string expanded;
           if (Escape(s.substr(i + 1, close - i - 1), expanded)) {
-            sql += expanded;
-            i = close + 1;
-            continue;
+            replace(i, close + 1, expanded);
+            lexer.Seek(close + 1);
           }
         }
       }
-      sql += c;
-      ++i;
     }
+    sql.append(s.substr(copied));
     return sql;
   }
 

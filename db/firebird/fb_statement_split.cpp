@@ -4,6 +4,9 @@
 #include <array>
 #include <cctype>
 
+#include "db/core/sql_lexer.h"
+#include "variant/variant_text.h"
+
 namespace velmora {
 namespace {
 
@@ -12,25 +15,27 @@ bool IsWordChar(char c) {
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+// Firebird's quotes: '..', q'{..}' and ".." names; "$" is a letter of words.
+constexpr TSqlDialect kFirebirdDialect{
+    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
 
 // True when the statement's first words start a module with a PSQL body.
-bool IsModuleHead(const std::array<std::string, 4>& head) {
+bool IsModuleHead(const std::array<std::string_view, 4>& head) {
+  const auto is = [](std::string_view word, std::string_view upper) {
+    return EqualsNoCase(word, upper);
+  };
   size_t i = 0;
-  if (head[0] == "EXECUTE") return head[1] == "BLOCK";
-  if (head[0] == "CREATE" && head[1] == "OR" && head[2] == "ALTER") {
+  if (is(head[0], "EXECUTE")) return is(head[1], "BLOCK");
+  if (is(head[0], "CREATE") && is(head[1], "OR") && is(head[2], "ALTER")) {
     i = 3;
-  } else if (head[0] == "CREATE" || head[0] == "ALTER" || head[0] == "RECREATE") {
+  } else if (is(head[0], "CREATE") || is(head[0], "ALTER") || is(head[0], "RECREATE")) {
     i = 1;
   } else {
     return false;
   }
-  const std::string& kind = head[i];
-  return kind == "PROCEDURE" || kind == "TRIGGER" || kind == "FUNCTION" || kind == "PACKAGE";
+  const std::string_view kind = head[i];
+  return is(kind, "PROCEDURE") || is(kind, "TRIGGER") || is(kind, "FUNCTION") ||
+         is(kind, "PACKAGE");
 }
 
 // The new terminator when `statement` is isql's "SET TERM <t>", else empty.
@@ -39,56 +44,27 @@ std::string SetTermTerminator(std::string_view statement) {
   const auto skip_blanks = [&] {
     while (i < statement.size() && std::isspace(static_cast<unsigned char>(statement[i])) != 0) ++i;
   };
-  const auto word = [&]() -> std::string {
+  const auto word = [&] {
     skip_blanks();
     const size_t start = i;
     while (i < statement.size() && IsWordChar(statement[i])) ++i;
-    return Upper(statement.substr(start, i - start));
+    return statement.substr(start, i - start);
   };
-  if (word() != "SET" || word() != "TERM") return {};
+  if (!EqualsNoCase(word(), "SET") || !EqualsNoCase(word(), "TERM")) return {};
   skip_blanks();
   size_t end = statement.size();
   while (end > i && std::isspace(static_cast<unsigned char>(statement[end - 1])) != 0) --end;
   return std::string(statement.substr(i, end - i));
 }
 
+// Only blanks and comments.
 bool IsBlank(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (std::isspace(static_cast<unsigned char>(c)) != 0) {
-      ++i;
-    } else if (text.substr(i, 2) == "--") {
-      const size_t eol = text.find('\n', i);
-      i = eol == std::string_view::npos ? text.size() : eol + 1;
-    } else if (text.substr(i, 2) == "/*") {
-      const size_t close = text.find("*/", i + 2);
-      i = close == std::string_view::npos ? text.size() : close + 2;
-    } else {
-      return false;
-    }
+  TSqlLexer lexer(text, kFirebirdDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind != TSqlTokenKind::kBlank && token.kind != TSqlTokenKind::kComment) return false;
   }
   return true;
 }
-
-char QClose(char open) {
-  switch (open) {
-    case '(':
-      return ')';
-    case '{':
-      return '}';
-    case '[':
-      return ']';
-    case '<':
-      return '>';
-    default:
-      return open;
-  }
-}
-
-}  // namespace
-
-namespace {
 
 struct TSplit {
   std::vector<std::string> statements;
@@ -101,12 +77,12 @@ TSplit Split(std::string_view text) {
   std::string terminator = ";";
   size_t start = 0;
   // State of the statement being read.
-  std::array<std::string, 4> head;
+  std::array<std::string_view, 4> head;
   size_t head_words = 0;
   bool body = false;  // a module's AS has been read
   size_t body_begin = 0;
-  int depth = 0;  // open BEGIN / CASE blocks
-  std::string last_word;
+  int depth = 0;               // open BEGIN / CASE blocks
+  std::string_view last_word;  // the word just read, empty when something else followed it
 
   const auto finish = [&](size_t end, size_t next) {
     const std::string_view statement = text.substr(start, end - start);
@@ -125,65 +101,40 @@ TSplit Split(std::string_view text) {
     head_words = 0;
     body = false;
     depth = 0;
-    last_word.clear();
+    last_word = {};
   };
 
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\'' || c == '"') {
-      // '' and "" inside are the quote itself: the scan simply re-enters the literal.
-      const size_t close = text.find(c, i + 1);
-      i = close == std::string_view::npos ? text.size() : close + 1;
-      last_word.clear();
+  TSqlLexer lexer(text, kFirebirdDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind == TSqlTokenKind::kBlank || token.kind == TSqlTokenKind::kComment) continue;
+    if (token.kind == TSqlTokenKind::kString || token.kind == TSqlTokenKind::kQuotedName) {
+      last_word = {};
       continue;
     }
-    if ((c == 'q' || c == 'Q') && i + 2 < text.size() && text[i + 1] == '\'' &&
-        (i == 0 || !IsWordChar(text[i - 1]))) {
-      const char close_char = QClose(text[i + 2]);
-      size_t j = i + 3;
-      while (j + 1 < text.size() && !(text[j] == close_char && text[j + 1] == '\'')) ++j;
-      i = j + 1 < text.size() ? j + 2 : text.size();
-      last_word.clear();
-      continue;
-    }
-    if (text.substr(i, 2) == "--") {
-      const size_t eol = text.find('\n', i);
-      i = eol == std::string_view::npos ? text.size() : eol + 1;
-      continue;
-    }
-    if (text.substr(i, 2) == "/*") {
-      const size_t close = text.find("*/", i + 2);
-      i = close == std::string_view::npos ? text.size() : close + 2;
-      continue;
-    }
-    if (text.substr(i, terminator.size()) == terminator) {
-      const bool ends = terminator != ";" || !body || (depth == 0 && last_word == "END");
+    if (text.compare(token.begin, terminator.size(), terminator) == 0) {
+      const bool ends =
+          terminator != ";" || !body || (depth == 0 && EqualsNoCase(last_word, "END"));
       if (ends) {
-        finish(i, i + terminator.size());
-        i = start;
+        finish(token.begin, token.begin + terminator.size());
+        lexer.Seek(start);
         continue;
       }
     }
-    if (IsWordChar(c)) {
-      size_t j = i;
-      while (j < text.size() && IsWordChar(text[j])) ++j;
-      std::string word = Upper(text.substr(i, j - i));
+    if (token.kind == TSqlTokenKind::kWord || token.kind == TSqlTokenKind::kNumber) {
+      const std::string_view word = token.text;
       if (head_words < head.size()) head[head_words++] = word;
-      if (word == "AS" && !body && depth == 0 && IsModuleHead(head)) {
+      if (EqualsNoCase(word, "AS") && !body && depth == 0 && IsModuleHead(head)) {
         body = true;
-        body_begin = j;
-      } else if (word == "BEGIN" || word == "CASE") {
+        body_begin = token.end;
+      } else if (EqualsNoCase(word, "BEGIN") || EqualsNoCase(word, "CASE")) {
         ++depth;
-      } else if (word == "END" && depth > 0) {
+      } else if (EqualsNoCase(word, "END") && depth > 0) {
         --depth;
       }
-      last_word = std::move(word);
-      i = j;
+      last_word = word;
       continue;
     }
-    if (std::isspace(static_cast<unsigned char>(c)) == 0) last_word.clear();
-    ++i;
+    last_word = {};
   }
   finish(text.size(), text.size());
   return split;

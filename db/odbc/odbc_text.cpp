@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "db/core/sql_lexer.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
@@ -82,10 +83,10 @@ bool IsAscii(std::string_view text) {
 
 namespace {
 
-bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
-}
+// The quotes of the engines an ODBC driver may stand for: '..', "..", [..] ("]]" inside is one
+// "]") and `..`.
+constexpr TSqlDialect kOdbcDialect{
+    .bracket_names = true, .bracket_doubling = true, .backtick_names = true};
 
 }  // namespace
 
@@ -104,63 +105,49 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql) {
     trigger = false;
     has_text = false;
   };
-  size_t i = 0;
-  while (i < sql.size()) {
-    const char c = sql[i];
-    // Comments are dropped (a blank in their place): some drivers look for ";" in them.
-    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      const size_t nl = sql.find('\n', i);
-      i = nl == std::string_view::npos ? sql.size() : nl + 1;
-      current += ' ';
-      continue;
-    }
-    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      const size_t close = sql.find("*/", i + 2);
-      i = close == std::string_view::npos ? sql.size() : close + 2;
-      current += ' ';
-      continue;
-    }
-    if (c == '\'' || c == '"' || c == '[' || c == '`') {
-      const char close = c == '[' ? ']' : c;
-      const size_t begin = i;
-      has_text = true;
-      ++i;
-      while (i < sql.size()) {
-        if (sql[i] == close) {
-          if (i + 1 < sql.size() && sql[i + 1] == close) {  // doubled: part of the text
-            i += 2;
-            continue;
-          }
+  size_t copied = 0;  // sql before this is in current (or left out)
+  const auto copy_up_to = [&](size_t end) {
+    current.append(sql.substr(copied, end - copied));
+    copied = end;
+  };
+  TSqlLexer lexer(sql, kOdbcDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    switch (token.kind) {
+      case TSqlTokenKind::kBlank:
+        break;
+      case TSqlTokenKind::kComment:
+        // Comments are dropped (a blank in their place): some drivers look for ";" in them. A
+        // line comment takes its line's end with it.
+        copy_up_to(token.begin);
+        current += ' ';
+        copied = token.end;
+        if (token.text.front() == '-' && copied < sql.size()) lexer.Seek(++copied);
+        break;
+      case TSqlTokenKind::kPunct:
+        if (token.text.front() == ';' && depth == 0) {
+          copy_up_to(token.begin);
+          finish();
+          copied = token.end;
           break;
         }
-        ++i;
+        if (token.text.front() == '?') ++markers;
+        has_text = true;
+        break;
+      case TSqlTokenKind::kWord:
+      case TSqlTokenKind::kNumber: {
+        const std::string_view word = token.text;
+        if (EqualsNoCase(word, "TRIGGER")) trigger = true;
+        if (EqualsNoCase(word, "CASE") || (trigger && EqualsNoCase(word, "BEGIN"))) ++depth;
+        if (EqualsNoCase(word, "END") && depth > 0) --depth;
+        has_text = true;
+        break;
       }
-      i = std::min(i + 1, sql.size());
-      current.append(sql.substr(begin, i - begin));
-      continue;
+      default:
+        has_text = true;
+        break;
     }
-    if (c == ';' && depth == 0) {
-      finish();
-      ++i;
-      continue;
-    }
-    if (c == '?') ++markers;
-    if (IsWordChar(c)) {
-      size_t end = i;
-      while (end < sql.size() && IsWordChar(sql[end])) ++end;
-      const std::string_view word = sql.substr(i, end - i);
-      if (EqualsNoCase(word, "TRIGGER")) trigger = true;
-      if (EqualsNoCase(word, "CASE") || (trigger && EqualsNoCase(word, "BEGIN"))) ++depth;
-      if (EqualsNoCase(word, "END") && depth > 0) --depth;
-      has_text = true;
-      current.append(word);
-      i = end;
-      continue;
-    }
-    if (std::isspace(static_cast<unsigned char>(c)) == 0) has_text = true;
-    current += c;
-    ++i;
   }
+  copy_up_to(sql.size());
   finish();
   return out;
 }

@@ -1,84 +1,32 @@
 #include "db/pg/pg_command_text.h"
 
-#include <fmt/core.h>
+#include <fmt/format.h>
+
+#include <iterator>
 
 #include "db/core/db_error.h"
+#include "db/core/sql_lexer.h"
 #include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
 
-bool IsIdentStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u >= 0x80;
-}
 bool IsIdentChar(char c) {
-  return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$';
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' ||
+         u == '$' || u >= 0x80;
 }
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-// The end of the dollar quote opening at `i` ("$$" or "$tag$"), or `i` when none opens there.
-size_t SkipDollarQuote(std::string_view s, size_t i) {
-  if (i > 0 && IsIdentChar(s[i - 1])) return i;  // "a$b$" is one identifier
-  size_t j = i + 1;
-  if (j < s.size() && IsIdentStart(s[j])) {
-    while (j < s.size() && IsIdentChar(s[j]) && s[j] != '$') ++j;
-  }
-  if (j >= s.size() || s[j] != '$') return i;
-  const std::string_view tag = s.substr(i, j - i + 1);
-  const size_t close = s.find(tag, j + 1);
-  return close == std::string_view::npos ? s.size() : close + tag.size();
-}
-
-// The end of the literal, quoted identifier or comment starting at `i`, or `i` when none does.
-size_t SkipQuoted(std::string_view s, size_t i) {
-  const char c = s[i];
-  if (c == '\'' || c == '"') {
-    // E'..' takes backslash escapes; a plain '..' does (standard_conforming_strings is on).
-    const bool escapes = c == '\'' && i > 0 && (s[i - 1] == 'E' || s[i - 1] == 'e') &&
-                         (i < 2 || !IsIdentChar(s[i - 2]));
-    size_t j = i + 1;
-    while (j < s.size()) {
-      if (escapes && s[j] == '\\') {
-        j += 2;
-        continue;
-      }
-      if (s[j] == c) {
-        if (j + 1 < s.size() && s[j + 1] == c) {
-          j += 2;
-          continue;
-        }
-        return j + 1;
-      }
-      ++j;
-    }
-    return s.size();
-  }
-  if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-    const size_t eol = s.find('\n', i);
-    return eol == std::string_view::npos ? s.size() : eol + 1;
-  }
-  if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-    int depth = 1;
-    size_t j = i + 2;
-    while (j < s.size() && depth > 0) {
-      if (s[j] == '/' && j + 1 < s.size() && s[j + 1] == '*') {
-        ++depth;
-        j += 2;
-      } else if (s[j] == '*' && j + 1 < s.size() && s[j + 1] == '/') {
-        --depth;
-        j += 2;
-      } else {
-        ++j;
-      }
-    }
-    return j;
-  }
-  if (c == '$') return SkipDollarQuote(s, i);
-  return i;
-}
+// PostgreSQL's quotes: E'..' takes backslash escapes, a plain '..' does not
+// (standard_conforming_strings is on); comments nest; "a$b" is one identifier.
+constexpr TSqlDialect kPgDialect{.e_strings = true,
+                                 .nested_comments = true,
+                                 .dollar_bodies = true,
+                                 .dollar_in_words = true,
+                                 .dollar_starts_words = true};
 
 // A "?" that is one of PostgreSQL's operators rather than a marker.
 bool IsQuestionOperator(std::string_view s, size_t i) {
@@ -97,22 +45,13 @@ bool StartsWithWord(std::string_view text, std::string_view word) {
 
 // The text after the leading blanks and comments.
 std::string_view Head(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    if (IsBlank(s[i])) {
-      ++i;
-      continue;
+  TSqlLexer lexer(s, kPgDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind != TSqlTokenKind::kBlank && token.kind != TSqlTokenKind::kComment) {
+      return s.substr(token.begin);
     }
-    if (s[i] == '-' || s[i] == '/') {
-      const size_t j = SkipQuoted(s, i);
-      if (j != i) {
-        i = j;
-        continue;
-      }
-    }
-    break;
   }
-  return s.substr(i);
+  return {};
 }
 
 // The words after CREATE [OR REPLACE] name a routine whose body may hold BEGIN ... END.
@@ -145,39 +84,26 @@ class Splitter {
  public:
   Splitter(std::string_view text, size_t marker_count) : s_(text), expected_(marker_count) {}
 
+  // The statement's text goes to current_ a run at a time: only a marker breaks the run.
   std::vector<TPgStatement> Run() {
-    size_t i = 0;
-    while (i < s_.size()) {
-      const size_t skipped = SkipQuoted(s_, i);
-      if (skipped != i) {
-        current_.append(s_.substr(i, skipped - i));
-        i = skipped;
-        continue;
+    TSqlLexer lexer(s_, kPgDialect);
+    for (TSqlToken token; lexer.Next(token);) {
+      if (token.kind == TSqlTokenKind::kWord) {
+        Word(token.text, token.begin);
+      } else if (token.kind == TSqlTokenKind::kPunct) {
+        const char c = s_[token.begin];
+        if (c == ';' && depth_ == 0) {
+          Finish(token.begin);
+          copied_ = token.end;
+        } else if (c == '?' && expected_ > 0 && !IsQuestionOperator(s_, token.begin)) {
+          ++markers_;
+          CopyUpTo(token.begin);
+          fmt::format_to(std::back_inserter(current_), "${}", markers_ - statement_first_);
+          copied_ = token.end;
+        }
       }
-      const char c = s_[i];
-      if (c == ';' && depth_ == 0) {
-        Finish();
-        ++i;
-        continue;
-      }
-      if (c == '?' && expected_ > 0 && !IsQuestionOperator(s_, i)) {
-        ++markers_;
-        current_ += fmt::format("${}", markers_ - statement_first_);
-        ++i;
-        continue;
-      }
-      if (IsIdentStart(c) && (i == 0 || !IsIdentChar(s_[i - 1]))) {
-        size_t j = i;
-        while (j < s_.size() && IsIdentChar(s_[j])) ++j;
-        Word(s_.substr(i, j - i));
-        current_.append(s_.substr(i, j - i));
-        i = j;
-        continue;
-      }
-      current_ += c;
-      ++i;
     }
-    Finish();
+    Finish(s_.size());
     if (markers_ != expected_) {
       throw EFDException(fmt::format(
           "Command text holds {} parameter markers for PostgreSQL but {} parameters are given",
@@ -187,12 +113,18 @@ class Splitter {
   }
 
  private:
+  void CopyUpTo(size_t end) {
+    current_.append(s_.substr(copied_, end - copied_));
+    copied_ = end;
+  }
+
   // BEGIN ... END nesting counts only in the body of CREATE FUNCTION / PROCEDURE.
-  void Word(std::string_view word) {
+  void Word(std::string_view word, size_t begin) {
     const bool opens = EqualsNoCase(word, "BEGIN") || EqualsNoCase(word, "CASE");
     if (!opens && !EqualsNoCase(word, "END")) return;
     if (!checked_routine_) {
       checked_routine_ = true;
+      CopyUpTo(begin);
       routine_ = IsCreateRoutine(Head(current_));
     }
     if (!routine_) return;
@@ -203,7 +135,9 @@ class Splitter {
     }
   }
 
-  void Finish() {
+  // Ends the statement at `end` (its ";" or the end of the text).
+  void Finish(size_t end) {
+    CopyUpTo(end);
     const std::string_view head = Head(current_);
     if (!head.empty()) {
       TPgStatement statement;
@@ -224,6 +158,7 @@ class Splitter {
   size_t expected_;
   std::vector<TPgStatement> out_;
   std::string current_;
+  size_t copied_ = 0;  // s_ before this is in current_ or in a statement made
   size_t markers_ = 0;
   size_t statement_first_ = 0;
   int depth_ = 0;
@@ -249,14 +184,9 @@ std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marke
 std::vector<TTextRange> PgDollarQuotedBodies(std::string_view text) {
   std::vector<TTextRange> bodies;
   if (text.find('$') == std::string_view::npos) return bodies;
-  for (size_t i = 0; i < text.size();) {
-    const size_t end = SkipQuoted(text, i);
-    if (end == i) {
-      ++i;
-      continue;
-    }
-    if (text[i] == '$') bodies.push_back({i, end});
-    i = end;
+  TSqlLexer lexer(text, kPgDialect);
+  for (TSqlToken token; lexer.Next(token);) {
+    if (token.kind == TSqlTokenKind::kDollarBody) bodies.push_back({token.begin, token.end});
   }
   return bodies;
 }

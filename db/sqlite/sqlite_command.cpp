@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "data/params.h"
 #include "db/core/db_error.h"
@@ -150,29 +151,60 @@ TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
 }
 
 TSQLiteCommand::~TSQLiteCommand() {
-  Finalize();
+  Release();
 }
 
 void TSQLiteCommand::SetParams(std::span<TParam* const> markers) {
   markers_.assign(markers.begin(), markers.end());
 }
 
-void TSQLiteCommand::Finalize() {
-  sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
+void TSQLiteCommand::Release() {
+  row_ready_ = false;
+  if (stmt_ == nullptr) return;
+  if (single_ && done_) {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    // What the cache cannot keep comes back and is finalised here.
+    connection_.Statements().Put(sql_, std::move(statement_));
+    statement_.Finalize();
+  } else {
+    statement_.Finalize();
+  }
+  done_ = false;
+}
+
+void TSQLiteCommand::Rewind() {
+  sqlite3_reset(stmt_);
+  done_ = false;
   row_ready_ = false;
 }
 
+bool TSQLiteCommand::TakeCached() {
+  std::optional<TSQLiteStatement> cached = connection_.Statements().Take(sql_);
+  if (!cached) return false;
+  statement_ = std::move(*cached);
+  single_ = true;
+  tail_ = sql_.c_str() + sql_.size();
+  return true;
+}
+
 bool TSQLiteCommand::PrepareNext() {
-  Finalize();
+  Release();
   const char* end = sql_.c_str() + sql_.size();
+  if (tail_ == sql_.c_str() && TakeCached()) {
+    BindMarkers();
+    connection_.BeginStatement(stmt_);
+    total_changes_before_ = sqlite3_total_changes64(db_);
+    return true;
+  }
+  const bool first = tail_ == sql_.c_str();
   while (tail_ < end) {
     const char* next = nullptr;
     const int rc = sqlite3_prepare_v2(db_, tail_, static_cast<int>(end - tail_), &stmt_, &next);
     if (rc != SQLITE_OK) connection_.Fail(rc);
     // The engine stops reading at a NUL and moves nowhere: never prepare the same place twice.
     if (next == nullptr || next <= tail_) {
-      Finalize();
+      statement_.Finalize();
       if (*tail_ == '\0') ThrowNulInText(static_cast<size_t>(tail_ - sql_.c_str()));
       throw EFDException(
           "Command text cannot be read past this point: " +
@@ -180,6 +212,7 @@ bool TSQLiteCommand::PrepareNext() {
     }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only
+    single_ = first && (*tail_ == '\0' || TailIsBlank());
     BindMarkers();
     connection_.BeginStatement(stmt_);
     total_changes_before_ = sqlite3_total_changes64(db_);
@@ -208,9 +241,12 @@ bool TSQLiteCommand::TailIsBlank() const {
 }
 
 bool TSQLiteCommand::Step() {
+  // Stepped again after its end, the engine would start the statement over.
+  if (done_) return false;
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc != SQLITE_DONE) connection_.Fail(rc);
+  done_ = true;
   // Only a statement that changed rows moves the engine's total; DDL and SELECT add nothing.
   if (sqlite3_total_changes64(db_) != total_changes_before_)
     rows_affected_ += sqlite3_changes64(db_);
@@ -225,18 +261,16 @@ void TSQLiteCommand::RunToEnd() {
 
 void TSQLiteCommand::Execute() {
   kept_ = false;
-  bool first = true;
   while (PrepareNext()) {
     RunToEnd();
     // The only statement of the text stays prepared for ExecuteAgain (reset: it holds no lock).
-    if (first && (*tail_ == '\0' || TailIsBlank())) {
+    if (single_) {
       sqlite3_reset(stmt_);
       kept_ = true;
       return;
     }
-    first = false;
   }
-  Finalize();
+  Release();
 }
 
 bool TSQLiteCommand::ExecuteAgain() {
@@ -245,13 +279,14 @@ bool TSQLiteCommand::ExecuteAgain() {
   sqlite3_clear_bindings(stmt_);
   marker_offset_ = 0;
   rows_affected_ = 0;
+  done_ = false;
   BindMarkers();
   connection_.BeginStatement(stmt_, true);
   total_changes_before_ = sqlite3_total_changes64(db_);
   try {
     RunToEnd();
   } catch (...) {
-    sqlite3_reset(stmt_);
+    Rewind();
     throw;
   }
   sqlite3_reset(stmt_);
@@ -261,19 +296,22 @@ bool TSQLiteCommand::ExecuteAgain() {
 bool TSQLiteCommand::Open() {
   while (PrepareNext()) {
     if (sqlite3_column_count(stmt_) > 0) {
-      Describe();
+      row_ready_ = Step();
+      // A kept description holds while the engine has not re-prepared the statement since.
+      if (!statement_.described || statement_.Reprepares() != statement_.reprepares) Describe();
       return true;
     }
-    if (TailIsBlank()) break;
+    if (single_ || TailIsBlank()) break;
     RunToEnd();
   }
-  Finalize();
+  Release();
   return false;
 }
 
 void TSQLiteCommand::Describe() {
-  columns_.Clear();
-  readers_.clear();
+  TFieldDefs& columns = statement_.columns;
+  columns.Clear();
+  statement_.readers.clear();
   const int count = sqlite3_column_count(stmt_);
   for (int i = 0; i < count; ++i) {
     TFieldDef def;
@@ -301,29 +339,32 @@ void TSQLiteCommand::Describe() {
     } else {
       def.ReadOnly = true;  // an expression: nothing to write back to
     }
-    columns_.Add(std::move(def));
+    columns.Add(std::move(def));
   }
-  InferExpressionTypes();
-  for (const TFieldDef& def : columns_) {
+  statement_.described = !InferExpressionTypes();
+  statement_.reprepares = statement_.Reprepares();
+  for (const TFieldDef& def : columns) {
     const ReaderChoice c = ReaderFor(def.DataType);
-    readers_.push_back({c.reader, c.min, c.max});
+    statement_.readers.push_back({c.reader, c.min, c.max});
   }
 }
 
 // Columns without a declared type take their type from their values. A read-only statement is
 // scanned in full first (then run again for the rows), so the type fits every value; a statement
-// with side effects is not run twice, and its first row decides.
-void TSQLiteCommand::InferExpressionTypes() {
+// with side effects is not run twice, and its first row decides. Returns whether any column's
+// type was inferred.
+bool TSQLiteCommand::InferExpressionTypes() {
+  TFieldDefs& columns = statement_.columns;
   struct Seen {
     int index;
     bool integer = false, real = false, text = false, blob = false;
     size_t max_chars = 0;
   };
   std::vector<Seen> seen;
-  for (int i = 0; i < columns_.Count(); ++i) {
-    if (columns_[i].DataType == ftUnknown) seen.push_back({i});
+  for (int i = 0; i < columns.Count(); ++i) {
+    if (columns[i].DataType == ftUnknown) seen.push_back({i});
   }
-  if (seen.empty()) return;
+  if (seen.empty()) return false;
   const bool rescan = sqlite3_stmt_readonly(stmt_) != 0;
   const auto look = [this, &seen, rescan] {
     for (Seen& s : seen) {
@@ -348,16 +389,19 @@ void TSQLiteCommand::InferExpressionTypes() {
       }
     }
   };
+  // Open has stepped the first row already.
   if (rescan) {
-    while (Step()) look();
-    sqlite3_reset(stmt_);
-  } else {
-    row_ready_ = Step();
-    if (row_ready_) look();
+    if (row_ready_) {
+      look();
+      while (Step()) look();
+    }
+    Rewind();
+  } else if (row_ready_) {
+    look();
   }
   constexpr size_t kMaxStringChars = 4000;
   for (const Seen& s : seen) {
-    TFieldDef& def = columns_[s.index];
+    TFieldDef& def = columns[s.index];
     if (s.blob) {
       def.DataType = ftBlob;
     } else if (s.text) {
@@ -372,6 +416,7 @@ void TSQLiteCommand::InferExpressionTypes() {
       def.DataType = ftWideMemo;  // only NULLs: text takes whatever a later row may hold
     }
   }
+  return true;
 }
 
 void TSQLiteCommand::FetchAll(TDataSet& out) {
@@ -383,13 +428,13 @@ void TSQLiteCommand::FetchAll(TDataSet& out) {
     while (Step()) ReadRow(out);
   }
   while (PrepareNext()) RunToEnd();
-  Finalize();
+  Release();
 }
 
 void TSQLiteCommand::ReadRow(TDataSet& out) {
   RecordAppender& row = out.BeginAppend();
   try {
-    const int count = static_cast<int>(readers_.size());
+    const int count = static_cast<int>(statement_.readers.size());
     for (int i = 0; i < count; ++i) ReadValue(row, i);
   } catch (...) {
     out.CancelAppend();
@@ -401,7 +446,7 @@ void TSQLiteCommand::ReadRow(TDataSet& out) {
 void TSQLiteCommand::ReadValue(RecordAppender& out, int i) {
   const int type = sqlite3_column_type(stmt_, i);
   if (type == SQLITE_NULL) return out.AppendNull();
-  const Column& c = readers_[static_cast<size_t>(i)];
+  const TSQLiteColumnReader& c = statement_.readers[static_cast<size_t>(i)];
   switch (c.reader) {
     case Reader::kText:
       return out.AppendText(ColumnText(stmt_, i));
@@ -471,7 +516,8 @@ void TSQLiteCommand::ThrowConversion(int i) const {
   std::string_view text = ColumnText(stmt_, i);
   if (text.size() > 64) text = text.substr(0, 64);
   throw EFDException(fmt::format("Cannot convert value '{}' of column [{}] to {}", text,
-                                 columns_[i].Name, FieldTypeName(columns_[i].DataType)));
+                                 statement_.columns[i].Name,
+                                 FieldTypeName(statement_.columns[i].DataType)));
 }
 
 }  // namespace velmora

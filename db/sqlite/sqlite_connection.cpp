@@ -114,6 +114,8 @@ TSQLiteConnection::TSQLiteConnection(const TStringList& params) {
 }
 
 TSQLiteConnection::~TSQLiteConnection() {
+  // A statement left unfinalised would keep the closed database open in the engine.
+  statements_.Clear();
   sqlite3_close_v2(db_);
 }
 

@@ -18,6 +18,8 @@
 #include <string>
 
 #include "db/core/engine_connection.h"
+#include "db/core/statement_cache.h"
+#include "db/sqlite/sqlite_statement.h"
 
 namespace velmora {
 
@@ -59,6 +61,13 @@ class TSQLiteConnection : public TEngineConnection {
   // marks the session unusable first.
   [[noreturn]] void Fail(int rc);
 
+  // The statements of one-statement texts this session ran before, kept to run again
+  // (TSQLiteCommand takes and gives back; db/core/statement_cache.h states the rules).
+  TStatementCache<TSQLiteStatement>& Statements() { return statements_; }
+
+  // How many statements a session keeps prepared.
+  static constexpr size_t kCachedStatements = 32;
+
  protected:
   void BeginTransaction() override;
   void CommitTransaction() override;
@@ -80,6 +89,8 @@ class TSQLiteConnection : public TEngineConnection {
   ino_t inode_ = 0;
   bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
   std::string unusable_;
+  // Cleared by the destructor before the database closes.
+  TStatementCache<TSQLiteStatement> statements_{kCachedStatements};
 };
 
 // Raises EFDDBEngineException with the engine's message for `rc` on `db`.
