@@ -7,41 +7,16 @@
 #
 #   bench/probes/file_memory.sh [BUILD_DIR]     (default build-rel; needs bin/velmora, bin/velmora-cli)
 #
-# Environment: MIB (64), CLIENT_TIMEOUT seconds (300). The server and client run in a network
-# namespace of their own where only the loopback exists (when `unshare --net` is allowed); the
-# client is bounded by `timeout` and the server is stopped with SIGTERM (SIGKILL after 10 s).
+# Environment: MIB (64), CLIENT_TIMEOUT seconds (300). The server and client run as
+# bench/probes/server_probe.sh sets them up; the client is bounded by `timeout`.
 set -euo pipefail
 
-build=$(cd "${1:-build-rel}" && pwd)
 mib=${MIB:-64}
 client_timeout=${CLIENT_TIMEOUT:-300}
-
-if [ -z "${VELMORA_PROBE_NETNS:-}" ] && unshare --net true 2>/dev/null; then
-  exec env VELMORA_PROBE_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' \
-    "$0" "$build"
-fi
-
-server=$build/bin/velmora
-cli=$build/bin/velmora-cli
-[ -x "$server" ] && [ -x "$cli" ] || { echo "no $server or $cli" >&2; exit 2; }
-
-work=$(mktemp -d)
-pid=
-stop_server() {
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  pid=
-}
-trap 'stop_server; rm -rf "$work"' EXIT
-
-port=$((20000 + RANDOM % 20000))
-mkdir -p "$work/app/Upload"
-printf '[CONFIG]\r\nSVROPENPORT=%s\r\n' "$port" > "$work/app/CONFIG.CFG"
-printf 'DriverID=SQLite\r\nDatabase=%s\r\nCreateDatabase=Yes\r\n' "$work/probe.db" \
-  > "$work/app/DataBase.CFG"
+# shellcheck source=bench/probes/server_probe.sh
+. "$(dirname "$0")/server_probe.sh" "${1:-build-rel}"
+write_config
+SETTLE=1 # the server's resident memory before the call is read once it is idle
 
 python3 - "$work/file.bin" "$mib" <<'PY'
 import random, sys
@@ -58,20 +33,6 @@ with open(path, "wb") as f:
 PY
 file_kib=$(($(stat -c %s "$work/file.bin") / 1024))
 
-start_server() {
-  : > "$work/server.log"
-  "$server" --headless --app-dir "$work/app" > "$work/server.log" 2>&1 &
-  pid=$!
-  for _ in $(seq 200); do
-    grep -q '服务启动完成' "$work/server.log" && { sleep 1; return 0; }
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "the server did not start:" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
-kib() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$pid/status"; }
 report() {
   local before=$1 hwm
   hwm=$(kib VmHWM)

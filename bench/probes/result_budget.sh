@@ -10,58 +10,17 @@
 # a query of untyped expression columns twice, once for their types, so the rows take a while to
 # come), CLIENT_TIMEOUT seconds per client (360), LIMITS: extra lines for CONFIG.CFG's [Limits]
 # section, e.g. LIMITS=$'ResultMaxMiB=64'.
-# The server and clients run in a network namespace of their own where only the loopback exists
-# (when `unshare --net` is allowed), so nothing listens beyond 127.0.0.1; every client is bounded
-# by `timeout` and the server is stopped with SIGTERM (SIGKILL after 10 s).
+# The server and clients run as bench/probes/server_probe.sh sets them up; every client is bounded
+# by `timeout`.
 set -euo pipefail
 
-build=$(cd "${1:-build-rel}" && pwd)
 rows=${ROWS:-25000000}
 pair_rows=${PAIR_ROWS:-15000000}
 statement_timeout=${STATEMENT_TIMEOUT:-300}
 client_timeout=${CLIENT_TIMEOUT:-360}
-
-if [ -z "${VELMORA_PROBE_NETNS:-}" ] && unshare --net true 2>/dev/null; then
-  exec env VELMORA_PROBE_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' \
-    "$0" "$build"
-fi
-
-server=$build/bin/velmora
-cli=$build/bin/velmora-cli
-[ -x "$server" ] && [ -x "$cli" ] || { echo "no $server or $cli" >&2; exit 2; }
-
-work=$(mktemp -d)
-pid=
-stop_server() {
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  pid=
-}
-trap 'stop_server; rm -rf "$work"' EXIT
-
-port=$((20000 + RANDOM % 20000))
-mkdir -p "$work/app/Upload"
-printf '[CONFIG]\r\nSVROPENPORT=%s\r\n[Limits]\r\nStatementTimeoutSeconds=%s\r\n%s\r\n' \
-  "$port" "$statement_timeout" "${LIMITS:-}" > "$work/app/CONFIG.CFG"
-printf 'DriverID=SQLite\r\nDatabase=%s\r\nCreateDatabase=Yes\r\n' "$work/probe.db" \
-  > "$work/app/DataBase.CFG"
-
-start_server() {
-  : > "$work/server.log"
-  "$server" --headless --app-dir "$work/app" > "$work/server.log" 2>&1 &
-  pid=$!
-  for _ in $(seq 200); do
-    grep -q '服务启动完成' "$work/server.log" && return 0
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "the server did not start:" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
+# shellcheck source=bench/probes/server_probe.sh
+. "$(dirname "$0")/server_probe.sh" "${1:-build-rel}"
+write_config '[Limits]' "StatementTimeoutSeconds=$statement_timeout" "${LIMITS:-}"
 
 rows_sql() {
   echo "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < $1) SELECT x FROM c"

@@ -51,6 +51,10 @@ void* TOpenedLibrary::Symbol(const char* name) const {
   return symbol;
 }
 
+void* TOpenedLibrary::SymbolIfPresent(const char* name) const {
+  return ::dlsym(handle_, name);
+}
+
 TOpenedLibrary::~TOpenedLibrary() {
   if (handle_ != nullptr) ::dlclose(handle_);
 }

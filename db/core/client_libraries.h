@@ -50,11 +50,18 @@ class TOpenedLibrary {
   void Resolve(const char* name, Function& out) const {
     out = reinterpret_cast<Function>(Symbol(name));
   }
+  // The function `name` into `out`, or nullptr when the library lacks it: for functions that only
+  // newer versions of the library have, which the engine uses when there.
+  template <typename Function>
+  void ResolveIfPresent(const char* name, Function& out) const {
+    out = reinterpret_cast<Function>(SymbolIfPresent(name));
+  }
   // Keeps the library loaded for the life of the process.
   void Keep() { handle_ = nullptr; }
 
  private:
   void* Symbol(const char* name) const;
+  void* SymbolIfPresent(const char* name) const;
   void* handle_;
   std::string file_;
   const TClientLibraryTexts& texts_;

@@ -45,6 +45,13 @@ void Fill(const TOpenedLibrary& library, TLibPq& api) {
   VELMORA_PQ(freeCancel, PQfreeCancel);
   VELMORA_PQ(cancel, PQcancel);
 #undef VELMORA_PQ
+  library.ResolveIfPresent("PQenterPipelineMode", api.enterPipelineMode);
+  library.ResolveIfPresent("PQexitPipelineMode", api.exitPipelineMode);
+  library.ResolveIfPresent("PQpipelineSync", api.pipelineSync);
+  if (api.enterPipelineMode == nullptr || api.exitPipelineMode == nullptr ||
+      api.pipelineSync == nullptr) {
+    api.enterPipelineMode = nullptr;  // all or none
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // - A missing library or function fails that connection's open with EFDException naming the
 //   library file; the next open tries again.
 // - libpq-fe.h is used for its types and declarations only: nothing is linked.
+// - The pipeline functions (libpq 14 and later) are optional: nullptr when the library is older.
 #pragma once
 
 #include <libpq-fe.h>
@@ -49,6 +50,10 @@ struct TLibPq {
   decltype(&::PQgetCancel) getCancel;
   decltype(&::PQfreeCancel) freeCancel;
   decltype(&::PQcancel) cancel;
+  // Optional (libpq 14 and later).
+  decltype(&::PQenterPipelineMode) enterPipelineMode;
+  decltype(&::PQexitPipelineMode) exitPipelineMode;
+  decltype(&::PQpipelineSync) pipelineSync;
 };
 
 // The loaded table; raises EFDException when the library or one of its functions is missing.

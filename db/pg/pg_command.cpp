@@ -111,7 +111,7 @@ bool TPgCommand::Open() {
     }
     if (pq_.resultStatus(result.get()) == PGRES_TUPLES_OK && pq_.nfields(result.get()) > 0) {
       Finished(result);
-      Describe(result.get());
+      layout_ = connection_.Layout(result.get());
       rows_ = std::move(result);
       return true;
     }
@@ -120,54 +120,34 @@ bool TPgCommand::Open() {
   return false;
 }
 
-void TPgCommand::Describe(const PGresult* r) {
-  columns_.Clear();
-  types_.clear();
-  const int count = pq_.nfields(r);
-  for (int i = 0; i < count; ++i) {
-    TFieldDef def;
-    def.Name = pq_.fname(r, i);
-    const TPgColumnType type = MapPgType(pq_.ftype(r, i), pq_.fmod(r, i));
-    def.DataType = type.type;
-    def.Size = type.size;
-    def.Precision = type.precision;
-    def.Scale = type.scale;
-    const Oid table_oid = pq_.ftable(r, i);
-    const int column = pq_.ftablecol(r, i);
-    const TPgTable* table =
-        table_oid != InvalidOid && column > 0 ? connection_.Table(table_oid) : nullptr;
-    if (table != nullptr && static_cast<size_t>(column) <= table->columns.size()) {
-      const TPgTableColumn& origin = table->columns[static_cast<size_t>(column - 1)];
-      def.OriginTable = table->name;
-      def.OriginColumn = origin.name;
-      def.Required = origin.not_null;
-      def.InKey = origin.in_key;
-      def.AutoInc = origin.auto_inc;
-    } else {
-      def.ReadOnly = true;  // an expression: nothing to write back to
-    }
-    columns_.Add(std::move(def));
-    types_.push_back(type);
-  }
+const TFieldDefs& TPgCommand::Columns() const {
+  static const TFieldDefs kNone;
+  return layout_ ? layout_->columns : kNone;
 }
 
 void TPgCommand::FetchAll(TDataSet& out) {
   if (rows_) {
     const PGresult* r = rows_.get();
     const int rows = pq_.ntuples(r);
-    const int fields = static_cast<int>(types_.size());
+    const std::vector<TPgColumnType>& types = layout_->types;
+    const int fields = static_cast<int>(types.size());
+    // Read through locals: the calls below could change the table, as far as the compiler knows.
+    const auto value_of = pq_.getvalue;
+    const auto length_of = pq_.getlength;
+    const auto is_null = pq_.getisnull;
     std::string scratch;
     for (int row = 0; row < rows; ++row) {
       RecordAppender& append = out.BeginAppend();
       try {
         for (int f = 0; f < fields; ++f) {
-          if (pq_.getisnull(r, row, f) != 0) {
+          // A value of one byte or more is not NULL: only an empty one needs asking.
+          const int length = length_of(r, row, f);
+          if (length == 0 && is_null(r, row, f) != 0) {
             append.AppendNull();
             continue;
           }
-          const std::string_view text(pq_.getvalue(r, row, f),
-                                      static_cast<size_t>(pq_.getlength(r, row, f)));
-          if (!AppendPgValue(types_[static_cast<size_t>(f)].reader, text, append, scratch)) {
+          const std::string_view text(value_of(r, row, f), static_cast<size_t>(length));
+          if (!AppendPgValue(types[static_cast<size_t>(f)].reader, text, append, scratch)) {
             ThrowConversion(f, text);
           }
         }
@@ -206,7 +186,7 @@ void TPgCommand::ReadOutputs(const PGresult* r) {
 void TPgCommand::ThrowConversion(int i, std::string_view text) const {
   if (text.size() > 64) text = text.substr(0, 64);
   throw EFDException(fmt::format("Cannot convert value '{}' of column [{}] to {}", text,
-                                 columns_[i].Name, FieldTypeName(columns_[i].DataType)));
+                                 Columns()[i].Name, FieldTypeName(Columns()[i].DataType)));
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <libpq-fe.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ class TPgCommand : public TDriverCommand {
   void SetParams(std::span<TParam* const> markers) override;
   void Execute() override;
   bool Open() override;
-  const TFieldDefs& Columns() const override { return columns_; }
+  const TFieldDefs& Columns() const override;
   void FetchAll(TDataSet& out) override;
   int64_t RowsAffected() const override { return rows_affected_; }
 
@@ -35,7 +36,6 @@ class TPgCommand : public TDriverCommand {
   void Bind(const TPgStatement& statement);
   TPgResult Run(const TPgStatement& statement);
   void Finished(const TPgResult& result);  // counts rows, reads outputs, notices DDL
-  void Describe(const PGresult* result);
   void ReadOutputs(const PGresult* result);
   [[noreturn]] void ThrowConversion(int column, std::string_view text) const;
 
@@ -50,9 +50,8 @@ class TPgCommand : public TDriverCommand {
   std::vector<TParam*> outputs_;
   std::vector<TPgParamValue> values_;
   TPgSendParams send_;
-  TPgResult rows_;  // the open result set
-  TFieldDefs columns_;
-  std::vector<TPgColumnType> types_;
+  TPgResult rows_;                           // the open result set
+  std::shared_ptr<const TPgLayout> layout_;  // the open result set's columns
   int64_t rows_affected_ = 0;
 };
 

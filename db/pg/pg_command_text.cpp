@@ -169,6 +169,15 @@ class Splitter {
 }  // namespace
 
 std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marker_count) {
+  // Without parameters and without any ";" the text is one statement as written (or none when it
+  // holds only blanks and comments): only its head needs reading, as the splitter would read it.
+  if (marker_count == 0 && text.find(';') == std::string_view::npos) {
+    std::vector<TPgStatement> one;
+    if (const std::string_view head = Head(text); !head.empty()) {
+      one.push_back(TPgStatement{std::string(text), 0, 0, ReturnsRows(head)});
+    }
+    return one;
+  }
   return Splitter(text, marker_count).Run();
 }
 

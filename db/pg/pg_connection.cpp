@@ -187,10 +187,11 @@ std::string TPgConnection::UnusableReason(bool look) {
   return unusable_;
 }
 
-TPgResult TPgConnection::Await(bool stoppable) {
+TPgResult TPgConnection::Await(bool stoppable, bool pipelined) {
   bool cancel_sent = false;
   Clock::time_point give_up = Clock::time_point::max();
   TPgResult last, error;
+  bool after_end = false;  // the last getResult ended one statement's results
   for (;;) {
     while (pq_.isBusy(conn_) != 0) {
       if (stoppable && StatementStop() != nullptr && !cancel_sent &&
@@ -216,8 +217,23 @@ TPgResult TPgConnection::Await(bool stoppable) {
       }
     }
     PGresult* result = pq_.getResult(conn_);
-    if (result == nullptr) break;
+    if (result == nullptr) {
+      // A pipeline ends each statement's results with a null and the whole with its sync; two
+      // nulls in a row mean nothing more is coming (a lost connection).
+      if (!pipelined || after_end) break;
+      after_end = true;
+      continue;
+    }
+    after_end = false;
     const ExecStatusType status = pq_.resultStatus(result);
+    if (status == PGRES_PIPELINE_SYNC) {
+      pq_.clear(result);
+      break;
+    }
+    if (status == PGRES_PIPELINE_ABORTED) {  // skipped after an earlier statement's error
+      pq_.clear(result);
+      continue;
+    }
     if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR) {
       if (!error)
         error = TPgResult(&pq_, result);
@@ -226,6 +242,9 @@ TPgResult TPgConnection::Await(bool stoppable) {
     } else {
       last = TPgResult(&pq_, result);
     }
+  }
+  if (pipelined && pq_.exitPipelineMode(conn_) == 0 && !ConnectionLost()) {
+    unusable_ = "The PostgreSQL connection could not leave pipeline mode";
   }
   if (error) {
     ConnectionLost();
@@ -261,6 +280,15 @@ TPgResult TPgConnection::Exec(const std::string& sql, const TPgSendParams& param
 
 TPgResult TPgConnection::PrepareAndDescribe(const std::string& sql, const TPgSendParams& params) {
   if (StatementStop() != nullptr) StatementStop()->Arm();
+  if (pq_.enterPipelineMode != nullptr) {
+    // Parse and Describe go out together and are answered in one round trip.
+    if (pq_.enterPipelineMode(conn_) == 0 ||
+        pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0 ||
+        pq_.sendDescribePrepared(conn_, "") == 0 || pq_.pipelineSync(conn_) == 0) {
+      FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+    }
+    return Await(true, true);
+  }
   if (pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
   }
@@ -360,6 +388,38 @@ const TPgTable* TPgConnection::Table(Oid table_oid) {
     column.in_key = std::string_view(pq_.getvalue(r, row, 7)) == "t";
   }
   return &tables_.emplace(table_oid, std::move(table)).first->second;
+}
+
+std::shared_ptr<const TPgLayout> TPgConnection::Layout(const PGresult* result) {
+  if (auto kept = layouts_.Find(pq_, result)) return kept;
+  auto layout = std::make_shared<TPgLayout>();
+  layout->shapes = PgColumnShapes(pq_, result);
+  layout->types.reserve(layout->shapes.size());
+  for (const TPgColumnShape& shape : layout->shapes) {
+    TFieldDef def;
+    def.Name = shape.name;
+    const TPgColumnType type = MapPgType(shape.type, shape.typmod);
+    def.DataType = type.type;
+    def.Size = type.size;
+    def.Precision = type.precision;
+    def.Scale = type.scale;
+    const TPgTable* table =
+        shape.table != InvalidOid && shape.table_column > 0 ? Table(shape.table) : nullptr;
+    if (table != nullptr && static_cast<size_t>(shape.table_column) <= table->columns.size()) {
+      const TPgTableColumn& origin = table->columns[static_cast<size_t>(shape.table_column - 1)];
+      def.OriginTable = table->name;
+      def.OriginColumn = origin.name;
+      def.Required = origin.not_null;
+      def.InKey = origin.in_key;
+      def.AutoInc = origin.auto_inc;
+    } else {
+      def.ReadOnly = true;  // an expression: nothing to write back to
+    }
+    layout->columns.Add(std::move(def));
+    layout->types.push_back(type);
+  }
+  layouts_.Keep(layout);
+  return layout;
 }
 
 std::unique_ptr<TDriverCommand> TPgConnection::CreateCommand(std::string sql) {

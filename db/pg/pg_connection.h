@@ -14,7 +14,8 @@
 //   With `look`, an idle session also reads what the server may have sent meanwhile (a server
 //   that shut down has closed the socket), without waiting.
 // - Column keys and origins come from the catalog, asked once per table per session (forgotten
-//   after the session runs CREATE, ALTER or DROP).
+//   after the session runs CREATE, ALTER or DROP). The column layouts of results are kept with them
+//   (db/pg/pg_layouts.h), so a result of a shape seen before is not described again.
 //
 // Thread contract: one thread at a time uses a session; the statement stop's Cancel may come from
 // any thread (the session's own thread sends the PQcancel).
@@ -30,6 +31,7 @@
 
 #include "db/core/engine_connection.h"
 #include "db/pg/libpq_api.h"
+#include "db/pg/pg_layouts.h"
 
 namespace velmora {
 
@@ -110,13 +112,20 @@ class TPgConnection : public TEngineConnection {
   // is cancelled) and raises the engine's error, or the stop's message for a stopped statement.
   // Runs one statement; without `arm`, as part of the statement armed last.
   TPgResult Exec(const std::string& sql, const TPgSendParams& params, bool arm = true);
-  // Prepares one statement unnamed and describes it (no rows run); Execute runs what it prepared.
+  // Prepares one statement unnamed and describes it (no rows run), in one round trip where libpq
+  // has pipeline mode; ExecutePrepared runs what it prepared.
   TPgResult PrepareAndDescribe(const std::string& sql, const TPgSendParams& params);
   TPgResult ExecutePrepared(const TPgSendParams& params);
   // The catalog's table `table_oid` (nullptr when it is not there).
   const TPgTable* Table(Oid table_oid);
+  // The field definitions and readers of `result`'s columns: kept from an earlier result of the
+  // same shape, else built from the types and the catalog and kept.
+  std::shared_ptr<const TPgLayout> Layout(const PGresult* result);
   // After DDL run through this session.
-  void ForgetCatalog() { tables_.clear(); }
+  void ForgetCatalog() {
+    tables_.clear();
+    layouts_.Clear();
+  }
 
   const TLibPq& Api() const { return pq_; }
 
@@ -127,7 +136,9 @@ class TPgConnection : public TEngineConnection {
   bool TransactionEndedByEngine() override;
 
  private:
-  TPgResult Await(bool stoppable);
+  // The last result of what was sent (the first error raised instead); `pipelined`: statements
+  // sent in pipeline mode up to a sync, which is left afterwards.
+  TPgResult Await(bool stoppable, bool pipelined = false);
   TPgResult RunControl(const char* sql);
   [[noreturn]] void FailConnection(const std::string& message);
   bool ConnectionLost();
@@ -138,6 +149,7 @@ class TPgConnection : public TEngineConnection {
   bool transaction_begun_ = false;
   std::string unusable_;
   std::unordered_map<Oid, TPgTable> tables_;
+  TPgLayouts layouts_;
 };
 
 // The libpq connection string for a DataBase.CFG parameter list (every value single-quoted, "\"

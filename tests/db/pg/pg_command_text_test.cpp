@@ -91,6 +91,33 @@ TEST(PgCommandText, EachStatementKnowsItsMarkersAndWhetherItGivesRows) {
   EXPECT_TRUE(s[3].returns_rows);
 }
 
+// A text without parameters and without ";" is taken whole, without the splitter's walk: it must
+// come out as the walk makes it, which a ";" added at its end forces.
+TEST(PgCommandText, OneStatementWithoutParametersComesOutAsTheSplitterMakesIt) {
+  const char* const texts[] = {
+      "SELECT * FROM big_table WHERE id = 42",
+      "  select '?' AS q, \"a?b\" /* ? */",
+      "(SELECT 1) UNION (SELECT 2)",
+      "WITH x AS (SELECT 1) DELETE FROM t",
+      "INSERT INTO t VALUES (1) RETURNING *",
+      "SELECT $$ a $$, $fn$ b $fn$",
+      "/* only a comment */  \n ",
+      "",
+  };
+  for (const char* text : texts) {
+    const auto whole = SplitPgCommandText(text, 0);
+    const auto walked = SplitPgCommandText(std::string(text) + ";", 0);
+    ASSERT_EQ(Sqls(whole), Sqls(walked)) << text;
+    for (size_t i = 0; i < whole.size(); ++i) {
+      EXPECT_EQ(whole[i].returns_rows, walked[i].returns_rows) << text;
+      EXPECT_EQ(whole[i].marker_count, 0u) << text;
+    }
+  }
+  EXPECT_TRUE(SplitPgCommandText("select 1", 0).at(0).returns_rows);
+  EXPECT_FALSE(SplitPgCommandText("WITH x AS (SELECT 1) SELECT * FROM x", 0).at(0).returns_rows);
+  EXPECT_TRUE(SplitPgCommandText(" -- nothing", 0).empty());
+}
+
 // The dollar-quoted bodies a PostgreSQL session hands the command-text layer to take as written:
 // where a quote opens by the same rules the splitter reads, and nowhere else.
 TEST(PgCommandText, DollarQuotedBodiesAreFoundByTheSplittersRules) {

@@ -173,6 +173,66 @@ TEST_F(PgTest, TheCatalogIsAskedOncePerTableUntilThisSessionRunsDdl) {
   EXPECT_EQ(Open("SELECT id, w FROM c WHERE id = 1")->FieldDefs()[1].OriginColumn, "w");
 }
 
+// A session keeps the column layouts of the results it has described: a layout is reused only for
+// columns of the same type, modifier, origin and name, and a DDL statement through the session
+// (which may change keys and NOT NULL) drops them all.
+TEST_F(PgTest, ResultLayoutsAreReusedOnlyForTheSameShape) {
+  Exec(
+      "CREATE TABLE keyed (id int PRIMARY KEY, name varchar(10) NOT NULL, note text);"
+      "CREATE TABLE loose (id int, name varchar(10), note text);"
+      "INSERT INTO keyed VALUES (1, 'one', 'a'), (2, 'two', NULL);"
+      "INSERT INTO loose VALUES (1, 'uno', 'b')");
+  struct Case {
+    const char* sql;
+    int column;
+    const char* name;
+    TFieldType type;
+    int32_t size;
+    bool in_key, required, read_only;
+    const char* value;  // of the first row; "" for NULL
+  };
+  const Case cases[] = {
+      {"SELECT * FROM keyed WHERE id = 1", 0, "id", ftInteger, 0, true, true, false, "1"},
+      {"SELECT * FROM keyed WHERE id = 2", 2, "note", ftWideMemo, 0, false, false, false, ""},
+      {"SELECT * FROM keyed WHERE id = 2", 1, "name", ftWideString, 10, false, true, false, "two"},
+      {"SELECT * FROM loose WHERE id = 1", 0, "id", ftInteger, 0, false, false, false, "1"},
+      {"SELECT * FROM loose WHERE id = 1", 1, "name", ftWideString, 10, false, false, false, "uno"},
+      {"SELECT id + 0 AS id, name, note FROM keyed WHERE id = 1", 0, "id", ftInteger, 0, false,
+       false, true, "1"},
+      {"SELECT id, CAST(name AS varchar(20)) AS name, note FROM keyed WHERE id = 1", 1, "name",
+       ftWideString, 20, false, false, true, "one"},
+      {"SELECT id, CAST(name AS varchar(30)) AS name, note FROM keyed WHERE id = 1", 1, "name",
+       ftWideString, 30, false, false, true, "one"},
+      {"SELECT id, name AS label, note FROM keyed WHERE id = 1", 1, "label", ftWideString, 10,
+       false, true, false, "one"},
+      {"SELECT * FROM keyed WHERE id = 1", 1, "name", ftWideString, 10, false, true, false, "one"},
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.sql << " column " << c.column << " pass " << pass);
+      auto q = Open(c.sql);
+      const TFieldDef& d = q->FieldDefs()[c.column];
+      EXPECT_EQ(d.Name, c.name);
+      EXPECT_EQ(d.DataType, c.type);
+      EXPECT_EQ(d.Size, c.size);
+      EXPECT_EQ(d.InKey, c.in_key);
+      EXPECT_EQ(d.Required, c.required);
+      EXPECT_EQ(d.ReadOnly, c.read_only);
+      EXPECT_EQ(q->Fields(c.column).AsString(), c.value);
+    }
+    // More shapes than the session keeps, so that the second pass finds its layouts gone.
+    for (int i = 0; i < 20; ++i) Open("SELECT " + std::to_string(i) + " AS c" + std::to_string(i));
+  }
+  // The same shape before and after DDL through this session: the key and NOT NULL come from the
+  // catalog again.
+  EXPECT_FALSE(Open("SELECT * FROM loose WHERE id = 1")->FieldDefs()[0].InKey);
+  Exec("ALTER TABLE loose ADD PRIMARY KEY (id); ALTER TABLE loose ALTER COLUMN note SET NOT NULL");
+  auto q = Open("SELECT * FROM loose WHERE id = 1");
+  EXPECT_TRUE(q->FieldDefs()[0].InKey);
+  EXPECT_TRUE(q->FieldDefs()[2].Required);
+  EXPECT_EQ(q->Fields(2).AsString(), "b");
+}
+
 // Without keys a changed row is found by every original value, and a microsecond timestamp or a
 // float read back never matches: the keys make the update land.
 TEST_F(PgTest, ApplyUpdatesFindsRowsByKeyDespiteMicrosecondsAndFloats) {
@@ -214,6 +274,45 @@ TEST_F(PgTest, SeveralStatementsWithParametersRunOneAfterTheOther) {
   auto none = Query("UPDATE b SET v = 'w'; DELETE FROM b");
   EXPECT_EQ(ErrorOf([&] { none->Open(); }), "Command text does not return a result set");
   EXPECT_EQ(db_->Psql("SELECT v FROM b"), "w\n");
+}
+
+// A last statement that may or may not give rows (WITH, RETURNING) is prepared and described
+// first and runs only when it gives rows: with parameters, after errors, in and out of a
+// transaction, and stopped by the time-out while it runs.
+TEST_F(PgTest, StatementsThatMayWriteAreDescribedBeforeTheyRun) {
+  Exec("CREATE TABLE w (v int PRIMARY KEY)");
+  auto with = Query("WITH x AS (SELECT CAST(:a AS int) + 1 AS b) SELECT b FROM x");
+  with->Params().ParamByName("a").SetValue(OleVariant(int32_t{41}));
+  with->Open();
+  EXPECT_EQ(with->FieldByName("b").AsInteger(), 42);
+
+  EXPECT_EQ(Open("INSERT INTO w VALUES (7) RETURNING v")->FieldByName("v").AsInteger(), 7);
+  EXPECT_EQ(ErrorOf([&] { Open("INSERT INTO w VALUES (8)"); }),
+            "Command text does not return a result set");
+  EXPECT_EQ(db_->Psql("SELECT string_agg(v::text, ',') FROM w"), "7\n");
+
+  // An error in preparing, then in running: the engine's message, and the session goes on.
+  EXPECT_NE(ErrorOf([&] { Open("WITH x AS (SELEC 1) SELECT 1"); }).find("syntax error"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf([&] { Open("INSERT INTO w VALUES (7) RETURNING v"); }).find("duplicate key"),
+            std::string::npos);
+  EXPECT_EQ(Open("WITH y AS (SELECT 2 AS c) SELECT c FROM y")->FieldByName("c").AsInteger(), 2);
+
+  // Inside a transaction nothing of it commits on its own.
+  connection_.StartTransaction();
+  EXPECT_EQ(Open("INSERT INTO w VALUES (9) RETURNING v")->FieldByName("v").AsInteger(), 9);
+  EXPECT_NE(ErrorOf([&] { Open("WITH x AS (SELEC 1) SELECT 1"); }), "");
+  connection_.Rollback();
+  EXPECT_EQ(db_->Psql("SELECT string_agg(v::text, ',') FROM w"), "7\n");
+  EXPECT_FALSE(connection_.InTransaction());
+
+  connection_.SetStatementTimeout(std::chrono::seconds(1));
+  const auto started = steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { Open("WITH s AS (SELECT pg_sleep(30)) SELECT 1 AS one FROM s"); }),
+            "Statement stopped: it ran longer than the statement time-out of 1 s");
+  EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(Open("WITH y AS (SELECT 3 AS c) SELECT c FROM y")->FieldByName("c").AsInteger(), 3);
+  EXPECT_EQ(connection_.UnusableReason(), "");
 }
 
 TEST_F(PgTest, RoutineBodiesHoldingSemicolonsAreOneStatement) {
