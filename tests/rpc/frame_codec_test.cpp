@@ -187,5 +187,50 @@ TEST(FrameIoTest, BufferGrowsWithTheBytesThatArriveNotWithTheClaim) {
   EXPECT_EQ(message, "abc");
 }
 
+// Gives at most `most` bytes a read.
+struct ChunkedStream : ShortStream {
+  size_t most = 1;
+  template <class Buffers>
+  size_t read_some(const Buffers& buffers, asio::error_code& ec) {
+    if (at == data.size()) {
+      ec = asio::error::eof;
+      return 0;
+    }
+    const size_t n = asio::buffer_copy(
+        buffers, asio::buffer(data.data() + at, std::min(most, data.size() - at)));
+    at += n;
+    return n;
+  }
+};
+
+// A reply read by the client arrives in whatever pieces the socket gives: the header split
+// across reads, the message in several, or all at once; nothing may follow it.
+TEST(FrameIoTest, AReplyIsReadWholeHoweverItArrives) {
+  const std::string text(40000, 'q');
+  std::string frame(5, '\0');
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  std::memcpy(frame.data(), &length, 4);
+  frame += text;
+  for (const size_t most :
+       {size_t{1}, size_t{3}, size_t{5}, size_t{6}, kFrameFirstRead, frame.size()}) {
+    SCOPED_TRACE(most);
+    TDSFrameCodec codec(1024, 256u << 20);
+    ChunkedStream s;
+    s.data = frame;
+    s.most = most;
+    std::string buffer;
+    std::string_view message;
+    ASSERT_TRUE(ReadFrame(s, codec, buffer, message));
+    EXPECT_EQ(message, text);
+  }
+  TDSFrameCodec codec(1024, 256u << 20);
+  ChunkedStream trailing;
+  trailing.data = std::string("\x02\x00\x00\x00\x00okX", 8);
+  trailing.most = 8;
+  std::string buffer;
+  std::string_view message;
+  EXPECT_THROW(ReadFrame(trailing, codec, buffer, message), EDSProtocolError);
+}
+
 }  // namespace
 }  // namespace velmora::test
