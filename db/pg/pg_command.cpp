@@ -3,6 +3,8 @@
 #include <fmt/core.h>
 
 #include <charconv>
+#include <climits>
+#include <optional>
 
 #include "data/dataset.h"
 #include "data/params.h"
@@ -11,6 +13,9 @@
 
 namespace velmora {
 namespace {
+
+constexpr Oid kPgInt8Oid = 20;
+constexpr Oid kPgInt4Oid = 23;
 
 bool StartsWith(std::string_view text, std::string_view word) {
   return text.size() >= word.size() && text.substr(0, word.size()) == word;
@@ -53,8 +58,75 @@ void TPgCommand::SetParams(std::span<TParam* const> markers) {
 
 void TPgCommand::Split() {
   if (split_) return;
-  statements_ = SplitPgCommandText(sql_, markers_.size());
+  if (!Lift()) statements_ = SplitPgCommandText(sql_, markers_.size());
   split_ = true;
+}
+
+bool TPgCommand::Lift() {
+  if (!markers_.empty() || !connection_.CanKeepStatements() || connection_.InTransaction()) {
+    return false;
+  }
+  thread_local TLiftedText lifted;
+  if (!LiftLiterals(sql_, kPgDialect, lifted)) return false;
+  for (const int marker : lifted.markers) {
+    if (marker < 0) return false;  // a "?" of the text's own: one of PostgreSQL's operators
+  }
+  std::vector<TPgStatement> statements;
+  try {
+    statements = SplitPgCommandText(lifted.sql, lifted.values.size());
+  } catch (const EFDException&) {
+    return false;  // a marker reads as an operator where it stands ("?|")
+  }
+  // Only a statement that gives rows: one that may not is described before it runs (Open).
+  if (statements.size() != 1 || !statements[0].returns_rows) return false;
+
+  const size_t n = lifted.values.size();
+  lifted_values_.resize(n);
+  send_.values.resize(n);
+  send_.lengths.resize(n);
+  send_.formats.assign(n, 0);
+  send_.types.resize(n);
+  lifted_key_ = statements[0].sql;
+  lifted_key_ += '\0';  // then one letter per value's type: the same text typed otherwise differs
+  for (size_t k = 0; k < n; ++k) {
+    const TLiftedValue& v = lifted.values[k];
+    std::string& text = lifted_values_[k];
+    if (v.is_text) {
+      text = v.text;
+      send_.types[k] = 0;  // unknown, resolved by its context as the literal is
+      lifted_key_ += 'u';
+    } else {
+      text = std::to_string(v.integer);
+      const bool fits_int4 = v.integer >= -INT32_MAX && v.integer <= INT32_MAX;
+      send_.types[k] = fits_int4 ? kPgInt4Oid : kPgInt8Oid;
+      lifted_key_ += fits_int4 ? 'i' : 'l';
+    }
+    send_.values[k] = text.c_str();
+    send_.lengths[k] = static_cast<int>(text.size());
+  }
+  statements_ = std::move(statements);
+  lifted_ = true;
+  return true;
+}
+
+TPgResult TPgCommand::RunLifted(const TPgStatement& statement) {
+  std::optional<TPgKeptStatement> kept = connection_.TakeStatement(lifted_key_);
+  const bool prepared_before = kept.has_value();
+  TPgKeptStatement named = prepared_before ? std::move(*kept) : connection_.NewStatement();
+  try {
+    TPgResult result =
+        connection_.RunNamed(named, prepared_before ? nullptr : &statement.sql, send_);
+    connection_.KeepStatement(std::move(lifted_key_), std::move(named));
+    return result;
+  } catch (const EFDDBEngineException&) {
+    connection_.CloseStatement(std::move(named));
+    // A kept statement that fails may have met DDL of another session: what the session knows
+    // of the catalog and of result layouts may be out of date too.
+    if (prepared_before) connection_.ForgetCatalog();
+    if (!connection_.MayRunAgain()) throw;
+  }
+  lifted_ = false;
+  return connection_.Exec(sql_, TPgSendParams{}, false);  // as written, in the same stop
 }
 
 void TPgCommand::Bind(const TPgStatement& statement) {
@@ -77,6 +149,7 @@ void TPgCommand::Bind(const TPgStatement& statement) {
 }
 
 TPgResult TPgCommand::Run(const TPgStatement& statement) {
+  if (lifted_) return RunLifted(statement);
   Bind(statement);
   return connection_.Exec(statement.sql, send_);
 }
