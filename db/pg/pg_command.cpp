@@ -1,15 +1,18 @@
 #include "db/pg/pg_command.h"
 
-#include <fmt/core.h>
+#include <fmt/format.h>
 
 #include <charconv>
 #include <climits>
+#include <iterator>
 #include <optional>
 
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/sql_lexer.h"
 #include "variant/name_fold.h"
+#include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
@@ -63,7 +66,9 @@ void TPgCommand::Split() {
 }
 
 bool TPgCommand::Lift() {
-  if (!markers_.empty() || !connection_.CanKeepStatements() || connection_.InTransaction()) {
+  // A "$" may be a parameter reference ("$1") the lifted markers would take the place of.
+  if (!markers_.empty() || sql_.find('$') != std::string::npos ||
+      !connection_.CanKeepStatements() || connection_.InTransaction()) {
     return false;
   }
   thread_local TLiftedText lifted;
@@ -71,22 +76,35 @@ bool TPgCommand::Lift() {
   for (const int marker : lifted.markers) {
     if (marker < 0) return false;  // a "?" of the text's own: one of PostgreSQL's operators
   }
-  std::vector<TPgStatement> statements;
-  try {
-    statements = SplitPgCommandText(lifted.sql, lifted.values.size());
-  } catch (const EFDException&) {
-    return false;  // a marker reads as an operator where it stands ("?|")
+  // Only a SELECT: any other text that may not give rows is described before it runs (Open).
+  {
+    TSqlLexer lexer(lifted.sql, kPgDialect);
+    TSqlToken first;
+    while (lexer.Next(first) &&
+           (first.kind == TSqlTokenKind::kBlank || first.kind == TSqlTokenKind::kComment)) {
+    }
+    if (first.kind != TSqlTokenKind::kWord || !EqualsNoCase(first.text, "SELECT")) return false;
   }
-  // Only a statement that gives rows: one that may not is described before it runs (Open).
-  if (statements.size() != 1 || !statements[0].returns_rows) return false;
-
   const size_t n = lifted.values.size();
+  TPgStatement statement;
+  statement.sql.reserve(lifted.sql.size() + 3 * n);
+  statement.marker_count = n;
+  statement.returns_rows = true;
+  size_t copied = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t at = lifted.marker_offsets[k];
+    statement.sql.append(lifted.sql, copied, at - copied);
+    fmt::format_to(std::back_inserter(statement.sql), "${}", k + 1);
+    copied = at + 1;
+  }
+  statement.sql.append(lifted.sql, copied);
+
   lifted_values_.resize(n);
   send_.values.resize(n);
   send_.lengths.resize(n);
   send_.formats.assign(n, 0);
   send_.types.resize(n);
-  lifted_key_ = statements[0].sql;
+  lifted_key_ = statement.sql;
   lifted_key_ += '\0';  // then one letter per value's type: the same text typed otherwise differs
   for (size_t k = 0; k < n; ++k) {
     const TLiftedValue& v = lifted.values[k];
@@ -97,14 +115,15 @@ bool TPgCommand::Lift() {
       lifted_key_ += 'u';
     } else {
       text = std::to_string(v.integer);
-      const bool fits_int4 = v.integer >= -INT32_MAX && v.integer <= INT32_MAX;
+      // As PostgreSQL types the constant, its sign folded in: -2147483648 is int4.
+      const bool fits_int4 = v.integer >= INT32_MIN && v.integer <= INT32_MAX;
       send_.types[k] = fits_int4 ? kPgInt4Oid : kPgInt8Oid;
       lifted_key_ += fits_int4 ? 'i' : 'l';
     }
     send_.values[k] = text.c_str();
     send_.lengths[k] = static_cast<int>(text.size());
   }
-  statements_ = std::move(statements);
+  statements_.assign(1, std::move(statement));
   lifted_ = true;
   return true;
 }

@@ -114,9 +114,9 @@ TEST_F(PgStatementReuseTest, LiftedTextsGiveWhatTheyGiveAsWritten) {
       {"SELECT * FROM t WHERE id = 2", Expect::kKept, "SELECT * FROM t WHERE id = $1", "{integer}"},
       {"SELECT id FROM t WHERE big = 5000000000", Expect::kKept, "SELECT id FROM t WHERE big = $1",
        "{bigint}"},
-      // Past int4 by its digits, so int8 like the literal, although the value fits int4.
+      // The sign is part of the constant: -2147483648 is int4, 2147483648 int8.
       {"SELECT id FROM t WHERE big=-2147483648", Expect::kKept, "SELECT id FROM t WHERE big=$1",
-       "{bigint}"},
+       "{integer}"},
       {"SELECT id FROM t WHERE id >= -2147483647 AND sm <> 2 ORDER BY id", Expect::kKept,
        "SELECT id FROM t WHERE id >= $1 AND sm <> $2 ORDER BY id", "{integer,integer}"},
       {"SELECT id, num FROM t WHERE num = 2", Expect::kKept, "SELECT id, num FROM t WHERE num = $1",
@@ -137,7 +137,7 @@ TEST_F(PgStatementReuseTest, LiftedTextsGiveWhatTheyGiveAsWritten) {
       // Fails as written, fails alike lifted: the parameter's type is the literal's.
       {"SELECT id FROM t WHERE tx = 5", Expect::kRefused, nullptr, nullptr},
       {"SELECT id FROM t WHERE name = 5", Expect::kRefused, nullptr, nullptr},
-      {"SELECT id FROM t WHERE sm = 5000000000", Expect::kKept, "SELECT id FROM t WHERE sm = $1",
+      {"SELECT id FROM t WHERE sm = 2147483648", Expect::kKept, "SELECT id FROM t WHERE sm = $1",
        "{bigint}"},
       {"SELECT id FROM missing WHERE id = 1", Expect::kRefused, nullptr, nullptr},
       // Right as written, refused lifted: the grouped expression no longer matches the column.
@@ -154,6 +154,11 @@ TEST_F(PgStatementReuseTest, LiftedTextsGiveWhatTheyGiveAsWritten) {
       {"SELECT id FROM t WHERE id = 1; SELECT id FROM t WHERE id = 2", Expect::kAsWritten, nullptr,
        nullptr},
       {"SELECT id FROM t WHERE id IN (1, 2) LIMIT 1", Expect::kAsWritten, nullptr, nullptr},
+      {"SELECT id FROM t WHERE id = $1 AND sm = 1", Expect::kAsWritten, nullptr, nullptr},
+      {"SELECT id FROM t WHERE id = 1 AND tx <> $$x$$", Expect::kAsWritten, nullptr, nullptr},
+      // A lifted marker right before an operator: "$1|1" reads as the literal did.
+      {"SELECT id FROM t WHERE id = 2|1", Expect::kKept, "SELECT id FROM t WHERE id = $1|1",
+       "{integer}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
