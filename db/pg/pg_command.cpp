@@ -135,6 +135,7 @@ TPgResult TPgCommand::RunLifted(const TPgStatement& statement) {
   try {
     TPgResult result =
         connection_.RunNamed(named, prepared_before ? nullptr : &statement.sql, send_);
+    // A command runs its statements once (next_ only grows): the key is not needed again.
     connection_.KeepStatement(std::move(lifted_key_), std::move(named));
     return result;
   } catch (const EFDDBEngineException&) {
