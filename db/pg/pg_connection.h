@@ -153,7 +153,6 @@ class TPgConnection : public TEngineConnection {
   // Whether a statement that just failed may run again as part of the same call: the session is
   // usable and the statement was not stopped. Raises the stop's message when it was.
   bool MayRunAgain();
-  size_t KeptStatementCount() const { return statements_.Size(); }
   // The catalog's table `table_oid` (nullptr when it is not there).
   const TPgTable* Table(Oid table_oid);
   // The field definitions and readers of `result`'s columns: kept from an earlier result of the
