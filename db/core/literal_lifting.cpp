@@ -195,9 +195,11 @@ bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText
   TLiftedText lifted;
   lifted.sql.reserve(text.size());
   lifted.markers.reserve(lifts.size());
+  lifted.marker_offsets.reserve(lifts.size());
   size_t copied = 0;
   for (const Lift& l : lifts) {
     lifted.sql.append(text.substr(copied, l.begin - copied));
+    lifted.marker_offsets.push_back(lifted.sql.size());
     lifted.sql += '?';
     copied = l.end;
     lifted.markers.push_back(l.value);

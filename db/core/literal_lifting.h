@@ -20,6 +20,7 @@
 // Thread rules: plain functions on values; no shared state.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,6 +44,8 @@ struct TLiftedText {
   // For each "?" marker of sql, in order: -1 for a marker the original text had, otherwise the
   // index of its value in values.
   std::vector<int> markers;
+  // For each "?" marker of sql, in order: its offset in sql (for an engine that numbers them).
+  std::vector<size_t> marker_offsets;
 };
 
 // Lifts the literals of `text` (read with `dialect`'s quoting) into `out`; returns false, leaving

@@ -52,6 +52,7 @@ void Fill(const TOpenedLibrary& library, TLibPq& api) {
       api.pipelineSync == nullptr) {
     api.enterPipelineMode = nullptr;  // all or none
   }
+  library.ResolveIfPresent("PQsendClosePrepared", api.sendClosePrepared);
 }
 
 }  // namespace

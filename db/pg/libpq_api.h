@@ -7,7 +7,8 @@
 // - A missing library or function fails that connection's open with EFDException naming the
 //   library file; the next open tries again.
 // - libpq-fe.h is used for its types and declarations only: nothing is linked.
-// - The pipeline functions (libpq 14 and later) are optional: nullptr when the library is older.
+// - The pipeline functions (libpq 14 and later) and PQsendClosePrepared (libpq 17) are optional:
+//   nullptr when the library is older.
 #pragma once
 
 #include <libpq-fe.h>
@@ -54,6 +55,8 @@ struct TLibPq {
   decltype(&::PQenterPipelineMode) enterPipelineMode;
   decltype(&::PQexitPipelineMode) exitPipelineMode;
   decltype(&::PQpipelineSync) pipelineSync;
+  // Optional (libpq 17 and later); declared here, as older headers lack it.
+  int (*sendClosePrepared)(PGconn* conn, const char* name);
 };
 
 // The loaded table; raises EFDException when the library or one of its functions is missing.

@@ -1,16 +1,24 @@
 #include "db/pg/pg_command.h"
 
-#include <fmt/core.h>
+#include <fmt/format.h>
 
 #include <charconv>
+#include <climits>
+#include <iterator>
+#include <optional>
 
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/sql_lexer.h"
 #include "variant/name_fold.h"
+#include "variant/variant_text.h"
 
 namespace velmora {
 namespace {
+
+constexpr Oid kPgInt8Oid = 20;
+constexpr Oid kPgInt4Oid = 23;
 
 bool StartsWith(std::string_view text, std::string_view word) {
   return text.size() >= word.size() && text.substr(0, word.size()) == word;
@@ -53,8 +61,92 @@ void TPgCommand::SetParams(std::span<TParam* const> markers) {
 
 void TPgCommand::Split() {
   if (split_) return;
-  statements_ = SplitPgCommandText(sql_, markers_.size());
+  if (!Lift()) statements_ = SplitPgCommandText(sql_, markers_.size());
   split_ = true;
+}
+
+bool TPgCommand::Lift() {
+  // A "$" may be a parameter reference ("$1") the lifted markers would take the place of.
+  if (!markers_.empty() || sql_.find('$') != std::string::npos ||
+      !connection_.CanKeepStatements() || connection_.InTransaction()) {
+    return false;
+  }
+  thread_local TLiftedText lifted;
+  if (!LiftLiterals(sql_, kPgDialect, lifted)) return false;
+  for (const int marker : lifted.markers) {
+    if (marker < 0) return false;  // a "?" of the text's own: one of PostgreSQL's operators
+  }
+  // Only a SELECT: any other text that may not give rows is described before it runs (Open).
+  {
+    TSqlLexer lexer(lifted.sql, kPgDialect);
+    TSqlToken first;
+    while (lexer.Next(first) &&
+           (first.kind == TSqlTokenKind::kBlank || first.kind == TSqlTokenKind::kComment)) {
+    }
+    if (first.kind != TSqlTokenKind::kWord || !EqualsNoCase(first.text, "SELECT")) return false;
+  }
+  const size_t n = lifted.values.size();
+  TPgStatement statement;
+  statement.sql.reserve(lifted.sql.size() + 3 * n);
+  statement.marker_count = n;
+  statement.returns_rows = true;
+  size_t copied = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t at = lifted.marker_offsets[k];
+    statement.sql.append(lifted.sql, copied, at - copied);
+    fmt::format_to(std::back_inserter(statement.sql), "${}", k + 1);
+    copied = at + 1;
+  }
+  statement.sql.append(lifted.sql, copied);
+
+  lifted_values_.resize(n);
+  send_.values.resize(n);
+  send_.lengths.resize(n);
+  send_.formats.assign(n, 0);
+  send_.types.resize(n);
+  lifted_key_ = statement.sql;
+  lifted_key_ += '\0';  // then one letter per value's type: the same text typed otherwise differs
+  for (size_t k = 0; k < n; ++k) {
+    const TLiftedValue& v = lifted.values[k];
+    std::string& text = lifted_values_[k];
+    if (v.is_text) {
+      text = v.text;
+      send_.types[k] = 0;  // unknown, resolved by its context as the literal is
+      lifted_key_ += 'u';
+    } else {
+      text = std::to_string(v.integer);
+      // As PostgreSQL types the constant, its sign folded in: -2147483648 is int4.
+      const bool fits_int4 = v.integer >= INT32_MIN && v.integer <= INT32_MAX;
+      send_.types[k] = fits_int4 ? kPgInt4Oid : kPgInt8Oid;
+      lifted_key_ += fits_int4 ? 'i' : 'l';
+    }
+    send_.values[k] = text.c_str();
+    send_.lengths[k] = static_cast<int>(text.size());
+  }
+  statements_.assign(1, std::move(statement));
+  lifted_ = true;
+  return true;
+}
+
+TPgResult TPgCommand::RunLifted(const TPgStatement& statement) {
+  std::optional<TPgKeptStatement> kept = connection_.TakeStatement(lifted_key_);
+  const bool prepared_before = kept.has_value();
+  TPgKeptStatement named = prepared_before ? std::move(*kept) : connection_.NewStatement();
+  try {
+    TPgResult result =
+        connection_.RunNamed(named, prepared_before ? nullptr : &statement.sql, send_);
+    // A command runs its statements once (next_ only grows): the key is not needed again.
+    connection_.KeepStatement(std::move(lifted_key_), std::move(named));
+    return result;
+  } catch (const EFDDBEngineException&) {
+    connection_.CloseStatement(std::move(named));
+    // A kept statement that fails may have met DDL of another session: what the session knows
+    // of the catalog and of result layouts may be out of date too.
+    if (prepared_before) connection_.ForgetCatalog();
+    if (!connection_.MayRunAgain()) throw;
+  }
+  lifted_ = false;
+  return connection_.Exec(sql_, TPgSendParams{}, false);  // as written, in the same stop
 }
 
 void TPgCommand::Bind(const TPgStatement& statement) {
@@ -77,6 +169,7 @@ void TPgCommand::Bind(const TPgStatement& statement) {
 }
 
 TPgResult TPgCommand::Run(const TPgStatement& statement) {
+  if (lifted_) return RunLifted(statement);
   Bind(statement);
   return connection_.Exec(statement.sql, send_);
 }

@@ -1,5 +1,17 @@
 // One PostgreSQL command text: its statements (db/pg/pg_command_text.h) run one after the other,
 // each with its own markers; or one stored-procedure call with its outputs read back.
+//
+// A text of one SELECT without parameters of its own, run outside a transaction block, has the
+// literals it compares with lifted into parameters (db/core/literal_lifting.h), so that texts
+// differing only by them share one named statement the session keeps (db/pg/pg_connection.h).
+// Each lifted value is typed as PostgreSQL types the literal: an integer as int4 when it fits,
+// else int8, a quoted string as unknown; the text resolves to the same operators, functions and
+// columns as written, and a text that fails as written fails lifted too. Whenever the lifted run
+// fails (the statement refused, its result changed by DDL, its table dropped, a value refused),
+// the statement is closed and the text runs as written, so the call gives exactly what the text
+// as written gives, its error message included; a statement that was stopped (time-out, cancel)
+// or a lost session is not run again. Inside a transaction block a failed statement would end the
+// transaction, so texts there run as written.
 #pragma once
 
 #include <libpq-fe.h>
@@ -9,6 +21,7 @@
 #include <vector>
 
 #include "db/core/driver.h"
+#include "db/core/literal_lifting.h"
 #include "db/pg/pg_command_text.h"
 #include "db/pg/pg_connection.h"
 #include "db/pg/pg_types.h"
@@ -33,6 +46,9 @@ class TPgCommand : public TDriverCommand {
 
  private:
   void Split();
+  // Lifts sql_'s literals into statements_ and send_; false (nothing changed) when not taken.
+  bool Lift();
+  TPgResult RunLifted(const TPgStatement& statement);
   void Bind(const TPgStatement& statement);
   TPgResult Run(const TPgStatement& statement);
   void Finished(const TPgResult& result);  // counts rows, reads outputs, notices DDL
@@ -53,6 +69,9 @@ class TPgCommand : public TDriverCommand {
   TPgResult rows_;                           // the open result set
   std::shared_ptr<const TPgLayout> layout_;  // the open result set's columns
   int64_t rows_affected_ = 0;
+  bool lifted_ = false;     // statements_ holds the lifted text, send_ its values
+  std::string lifted_key_;  // the kept statement's key: the lifted text and its types
+  std::vector<std::string> lifted_values_;
 };
 
 }  // namespace velmora

@@ -20,14 +20,6 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-// PostgreSQL's quotes: E'..' takes backslash escapes, a plain '..' does not
-// (standard_conforming_strings is on); comments nest; "a$b" is one identifier.
-constexpr TSqlDialect kPgDialect{.e_strings = true,
-                                 .nested_comments = true,
-                                 .dollar_bodies = true,
-                                 .dollar_in_words = true,
-                                 .dollar_starts_words = true};
-
 // A "?" that is one of PostgreSQL's operators rather than a marker.
 bool IsQuestionOperator(std::string_view s, size_t i) {
   const char before = i > 0 ? s[i - 1] : '\0';

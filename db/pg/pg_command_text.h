@@ -22,8 +22,17 @@
 #include <vector>
 
 #include "db/core/command_text.h"
+#include "db/core/sql_lexer.h"
 
 namespace velmora {
+
+// PostgreSQL's quotes: E'..' takes backslash escapes, a plain '..' does not
+// (standard_conforming_strings is on); comments nest; "a$b" is one identifier.
+inline constexpr TSqlDialect kPgDialect{.e_strings = true,
+                                        .nested_comments = true,
+                                        .dollar_bodies = true,
+                                        .dollar_in_words = true,
+                                        .dollar_starts_words = true};
 
 struct TPgStatement {
   std::string sql;          // one statement, markers as $n

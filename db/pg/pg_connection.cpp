@@ -187,7 +187,10 @@ std::string TPgConnection::UnusableReason(bool look) {
   return unusable_;
 }
 
-TPgResult TPgConnection::Await(bool stoppable, bool pipelined) {
+TPgResult TPgConnection::Await(bool stoppable, int pipeline_syncs,
+                               bool first_segment_errors_ignored) {
+  const bool pipelined = pipeline_syncs > 0;
+  int syncs_seen = 0;
   bool cancel_sent = false;
   Clock::time_point give_up = Clock::time_point::max();
   TPgResult last, error;
@@ -228,14 +231,15 @@ TPgResult TPgConnection::Await(bool stoppable, bool pipelined) {
     const ExecStatusType status = pq_.resultStatus(result);
     if (status == PGRES_PIPELINE_SYNC) {
       pq_.clear(result);
-      break;
+      if (++syncs_seen == pipeline_syncs) break;
+      continue;
     }
     if (status == PGRES_PIPELINE_ABORTED) {  // skipped after an earlier statement's error
       pq_.clear(result);
       continue;
     }
     if (status == PGRES_FATAL_ERROR || status == PGRES_NONFATAL_ERROR) {
-      if (!error)
+      if (!error && !(first_segment_errors_ignored && syncs_seen == 0))
         error = TPgResult(&pq_, result);
       else
         pq_.clear(result);
@@ -287,7 +291,7 @@ TPgResult TPgConnection::PrepareAndDescribe(const std::string& sql, const TPgSen
         pq_.sendDescribePrepared(conn_, "") == 0 || pq_.pipelineSync(conn_) == 0) {
       FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
     }
-    return Await(true, true);
+    return Await(true, 1);
   }
   if (pq_.sendPrepare(conn_, "", sql.c_str(), Count(params), Types(params)) == 0) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
@@ -305,6 +309,63 @@ TPgResult TPgConnection::ExecutePrepared(const TPgSendParams& params) {
     FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
   }
   return Await(true);
+}
+
+void TPgConnection::KeepStatement(std::string key, TPgKeptStatement statement) {
+  if (auto evicted = statements_.Put(std::move(key), std::move(statement))) {
+    CloseStatement(std::move(*evicted));
+  }
+}
+
+TPgKeptStatement TPgConnection::NewStatement() {
+  return TPgKeptStatement{fmt::format("velmora_{}", ++statement_serial_)};
+}
+
+TPgResult TPgConnection::RunNamed(const TPgKeptStatement& statement, const std::string* prepare_sql,
+                                  const TPgSendParams& params) {
+  if (StatementStop() != nullptr) StatementStop()->Arm();
+  const char* name = statement.name.c_str();
+  if (prepare_sql == nullptr && closing_.empty()) {
+    if (pq_.sendQueryPrepared(conn_, name, Count(params), params.values.data(),
+                              params.lengths.data(), params.formats.data(), 0) == 0) {
+      FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+    }
+    return Await(true);
+  }
+  // Closes, Parse, Bind and Execute go out together: one round trip. The closes have a segment
+  // of their own, so that one failing (a statement the server no longer has) stops nothing else.
+  if (pq_.enterPipelineMode(conn_) == 0) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  int syncs = 0;
+  const bool closes = !closing_.empty();
+  if (closes) {
+    for (const std::string& old : closing_) {
+      const int sent = pq_.sendClosePrepared != nullptr
+                           ? pq_.sendClosePrepared(conn_, old.c_str())
+                           : pq_.sendQueryParams(conn_, ("DEALLOCATE " + old).c_str(), 0, nullptr,
+                                                 nullptr, nullptr, nullptr, 0);
+      if (sent == 0) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+    }
+    closing_.clear();
+    if (pq_.pipelineSync(conn_) == 0) FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+    ++syncs;
+  }
+  if ((prepare_sql != nullptr &&
+       pq_.sendPrepare(conn_, name, prepare_sql->c_str(), Count(params), Types(params)) == 0) ||
+      pq_.sendQueryPrepared(conn_, name, Count(params), params.values.data(), params.lengths.data(),
+                            params.formats.data(), 0) == 0 ||
+      pq_.pipelineSync(conn_) == 0) {
+    FailConnection(TrimmedMessage(pq_.errorMessage(conn_)));
+  }
+  ++syncs;
+  return Await(true, syncs, closes);
+}
+
+bool TPgConnection::MayRunAgain() {
+  if (!UnusableReason(false).empty()) return false;
+  if (StatementStop() != nullptr && StatementStop()->Check() != TStatementStop::Reason::kNone) {
+    throw EFDDBEngineException(0, StatementStop()->Message());
+  }
+  return true;
 }
 
 TPgResult TPgConnection::RunControl(const char* sql) {

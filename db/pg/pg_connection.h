@@ -13,6 +13,12 @@
 // - A session whose server connection is lost reports it in UnusableReason, so a pool drops it.
 //   With `look`, an idle session also reads what the server may have sent meanwhile (a server
 //   that shut down has closed the socket), without waiting.
+// - A single SELECT without parameters of its own, run outside a transaction block, has its
+//   compared literals lifted into typed parameters (db/pg/pg_command.h) and runs as a named
+//   prepared statement kept per session: prepared with its first run, in the same round trip,
+//   then bound and executed only. At most kKeptStatements are kept, the least recently used
+//   closed on the server with the next statement sent. A kept statement that fails is closed and
+//   the text runs again as written (see TPgCommand).
 // - Column keys and origins come from the catalog, asked once per table per session (forgotten
 //   after the session runs CREATE, ALTER or DROP). The column layouts of results are kept with them
 //   (db/pg/pg_layouts.h), so a result of a shape seen before is not described again.
@@ -24,12 +30,14 @@
 #include <libpq-fe.h>
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "db/core/engine_connection.h"
+#include "db/core/statement_cache.h"
 #include "db/pg/libpq_api.h"
 #include "db/pg/pg_layouts.h"
 
@@ -87,8 +95,15 @@ struct TPgSendParams {
   std::vector<Oid> types;
 };
 
+// A named statement prepared on this session's server connection.
+struct TPgKeptStatement {
+  std::string name;
+};
+
 class TPgConnection : public TEngineConnection {
  public:
+  static constexpr size_t kKeptStatements = 32;
+
   // Raises EFDException when libpq cannot be loaded, EFDDBEngineException with libpq's message
   // when the server cannot be reached or refuses the login.
   explicit TPgConnection(const TStringList& params);
@@ -116,6 +131,28 @@ class TPgConnection : public TEngineConnection {
   // has pipeline mode; ExecutePrepared runs what it prepared.
   TPgResult PrepareAndDescribe(const std::string& sql, const TPgSendParams& params);
   TPgResult ExecutePrepared(const TPgSendParams& params);
+
+  // Named statements, kept only where libpq has pipeline mode (14 and later).
+  bool CanKeepStatements() const { return pq_.enterPipelineMode != nullptr; }
+  // The kept statement of `key`, taken out of the cache (nullopt when none is kept).
+  std::optional<TPgKeptStatement> TakeStatement(std::string_view key) {
+    return statements_.Take(key);
+  }
+  // Keeps `statement` under `key`; whatever the cache lets go is closed with the next send.
+  void KeepStatement(std::string key, TPgKeptStatement statement);
+  // Closes `statement` on the server with the next statement sent (closing a statement that
+  // was never made is harmless).
+  void CloseStatement(TPgKeptStatement statement) { closing_.push_back(std::move(statement.name)); }
+  // A name no statement of this session has had.
+  TPgKeptStatement NewStatement();
+  // Runs the named statement, prepared first from `prepare_sql` (with params.types) unless it is
+  // nullptr; statements waiting to be closed are closed first, their errors ignored. One round
+  // trip. Arms the statement stop as Exec does.
+  TPgResult RunNamed(const TPgKeptStatement& statement, const std::string* prepare_sql,
+                     const TPgSendParams& params);
+  // Whether a statement that just failed may run again as part of the same call: the session is
+  // usable and the statement was not stopped. Raises the stop's message when it was.
+  bool MayRunAgain();
   // The catalog's table `table_oid` (nullptr when it is not there).
   const TPgTable* Table(Oid table_oid);
   // The field definitions and readers of `result`'s columns: kept from an earlier result of the
@@ -136,9 +173,12 @@ class TPgConnection : public TEngineConnection {
   bool TransactionEndedByEngine() override;
 
  private:
-  // The last result of what was sent (the first error raised instead); `pipelined`: statements
-  // sent in pipeline mode up to a sync, which is left afterwards.
-  TPgResult Await(bool stoppable, bool pipelined = false);
+  // The last result of what was sent (the first error raised instead). `pipeline_syncs`: the
+  // statements were sent in pipeline mode in that many segments, each ended by a sync; the mode
+  // is left afterwards. `first_segment_errors_ignored`: errors before the first sync are not
+  // raised (closing statements).
+  TPgResult Await(bool stoppable, int pipeline_syncs = 0,
+                  bool first_segment_errors_ignored = false);
   TPgResult RunControl(const char* sql);
   [[noreturn]] void FailConnection(const std::string& message);
   bool ConnectionLost();
@@ -150,6 +190,9 @@ class TPgConnection : public TEngineConnection {
   std::string unusable_;
   std::unordered_map<Oid, TPgTable> tables_;
   TPgLayouts layouts_;
+  TStatementCache<TPgKeptStatement> statements_{kKeptStatements};
+  std::vector<std::string> closing_;  // statement names to close with the next send
+  uint64_t statement_serial_ = 0;
 };
 
 // The libpq connection string for a DataBase.CFG parameter list (every value single-quoted, "\"

@@ -82,6 +82,12 @@ TEST(LiteralLifting, LiftsOnlyComparedLiteralsOutsideColumnLists) {
     if (!lifted || c.lifted == nullptr) continue;
     EXPECT_EQ(out.sql, c.lifted) << c.text;
     EXPECT_EQ(out.markers, c.markers) << c.text;
+    // Each marker's offset is where its "?" stands, in order.
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < out.sql.size(); ++i) {
+      if (out.sql[i] == '?') offsets.push_back(i);
+    }
+    EXPECT_EQ(out.marker_offsets, offsets) << c.text;
   }
 }
 
