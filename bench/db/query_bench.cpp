@@ -28,12 +28,20 @@ const std::string& FixturePath() {
   return path;
 }
 
-void BM_LayerOpenSaveToStream(benchmark::State& state) {
+// One session on the fixture database and a query on it, as a pooled query of the server has.
+struct FixtureSession {
+  FixtureSession() {
+    connection.SetConnectionString("DriverID=SQLite;Database=" + FixturePath());
+    connection.Open();
+    query.SetConnection(&connection);
+  }
   velmora::TFDConnection connection;
-  connection.SetConnectionString("DriverID=SQLite;Database=" + FixturePath());
-  connection.Open();
   velmora::TFDQuery query;
-  query.SetConnection(&connection);
+};
+
+void BM_LayerOpenSaveToStream(benchmark::State& state) {
+  FixtureSession session;
+  velmora::TFDQuery& query = session.query;
   size_t bytes = 0;
   for (auto _ : state) {
     query.Close();
@@ -92,11 +100,8 @@ void BM_PlainSqliteLoop(benchmark::State& state) {
 // The one-row call of the server's small workload: one pooled query on one session, opened with a
 // text whose key differs from call to call.
 void BM_LayerOneRowQuery(benchmark::State& state) {
-  velmora::TFDConnection connection;
-  connection.SetConnectionString("DriverID=SQLite;Database=" + FixturePath());
-  connection.Open();
-  velmora::TFDQuery query;
-  query.SetConnection(&connection);
+  FixtureSession session;
+  velmora::TFDQuery& query = session.query;
   int id = 0;
   for (auto _ : state) {
     query.Close();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "rpc/frame_io.h"
@@ -145,17 +147,19 @@ TEST_F(FrameCodecTest, CorruptDeflatedPayloadsAreRefused) {
   EXPECT_EQ(receiver_.Unpack(h, DeflatedPayload(5000, good)), text);
 }
 
-// A stream that yields some bytes, then the end.
+// A stream that yields some bytes, at most `most` a read, then the end.
 struct ShortStream {
   std::string data;
   size_t at = 0;
+  size_t most = SIZE_MAX;
   template <class Buffers>
   size_t read_some(const Buffers& buffers, asio::error_code& ec) {
     if (at == data.size()) {
       ec = asio::error::eof;
       return 0;
     }
-    const size_t n = asio::buffer_copy(buffers, asio::buffer(data.data() + at, data.size() - at));
+    const size_t n = asio::buffer_copy(
+        buffers, asio::buffer(data.data() + at, std::min(most, data.size() - at)));
     at += n;
     return n;
   }
@@ -187,22 +191,6 @@ TEST(FrameIoTest, BufferGrowsWithTheBytesThatArriveNotWithTheClaim) {
   EXPECT_EQ(message, "abc");
 }
 
-// Gives at most `most` bytes a read.
-struct ChunkedStream : ShortStream {
-  size_t most = 1;
-  template <class Buffers>
-  size_t read_some(const Buffers& buffers, asio::error_code& ec) {
-    if (at == data.size()) {
-      ec = asio::error::eof;
-      return 0;
-    }
-    const size_t n = asio::buffer_copy(
-        buffers, asio::buffer(data.data() + at, std::min(most, data.size() - at)));
-    at += n;
-    return n;
-  }
-};
-
 // A reply read by the client arrives in whatever pieces the socket gives: the header split
 // across reads, the message in several, or all at once; nothing may follow it.
 TEST(FrameIoTest, AReplyIsReadWholeHoweverItArrives) {
@@ -215,7 +203,7 @@ TEST(FrameIoTest, AReplyIsReadWholeHoweverItArrives) {
        {size_t{1}, size_t{3}, size_t{5}, size_t{6}, kFrameFirstRead, frame.size()}) {
     SCOPED_TRACE(most);
     TDSFrameCodec codec(1024, 256u << 20);
-    ChunkedStream s;
+    ShortStream s;
     s.data = frame;
     s.most = most;
     std::string buffer;
@@ -224,7 +212,7 @@ TEST(FrameIoTest, AReplyIsReadWholeHoweverItArrives) {
     EXPECT_EQ(message, text);
   }
   TDSFrameCodec codec(1024, 256u << 20);
-  ChunkedStream trailing;
+  ShortStream trailing;
   trailing.data = std::string("\x02\x00\x00\x00\x00okX", 8);
   trailing.most = 8;
   std::string buffer;
