@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <pwd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -309,6 +310,11 @@ class TShell {
   int call_done_[2] = {-1, -1};  // the call's thread writes a byte when it is over
 };
 
+// Ctrl-C also drops what was typed or pasted but not read yet, so that it stops a paste.
+void DropTypedAhead() {
+  tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 int RunInteractive(const ShellSettings& settings) {
   TInterruptKey key;
   TShell shell(settings, std::cout, std::cerr, &key);
@@ -319,17 +325,22 @@ int RunInteractive(const ShellSettings& settings) {
   for (;;) {
     key.Take();
     const auto read = editor.ReadLine(input.InStatement() ? kContinuationPrompt : kPrompt, line);
+    // Ctrl-C is an interruption whatever the editor made of it: inside an incremental search
+    // (Ctrl-R) the editor ends the read as if at the end of input.
+    if (read == TLineEditor::Outcome::Interrupted || key.Pending()) {
+      input.Clear();  // the whole unfinished statement goes, not only its last line
+      DropTypedAhead();
+      std::cout << '\n';
+      continue;
+    }
     if (read == TLineEditor::Outcome::End) {
       std::cout << '\n';
       return 0;
     }
-    if (read == TLineEditor::Outcome::Interrupted) {
-      input.Clear();  // the whole unfinished statement goes, not only its last line
-      std::cout << '\n';
-      continue;
-    }
     if (!Trimmed(line).empty()) editor.Remember(line);
-    if (shell.Line(line, input, false) == TShell::Step::Quit) return 0;
+    const TShell::Step step = shell.Line(line, input, false);
+    if (step == TShell::Step::Quit) return 0;
+    if (step == TShell::Step::Interrupted) DropTypedAhead();
   }
 }
 

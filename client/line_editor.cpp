@@ -2,11 +2,16 @@
 
 #include <fcntl.h>
 #include <histedit.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace velmora::cli {
 
@@ -20,6 +25,7 @@ TLineEditor::TLineEditor(std::string history_file) : history_file_(std::move(his
     const int fd = open(history_file_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) close(fd);
     history(history_, &event, H_LOAD, history_file_.c_str());
+    DropOverlongLines();
   }
   editor_ = el_init("velmora-cli", stdin, stdout, stderr);
   if (editor_ == nullptr) {
@@ -37,6 +43,7 @@ TLineEditor::TLineEditor(std::string history_file) : history_file_(std::move(his
 }
 
 TLineEditor::~TLineEditor() {
+  if (unsaved_) Save();
   el_end(editor_);
   history_end(history_);
 }
@@ -48,6 +55,7 @@ char* TLineEditor::Prompt(editline* el) {
 }
 
 TLineEditor::Outcome TLineEditor::ReadLine(std::string_view prompt, std::string& line) {
+  SaveWhenIdle();
   prompt_.assign(prompt);
   int count = 0;
   errno = 0;
@@ -59,9 +67,47 @@ TLineEditor::Outcome TLineEditor::ReadLine(std::string_view prompt, std::string&
 }
 
 void TLineEditor::Remember(const std::string& line) {
+  if (line.size() > kHistoryLineMaxBytes) return;
   HistEvent event;
   history(history_, &event, H_ENTER, line.c_str());
-  if (!history_file_.empty()) history(history_, &event, H_SAVE, history_file_.c_str());
+  unsaved_ = true;
+  SaveWhenIdle();
+}
+
+// Keys typed ahead or a paste still to be read: the file is written once they are done.
+void TLineEditor::SaveWhenIdle() {
+  if (!unsaved_) return;
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  if (poll(&input, 1, 0) == 1 && (input.revents & POLLIN) != 0) return;
+  Save();
+}
+
+void TLineEditor::Save() {
+  unsaved_ = false;
+  if (history_file_.empty()) return;
+  HistEvent event;
+  history(history_, &event, H_SAVE, history_file_.c_str());
+}
+
+// Rebuilds the history without its overlong lines, oldest first, when it holds any.
+void TLineEditor::DropOverlongLines() {
+  std::vector<std::pair<int, std::string>> kept;
+  bool dropped = false;
+  HistEvent event;
+  for (int found = history(history_, &event, H_FIRST); found == 0;
+       found = history(history_, &event, H_NEXT)) {
+    const std::string_view text(event.str);
+    if (text.size() > kHistoryLineMaxBytes) {
+      dropped = true;
+    } else {
+      kept.emplace_back(event.num, std::string(text));
+    }
+  }
+  if (!dropped) return;
+  std::sort(kept.begin(), kept.end());
+  history(history_, &event, H_CLEAR);
+  for (const auto& [number, text] : kept) history(history_, &event, H_ENTER, text.c_str());
+  unsaved_ = true;
 }
 
 }  // namespace velmora::cli
