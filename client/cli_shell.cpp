@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <pwd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -310,11 +309,6 @@ class TShell {
   int call_done_[2] = {-1, -1};  // the call's thread writes a byte when it is over
 };
 
-// Ctrl-C also drops what was typed or pasted but not read yet, so that it stops a paste.
-void DropTypedAhead() {
-  tcflush(STDIN_FILENO, TCIFLUSH);
-}
-
 int RunInteractive(const ShellSettings& settings) {
   TInterruptKey key;
   TShell shell(settings, std::cout, std::cerr, &key);
@@ -328,8 +322,8 @@ int RunInteractive(const ShellSettings& settings) {
     // Ctrl-C is an interruption whatever the editor made of it: inside an incremental search
     // (Ctrl-R) the editor ends the read as if at the end of input.
     if (read == TLineEditor::Outcome::Interrupted || key.Pending()) {
-      input.Clear();  // the whole unfinished statement goes, not only its last line
-      DropTypedAhead();
+      input.Clear();            // the whole unfinished statement goes, not only its last line
+      editor.DropTypedAhead();  // Ctrl-C stops a paste too
       std::cout << '\n';
       continue;
     }
@@ -340,7 +334,7 @@ int RunInteractive(const ShellSettings& settings) {
     if (!Trimmed(line).empty()) editor.Remember(line);
     const TShell::Step step = shell.Line(line, input, false);
     if (step == TShell::Step::Quit) return 0;
-    if (step == TShell::Step::Interrupted) DropTypedAhead();
+    if (step == TShell::Step::Interrupted) editor.DropTypedAhead();
   }
 }
 

@@ -307,6 +307,34 @@ TEST_F(CliShellTest, CtrlCAtThePromptDropsTheUnfinishedStatement) {
   EXPECT_EQ(t.Exit(), 0) << t.Output();
 }
 
+// A terminal brackets a paste (mode 2004) when the shell asks for it; inside, Ctrl-R and Ctrl-S are
+// text sent with the statement, not an incremental search that would swallow the statements after
+// it, nor XOFF that would stop all output.
+TEST_F(CliShellTest, PastedControlBytesAreTextAndTheStatementsAfterThemRun) {
+  Terminal t(Args(), Environment());
+  ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+  EXPECT_NE(t.Output().find("\x1b[?2004h"), std::string::npos) << t.Output();
+  t.TypeAtPrompt(
+      "\x1b[200~"
+      "SELECT 4101 AS A; \x12 SELECT 4102 AS B;\r"
+      "SELECT 4108 AS H;\x13\r"
+      "SELECT 4109 AS I;\r"
+      "SELECT 'a' || '\x12\x13' || 'b' AS V;\r"
+      "\x1b[201~");
+  ASSERT_TRUE(t.WaitFor("4101\r\n")) << t.Output();
+  ASSERT_TRUE(t.WaitFor("unrecognized token")) << t.Output();  // the engine's word on "\x12 SELECT"
+  ASSERT_TRUE(t.WaitFor("4108\r\n")) << t.Output();
+  ASSERT_TRUE(t.WaitFor("unrecognized token")) << t.Output();  // "\x13\nSELECT 4109"
+  ASSERT_TRUE(t.WaitFor("a??b")) << t.Output();  // the table shows a control character as ?
+  ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+  // Keys typed after the paste are keys again.
+  t.TypeAtPrompt("SELECT 4110 AS J;\r");
+  ASSERT_TRUE(t.WaitFor("4110\r\n")) << t.Output();
+  ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+  t.TypeAtPrompt(kCtrlD);
+  EXPECT_EQ(t.Exit(), 0) << t.Output();
+}
+
 TEST_F(CliShellTest, CtrlCWhileACallWaitsKeepsTheShellAndReconnects) {
   Terminal t(Args(), Environment());
   ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
@@ -336,10 +364,14 @@ TEST_F(CliShellTest, StatementsPipedInRunInOrder) {
       "  VALUES (2); -- a comment; not a statement\n"
       "/* ; */ INSERT INTO P VALUES (';');\n"
       "SELECT COUNT(*) AS N, SUM(A) AS S FROM P;\n"
+      "SELECT 'a\x12\x13"
+      "b' AS C;\n"           // control bytes piped in are text, not editing keys
       "SELECT 'last' AS L",  // no `;` at the end of the input: it runs as it is
       {"--format", "csv"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "N,S\r\n3,3\r\nL\r\nlast\r\n");
+  EXPECT_EQ(r.out,
+            "N,S\r\n3,3\r\nC\r\na\x12\x13"
+            "b\r\nL\r\nlast\r\n");
   EXPECT_EQ(r.err, "");
 }
 
