@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
   }
   QCoreApplication::setApplicationName(QStringLiteral("服务器"));
 
-  // One server per application folder: the folder names the single-copy socket.
+  // One server per user and application folder: both name the single-copy socket.
   velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
   velmora::TSingleInstance instance;
   if (options.backup_now) return RunBackupNow(instance);
