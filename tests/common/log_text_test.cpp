@@ -63,7 +63,8 @@ TEST(EscapeForLog, TheEscapedSetEndsWhereItsRangesEnd) {
       {0x10FFFF, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(IsEscapedInLog(c.code_point), c.escaped) << std::hex << static_cast<uint32_t>(c.code_point);
+    EXPECT_EQ(IsEscapedInLog(c.code_point), c.escaped)
+        << std::hex << static_cast<uint32_t>(c.code_point);
   }
 }
 
