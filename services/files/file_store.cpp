@@ -20,6 +20,7 @@
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
 #include "services/files/server_own_files.h"
+#include "services/files/unique_fd.h"
 
 namespace velmora {
 namespace {
@@ -46,7 +47,7 @@ OleVariant ReadData(const std::string& root, const std::string& FilePath,
     if (!RegularFileExists(source.full)) return OleVariant::Null();
     auto hold = FileHoldTable::Instance().TryShared(source.key);
     if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
-    ReadWholeFile(source.full, content, limit, [&](uint64_t size) {
+    ReadWholeFile(source, content, limit, [&](uint64_t size) {
       // The content and the byte array made of it exist at once.
       held = MemoryBudget::Process().Reserve(2 * size);
     });
@@ -101,8 +102,11 @@ void DeleteData(const std::string& root, const std::string& FilePath, const std:
       throw EFileError(
           fmt::format("Cannot delete file \"{}\". {}", target.full, kFileInUseMessage));
     }
-    if (::unlink(target.full.c_str()) != 0) {
+    // The entry is removed in the folder that was opened and checked, not through the path again.
+    const UniqueFd folder(OpenCheckedFolder(target));
+    if (!folder.Valid() || ::unlinkat(folder.Get(), target.leaf.c_str(), 0) != 0) {
       const int error = errno;
+      if (error == ENOENT) return;  // removed meanwhile by other means
       throw EFileError(
           fmt::format("Cannot delete file \"{}\". {}", target.full, SystemMessage(error)));
     }
