@@ -44,12 +44,12 @@ class TStatementSplitter {
   // How far text_ has been read: the start of a token, so that reading resumes there when a line
   // comes (a quote or comment left open is read again whole).
   size_t scan_ = 0;
-  bool open_ = false;       // text_ ends inside a quote, body or comment
-  bool has_code_ = false;   // the statement has something beyond blanks and comments
-  int parens_ = 0;          // open "("
-  int blocks_ = 0;          // open BEGIN or CASE in a statement with a body
-  int head_words_ = 0;      // code words seen, counted up to four
-  std::string head_[4];     // the first four code words, upper case
+  bool open_ = false;      // text_ ends inside a quote, body or comment
+  bool has_code_ = false;  // the statement has something beyond blanks and comments
+  int parens_ = 0;         // open "("
+  int blocks_ = 0;         // open BEGIN or CASE in a statement with a body
+  int head_words_ = 0;     // code words seen, counted up to four
+  std::string head_[4];    // the first four code words, upper case
 };
 
 }  // namespace velmora::cli

@@ -154,7 +154,8 @@ class Scanner {
       const size_t open = rest.find('(');
       if (open == std::string_view::npos || rest.back() != ')') return false;
       e.name = std::string(TrimBlanks(rest.substr(0, open)));
-      for (std::string_view arg : SplitArgs(rest.substr(open + 1, rest.size() - open - 2), dialect_)) {
+      for (std::string_view arg :
+           SplitArgs(rest.substr(open + 1, rest.size() - open - 2), dialect_)) {
         e.args.push_back(Scan(arg));
       }
       expanded = escapes_(e);

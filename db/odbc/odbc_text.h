@@ -23,9 +23,9 @@ struct TOdbcStatementText {
 
 // Splits at each ";" outside the dialect's string literals, quoted identifiers, comments and
 // dollar bodies (db/core/sql_dialects.h: the dialect of the database behind the driver), outside
-// parentheses, and outside BEGIN ... END bodies of a CREATE TRIGGER (CASE ... END nests too); counts the "?" markers
-// of each statement. Comments are left out of the statements (each becomes a blank), and so are
-// statements holding only blanks and comments.
+// parentheses, and outside BEGIN ... END bodies of a CREATE TRIGGER (CASE ... END nests too);
+// counts the "?" markers of each statement. Comments are left out of the statements (each becomes a
+// blank), and so are statements holding only blanks and comments.
 std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql,
                                                     const TSqlDialect& dialect = kOdbcSqlDialect);
 

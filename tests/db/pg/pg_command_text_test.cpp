@@ -139,8 +139,10 @@ TEST(PgCommandText, DollarQuotedBodiesAreFoundByTheSplittersRules) {
        "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1::int $$; SELECT $fn$ :x $$ $fn$",
        "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1::int $$; SELECT $fn$ :x $$ $fn$",
        {}},
-      {"inside a literal, identifier or comment", "SELECT '$$', \"a$$\" -- $$\n/* $$ */ :p",
-       "SELECT '$$', \"a$$\" -- $$\n/* $$ */ ?", {"p"}},
+      {"inside a literal, identifier or comment",
+       "SELECT '$$', \"a$$\" -- $$\n/* $$ */ :p",
+       "SELECT '$$', \"a$$\" -- $$\n/* $$ */ ?",
+       {"p"}},
       {"part of an identifier", "SELECT a$b$, :p FROM t", "SELECT a$b$, ? FROM t", {"p"}},
       {"unterminated runs to the end", "DO $x$ BEGIN :y", "DO $x$ BEGIN :y", {}},
   };
