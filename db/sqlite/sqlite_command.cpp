@@ -11,6 +11,7 @@
 #include "db/core/db_error.h"
 #include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
+#include "db/core/sql_dialects.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_types.h"
 #include "variant/date_time_text.h"
@@ -109,10 +110,6 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   return SQLITE_OK;
 }
 
-// SQLite's quoting: "..", [..] and `..` names; "$" inside names.
-constexpr TSqlDialect kSQLiteDialect{
-    .bracket_names = true, .backtick_names = true, .dollar_in_words = true};
-
 [[noreturn]] void ThrowNulInText(size_t offset) {
   throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), offset));
 }
@@ -122,7 +119,7 @@ constexpr TSqlDialect kSQLiteDialect{
 TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
     : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
-  if (LiftLiterals(sql_, kSQLiteDialect, lifted_)) {
+  if (LiftLiterals(sql_, kSQLiteSqlDialect, lifted_)) {
     original_ = std::exchange(sql_, std::move(lifted_.sql));
     tail_ = sql_.c_str();
   }
