@@ -87,6 +87,35 @@ TPooledStoredProc BorrowStoredProc(TFDConnection& connection) {
   return BorrowAttached(FDStoredProcPool(), connection, kNoStoredProcMessage);
 }
 
+// The copies of a command text that exist at once while its statement is prepared and run, beside
+// the call's argument (charged while it was decoded): the query's lines, the text it reads its
+// parameters from and the preprocessed form it keeps, an escape-rendered form, the engine's
+// command, and what the engine makes of the text: statements split from it, a literal lifted into a
+// bound value or a UTF-16 form for ODBC (two bytes for each one-byte character), and SQLite's own
+// copies of a prepared statement (its text, a literal's value, a column named after its
+// expression).
+constexpr uint64_t kCommandTextCopies = 8;
+
+// A query's command text for one call: its copies are charged to the memory budget before the
+// caller gives the query the text (EMemoryBudgetExceeded when the charge is refused), and dropped
+// from the pooled query, with the charge, when this goes (once the statement has run). `held` is
+// what the caller has charged for the text so far; it is kept and topped up.
+class CallCommandText {
+ public:
+  CallCommandText(TFDQuery& query, uint64_t text_bytes, MemoryReservation held = {})
+      : query_(query), held_(std::move(held)) {
+    const uint64_t copies = kCommandTextCopies * text_bytes;
+    if (held_.Bytes() < copies) held_.Grow(copies - held_.Bytes());
+  }
+  ~CallCommandText() { query_.ReleaseCommandText(); }
+  CallCommandText(const CallCommandText&) = delete;
+  CallCommandText& operator=(const CallCommandText&) = delete;
+
+ private:
+  TFDQuery& query_;
+  MemoryReservation held_;
+};
+
 // Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
 void ChargeResultRows(TFDRdbmsDataSet& dataset) {
   dataset.ChargeRows(ServerResultLimit(), ResultTooLargeMessage());
@@ -120,6 +149,22 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   MemoryStream2OleVariant(stream, result);
   KeepUntilCallEnds(std::move(held));
   return result;
+}
+
+// The copies of a stored procedure's parameter values that exist at once while it runs, beside the
+// call's argument: the list read from the packed one, the procedure's parameters, and what the
+// engine binds (a UTF-16 form for ODBC, two bytes for each one-byte character).
+constexpr uint64_t kParamValueCopies = 4;
+
+// The bytes the texts and byte arrays of `value` hold, at every level of its arrays.
+uint64_t ValueBytes(const OleVariant& value) {
+  if (value.IsText()) return value.Text().size();
+  if (value.IsByteArray()) return value.ByteData().bytes.size();
+  uint64_t bytes = 0;
+  if (value.IsVariantArray()) {
+    for (const OleVariant& item : value.Array().items) bytes += ValueBytes(item);
+  }
+  return bytes;
 }
 
 // The messages of the rows an apply refused, back to back in the order of the rows, with deleted
@@ -171,6 +216,7 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     TPooledQuery query = BorrowQuery(*conn);
     try {
       query->Close();
+      CallCommandText text(*query, SQLStr.size());
       query->SQL().SetText(SQLStr);
       ChargeResultRows(*query);
       query->Open();
@@ -203,6 +249,7 @@ void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
       TPooledQuery query = BorrowQuery(*conn);
       try {
         query->Close();
+        CallCommandText text(*query, SQLStr.size());
         query->SQL().SetText(SQLStr);
         query->ExecSQL();
       } catch (const std::exception& e) {
@@ -259,12 +306,17 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
     // EZDecompressionError, EPacketTooLarge, EMemoryBudgetExceeded: remote errors.
     MemoryReservation held;  // for the text until the batch has run
     std::vector<std::string> lines = InflateSqlBatch(SQLList.ByteData().bytes, held);
-    query->SQL().Clear();
-    for (std::string& line : lines) query->SQL().Add(std::move(line));
-    try {
-      query->ExecSQL();
-    } catch (const std::exception& e) {
-      ErrMsg = e.what();
+    uint64_t text_bytes = 0;
+    for (const std::string& line : lines) text_bytes += line.size() + 1;
+    {
+      CallCommandText text(*query, text_bytes, std::move(held));
+      query->SQL().Clear();
+      for (std::string& line : lines) query->SQL().Add(std::move(line));
+      try {
+        query->ExecSQL();
+      } catch (const std::exception& e) {
+        ErrMsg = e.what();
+      }
     }
     // A batch that begins a transaction must end it: one left open is rolled back here, not kept
     // on the pooled connection, and the client is told its changes since BEGIN are gone.
@@ -313,6 +365,10 @@ OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
   ErrMsg.clear();
   OleVariant result;
   try {
+    // The name and the parameter values as the call copies them; a refusal is a remote error.
+    MemoryReservation held;
+    held.Grow(kCommandTextCopies * StoredProcName.size() +
+              kParamValueCopies * ValueBytes(InPutPack));
     PooledConnection conn;
     TPooledStoredProc proc = BorrowStoredProc(*conn);
     proc->Close();
@@ -362,11 +418,8 @@ uint64_t ServerResultLimit() {
 }
 
 std::string ResultTooLargeMessage() {
-  const uint64_t limit = ServerResultLimit();
-  // The key is in MiB; a limit set in bytes (by a program or test) is named in bytes.
-  const std::string size =
-      limit % kMiB == 0 ? fmt::format("{} MiB", limit / kMiB) : fmt::format("{} bytes", limit);
-  return fmt::format("The result is larger than the server's limit of {} (ResultMaxMiB)", size);
+  return fmt::format("The result is larger than the server's limit of {} (ResultMaxMiB)",
+                     LimitSizeText(ServerResultLimit()));
 }
 
 uint64_t ServerTransferLimit() {

@@ -2,6 +2,8 @@
 
 #include <fmt/core.h>
 
+#include <utility>
+
 #include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
@@ -75,6 +77,16 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   std::unique_ptr<TDriverCommand> command = driver.CreateCommand(parsed.sql);
   command->SetParams(markers);
   return command;
+}
+
+void TFDQuery::ReleaseCommandText() {
+  sql_.Clear();
+  // Exchanged, not assigned: assigning an empty string keeps the old buffer.
+  (void)std::exchange(params_text_, std::string());
+  (void)std::exchange(parsed_, TCommandText());
+  (void)std::exchange(verbatim_, std::vector<TTextRange>());
+  params_engine_ = nullptr;
+  params_.Clear();
 }
 
 void TFDQuery::DoOpen() {

@@ -34,6 +34,11 @@ class TFDQuery : public TFDRdbmsDataSet {
   // Rows inserted, updated or deleted by the last Open or ExecSQL.
   int64_t RowsAffected() const { return rows_affected_; }
 
+  // Drops the command text and every form of it the query keeps (its lines, the text Params was
+  // read from, its preprocessed form), giving their memory back, and the parameters read from it:
+  // a pooled query would otherwise hold the last client's text, however long, until its next use.
+  void ReleaseCommandText();
+
   TFDUpdateOptions UpdateOptions;
   // Turns the change log on (it is also on after loading a saved change log).
   void SetCachedUpdates(bool on) { TDataSet::SetCachedUpdates(on); }
