@@ -4,9 +4,9 @@
 // What is lifted, in a text of a single SELECT (or WITH ... SELECT) statement whose only
 // parameter markers are plain "?": an integer literal (decimal digits, any leading zeros, an
 // optional "-" or "+" before it, the signed value within int64: -9223372036854775808 is, as the
-// engines read it) or a standard string literal ('..', '' inside; unless `kinds` says not), standing right
-// after a comparison operator (=, ==, <>, !=, <, >, <=, >=; blanks and comments between are
-// allowed). Each becomes a "?" marker and its value a TLiftedValue.
+// engines read it) or a standard string literal ('..', '' inside; unless `kinds` says not),
+// standing right after a comparison operator (=, ==, <>, !=, <, >, <=, >=; blanks and comments
+// between are allowed). Each becomes a "?" marker and its value a TLiftedValue.
 //
 // What is never lifted: anything inside a result column list (an expression's text there is the
 // column's name), any other literal (ORDER BY 1, LIMIT 10, IN (1, 2), x BETWEEN 1 AND 2, LIKE 'a%',

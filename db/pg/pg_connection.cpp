@@ -64,11 +64,16 @@ void IgnoreNotice(void*, const char*) {}
 // Settings the server reports to the client whenever they change (libpq keeps the last value of
 // each), so that a change made where no statement shows it (set_config in a function) is seen
 // without asking the server. A name the server does not report reads as null.
-constexpr const char* kReportedSettings[] = {
-    "standard_conforming_strings", "DateStyle",     "IntervalStyle",
-    "TimeZone",                    "client_encoding", "application_name",
-    "session_authorization",       "is_superuser",  "default_transaction_read_only",
-    "search_path"};
+constexpr const char* kReportedSettings[] = {"standard_conforming_strings",
+                                             "DateStyle",
+                                             "IntervalStyle",
+                                             "TimeZone",
+                                             "client_encoding",
+                                             "application_name",
+                                             "session_authorization",
+                                             "is_superuser",
+                                             "default_transaction_read_only",
+                                             "search_path"};
 
 // This machine's time zone by name (TZ, else the target of /etc/localtime), so that the server
 // reads and writes zoned time stamps in the local time the date-time values hold; empty when

@@ -28,8 +28,8 @@ bool ChangesPgSession(std::string_view statement) {
     if (t.kind != TSqlTokenKind::kWord) continue;
     ++words;
     if (words == 1) {
-      if (IsOneOf(t.text, {"RESET", "DISCARD", "DEALLOCATE", "PREPARE", "LISTEN", "LOAD",
-                           "DECLARE", "DO"})) {
+      if (IsOneOf(t.text, {"RESET", "DISCARD", "DEALLOCATE", "PREPARE", "LISTEN", "LOAD", "DECLARE",
+                           "DO"})) {
         return true;
       }
       set = EqualsNoCase(t.text, "SET");

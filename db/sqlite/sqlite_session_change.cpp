@@ -17,8 +17,8 @@ bool IsOneOf(std::string_view word, std::initializer_list<std::string_view> word
 // Pragmas that take an argument only to say what to read or check.
 bool ReadsOnly(std::string_view pragma) {
   return IsOneOf(pragma, {"table_info", "table_xinfo", "table_list", "index_list", "index_info",
-                          "index_xinfo", "foreign_key_list", "foreign_key_check",
-                          "integrity_check", "quick_check", "wal_checkpoint"});
+                          "index_xinfo", "foreign_key_list", "foreign_key_check", "integrity_check",
+                          "quick_check", "wal_checkpoint"});
 }
 
 }  // namespace

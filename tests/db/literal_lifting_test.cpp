@@ -56,7 +56,8 @@ TEST(LiteralLifting, LiftsOnlyComparedLiteralsOutsideColumnLists) {
       {"SELECT A FROM T WHERE B = 9223372036854775807", "SELECT A FROM T WHERE B = ?", {0}},
       {"SELECT A FROM T WHERE B = -9223372036854775808", "SELECT A FROM T WHERE B = ?", {0}},
       {"SELECT A FROM T WHERE B = -0009223372036854775808", "SELECT A FROM T WHERE B = ?", {0}},
-      {"SELECT A FROM T WHERE B = 0000000000000000000000000000005", "SELECT A FROM T WHERE B = ?",
+      {"SELECT A FROM T WHERE B = 0000000000000000000000000000005",
+       "SELECT A FROM T WHERE B = ?",
        {0}},
       // Left as written.
       {"SELECT A = 5, 'x' = 'x' FROM T", nullptr},
@@ -122,12 +123,9 @@ TEST(LiteralLifting, ValuesAreTheLiteralsOwn) {
     const char* literal;
     int64_t value;
   } edges[] = {
-      {"9223372036854775807", INT64_MAX},
-      {"-9223372036854775808", INT64_MIN},
-      {"- 0000009223372036854775808", INT64_MIN},
-      {"-9223372036854775807", -INT64_MAX},
-      {"+00000000000000000000000000", 0},
-      {"-0", 0},
+      {"9223372036854775807", INT64_MAX},         {"-9223372036854775808", INT64_MIN},
+      {"- 0000009223372036854775808", INT64_MIN}, {"-9223372036854775807", -INT64_MAX},
+      {"+00000000000000000000000000", 0},         {"-0", 0},
   };
   for (const auto& e : edges) {
     const std::string text = std::string("SELECT * FROM T WHERE A = ") + e.literal;

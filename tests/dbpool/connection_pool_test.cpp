@@ -132,7 +132,8 @@ TEST_F(ConnectionPoolTest, ASessionChangedByOneCallerIsNotHandedToTheNext) {
       {"PRAGMA foreign_keys = OFF", "PRAGMA foreign_keys", true},
       {"PRAGMA case_sensitive_like = 1", "SELECT 'a' LIKE 'A'", true},
       {"CREATE TEMP TABLE left_behind (i)", "SELECT count(*) FROM sqlite_temp_master", true},
-      {"ATTACH DATABASE ':memory:' AS other", "SELECT count(*) FROM pragma_database_list WHERE name = 'other'", true},
+      {"ATTACH DATABASE ':memory:' AS other",
+       "SELECT count(*) FROM pragma_database_list WHERE name = 'other'", true},
       {"PRAGMA table_info(sqlite_master)", "PRAGMA foreign_keys", false},
       {"SELECT 1 WHERE 1 = 1", "PRAGMA foreign_keys", false},
   };

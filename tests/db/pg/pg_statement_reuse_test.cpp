@@ -144,8 +144,8 @@ TEST_F(PgStatementReuseTest, LiftedTextsGiveWhatTheyGiveAsWritten) {
        Expect::kKept, "SELECT id FROM t WHERE big = $1 OR id = $2", "{bigint,integer}"},
       {"SELECT id FROM t WHERE big = 18446744073709551616", Expect::kAsWritten, nullptr, nullptr},
       {"SELECT id FROM t WHERE big = 20000000000000000000", Expect::kAsWritten, nullptr, nullptr},
-      {"SELECT id FROM t WHERE big < 20000000000000000000 ORDER BY id", Expect::kAsWritten,
-       nullptr, nullptr},
+      {"SELECT id FROM t WHERE big < 20000000000000000000 ORDER BY id", Expect::kAsWritten, nullptr,
+       nullptr},
       {"SELECT id FROM t WHERE big > -18446744073709551617 ORDER BY id", Expect::kAsWritten,
        nullptr, nullptr},
       {"SELECT id FROM t WHERE big = +0018446744073709551616", Expect::kAsWritten, nullptr,
@@ -189,8 +189,10 @@ TEST_F(PgStatementReuseTest, LiftedTextsGiveWhatTheyGiveAsWritten) {
       case Expect::kKept: {
         EXPECT_TRUE(written.error.empty()) << written.error;
         const Kept* k = Find(kept, c.kept_text);
-        ASSERT_NE(k, nullptr);
-        EXPECT_EQ(k->types, c.kept_types);
+        EXPECT_NE(k, nullptr);
+        if (k != nullptr) {
+          EXPECT_EQ(k->types, c.kept_types);
+        }
         break;
       }
       case Expect::kAsWritten:
@@ -291,19 +293,19 @@ TEST_F(PgStatementReuseTest, NoChangeOfAnySessionMakesAKeptTextReadOtherwise) {
       // real made double precision: '0.1' read as a double.
       {"CREATE TABLE fl (id int, f real); INSERT INTO fl VALUES (1, 0.1)",
        "SELECT id FROM fl WHERE f = '0.1'",
-       "DROP TABLE fl; CREATE TABLE fl (id int, f double precision); INSERT INTO fl VALUES (1, 0.1)",
+       "DROP TABLE fl; CREATE TABLE fl (id int, f double precision); INSERT INTO fl VALUES (1, "
+       "0.1)",
        By::kOtherSession, "1"},
       // numeric made integer: '1.5' is refused, not compared.
       {"CREATE TABLE nu (v numeric); INSERT INTO nu VALUES (1.5)",
-       "SELECT v FROM nu WHERE v = '1.5'",
+       "SELECT count(*) FROM nu WHERE v = '1.5'",
        "DROP TABLE nu; CREATE TABLE nu (v integer); INSERT INTO nu VALUES (1)", By::kOtherSession,
        "error: invalid input syntax for type integer: \"1.5\""},
       // search_path makes the same name another table, of another column type.
       {"CREATE SCHEMA sa; CREATE SCHEMA sb; CREATE TABLE sa.sp (b text);"
        " CREATE TABLE sb.sp (b char(4)); INSERT INTO sa.sp VALUES ('ab'), ('ab  ');"
        " INSERT INTO sb.sp VALUES ('ab'), ('ab  '); SET search_path TO sa",
-       "SELECT count(*) FROM sp WHERE b = 'ab  '", "SET search_path TO sb", By::kThisSession,
-       "2"},
+       "SELECT count(*) FROM sp WHERE b = 'ab  '", "SET search_path TO sb", By::kThisSession, "2"},
       // Integers: the parameter's type is the literal's, whatever the column became.
       {"CREATE TABLE it (id int, v int); INSERT INTO it VALUES (1, 5)",
        "SELECT id FROM it WHERE v = 5",
@@ -316,13 +318,13 @@ TEST_F(PgStatementReuseTest, NoChangeOfAnySessionMakesAKeptTextReadOtherwise) {
       {"CREATE SCHEMA ia; CREATE SCHEMA ib; CREATE TABLE ia.isp (v int);"
        " CREATE TABLE ib.isp (v bigint); INSERT INTO ia.isp VALUES (5);"
        " INSERT INTO ib.isp VALUES (5), (3000000000); SET search_path TO ia",
-       "SELECT v FROM isp WHERE v = 5 OR v = 3000000000", "SET search_path TO ib",
-       By::kThisSession, "5,3000000000"},
+       "SELECT v FROM isp WHERE v = 5 OR v = 3000000000", "SET search_path TO ib", By::kThisSession,
+       "5,3000000000"},
       // Settings that change how string literals read.
       {"CREATE TABLE sc (id int, a text);"
        " INSERT INTO sc VALUES (1, 'x'' OR id = 2 --'), (2, 'y')",
-       "SELECT id FROM sc WHERE a = 'x\\' OR id = 2 --'",
-       "SET standard_conforming_strings = off", By::kThisSession, "1"},
+       "SELECT id FROM sc WHERE a = 'x\\' OR id = 2 --'", "SET standard_conforming_strings = off",
+       By::kThisSession, "1"},
       {"SET DateStyle = 'ISO, MDY'; CREATE TABLE dt (id int, d date);"
        " INSERT INTO dt VALUES (1, '2024-01-02'), (2, '2024-02-01')",
        "SELECT id FROM dt WHERE d = '01/02/2024'", "SET DateStyle = 'ISO, DMY'", By::kThisSession,
