@@ -10,6 +10,7 @@
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/lifting_switch.h"
 #include "db/core/sql_lexer.h"
 #include "variant/name_fold.h"
 #include "variant/variant_text.h"
@@ -71,6 +72,7 @@ bool TPgCommand::Lift() {
       !connection_.CanKeepStatements() || connection_.InTransaction()) {
     return false;
   }
+  if (!LiteralLiftingOn()) return false;
   thread_local TLiftedText lifted;
   if (!LiftLiterals(sql_, kPgDialect, lifted)) return false;
   for (const int marker : lifted.markers) {
