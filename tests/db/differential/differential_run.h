@@ -29,7 +29,7 @@ struct RunSettings {
 };
 
 struct RunReport {
-  size_t queries = 0;  // texts compared (each through the engine and twice through the server)
+  size_t queries = 0;      // texts compared (each through the engine and twice through the server)
   size_t failed_both = 0;  // texts both sides refused
   size_t changes = 0;
   double seconds = 0;

@@ -36,8 +36,8 @@ class Differential : public ServerFixture {
     settings.open_engine = [path] { return OpenSqliteSession(path); };
     const RunReport report = RunDifferential(settings);
     std::cout << report.queries << " texts (" << report.failed_both << " refused by both), "
-              << report.changes << " changes in " << report.seconds << " s, seed "
-              << settings.seed << "\n";
+              << report.changes << " changes in " << report.seconds << " s, seed " << settings.seed
+              << "\n";
     EXPECT_GT(report.queries, 0u);
     for (const std::string& d : report.differences) ADD_FAILURE() << d;
   }

@@ -105,22 +105,28 @@ bool SameCell(const Cell& engine, const Cell& server, Family f) {
   return *engine == *server;
 }
 
-// A sort key that puts equal values side by side: numbers by value, the rest by text.
-std::string SortKey(const std::vector<Cell>& row, const std::vector<Family>& families) {
-  std::string key;
-  for (size_t i = 0; i < row.size(); ++i) {
-    if (!row[i]) {
-      key += "\x01|";
+// An order of rows that puts equal values side by side: NULL first, numbers by their value
+// rounded to fewer digits than the comparison tolerates (so that values equal within it sort
+// alike), the rest by text.
+bool RowBefore(const std::vector<Cell>& x, const std::vector<Cell>& y,
+               const std::vector<Family>& families) {
+  for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    if (!x[i] || !y[i]) {
+      if (!x[i] != !y[i]) return !x[i];
       continue;
     }
-    long double v = 0;
-    if (i < families.size() && IsNumeric(families[i]) && ReadNumber(*row[i], v)) {
-      key += fmt::format("{:.9e}|", static_cast<double>(v));
-    } else {
-      key += *row[i] + "|";
+    long double a = 0, b = 0;
+    if (i < families.size() && IsNumeric(families[i]) && ReadNumber(*x[i], a) &&
+        ReadNumber(*y[i], b)) {
+      const int digits = families[i] == Family::kFloat4 ? 5 : 11;
+      a = std::stold(fmt::format("{:.{}e}", static_cast<double>(a), digits));
+      b = std::stold(fmt::format("{:.{}e}", static_cast<double>(b), digits));
+      if (a != b) return a < b;
+      continue;
     }
+    if (*x[i] != *y[i]) return *x[i] < *y[i];
   }
-  return key;
+  return false;
 }
 
 std::string RowText(const std::vector<Cell>& row) {
@@ -131,16 +137,14 @@ std::string RowText(const std::vector<Cell>& row) {
   return out + ")";
 }
 
-std::string CompareRows(std::vector<std::vector<Cell>> engine, std::vector<std::vector<Cell>> server,
-                        const std::vector<Family>& families, bool ordered) {
+std::string CompareRows(std::vector<std::vector<Cell>> engine,
+                        std::vector<std::vector<Cell>> server, const std::vector<Family>& families,
+                        bool ordered) {
   if (engine.size() != server.size()) {
-    return fmt::format("{} rows from the engine, {} from the server", engine.size(),
-                       server.size());
+    return fmt::format("{} rows from the engine, {} from the server", engine.size(), server.size());
   }
   if (!ordered) {
-    auto by_key = [&](const auto& x, const auto& y) {
-      return SortKey(x, families) < SortKey(y, families);
-    };
+    auto by_key = [&](const auto& x, const auto& y) { return RowBefore(x, y, families); };
     std::sort(engine.begin(), engine.end(), by_key);
     std::sort(server.begin(), server.end(), by_key);
   }
@@ -190,31 +194,45 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 }  // namespace
 
 const char* FamilyName(Family f) {
-  static const char* const kNames[] = {"none",    "integer", "float4", "float", "decimal", "text",
-                                       "date",    "time",    "datetime", "bool", "blob"};
+  static const char* const kNames[] = {"none", "integer", "float4",   "float", "decimal", "text",
+                                       "date", "time",    "datetime", "bool",  "blob"};
   return kNames[static_cast<int>(f)];
 }
 
 Family FamilyOfFieldType(TFieldType t) {
   switch (t) {
-    case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftAutoInc:
-    case ftLongWord: case ftShortint: case ftByte:
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftLargeint:
+    case ftAutoInc:
+    case ftLongWord:
+    case ftShortint:
+    case ftByte:
       return Family::kInteger;
     case ftSingle:
       return Family::kFloat4;
-    case ftFloat: case ftExtended:
+    case ftFloat:
+    case ftExtended:
       return Family::kFloat;
-    case ftBCD: case ftFMTBcd: case ftCurrency:
+    case ftBCD:
+    case ftFMTBcd:
+    case ftCurrency:
       return Family::kDecimal;
     case ftDate:
       return Family::kDate;
     case ftTime:
       return Family::kTime;
-    case ftDateTime: case ftTimeStamp:
+    case ftDateTime:
+    case ftTimeStamp:
       return Family::kDateTime;
     case ftBoolean:
       return Family::kBool;
-    case ftBlob: case ftBytes: case ftVarBytes: case ftGraphic: case ftTypedBinary:
+    case ftBlob:
+    case ftBytes:
+    case ftVarBytes:
+    case ftGraphic:
+    case ftTypedBinary:
       return Family::kBlob;
     default:
       return Family::kText;
@@ -223,19 +241,25 @@ Family FamilyOfFieldType(TFieldType t) {
 
 Family FamilyOfPgType(unsigned oid) {
   switch (oid) {
-    case 20: case 21: case 23: case 26:
+    case 20:
+    case 21:
+    case 23:
+    case 26:
       return Family::kInteger;
     case 700:
       return Family::kFloat4;
     case 701:
       return Family::kFloat;
-    case 1700: case 790:
+    case 1700:
+    case 790:
       return Family::kDecimal;
     case 1082:
       return Family::kDate;
-    case 1083: case 1266:
+    case 1083:
+    case 1266:
       return Family::kTime;
-    case 1114: case 1184:
+    case 1114:
+    case 1184:
       return Family::kDateTime;
     case 16:
       return Family::kBool;
@@ -275,7 +299,8 @@ std::optional<std::string> CanonicalDateTime(const std::string& text, Family f) 
     if (at < t.size() && (t[at] == ' ' || t[at] == 'T')) ++at;
   }
   if (at < t.size() && t[at] >= '0' && t[at] <= '9') {
-    if (!Digits(t, at, 2, h) || at + 5 > t.size() || t[at + 2] != ':' || !Digits(t, at + 3, 2, mi)) {
+    if (!Digits(t, at, 2, h) || at + 5 > t.size() || t[at + 2] != ':' ||
+        !Digits(t, at + 3, 2, mi)) {
       return std::nullopt;
     }
     at += 5;
@@ -307,8 +332,9 @@ std::optional<std::string> CanonicalDateTime(const std::string& text, Family f) 
   }
   if (at != t.size()) return std::nullopt;
   if (f == Family::kTime) return fmt::format("{:02}:{:02}:{:02}.{:03}", h, mi, s, ms);
-  int64_t minutes = (DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 24 + h) * 60 +
-                    mi - offset_minutes;
+  int64_t minutes =
+      (DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 24 + h) * 60 + mi -
+      offset_minutes;
   const int64_t day = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
   minutes -= day * 1440;
   CivilFromDays(day, y, mo, d);

@@ -12,10 +12,10 @@
 //   server (numeric(p,0)).
 // - Each value of the engine is read by the server column's family: numbers as numbers (equal
 //   when their decimal texts are, within a relative 1e-12 for floats, 1e-6 for 4-byte floats and
-//   1e-14 for a decimal written with an exponent, as SQLite writes a real's 15 digits), booleans as t/f/true/false/0/1, dates
-//   and times as ISO text moved to UTC by their offset (the process runs in UTC, as the server
-//   gives zoned values in local time) and cut to the millisecond (the server keeps milliseconds),
-//   text exactly.
+//   1e-14 for a decimal written with an exponent, as SQLite writes a real's 15 digits), booleans as
+//   t/f/true/false/0/1, dates and times as ISO text moved to UTC by their offset (the process runs
+//   in UTC, as the server gives zoned values in local time) and cut to the millisecond (the server
+//   keeps milliseconds), text exactly.
 // - Rows are compared in order when the query's ORDER BY names every column, otherwise as
 //   multisets; an error compares equal to any other error, never to a result.
 #pragma once
@@ -28,8 +28,19 @@
 
 namespace velmora::test::differential {
 
-enum class Family { kNone, kInteger, kFloat4, kFloat, kDecimal, kText, kDate, kTime, kDateTime,
-                    kBool, kBlob };
+enum class Family {
+  kNone,
+  kInteger,
+  kFloat4,
+  kFloat,
+  kDecimal,
+  kText,
+  kDate,
+  kTime,
+  kDateTime,
+  kBool,
+  kBlob
+};
 
 const char* FamilyName(Family f);
 Family FamilyOfFieldType(TFieldType t);

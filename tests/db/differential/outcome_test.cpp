@@ -1,8 +1,8 @@
 // The comparison of an engine's outcome with the server's: what it must take as equal (the same
 // value in another text form) and what it must report (any other value, row, name or type).
-#include <gtest/gtest.h>
-
 #include "tests/db/differential/outcome.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::test::differential {
 namespace {
@@ -47,7 +47,8 @@ TEST(DifferentialOutcome, CellsEqualOnlyWhenTheirValuesAre) {
       {Family::kTime, "10:00:00", "10:00:00.001", false},
   };
   for (const CellCase& c : cases) {
-    const std::string d = Difference(OneCell(c.family, c.engine), OneCell(c.family, c.server), true);
+    const std::string d =
+        Difference(OneCell(c.family, c.engine), OneCell(c.family, c.server), true);
     EXPECT_EQ(d.empty(), c.same) << FamilyName(c.family) << " " << (c.engine ? c.engine : "NULL")
                                  << " vs " << c.server << ": " << d;
   }
@@ -72,6 +73,18 @@ TEST(DifferentialOutcome, RowsNamesTypesAndFailures) {
   Outcome fewer = engine;
   fewer.rows.pop_back();
   EXPECT_NE(Difference(engine, fewer, false), "");
+
+  // Rows of 4-byte floats in another order and another text: paired by value.
+  Outcome floats;
+  floats.names = {"f"};
+  floats.families = {Family::kFloat4};
+  floats.rows = {{Cell("0.1")}, {Cell("1e+20")}, {Cell("-2.5")}};
+  Outcome server_floats = floats;
+  server_floats.rows = {
+      {Cell("1.0000000200408773e+20")}, {Cell("-2.5")}, {Cell("0.10000000149011612")}};
+  EXPECT_EQ(Difference(floats, server_floats, false), "");
+  server_floats.rows[1] = {Cell("2.5")};
+  EXPECT_NE(Difference(floats, server_floats, false), "");
 
   Outcome failed;
   failed.failed = true;

@@ -80,7 +80,8 @@ class PgSession : public Session {
       PQfinish(conn_);
       throw std::runtime_error("PQconnectdb: " + message);
     }
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
   }
   ~PgSession() override { PQfinish(conn_); }
 
@@ -105,8 +106,8 @@ class PgSession : public Session {
         if (PQgetisnull(r, row, i)) {
           cells.emplace_back();
         } else {
-          cells.emplace_back(std::string(PQgetvalue(r, row, i),
-                                         static_cast<size_t>(PQgetlength(r, row, i))));
+          cells.emplace_back(
+              std::string(PQgetvalue(r, row, i), static_cast<size_t>(PQgetlength(r, row, i))));
         }
       }
       out.rows.push_back(std::move(cells));

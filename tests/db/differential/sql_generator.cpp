@@ -10,21 +10,35 @@ using Strings = std::vector<std::string>;
 
 std::vector<ColumnType> ColumnTypes(Dialect dialect) {
   if (dialect == Dialect::kSQLite) {
-    return {{"INTEGER", ValueClass::kInteger},   {"INT", ValueClass::kSmallInteger},
-            {"SMALLINT", ValueClass::kSmallInteger}, {"REAL", ValueClass::kFloat},
-            {"DOUBLE", ValueClass::kFloat},      {"NUMERIC", ValueClass::kNumeric},
-            {"DECIMAL(30,3)", ValueClass::kNumeric}, {"TEXT", ValueClass::kText},
-            {"VARCHAR(10)", ValueClass::kText},  {"CHAR(4)", ValueClass::kText},
-            {"DATE", ValueClass::kDate},         {"TIME", ValueClass::kTime},
-            {"DATETIME", ValueClass::kTimestamp}, {"BOOLEAN", ValueClass::kBool}};
+    return {{"INTEGER", ValueClass::kInteger},
+            {"INT", ValueClass::kSmallInteger},
+            {"SMALLINT", ValueClass::kSmallInteger},
+            {"REAL", ValueClass::kFloat},
+            {"DOUBLE", ValueClass::kFloat},
+            {"NUMERIC", ValueClass::kNumeric},
+            {"DECIMAL(30,3)", ValueClass::kNumeric},
+            {"TEXT", ValueClass::kText},
+            {"VARCHAR(10)", ValueClass::kText},
+            {"CHAR(4)", ValueClass::kText},
+            {"DATE", ValueClass::kDate},
+            {"TIME", ValueClass::kTime},
+            {"DATETIME", ValueClass::kTimestamp},
+            {"BOOLEAN", ValueClass::kBool}};
   }
-  return {{"bigint", ValueClass::kInteger},        {"integer", ValueClass::kSmallInteger},
-          {"smallint", ValueClass::kSmallInteger}, {"real", ValueClass::kFloat},
-          {"double precision", ValueClass::kFloat}, {"numeric", ValueClass::kNumeric},
-          {"numeric(30,3)", ValueClass::kNumeric}, {"text", ValueClass::kText},
-          {"varchar(10)", ValueClass::kText},      {"char(4)", ValueClass::kText},
-          {"date", ValueClass::kDate},             {"time", ValueClass::kTime},
-          {"timestamp", ValueClass::kTimestamp},   {"timestamptz", ValueClass::kTimestampTz},
+  return {{"bigint", ValueClass::kInteger},
+          {"integer", ValueClass::kSmallInteger},
+          {"smallint", ValueClass::kSmallInteger},
+          {"real", ValueClass::kFloat},
+          {"double precision", ValueClass::kFloat},
+          {"numeric", ValueClass::kNumeric},
+          {"numeric(30,3)", ValueClass::kNumeric},
+          {"text", ValueClass::kText},
+          {"varchar(10)", ValueClass::kText},
+          {"char(4)", ValueClass::kText},
+          {"date", ValueClass::kDate},
+          {"time", ValueClass::kTime},
+          {"timestamp", ValueClass::kTimestamp},
+          {"timestamptz", ValueClass::kTimestampTz},
           {"boolean", ValueClass::kBool}};
 }
 
@@ -32,7 +46,12 @@ std::vector<ColumnType> ColumnTypes(Dialect dialect) {
 Strings StoredValues(ValueClass c, Dialect d) {
   switch (c) {
     case ValueClass::kInteger:
-      return {"0", "1", "-1", "42", "9223372036854775807", "-9223372036854775808",
+      return {"0",
+              "1",
+              "-1",
+              "42",
+              "9223372036854775807",
+              "-9223372036854775808",
               "1553255926290448384"};
     case ValueClass::kSmallInteger:
       return {"0", "1", "-1", "7", "32767", "-32768"};
@@ -49,8 +68,7 @@ Strings StoredValues(ValueClass c, Dialect d) {
     case ValueClass::kTimestamp:
       return {"'2024-01-01 10:00:00'", "'2024-01-01 11:00:00.123'", "'1999-12-31 23:59:59'"};
     case ValueClass::kTimestampTz:
-      return {"'2024-01-01 10:00:00+00'", "'2024-01-01 11:00:00+01'",
-              "'2024-06-30 12:00:00-07'"};
+      return {"'2024-01-01 10:00:00+00'", "'2024-01-01 11:00:00+01'", "'2024-06-30 12:00:00-07'"};
     case ValueClass::kBool:
       if (d == Dialect::kSQLite) return {"0", "1"};
       return {"true", "false"};
@@ -105,8 +123,8 @@ bool Numeric(ValueClass c) {
 }
 
 constexpr ValueClass kAllClasses[] = {
-    ValueClass::kInteger, ValueClass::kSmallInteger, ValueClass::kFloat,     ValueClass::kNumeric,
-    ValueClass::kText,    ValueClass::kDate,         ValueClass::kTime,      ValueClass::kTimestamp,
+    ValueClass::kInteger,     ValueClass::kSmallInteger, ValueClass::kFloat, ValueClass::kNumeric,
+    ValueClass::kText,        ValueClass::kDate,         ValueClass::kTime,  ValueClass::kTimestamp,
     ValueClass::kTimestampTz, ValueClass::kBool};
 
 std::string Join(const Strings& parts, const char* glue) {
@@ -117,6 +135,27 @@ std::string Join(const Strings& parts, const char* glue) {
 
 std::string Ref(const std::string& alias, const Column& c) {
   return alias.empty() ? c.name : alias + "." + c.name;
+}
+
+// Classes a column's type is most often changed between: the changes where a value read by the
+// old type and by the new one differ least visibly (text and fixed-width text, times with and
+// without zone, 4- and 8-byte floats, decimals and integers).
+int Kin(ValueClass c) {
+  switch (c) {
+    case ValueClass::kText:
+      return 0;
+    case ValueClass::kDate:
+    case ValueClass::kTimestamp:
+    case ValueClass::kTimestampTz:
+      return 1;
+    case ValueClass::kInteger:
+    case ValueClass::kSmallInteger:
+    case ValueClass::kFloat:
+    case ValueClass::kNumeric:
+      return 2;
+    default:
+      return 3 + static_cast<int>(c);
+  }
 }
 
 }  // namespace
@@ -178,11 +217,12 @@ Table SqlGenerator::MakeTable(const std::string& letter) {
   Table t;
   t.name = std::string(kPrefix) + letter;
   const std::vector<ColumnType> types = ColumnTypes(dialect_);
-  const size_t n = 2 + prng_.Below(4);
+  const size_t n = 2 + prng_.Below(3);
   for (size_t i = 0; i < n; ++i) {
     // The first column an integer, as most tables' keys are: where lifted integers meet them.
     ColumnType type = prng_.Pick(types);
-    while (i == 0 && type.values != ValueClass::kInteger && type.values != ValueClass::kSmallInteger) {
+    while (i == 0 && type.values != ValueClass::kInteger &&
+           type.values != ValueClass::kSmallInteger) {
       type = prng_.Pick(types);
     }
     t.columns.push_back({letter + std::to_string(i), type});
@@ -212,10 +252,10 @@ std::string SqlGenerator::Literal(ValueClass c) {
   if (dialect_ == Dialect::kSQLite && c == ValueClass::kTimestampTz) c = ValueClass::kTimestamp;
   if ((c == ValueClass::kInteger || c == ValueClass::kSmallInteger) && prng_.Chance(35)) {
     // Integers just past the 64-bit range, where a literal read as int64 would wrap or clip.
-    static const std::vector<std::string> kPast = {
-        "9223372036854775808",  "18446744073709551616",  "18446744073709551617",
-        "20000000000000000000", "-18446744073709551617", "-9223372036854775809",
-        "36893488147419103232", "99999999999999999999"};
+    static const std::vector<std::string> kPast = {"9223372036854775808",   "18446744073709551616",
+                                                   "18446744073709551617",  "20000000000000000000",
+                                                   "-18446744073709551617", "-9223372036854775809",
+                                                   "36893488147419103232",  "99999999999999999999"};
     return prng_.Pick(kPast);
   }
   return prng_.Pick(CompareLiterals(c, dialect_));
@@ -285,14 +325,14 @@ std::string SqlGenerator::Condition(const Table& t, const std::string& alias,
       for (const Column& o : other.columns) {
         if (o.type.values == v) same.push_back(&o);
       }
-      const Column& o = same.empty() ? prng_.Pick(other.columns) : *same[prng_.Below(same.size())];
+      if (same.empty() && kind != 11) return ref + " IS NULL";
+      const Column& o = same.empty() ? other.columns[0] : *same[prng_.Below(same.size())];
       if (kind == 9) return ref + " IN (SELECT " + o.name + " FROM " + other.name + ")";
       if (kind == 10) {
         return ref + " " + prng_.Pick(kOperators) + " (SELECT MAX(" + o.name + ") FROM " +
                other.name + ")";
       }
-      return "EXISTS (SELECT 1 FROM " + other.name + " WHERE " + Condition(other, "", all, 2) +
-             ")";
+      return "EXISTS (SELECT 1 FROM " + other.name + " WHERE " + Condition(other, "", all, 2) + ")";
     }
     default:
       break;
@@ -311,10 +351,13 @@ Select SqlGenerator::MakeSelect(const std::vector<Table>& tables, size_t& width,
   s.from = a.name;
   if (join) {
     const Column& left = prng_.Pick(a.columns);
-    const Column* right = &prng_.Pick(b.columns);
+    const Column* right = nullptr;
     for (const Column& o : b.columns) {
       if (o.type.values == left.type.values) right = &o;
     }
+    // Columns of unlike types would only give both sides the same refusal.
+    if (right == nullptr) right = &b.columns[0];
+    if (Kin(right->type.values) != Kin(left.type.values)) return MakeSelect(tables, width, false);
     s.from = a.name + " x " + (prng_.Chance(30) ? "LEFT JOIN " : "JOIN ") + b.name + " y ON x." +
              left.name + " = y." + right->name;
   }
@@ -322,17 +365,19 @@ Select SqlGenerator::MakeSelect(const std::vector<Table>& tables, size_t& width,
     // Groups: a column, a count, an aggregate of another column.
     const Column& g = prng_.Pick(a.columns);
     const Column& m = prng_.Pick(a.columns);
-    s.items = {g.name, "COUNT(*) AS n", "MAX(" + m.name + ") AS m"};
+    s.items = {g.name, "COUNT(*) AS n",
+               m.type.values == ValueClass::kBool ? "COUNT(" + m.name + ") AS m"
+                                                  : "MAX(" + m.name + ") AS m"};
     s.group_by = g.name;
     if (prng_.Chance(50)) s.having = "COUNT(*) " + prng_.Pick(Strings{">", ">=", "="}) + " 1";
   } else {
     const size_t n = 1 + prng_.Below(4);
     bool unnamed_expression = false;
     for (size_t i = 0; i < n; ++i) {
-      std::string e = prng_.Chance(30) && join ? Ref("y", prng_.Pick(b.columns))
-                                               : Expression(a, alias);
-      const bool plain = !join && e.find_first_of(" (',") == std::string::npos &&
-                         !e.empty() && e[0] >= 'a' && e[0] <= 'z' &&
+      std::string e =
+          prng_.Chance(30) && join ? Ref("y", prng_.Pick(b.columns)) : Expression(a, alias);
+      const bool plain = !join && e.find_first_of(" (',") == std::string::npos && !e.empty() &&
+                         e[0] >= 'a' && e[0] <= 'z' &&
                          std::none_of(s.items.begin(), s.items.end(),
                                       [&](const std::string& x) { return x == e; });
       if (!plain && (unnamed_expression || join || prng_.Chance(75))) {
@@ -353,14 +398,33 @@ Select SqlGenerator::MakeSelect(const std::vector<Table>& tables, size_t& width,
 Query SqlGenerator::MakeQuery(const std::vector<Table>& tables) {
   Query q;
   size_t width = 0;
+  if (prng_.Chance(30)) {
+    // As clients write most: a count, or the key, of the rows one column compares with a
+    // literal, often written as a string.
+    static const Strings kOperators = {"=", "=", "<>", "<", "<=", ">", ">="};
+    const Table& t = prng_.Pick(tables);
+    const Column& c = prng_.Pick(t.columns);
+    std::string literal = Literal(c.type.values);
+    if (literal[0] != '\'' && literal[0] != 'E' && prng_.Chance(60)) literal = "'" + literal + "'";
+    Select s;
+    s.items = {prng_.Chance(60) ? std::string("COUNT(*) AS n") : t.columns[0].name};
+    s.from = t.name;
+    s.where = {c.name + " " + prng_.Pick(kOperators) + " " + literal};
+    q.arms.push_back(std::move(s));
+    if (q.arms[0].items[0] != "COUNT(*) AS n") {
+      q.order_by = "1";
+      q.fully_ordered = true;
+    }
+    return q;
+  }
   q.arms.push_back(MakeSelect(tables, width, true));
   if (q.arms[0].group_by.empty() && prng_.Chance(12)) {
     // The same columns under another condition.
     Select second = q.arms[0];
     const bool join = second.from.find(' ') != std::string::npos;
     const std::string first = second.from.substr(0, second.from.find(' '));
-    second.where = {Condition(tables[0].name == first ? tables[0] : tables[1], join ? "x" : "",
-                              tables, 0)};
+    second.where = {
+        Condition(tables[0].name == first ? tables[0] : tables[1], join ? "x" : "", tables, 0)};
     q.arms.push_back(std::move(second));
     q.union_all = prng_.Chance(50);
   }
@@ -380,11 +444,13 @@ Query SqlGenerator::MakeQuery(const std::vector<Table>& tables) {
   return q;
 }
 
-ColumnType SqlGenerator::OtherType(ValueClass than) {
+ColumnType SqlGenerator::OtherType(const ColumnType& than) {
   const std::vector<ColumnType> types = ColumnTypes(dialect_);
+  const bool kin = prng_.Chance(85);
   for (;;) {
     const ColumnType& t = prng_.Pick(types);
-    if (t.values != than || prng_.Chance(30)) return t;
+    if (std::string_view(t.sql) == than.sql) continue;
+    if (!kin || Kin(t.values) == Kin(than.values) || prng_.Chance(5)) return t;
   }
 }
 
@@ -395,8 +461,9 @@ Change SqlGenerator::MakeChange(std::vector<Table>& tables) {
   const size_t kinds = dialect_ == Dialect::kPg ? 9 : 5;
   switch (prng_.Below(kinds)) {
     case 0: {
-      Column added{t.name.substr(std::string(kPrefix).size()) + std::to_string(10 + column_serial_++),
-                   OtherType(ValueClass::kBool)};
+      Column added{
+          t.name.substr(std::string(kPrefix).size()) + std::to_string(10 + column_serial_++),
+          prng_.Pick(ColumnTypes(dialect_))};
       change.statements = {"ALTER TABLE " + t.name + " ADD COLUMN " + added.name + " " +
                            added.type.sql};
       change.what = "add a column";
@@ -416,8 +483,13 @@ Change SqlGenerator::MakeChange(std::vector<Table>& tables) {
     case 2:
     case 3: {
       // The same names, other types, other rows.
-      for (Column& c : t.columns) {
-        if (prng_.Chance(60)) c.type = OtherType(c.type.values);
+      // One column (sometimes two) takes another type: the rest of a query's columns keep
+      // theirs, as a kept statement's result must.
+      Column& changed = t.columns[prng_.Below(t.columns.size())];
+      changed.type = OtherType(changed.type);
+      if (prng_.Chance(30)) {
+        Column& also = t.columns[prng_.Below(t.columns.size())];
+        also.type = OtherType(also.type);
       }
       t.rows = MakeRows(t.columns);
       change.statements = {"DROP TABLE " + t.name, t.CreateText()};
@@ -438,35 +510,33 @@ Change SqlGenerator::MakeChange(std::vector<Table>& tables) {
       // The same name found first in another schema, with other types.
       const std::string schema = std::string(kPrefix) + "s" + std::to_string(column_serial_++);
       Table moved = t;
-      for (Column& c : moved.columns) c.type = OtherType(c.type.values);
+      for (Column& c : moved.columns) c.type = OtherType(c.type);
       moved.rows = MakeRows(moved.columns);
       moved.name = schema + "." + t.name;
       change.statements = {"CREATE SCHEMA " + schema, moved.CreateText()};
-      for (size_t r = 0; r < moved.rows.size(); ++r) change.statements.push_back(moved.InsertText(r));
-      change.statements.push_back("SET search_path = " + schema + ", public");
-      change.every_session = true;
+      for (size_t r = 0; r < moved.rows.size(); ++r)
+        change.statements.push_back(moved.InsertText(r));
+      change.settings = {"SET search_path = " + schema + ", public"};
       change.what = "search_path to a schema with another table of the same name";
       moved.name = t.name;
       t = std::move(moved);
       break;
     }
     case 6:
-      change.statements = {prng_.Pick(Strings{"SET DateStyle = 'ISO, DMY'", "SET DateStyle = 'ISO, MDY'",
-                                              "SET DateStyle = 'ISO, YMD'"})};
-      change.every_session = true;
+      change.settings = {
+          prng_.Pick(Strings{"SET DateStyle = 'ISO, DMY'", "SET DateStyle = 'ISO, MDY'",
+                             "SET DateStyle = 'ISO, YMD'"})};
       change.what = "DateStyle";
       break;
     case 7:
-      change.statements = {prng_.Pick(Strings{"SET TimeZone = 'Asia/Kolkata'",
-                                              "SET TimeZone = 'America/New_York'",
-                                              "SET TimeZone = 'UTC'"})};
-      change.every_session = true;
+      change.settings = {
+          prng_.Pick(Strings{"SET TimeZone = 'Asia/Kolkata'", "SET TimeZone = 'America/New_York'",
+                             "SET TimeZone = 'UTC'"})};
       change.what = "TimeZone";
       break;
     default:
-      change.statements = {prng_.Chance(50) ? "SET standard_conforming_strings = off"
-                                            : "SET standard_conforming_strings = on"};
-      change.every_session = true;
+      change.settings = {prng_.Chance(50) ? "SET standard_conforming_strings = off"
+                                          : "SET standard_conforming_strings = on"};
       change.what = "standard_conforming_strings";
       break;
   }

@@ -16,8 +16,18 @@ namespace velmora::test::differential {
 inline constexpr const char* kPrefix = "@@";
 
 // What the engine's column holds, for choosing values and literals that fit it.
-enum class ValueClass { kInteger, kSmallInteger, kFloat, kNumeric, kText, kDate, kTime, kTimestamp,
-                        kTimestampTz, kBool };
+enum class ValueClass {
+  kInteger,
+  kSmallInteger,
+  kFloat,
+  kNumeric,
+  kText,
+  kDate,
+  kTime,
+  kTimestamp,
+  kTimestampTz,
+  kBool
+};
 
 enum class Dialect { kSQLite, kPg };
 
@@ -53,7 +63,7 @@ struct Select {
 struct Query {
   std::vector<Select> arms;  // several: joined by UNION
   bool union_all = false;
-  std::string order_by;  // positions
+  std::string order_by;        // positions
   bool fully_ordered = false;  // ORDER BY names every output column: rows compare in order
   std::string limit;
 
@@ -62,10 +72,10 @@ struct Query {
 
 // A change of the catalogue or of a session's settings between runs of the same texts.
 struct Change {
-  std::vector<std::string> statements;
-  bool from_server = false;   // through the server's session, else from the engine's own session
-  bool every_session = false;  // a setting: run in both sessions (the server's and the engine's)
-  std::string what;            // a line for the report
+  std::vector<std::string> statements;  // run once, in one session
+  bool from_server = false;             // that session: the server's, else the engine's own
+  std::vector<std::string> settings;    // then run in both sessions (the server's and the engine's)
+  std::string what;                     // a line for the report
 };
 
 // Replaces kPrefix in `text` by `prefix`.
@@ -102,13 +112,13 @@ class SqlGenerator {
  private:
   Table MakeTable(const std::string& letter);
   std::vector<std::vector<std::string>> MakeRows(const std::vector<Column>& columns);
-  std::string Value(ValueClass c);        // a stored value
-  std::string Literal(ValueClass c);      // a literal to compare with, boundary values included
+  std::string Value(ValueClass c);    // a stored value
+  std::string Literal(ValueClass c);  // a literal to compare with, boundary values included
   std::string Condition(const Table& t, const std::string& alias, const std::vector<Table>& all,
                         int depth);
   std::string Expression(const Table& t, const std::string& alias);
   Select MakeSelect(const std::vector<Table>& tables, size_t& width, bool allow_join);
-  ColumnType OtherType(ValueClass than);
+  ColumnType OtherType(const ColumnType& than);
 
   Dialect dialect_;
   Prng prng_;
