@@ -100,6 +100,14 @@ class TDriverConnection {
     return {};
   }
 
+  // Before a pool hands the session to its next caller: gives the session back the state it had
+  // when it opened (its settings, no temporary objects or other state an earlier caller left),
+  // where a statement run on it may have changed that state; outside a transaction. Returns false
+  // when the session cannot be restored in place (the pool then closes it and the next caller
+  // gets a new one); raises the engine's error when restoring failed. The default: the engine
+  // keeps nothing a caller could change.
+  virtual bool RestoreSession() { return true; }
+
   // The server's own backup of the session's database (maintenance/backup/). An engine whose
   // databases are backed up with their own tools keeps the default, which writes nothing and
   // returns nullopt. One that backs up writes a consistent copy of the database, while other

@@ -13,6 +13,7 @@
 #include "db/core/iso_date.h"
 #include "db/core/lifting_switch.h"
 #include "db/sqlite/sqlite_connection.h"
+#include "db/sqlite/sqlite_session_change.h"
 #include "db/sqlite/sqlite_types.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -200,6 +201,11 @@ bool TSQLiteCommand::PrepareNext() {
       throw EFDException(
           "Command text cannot be read past this point: " +
           std::string(tail_, std::min<size_t>(static_cast<size_t>(end - tail_), 40)));
+    }
+    if (stmt_ != nullptr &&
+        ChangesSQLiteSession(std::string_view(tail_, static_cast<size_t>(next - tail_)),
+                             kSQLiteDialect)) {
+      connection_.NoteSessionChange();
     }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only

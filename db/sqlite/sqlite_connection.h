@@ -38,6 +38,11 @@ class TSQLiteConnection : public TEngineConnection {
   bool InTransaction() const override;
 
   std::string UnusableReason(bool look) override;
+  // A connection on which a statement changed what later callers would inherit (its pragmas,
+  // attached databases, temporary objects: sqlite_session_change.h) is not restored in place:
+  // the pool closes it, and a new one opens with DataBase.CFG's settings, cheaply.
+  bool RestoreSession() override { return !session_changed_; }
+  void NoteSessionChange() { session_changed_ = true; }
 
   // A consistent copy of the database file, named after it (sqlite_backup.h); raises for an
   // in-memory or temporary database.
@@ -85,6 +90,7 @@ class TSQLiteConnection : public TEngineConnection {
   TFileIdentity file_;              // watches nothing for an in-memory or temporary database
   bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
   std::string unusable_;
+  bool session_changed_ = false;  // see RestoreSession
   // Cleared by the destructor before the database closes.
   TStatementCache<TSQLiteStatement> statements_{kCachedStatements};
 };

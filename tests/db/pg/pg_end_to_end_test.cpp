@@ -30,5 +30,46 @@ TEST_F(PgEndToEnd, QueryExecAndBatchThroughTheRealProgram) {
   EXPECT_EQ(db_->Psql("SELECT name FROM e2e ORDER BY id"), "one!\n二\n");
 }
 
+// One client changes its session's state; the next client, served by the same pooled
+// connection, finds it as it was opened.
+TEST_F(PgEndToEnd, OneClientsSessionChangesNeverReachTheNextClient) {
+  struct Case {
+    const char* method;  // velmora-cli's command: exec (ExecSQL) or query (SQL2OleVariant)
+    const char* change;
+    const char* look;  // what the next client asks
+  };
+  const Case cases[] = {
+      {"exec", "SET standard_conforming_strings = off", "SHOW standard_conforming_strings"},
+      {"exec", "SET DateStyle = 'German, DMY'", "SELECT CAST(DATE '2024-01-02' AS text) AS d"},
+      {"query", "SELECT set_config('TimeZone', 'Asia/Tokyo', false) AS z", "SHOW TimeZone"},
+      {"exec", "SET search_path TO pg_catalog", "SHOW search_path"},
+      {"exec", "SET ROLE pg_read_all_data", "SELECT current_user AS u"},
+      {"exec", "CREATE TEMP TABLE left_behind (i int)",
+       "SELECT count(*) AS n FROM pg_tables WHERE tablename = 'left_behind'"},
+      {"exec", "PREPARE left_behind AS SELECT 1",
+       "SELECT count(*) AS n FROM pg_prepared_statements WHERE name = 'left_behind'"},
+      {"exec", "LISTEN left_behind", "SELECT count(*) AS n FROM pg_listening_channels()"},
+      {"query", "SELECT pg_advisory_lock(42) IS NULL AS locked",
+       "SELECT count(*) AS n FROM pg_locks WHERE locktype = 'advisory' AND"
+       " database = (SELECT oid FROM pg_database WHERE datname = current_database())"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    const CliResult before = Cli({"--format", "csv", "query", c.look});
+    ASSERT_EQ(before.code, 0) << before.err;
+    const CliResult change = Cli({c.method, c.change});
+    ASSERT_EQ(change.code, 0) << change.err;
+    const CliResult after = Cli({"--format", "csv", "query", c.look});
+    ASSERT_EQ(after.code, 0) << after.err;
+    EXPECT_EQ(after.out, before.out);
+  }
+  // Kept statements go with the reset; the next texts are kept afresh and answer alike.
+  for (int round = 0; round < 2; ++round) {
+    const CliResult r = Cli({"--format", "csv", "query", "SELECT 7 AS v WHERE 1 = 1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "v\r\n7\r\n");
+  }
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -1,0 +1,52 @@
+#include "db/pg/pg_session_change.h"
+
+#include <initializer_list>
+
+#include "db/core/sql_lexer.h"
+#include "db/pg/pg_command_text.h"
+#include "variant/variant_text.h"
+
+namespace velmora {
+namespace {
+
+bool IsOneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+  for (std::string_view w : words) {
+    if (EqualsNoCase(word, w)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ChangesPgSession(std::string_view statement) {
+  TSqlLexer lexer(statement, kPgDialect);
+  TSqlToken t;
+  int words = 0;
+  bool set = false;
+  while (lexer.Next(t)) {
+    if (t.kind == TSqlTokenKind::kQuotedName && t.text == "\"pg_temp\"") return true;
+    if (t.kind != TSqlTokenKind::kWord) continue;
+    ++words;
+    if (words == 1) {
+      if (IsOneOf(t.text, {"RESET", "DISCARD", "DEALLOCATE", "PREPARE", "LISTEN", "LOAD",
+                           "DECLARE", "DO"})) {
+        return true;
+      }
+      set = EqualsNoCase(t.text, "SET");
+      continue;
+    }
+    if (words == 2 && set) {
+      if (!IsOneOf(t.text, {"LOCAL", "TRANSACTION", "CONSTRAINTS"})) return true;
+      set = false;
+      continue;
+    }
+    if (IsOneOf(t.text, {"TEMP", "TEMPORARY", "pg_temp", "set_config", "pg_advisory_lock",
+                         "pg_advisory_lock_shared", "pg_try_advisory_lock",
+                         "pg_try_advisory_lock_shared"})) {
+      return true;
+    }
+  }
+  return set;  // a SET without a second word is refused; counting it costs nothing
+}
+
+}  // namespace velmora
