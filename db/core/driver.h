@@ -121,9 +121,15 @@ class TDriverConnection {
 
   // Rewrites one escape sequence into this engine's SQL.
   virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;
-  // The ranges of `text` this engine takes as written, in order: the bodies of stored code in its
-  // dialect, where ":NAME" is the engine's own variable. The command-text layer makes no
-  // parameter markers and expands no escapes there. The default: none.
+  // How this engine quotes and comments (db/core/sql_dialects.h): the command-text layer reads
+  // markers and escapes by it, so that nothing inside the engine's strings, names, comments or
+  // bodies is taken for one. The same for the session's whole life. The default, for a driver
+  // that names none: the quotes of every engine at once.
+  virtual const TSqlDialect& Dialect() const { return kAnyEngineSqlDialect; }
+  // The ranges of `text` this engine takes as written, in order: the bodies of stored code that
+  // its dialect's lexer cannot tell (Firebird's PSQL bodies), where ":NAME" is the engine's own
+  // variable. The command-text layer makes no parameter markers and expands no escapes there. The
+  // default: none.
   virtual std::vector<TTextRange> VerbatimRanges(std::string_view text) const {
     (void)text;
     return {};

@@ -27,11 +27,16 @@ const TDriverConnection* TFDQuery::OpenDriver() const {
 void TFDQuery::SyncParams(const TDriverConnection* driver) {
   std::string text = sql_.Text();
   const std::type_info* engine = driver != nullptr ? &typeid(*driver) : nullptr;
+  const TSqlDialect* dialect = driver != nullptr ? &driver->Dialect() : nullptr;
   // Read without an engine, the text keeps what it was last read with.
-  if (text == params_text_ && (engine == nullptr || engine == params_engine_)) return;
+  if (text == params_text_ &&
+      (engine == nullptr || (engine == params_engine_ && dialect == params_dialect_))) {
+    return;
+  }
   verbatim_ = driver != nullptr ? driver->VerbatimRanges(text) : std::vector<TTextRange>{};
   params_engine_ = engine;
-  parsed_ = PreprocessCommandText(text, RenderEscapePlain, verbatim_);
+  params_dialect_ = dialect != nullptr ? dialect : &kAnyEngineSqlDialect;
+  parsed_ = PreprocessCommandText(text, RenderEscapePlain, *params_dialect_, verbatim_);
   TParams fresh;
   for (const std::string& name : parsed_.names) {
     const TParam* old = params_.FindParam(name);
@@ -55,7 +60,7 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   if (has_escapes) {
     rendered = PreprocessCommandText(
         params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
-        verbatim_);
+        *params_dialect_, verbatim_);
   }
   const TCommandText& parsed = has_escapes ? rendered : parsed_;
   std::vector<TParam*> markers;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "db/core/sql_dialects.h"
 #include "db/core/sql_lexer.h"
 #include "variant/variant_text.h"
 
@@ -14,10 +15,6 @@ bool IsWordChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
-
-// Firebird's quotes: '..', q'{..}' and ".." names; "$" is a letter of words.
-constexpr TSqlDialect kFirebirdDialect{
-    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
 
 // True when the statement's first words start a module with a PSQL body.
 bool IsModuleHead(const std::array<std::string_view, 4>& head) {
@@ -59,7 +56,7 @@ std::string SetTermTerminator(std::string_view statement) {
 
 // Only blanks and comments.
 bool IsBlank(std::string_view text) {
-  TSqlLexer lexer(text, kFirebirdDialect);
+  TSqlLexer lexer(text, kFirebirdSqlDialect);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind != TSqlTokenKind::kBlank && token.kind != TSqlTokenKind::kComment) return false;
   }
@@ -104,7 +101,7 @@ TSplit Split(std::string_view text) {
     last_word = {};
   };
 
-  TSqlLexer lexer(text, kFirebirdDialect);
+  TSqlLexer lexer(text, kFirebirdSqlDialect);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind == TSqlTokenKind::kBlank || token.kind == TSqlTokenKind::kComment) continue;
     if (token.kind == TSqlTokenKind::kString || token.kind == TSqlTokenKind::kQuotedName) {

@@ -125,8 +125,9 @@ class TPgConnection : public TEngineConnection {
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
-  // The dollar-quoted bodies ($$..$$, $tag$..$tag$; pg_command_text.h).
-  std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
+  // E'..' strings, nested comments and dollar-quoted bodies ($$..$$, $tag$..$tag$), which the
+  // command-text layer then takes as written.
+  const TSqlDialect& Dialect() const override { return kPostgresSqlDialect; }
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,

@@ -12,6 +12,7 @@
 #include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
 #include "db/core/lifting_switch.h"
+#include "db/core/sql_dialects.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_session_change.h"
 #include "db/sqlite/sqlite_types.h"
@@ -111,10 +112,6 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   return SQLITE_OK;
 }
 
-// SQLite's quoting: "..", [..] and `..` names; "$" inside names.
-constexpr TSqlDialect kSQLiteDialect{
-    .bracket_names = true, .backtick_names = true, .dollar_in_words = true};
-
 [[noreturn]] void ThrowNulInText(size_t offset) {
   throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), offset));
 }
@@ -124,7 +121,7 @@ constexpr TSqlDialect kSQLiteDialect{
 TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
     : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
-  if (LiteralLiftingOn() && LiftLiterals(sql_, kSQLiteDialect, lifted_)) {
+  if (LiteralLiftingOn() && LiftLiterals(sql_, kSQLiteSqlDialect, lifted_)) {
     original_ = std::exchange(sql_, std::move(lifted_.sql));
     tail_ = sql_.c_str();
   }

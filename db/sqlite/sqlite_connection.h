@@ -19,6 +19,7 @@
 
 #include "db/core/engine_connection.h"
 #include "db/core/file_identity.h"
+#include "db/core/sql_dialects.h"
 #include "db/core/statement_cache.h"
 #include "db/sqlite/sqlite_statement.h"
 
@@ -49,6 +50,7 @@ class TSQLiteConnection : public TEngineConnection {
   std::optional<std::string> BackUp(const TBackupFileNamer& file_for) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  const TSqlDialect& Dialect() const override { return kSQLiteSqlDialect; }
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
