@@ -201,7 +201,7 @@ bool TSQLiteCommand::PrepareNext() {
     }
     if (stmt_ != nullptr &&
         ChangesSQLiteSession(std::string_view(tail_, static_cast<size_t>(next - tail_)),
-                             kSQLiteDialect)) {
+                             kSQLiteSqlDialect)) {
       connection_.NoteSessionChange();
     }
     tail_ = next;
