@@ -97,18 +97,24 @@ class Runner {
   std::unique_ptr<Session> engine_;
   SqlGenerator generator_;
   int replays_ = 0;
+  std::vector<std::string> settings_;  // in effect in the engine's session, sent with each text
   // VELMORA_DIFF_TRACE set: every text and what the engine gave, on the standard error.
   const bool trace_ = std::getenv("VELMORA_DIFF_TRACE") != nullptr;
 };
 
 Finding Runner::RunQuery(const Query& q, const std::string& prefix) {
   const std::string text = WithPrefix(q.Text(), prefix);
+  // The server gives each call a session as its pool resets it: the settings in effect go with
+  // the text, ahead of it.
+  std::string server_text;
+  for (const std::string& setting : settings_) server_text += setting + "; ";
+  server_text += text;
   Finding f;
   f.engine = engine_->Query(text);
   if (trace_) std::cerr << text << "\n  engine: " << Describe(f.engine) << "\n";
-  f.lifted = s_.server->Query(text);
+  f.lifted = s_.server->Query(server_text);
   SetLiteralLifting(false);
-  f.unlifted = s_.server->Query(text);
+  f.unlifted = s_.server->Query(server_text);
   SetLiteralLifting(true);
   if (std::string d = Difference(f.engine, f.lifted, q.fully_ordered); !d.empty()) {
     f.check = Check::kEngine;
@@ -131,7 +137,7 @@ void Runner::Apply(const Change& c, const std::string& prefix) {
   for (const std::string& setting : c.settings) {
     const std::string text = WithPrefix(setting, prefix);
     if (trace_) std::cerr << "-- " << c.what << ", both sessions: " << text << "\n";
-    s_.server->Exec(text);
+    settings_.push_back(text);
     engine_->Exec(text);
   }
 }
@@ -145,9 +151,8 @@ void Runner::Create(const std::vector<Table>& tables, bool from_server, const st
 }
 
 void Runner::ResetSettings() {
-  if (s_.dialect != Dialect::kPg) return;
-  s_.server->Exec("RESET ALL");
-  engine_->Exec("RESET ALL");
+  settings_.clear();
+  if (s_.dialect == Dialect::kPg) engine_->Exec("RESET ALL");
 }
 
 Finding Runner::Replay(const Scenario& sc, const std::string& prefix) {
@@ -258,7 +263,10 @@ std::string Runner::Report(const Scenario& sc, const Finding& f) {
         out += WithPrefix(statement, "") + ";\n";
       }
     }
-    if (!change.settings.empty()) out += "-- " + change.what + ", in both sessions:\n";
+    if (!change.settings.empty()) {
+      out += "-- " + change.what + ", in the engine's session and ahead of each later text " +
+             "sent to the server:\n";
+    }
     for (const std::string& setting : change.settings) out += WithPrefix(setting, "") + ";\n";
   }
   out += "-- engine: " + Describe(f.engine) + "\n";
