@@ -14,7 +14,7 @@
 namespace velmora::test::differential {
 namespace {
 
-constexpr uint64_t kSeed = 1;
+constexpr uint64_t kSeed = 2;
 constexpr double kSeconds = 3;
 
 class DifferentialPg : public ServerFixture {

@@ -12,7 +12,7 @@
 namespace velmora::test::differential {
 namespace {
 
-constexpr uint64_t kSeed = 1;
+constexpr uint64_t kSeed = 2;
 constexpr double kSeconds = 3;
 
 class Differential : public ServerFixture {
