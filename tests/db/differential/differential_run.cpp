@@ -1,6 +1,7 @@
 #include "tests/db/differential/differential_run.h"
 
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -336,6 +337,17 @@ RunReport Runner::Run() {
 RunReport RunDifferential(const RunSettings& settings) {
   Runner runner(settings);
   return runner.Run();
+}
+
+void ExpectAgreement(RunSettings settings) {
+  settings.seed = SeedFromEnvironment(settings.seed);
+  settings.seconds = SecondsFromEnvironment(settings.seconds);
+  const RunReport report = RunDifferential(settings);
+  std::cout << report.queries << " texts (" << report.failed_both << " refused by both), "
+            << report.changes << " changes in " << report.seconds << " s, seed " << settings.seed
+            << "\n";
+  EXPECT_GT(report.queries, 0u);
+  for (const std::string& d : report.differences) ADD_FAILURE() << d;
 }
 
 uint64_t SeedFromEnvironment(uint64_t fallback) {

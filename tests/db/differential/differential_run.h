@@ -38,6 +38,10 @@ struct RunReport {
 
 RunReport RunDifferential(const RunSettings& settings);
 
+// For a test case: runs with the seed and seconds of the environment (below) or the given ones,
+// prints what ran, and fails the case once per difference, with its case.
+void ExpectAgreement(RunSettings settings);
+
 // The seed and seconds of a run: VELMORA_DIFF_SEED and VELMORA_DIFF_SECONDS when set, else the
 // defaults given.
 uint64_t SeedFromEnvironment(uint64_t fallback);
