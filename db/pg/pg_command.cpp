@@ -10,6 +10,7 @@
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/lifting_switch.h"
 #include "db/core/sql_lexer.h"
 #include "db/pg/pg_session_change.h"
 #include "variant/name_fold.h"
@@ -80,6 +81,7 @@ bool TPgCommand::Lift() {
       !connection_.StandardStrings()) {
     return false;
   }
+  if (!LiteralLiftingOn()) return false;
   // Integers only: they are typed as the literal is, whatever the context. A string's type would
   // come from its context when the statement is prepared and stay fixed while it is kept, though
   // DDL (of any session), search_path or settings may make the same text read it otherwise.

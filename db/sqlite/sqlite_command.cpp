@@ -11,6 +11,7 @@
 #include "db/core/db_error.h"
 #include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
+#include "db/core/lifting_switch.h"
 #include "db/core/sql_dialects.h"
 #include "db/sqlite/sqlite_connection.h"
 #include "db/sqlite/sqlite_session_change.h"
@@ -120,7 +121,7 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
 TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
     : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
-  if (LiftLiterals(sql_, kSQLiteSqlDialect, lifted_)) {
+  if (LiteralLiftingOn() && LiftLiterals(sql_, kSQLiteSqlDialect, lifted_)) {
     original_ = std::exchange(sql_, std::move(lifted_.sql));
     tail_ = sql_.c_str();
   }
