@@ -42,7 +42,10 @@ TEST_F(Differential, SQLite) {
   Check("DriverID=SQLite");
 }
 
-TEST_F(Differential, OdbcSQLite) {
+// Not in the test command yet: SQLite's ODBC driver describes an INTEGER column as 32-bit, so
+// values outside int32 come back cut (9223372036854775807 reads as -1). It runs by hand with
+// scripts/differential.sh odbc-sqlite until the reader takes such columns as 64-bit.
+TEST_F(Differential, DISABLED_OdbcSQLite) {
   Check("DriverID=ODBC\nODBCDriver=SQLite3");
 }
 

@@ -34,13 +34,16 @@ class SqliteSession : public Session {
       out.error = sqlite3_errmsg(db_);
       return out;
     }
+    // The columns are described after the first step: a statement prepared against a schema that
+    // another connection has since changed is prepared again by that step, and only then does it
+    // describe the table as it now is.
+    int rc = sqlite3_step(stmt);
     const int n = sqlite3_column_count(stmt);
     for (int i = 0; i < n; ++i) {
       out.names.push_back(sqlite3_column_name(stmt, i));
       out.families.push_back(FamilyOfSqliteDeclared(sqlite3_column_decltype(stmt, i)));
     }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
       std::vector<Cell> row;
       for (int i = 0; i < n; ++i) {
         if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
