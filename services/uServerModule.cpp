@@ -27,46 +27,12 @@
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
+#include "services/module_calls.h"
 #include "variant/ole_date.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
 namespace {
-
-// Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
-class EPoolExhausted : public EVelmoraError {
- public:
-  using EVelmoraError::EVelmoraError;
-};
-
-// A connection borrowed from FDConnectionPool() for the length of a call. While it is held, the
-// call's cancellation (its client went away) interrupts the statement running on it. When no
-// connection could be opened, the call fails with the driver's own message, which is logged too;
-// the pool-exhausted text is kept for a pool that had nothing to hand out.
-class PooledConnection {
- public:
-  PooledConnection() : held_(Borrow()) {
-    TFDConnection* conn = held_.Get();
-    cancel_.emplace([conn] { conn->Interrupt(); });
-  }
-  TFDConnection& operator*() const { return *held_; }
-  TFDConnection* operator->() const { return held_.Get(); }
-
- private:
-  static TPooledConnection Borrow() {
-    std::string open_error;
-    TPooledConnection held(FDConnectionPool(), &open_error);
-    if (held) return held;
-    if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
-    LogServerEvent("Database connection could not be opened: " + open_error);
-    throw EPoolExhausted(open_error);
-  }
-
-  TPooledConnection held_;
-  // Declared after held_, so it ends first: no interrupt may reach the connection once it is back
-  // in the pool.
-  std::optional<CallStopRegistration> cancel_;
-};
 
 // A query or stored-procedure object borrowed for a call and attached to the call's connection.
 // Declared after the PooledConnection, it goes back first; the pool closes it.
@@ -79,24 +45,20 @@ TPooled<Pool> BorrowAttached(Pool* pool, TFDConnection& connection,
   return held;
 }
 
-TPooledQuery BorrowQuery(TFDConnection& connection) {
-  return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
-}
-
 TPooledStoredProc BorrowStoredProc(TFDConnection& connection) {
   return BorrowAttached(FDStoredProcPool(), connection, kNoStoredProcMessage);
 }
 
-// Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
+}  // namespace
+
+TPooledQuery BorrowQuery(TFDConnection& connection) {
+  return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
+}
+
 void ChargeResultRows(TFDRdbmsDataSet& dataset) {
   dataset.ChargeRows(ServerResultLimit(), ResultTooLargeMessage());
 }
 
-// The open dataset as a result packet. A result is plain rows: the cached-update mode that a
-// delta apply leaves on a pooled query is not written into it, and stays on the query. Each
-// buffer is charged to the memory budget before it is made: the saved rows, the compressor's
-// output, then the packet, whose charge (for it and the reply's copy of it) is kept until the
-// reply has been sent. EMemoryBudgetExceeded when a charge is refused.
 OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   MemoryReservation held;
   TMemoryStream stream;
@@ -122,6 +84,8 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   return result;
 }
 
+namespace {
+
 // The messages of the rows an apply refused, back to back in the order of the rows, with deleted
 // rows visible; a failure while walking keeps what was collected.
 std::string RefusedRowMessages(TFDQuery& query) {
@@ -146,6 +110,8 @@ const TDSMethodTable& TServerModule1::Methods() {
     t.Add("SQL2OleVariant", &M::SQL2OleVariant)
         .Add("ExecSQL", &M::ExecSQL)
         .Add("UpdateSQL", &M::UpdateSQL)
+        .Add("SQLParams2OleVariant", &M::SQLParams2OleVariant)
+        .Add("ExecSQLParamSets", &M::ExecSQLParamSets)
         .AddDateTime("GetServerDateTime", &M::GetServerDateTime)
         .Add("UpdateOleVariant", &M::UpdateOleVariant)
         .Add("StoredProc", &M::StoredProc)
@@ -156,8 +122,9 @@ const TDSMethodTable& TServerModule1::Methods() {
         .Add("PostData", &M::PostData)
         .Add("DeleteData", &M::DeleteData);
     // A failure these report in ErrMsg counts as a failed call.
-    t.MarkErrorOut({"SQL2OleVariant", "ExecSQL", "UpdateSQL", "UpdateOleVariant", "StoredProc",
-                    "ReadData", "PostData", "DeleteData"});
+    t.MarkErrorOut({"SQL2OleVariant", "ExecSQL", "UpdateSQL", "SQLParams2OleVariant",
+                    "ExecSQLParamSets", "UpdateOleVariant", "StoredProc", "ReadData", "PostData",
+                    "DeleteData"});
     return t;
   }();
   return table;

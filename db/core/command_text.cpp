@@ -10,9 +10,8 @@
 namespace velmora {
 namespace {
 
-// How every engine's command text is read before the driver sees it: the quotes of all engines
-// at once ('..', "..", [..], `..`), so that no marker is found inside any of them.
-constexpr TSqlDialect kCommandTextDialect{.bracket_names = true, .backtick_names = true};
+// How a command text is read where its engine is not known: the quotes of all engines at once.
+constexpr const TSqlDialect& kCommandTextDialect = kAnyEngineDialect;
 
 bool IsNameChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -54,7 +53,8 @@ std::vector<std::string_view> SplitArgs(std::string_view s) {
 
 class Scanner {
  public:
-  Scanner(TCommandText& out, const TEscapeTranslator& escapes) : out_(out), escapes_(escapes) {}
+  Scanner(TCommandText& out, const TEscapeTranslator& escapes, const TSqlDialect& dialect)
+      : out_(out), escapes_(escapes), dialect_(dialect) {}
 
   // The whole text, and the bodies of stored-code definitions in it, which go to the engine as
   // written: ":NAME" in a procedure or trigger body is the engine's own variable, not a marker.
@@ -76,7 +76,7 @@ class Scanner {
     };
     size_t next_verbatim = 0;
     const bool whole = s.data() == whole_.data() && s.size() == whole_.size();
-    TSqlLexer lexer(s, kCommandTextDialect);
+    TSqlLexer lexer(s, dialect_);
     for (TSqlToken token; lexer.Next(token);) {
       const size_t i = token.begin;
       if (whole && next_verbatim < verbatim_.size() && verbatim_[next_verbatim].begin <= i) {
@@ -168,6 +168,7 @@ class Scanner {
 
   TCommandText& out_;
   const TEscapeTranslator& escapes_;
+  const TSqlDialect& dialect_;
   std::string_view whole_;
   std::span<const TTextRange> verbatim_;
 };
@@ -175,9 +176,10 @@ class Scanner {
 }  // namespace
 
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
-                                   std::span<const TTextRange> verbatim) {
+                                   std::span<const TTextRange> verbatim,
+                                   const TSqlDialect& dialect) {
   TCommandText out;
-  Scanner scanner(out, escapes);
+  Scanner scanner(out, escapes, dialect);
   scanner.SetVerbatim(text, verbatim);
   out.sql = scanner.Scan(text);
   return out;

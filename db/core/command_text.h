@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "db/core/sql_lexer.h"
+
 namespace velmora {
 
 struct TSqlEscape {
@@ -40,9 +42,12 @@ struct TCommandText {
 // parameter. "::" yields one literal ":".
 // The `verbatim` ranges of the text (in order, not overlapping) go as written: they are the bodies
 // of stored code in the engine's dialect (TDriverConnection::VerbatimRanges), where ":NAME" is the
-// engine's own variable and "::" stays.
+// engine's own variable and "::" stays. `dialect`: the quotes and comments of the engine the text
+// is for (TDriverConnection::Dialect), so that what it reads as a string (PostgreSQL's E'..')
+// or a comment holds no marker.
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
-                                   std::span<const TTextRange> verbatim = {});
+                                   std::span<const TTextRange> verbatim = {},
+                                   const TSqlDialect& dialect = kAnyEngineDialect);
 
 // `text` between two `quote`s, each `quote` inside doubled: a quoted identifier ('"') or a string
 // literal ('\'') of standard SQL.

@@ -14,6 +14,7 @@
 
 #include "data/field_defs.h"
 #include "db/core/command_text.h"
+#include "db/core/sql_lexer.h"
 #include "db/core/string_list.h"
 
 namespace velmora {
@@ -120,6 +121,11 @@ class TDriverConnection {
     (void)text;
     return {};
   }
+
+  // How this engine quotes and comments (db/core/sql_lexer.h): a "?" or ":NAME" inside what it
+  // reads as a string, quoted name, comment or body is text, never a marker. The default: the
+  // quotes of every engine at once.
+  virtual const TSqlDialect& Dialect() const { return kAnyEngineDialect; }
 
   // Prepares command text already preprocessed (markers are "?").
   virtual std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) = 0;

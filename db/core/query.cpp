@@ -31,7 +31,8 @@ void TFDQuery::SyncParams(const TDriverConnection* driver) {
   if (text == params_text_ && (engine == nullptr || engine == params_engine_)) return;
   verbatim_ = driver != nullptr ? driver->VerbatimRanges(text) : std::vector<TTextRange>{};
   params_engine_ = engine;
-  parsed_ = PreprocessCommandText(text, RenderEscapePlain, verbatim_);
+  parsed_ = PreprocessCommandText(text, RenderEscapePlain, verbatim_,
+                                  driver != nullptr ? driver->Dialect() : kAnyEngineDialect);
   TParams fresh;
   for (const std::string& name : parsed_.names) {
     const TParam* old = params_.FindParam(name);
@@ -55,7 +56,7 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   if (has_escapes) {
     rendered = PreprocessCommandText(
         params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
-        verbatim_);
+        verbatim_, driver.Dialect());
   }
   const TCommandText& parsed = has_escapes ? rendered : parsed_;
   std::vector<TParam*> markers;
@@ -78,6 +79,31 @@ void TFDQuery::DoOpen() {
   std::unique_ptr<TDriverCommand> command = Prepare(connection.Driver());
   Run(*command, true);
   rows_affected_ = command->RowsAffected();
+}
+
+std::vector<int64_t> TFDQuery::ExecSQLForEachSet(size_t count,
+                                                 const std::function<void(size_t)>& load) {
+  std::vector<int64_t> rows;
+  if (count == 0) return rows;
+  rows.reserve(count);
+  TFDConnection& connection = OpenConnection();
+  rows_affected_ = 0;
+  load(0);
+  std::unique_ptr<TDriverCommand> command = Prepare(connection.Driver());
+  Run(*command, false);
+  rows.push_back(command->RowsAffected());
+  for (size_t i = 1; i < count; ++i) {
+    load(i);
+    // The parameters keep their places, so the prepared statement binds the new values; an
+    // engine that cannot run a statement again gets the text prepared anew.
+    if (!command->ExecuteAgain()) {
+      command = Prepare(connection.Driver());
+      Run(*command, false);
+    }
+    rows.push_back(command->RowsAffected());
+  }
+  for (int64_t n : rows) rows_affected_ += n;
+  return rows;
 }
 
 void TFDQuery::ExecSQL() {

@@ -63,6 +63,7 @@ class TFbConnection : public TEngineConnection {
   std::string TranslateEscape(const TSqlEscape& escape) const override;
   // The PSQL bodies of module statements (fb_statement_split.h).
   std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
+  const TSqlDialect& Dialect() const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,

@@ -15,10 +15,6 @@ bool IsWordChar(char c) {
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-// Firebird's quotes: '..', q'{..}' and ".." names; "$" is a letter of words.
-constexpr TSqlDialect kFirebirdDialect{
-    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
-
 // True when the statement's first words start a module with a PSQL body.
 bool IsModuleHead(const std::array<std::string_view, 4>& head) {
   const auto is = [](std::string_view word, std::string_view upper) {

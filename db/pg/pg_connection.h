@@ -118,6 +118,7 @@ class TPgConnection : public TEngineConnection {
   std::string TranslateEscape(const TSqlEscape& escape) const override;
   // The dollar-quoted bodies ($$..$$, $tag$..$tag$; pg_command_text.h).
   std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
+  const TSqlDialect& Dialect() const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,

@@ -1,0 +1,69 @@
+// What the published methods of TServerModule1 share, in whichever file each is written: the
+// pooled connection and query a call borrows, and the result packet it answers with.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/call_stop.h"
+#include "common/log_sink.h"
+#include "common/velmora_error.h"
+#include "db/core/connection.h"
+#include "db/core/rdbms_dataset.h"
+#include "dbpool/database_pools.h"
+#include "dbpool/pooled_object.h"
+#include "services/uServerModule.h"
+#include "variant/ole_variant.h"
+
+namespace velmora {
+
+// Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
+class EPoolExhausted : public EVelmoraError {
+ public:
+  using EVelmoraError::EVelmoraError;
+};
+
+// A connection borrowed from FDConnectionPool() for the length of a call. While it is held, the
+// call's cancellation (its client went away) interrupts the statement running on it. When no
+// connection could be opened, the call fails with the driver's own message, which is logged too;
+// the pool-exhausted text is kept for a pool that had nothing to hand out.
+class PooledConnection {
+ public:
+  PooledConnection() : held_(Borrow()) {
+    TFDConnection* conn = held_.Get();
+    cancel_.emplace([conn] { conn->Interrupt(); });
+  }
+  TFDConnection& operator*() const { return *held_; }
+  TFDConnection* operator->() const { return held_.Get(); }
+
+ private:
+  static TPooledConnection Borrow() {
+    std::string open_error;
+    TPooledConnection held(FDConnectionPool(), &open_error);
+    if (held) return held;
+    if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
+    LogServerEvent("Database connection could not be opened: " + open_error);
+    throw EPoolExhausted(open_error);
+  }
+
+  TPooledConnection held_;
+  // Declared after held_, so it ends first: no interrupt may reach the connection once it is back
+  // in the pool.
+  std::optional<CallStopRegistration> cancel_;
+};
+
+// A query from FDQueryPool() attached to the call's connection; EPoolExhausted when the pool had
+// none to hand out. Declared after the PooledConnection, it goes back first; the pool closes it.
+TPooledQuery BorrowQuery(TFDConnection& connection);
+
+// Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
+void ChargeResultRows(TFDRdbmsDataSet& dataset);
+
+// The open dataset as a result packet. A result is plain rows: the cached-update mode that a
+// delta apply leaves on a pooled query is not written into it, and stays on the query. Each
+// buffer is charged to the memory budget before it is made: the saved rows, the compressor's
+// output, then the packet, whose charge (for it and the reply's copy of it) is kept until the
+// reply has been sent. EMemoryBudgetExceeded when a charge is refused.
+OleVariant ResultPacket(TFDRdbmsDataSet& dataset);
+
+}  // namespace velmora
