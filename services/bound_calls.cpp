@@ -33,9 +33,10 @@ bool SetBoundText(TFDQuery& query, TFDConnection& connection, const std::string&
 }
 
 // Gives the query's parameters the values of one packed list: in order for "?" markers, by name
-// (any letter case) for ":name" markers. Each value keeps the data type it was packed with. A
-// list that does not match the markers is refused: a value without a marker, or a marker without
-// a value, is a mistake of the caller, never bound as NULL or dropped.
+// (any letter case) for ":name" markers, where an unnamed value binds to the name of its place.
+// Each value keeps the data type it was packed with. A list that does not match the markers is
+// refused: a value without a marker, or a marker without a value, is a mistake of the caller, never
+// bound as NULL or dropped.
 void BindPackedList(TFDQuery& query, const OleVariant& packed, bool positional) {
   TParams given;
   OleVariant2Params(packed, given);  // a malformed entry raises EVariantError
@@ -46,7 +47,8 @@ void BindPackedList(TFDQuery& query, const OleVariant& packed, bool positional) 
   }
   for (int i = 0; i < params.Count(); ++i) {
     TParam& param = params[i];
-    const TParam* value = positional ? &given[i] : given.FindParam(param.Name);
+    const TParam* value =
+        positional || given[i].Name.empty() ? &given[i] : given.FindParam(param.Name);
     if (value == nullptr) {
       throw EVelmoraError(fmt::format("Parameter [{}] has no value", param.Name));
     }
