@@ -19,6 +19,7 @@ TEST(ServerModuleMethods, PublishesEachMethodWithItsSignature) {
       {"CheckUpload", 0, 3, true},       {"ReadData", 2, 1, true},
       {"PostData", 3, 1, false},         {"DeleteData", 2, 1, false},
       {"UpdateOleVariant", 2, 1, false}, {"StoredProc", 3, 2, true},
+      {"SQLParams2OleVariant", 2, 1, true}, {"ExecSQLParamSets", 2, 2, true},
   };
   const TDSMethodTable& table = TServerModule1::Methods();
   EXPECT_EQ(table.ClassName(), "TServerModule1");
