@@ -87,31 +87,9 @@ void RollbackQuietly(TFDConnection& connection) {
 
 OleVariant TServerModule1::SQLParams2OleVariant(const std::string& SQLStr,
                                                 const OleVariant& ParamPack, std::string& ErrMsg) {
-  ErrMsg.clear();
-  OleVariant result;
-  try {
-    PooledConnection conn;
-    TPooledQuery query = BorrowQuery(*conn);
-    try {
-      const bool positional = SetBoundText(*query, *conn, SQLStr);
-      BindPackedList(*query, ParamPack, positional);
-      ChargeResultRows(*query);
-      query->Open();
-    } catch (const std::exception& e) {
-      ErrMsg = e.what();
-      return OleVariant();
-    }
-    try {
-      result = ResultPacket(*query);
-    } catch (const EMemoryBudgetExceeded& e) {
-      ErrMsg = e.what();
-      return OleVariant();
-    }
-  } catch (const EPoolExhausted& e) {
-    ErrMsg = e.what();
-    return OleVariant();
-  }
-  return result;
+  return OpenResult(ErrMsg, [&](TFDQuery& query, TFDConnection& connection) {
+    BindPackedList(query, ParamPack, SetBoundText(query, connection, SQLStr));
+  });
 }
 
 int64_t TServerModule1::ExecSQLParamSets(const std::string& SQLStr, const OleVariant& ParamSets,

@@ -2,6 +2,7 @@
 // pooled connection and query a call borrows, and the result packet it answers with.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "common/log_sink.h"
 #include "common/velmora_error.h"
 #include "db/core/connection.h"
+#include "db/core/query.h"
 #include "db/core/rdbms_dataset.h"
 #include "dbpool/database_pools.h"
 #include "dbpool/pooled_object.h"
@@ -55,6 +57,13 @@ class PooledConnection {
 // A query from FDQueryPool() attached to the call's connection; EPoolExhausted when the pool had
 // none to hand out. Declared after the PooledConnection, it goes back first; the pool closes it.
 TPooledQuery BorrowQuery(TFDConnection& connection);
+
+// A query's rows as a result packet: borrows a connection and a query, lets `set_text` give the
+// query its text and parameters, opens it under the result limit and answers its packet. The
+// statement's failure (and a refusal of `set_text`) is the message in ErrMsg and an Empty result,
+// so is a packet the memory budget cannot hold; other failures are remote errors.
+OleVariant OpenResult(std::string& ErrMsg,
+                      const std::function<void(TFDQuery&, TFDConnection&)>& set_text);
 
 // Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
 void ChargeResultRows(TFDRdbmsDataSet& dataset);

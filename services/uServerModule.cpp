@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -130,15 +131,15 @@ const TDSMethodTable& TServerModule1::Methods() {
   return table;
 }
 
-OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
+OleVariant OpenResult(std::string& ErrMsg,
+                      const std::function<void(TFDQuery&, TFDConnection&)>& set_text) {
   ErrMsg.clear();
   OleVariant result;
   try {
     PooledConnection conn;
     TPooledQuery query = BorrowQuery(*conn);
     try {
-      query->Close();
-      query->SQL().SetText(SQLStr);
+      set_text(*query, *conn);
       ChargeResultRows(*query);
       query->Open();
     } catch (const std::exception& e) {
@@ -158,6 +159,13 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     return OleVariant();
   }
   return result;
+}
+
+OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
+  return OpenResult(ErrMsg, [&SQLStr](TFDQuery& query, TFDConnection&) {
+    query.Close();
+    query.SQL().SetText(SQLStr);
+  });
 }
 
 void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
