@@ -103,6 +103,10 @@ TEST_P(BoundCalls, NoValueChangesTheStatement) {
   const InjectionCase cases[] = {
       {"backslash-escaped quote in an E-string", true, "SELECT E'what\\'s up?' AS g, ? AS v", drop,
        "what's up?"},
+      {"named marker after an E-string holding a colon name", true,
+       "SELECT E'it\\'s :x' AS g, :v AS v", drop, "it's :x"},
+      {"marker after an E-string holding a quote and a marker", true,
+       "SELECT E'it\\'s ?' AS g, CAST(? AS text) AS v", drop, "it's ?"},
       {"marker-like text in a dollar body", true, "SELECT $q$ it's ? $q$ AS g, ? AS v", drop,
        " it's ? "},
       {"cast written as a doubled colon", true, "SELECT ?::::text AS v", "1'::text; " + drop, ""},
