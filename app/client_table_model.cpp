@@ -18,6 +18,19 @@ QDateTime TClientTableModel::ToQDateTime(double value) {
   return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.millisecond));
 }
 
+QString TClientTableModel::LoginTimeText(const QDateTime& time, const QLocale& locale) {
+  // The zone is the letter t outside quoted text ('...' is literal in a format).
+  QString format;
+  bool quoted = false;
+  for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+    if (c == QLatin1Char('\'')) quoted = !quoted;
+    if (!quoted && c == QLatin1Char('t')) continue;
+    format += c;
+  }
+  return locale.toString(time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+         locale.toString(time.time(), format.simplified());
+}
+
 void TClientTableModel::Reload() {
   beginResetModel();
   rows_.clear();
@@ -48,11 +61,8 @@ QVariant TClientTableModel::data(const QModelIndex& index, int role) const {
       return r.id;
     case 1:
       return r.ip;
-    case 2: {
-      const QLocale locale;
-      return locale.toString(r.login_time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-             locale.toString(r.login_time.time(), QLocale::LongFormat);
-    }
+    case 2:
+      return LoginTimeText(r.login_time, QLocale());
     default:
       return {};
   }

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <vector>
 
@@ -26,6 +27,9 @@ class TClientTableModel : public QAbstractTableModel {
 
   // A date-time value (days since 1899-12-30, local) as a QDateTime.
   static QDateTime ToQDateTime(double value);
+  // A login time as the grid shows it: the locale's short date and long time, without the time
+  // zone that Qt's long time format carries (the times are all local).
+  static QString LoginTimeText(const QDateTime& time, const QLocale& locale);
 
  private:
   struct Row {

@@ -30,6 +30,7 @@
 
 #include "app/backup_run.h"
 #include "app/config/server_config.h"
+#include "app/config/settings_access.h"
 #include "app/headless_shell.h"
 #include "app/operator_notice.h"
 #include "app/quit_signals.h"
@@ -42,6 +43,7 @@
 #include "dbpool/database_pools.h"
 #include "host/server_host.h"
 #include "host/server_module_pool.h"
+#include "maintenance/dialogs/database_setting.h"
 
 namespace {
 
@@ -83,6 +85,21 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 bool NoDisplay() {
   return std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
          std::getenv("QT_QPA_PLATFORM") == nullptr;
+}
+
+// A settings file that exists but cannot be read stops the start: the server would otherwise run
+// on the built-in port and password, or without its database. A missing file is no error.
+bool SettingsReadable() {
+  bool readable = true;
+  for (const std::string_view name : {velmora::kConfigFileName, velmora::kDatabaseConfigFileName}) {
+    if (const auto reason =
+            velmora::UnreadableSettingsFile(velmora::AppPath() + std::string(name))) {
+      std::fprintf(stderr, "%s. The server does not start on default settings instead.\n",
+                   reason->c_str());
+      readable = false;
+    }
+  }
+  return readable;
 }
 
 void TearDownPools() {
@@ -219,7 +236,7 @@ int main(int argc, char** argv) {
   }
   QCoreApplication::setApplicationName(QStringLiteral("服务器"));
 
-  // One server per application folder: the folder names the single-copy socket.
+  // One server per user and application folder: both name the single-copy socket.
   velmora::SetAppPath(options.app_dir.empty() ? velmora::ExecutableFolder() : options.app_dir);
   velmora::TSingleInstance instance;
   if (options.backup_now) return RunBackupNow(instance);
@@ -235,6 +252,8 @@ int main(int argc, char** argv) {
                  qPrintable(velmora::SingleInstanceName()));
     return 1;
   }
+
+  if (!SettingsReadable()) return 1;
 
   int code = 0;
   try {

@@ -3,20 +3,23 @@
 //   /metrics  the server's metrics in the Prometheus text format (app/metrics_text.h);
 //   /health   200 and {"status":"ok"} while `health` finds nothing wrong, else 503 and
 //             {"status":"unavailable","reason":"..."}.
-// Every other path is 404. The listener runs on civetweb (the HTTP server prometheus-cpp's own
-// exposer is built on), with two threads of its own.
+// Every other path is 404: the paths match exactly (a query after "?" is not part of the path).
+// The listener (app/metrics_endpoint_http.h) keeps answering while other clients hold idle or
+// slow connections open.
 //
 // Thread rules: Start, Stop and the destructor belong to the owner's thread. `health` runs on
-// the listener's threads, possibly on both at once; it must be safe from any thread.
+// the listener's worker threads, possibly on several at once; it must be safe from any thread.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
-
-class CivetServer;
+#include <string_view>
 
 namespace velmora {
+
+struct HttpResponse;
+class TMetricsHttpListener;
 
 class TMetricsEndpoint {
  public:
@@ -34,15 +37,13 @@ class TMetricsEndpoint {
   void Start(const std::string& address, int port);
   // Stops listening; requests under way are finished first. Nothing when stopped.
   void Stop();
-  bool Running() const { return server_ != nullptr; }
+  bool Running() const { return listener_ != nullptr; }
 
  private:
-  class Handler;
+  HttpResponse Respond(std::string_view path) const;
 
   HealthCheck health_;
-  std::unique_ptr<Handler> metrics_handler_;
-  std::unique_ptr<Handler> health_handler_;
-  std::unique_ptr<CivetServer> server_;
+  std::unique_ptr<TMetricsHttpListener> listener_;
 };
 
 // The JSON text of a string value, quotes included.

@@ -13,6 +13,7 @@
 #include "app/server_own_files.h"
 #include "common/app_path.h"
 #include "common/log_sink.h"
+#include "common/log_text.h"
 #include "common/server_limits.h"
 #include "dbpool/database_pools.h"
 #include "rpc/rpc_errors.h"
@@ -31,14 +32,12 @@ std::string Cut(std::string text) {
   return text;
 }
 
-// The user name a client tried, fit for one log line: control characters become '?', and a
-// name longer than 64 characters is cut.
+// The user name a client tried, fit for one log line: escaped (common/log_text.h), and cut after
+// 64 characters.
 QString PrintableUser(const std::string& user) {
-  QString text = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size()));
+  const std::string escaped = EscapeForLog(user);
+  QString text = QString::fromUtf8(escaped.data(), static_cast<qsizetype>(escaped.size()));
   if (text.size() > 64) text = text.left(64) + QStringLiteral("…");
-  for (QChar& c : text) {
-    if (c.category() == QChar::Other_Control) c = QLatin1Char('?');
-  }
   return text;
 }
 
@@ -188,7 +187,14 @@ void TServiceController::OnOwnerThread(F&& fn) {
 }
 
 void TServiceController::AddLog(const QString& text) {
-  QString line = LogLineFor(text);
+  // Every line, whatever layer made it, may carry a text a client chose (a file name, an engine's
+  // message quoting a statement): it is escaped here, where every log view and the journal take
+  // their lines from, so that it can neither start a line of its own nor reorder one.
+  const QByteArray bytes = text.toUtf8();
+  const std::string escaped =
+      EscapeForLog(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+  QString line =
+      LogLineFor(QString::fromUtf8(escaped.data(), static_cast<qsizetype>(escaped.size())));
   OnOwnerThread([this, line = std::move(line)] { Q_EMIT LogLine(line); });
 }
 

@@ -70,7 +70,8 @@ class TServiceController : public QObject {
   // without destroying the server (std::_Exit).
   size_t AbandonedThreads() const { return transport_.AbandonedThreads(); }
 
-  // "yyyy-mm-dd hh:mm:ss>>>text"; from any thread. The line reaches LogLine on the controller's
+  // "yyyy-mm-dd hh:mm:ss>>>text", the text escaped (common/log_text.h: it stays one line whatever
+  // a client put in it); from any thread. The line reaches LogLine on the controller's
   // thread, in the order of the calls of each thread.
   void AddLog(const QString& text);
   static QString LogLineFor(const QString& text);

@@ -163,9 +163,8 @@ void TFrmDataSnap::BuildWindow() {
   connect(E_SVRPASSWORD, &QLineEdit::textChanged, this, feed_credentials);
   feed_credentials();
 
-  // The client area of the designed window.
-  const QSize frame = sizeHint() - PageControl1->sizeHint();
-  resize(QSize(537, 393) + QSize(0, frame.height() > 0 ? frame.height() : 0));
+  // The client area of the designed window, toolbar and status bar included.
+  resize(QSize(537, 393));
   CenterOnDesktop(this, TCentring::kFirstShow);
 }
 
@@ -230,6 +229,8 @@ QWidget* TFrmDataSnap::BuildConfigPage() {
   E_SVRPASSWORD = new QLineEdit(group);
   E_SVRPASSWORD->setObjectName(QStringLiteral("E_SVRPASSWORD"));
   E_SVRPASSWORD->setEchoMode(QLineEdit::Password);
+  // Typed characters show as '*', not the style's dot.
+  E_SVRPASSWORD->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
   E_SVROPENPORT = new QLineEdit(group);
   E_SVROPENPORT->setObjectName(QStringLiteral("E_SVROPENPORT"));
   Button2 = new QPushButton(QStringLiteral("保存"), group);

@@ -319,17 +319,22 @@ int RunInteractive(const ShellSettings& settings) {
   for (;;) {
     key.Take();
     const auto read = editor.ReadLine(input.InStatement() ? kContinuationPrompt : kPrompt, line);
+    // Ctrl-C is an interruption whatever the editor made of it: inside an incremental search
+    // (Ctrl-R) the editor ends the read as if at the end of input.
+    if (read == TLineEditor::Outcome::Interrupted || key.Pending()) {
+      input.Clear();            // the whole unfinished statement goes, not only its last line
+      editor.DropTypedAhead();  // Ctrl-C stops a paste too
+      std::cout << '\n';
+      continue;
+    }
     if (read == TLineEditor::Outcome::End) {
       std::cout << '\n';
       return 0;
     }
-    if (read == TLineEditor::Outcome::Interrupted) {
-      input.Clear();  // the whole unfinished statement goes, not only its last line
-      std::cout << '\n';
-      continue;
-    }
     if (!Trimmed(line).empty()) editor.Remember(line);
-    if (shell.Line(line, input, false) == TShell::Step::Quit) return 0;
+    const TShell::Step step = shell.Line(line, input, false);
+    if (step == TShell::Step::Quit) return 0;
+    if (step == TShell::Step::Interrupted) editor.DropTypedAhead();
   }
 }
 

@@ -1,11 +1,10 @@
 #include "client/statement_splitter.h"
 
+#include "client/statement_kind.h"
+#include "db/core/sql_lexer.h"
+
 namespace velmora::cli {
 namespace {
-
-bool IsWordChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -44,8 +43,7 @@ std::optional<std::string> TStatementSplitter::Next() {
 }
 
 bool TStatementSplitter::InStatement() const {
-  return has_code_ || state_ == State::Quoted || state_ == State::BlockComment ||
-         state_ == State::DollarQuoted;
+  return has_code_ || open_;
 }
 
 std::string TStatementSplitter::TakeRest() {
@@ -62,96 +60,58 @@ void TStatementSplitter::Clear() {
 void TStatementSplitter::StartNext(size_t end) {
   text_.erase(0, end);
   scan_ = 0;
-  state_ = State::Code;
+  open_ = false;
   has_code_ = false;
+  parens_ = 0;
+  blocks_ = 0;
   head_words_ = 0;
-  last_word_.clear();
 }
 
-bool TStatementSplitter::IsTrigger() const {
+bool TStatementSplitter::HasBody() const {
   if (head_words_ < 2 || head_[0] != "CREATE") return false;
-  if (head_[1] == "TRIGGER") return true;
-  return head_words_ == 3 && (head_[1] == "TEMP" || head_[1] == "TEMPORARY") &&
-         head_[2] == "TRIGGER";
+  int i = 1;
+  if (head_[i] == "OR" && i + 1 < head_words_ && head_[i + 1] == "REPLACE") i += 2;
+  if (i < head_words_ && (head_[i] == "TEMP" || head_[i] == "TEMPORARY")) ++i;
+  return i < head_words_ &&
+         (head_[i] == "TRIGGER" || head_[i] == "FUNCTION" || head_[i] == "PROCEDURE");
+}
+
+void TStatementSplitter::Word(std::string_view word) {
+  const std::string upper = Upper(word);
+  if (head_words_ < 4) head_[head_words_++] = upper;
+  if (upper != "BEGIN" && upper != "CASE" && upper != "END") return;
+  if (!HasBody()) return;
+  if (upper != "END") {
+    ++blocks_;
+  } else if (blocks_ > 0) {
+    --blocks_;
+  }
 }
 
 size_t TStatementSplitter::FindEnd() {
-  // Lines arrive whole with their line end, so a two-character token ("--", "/*", "*/") or a
-  // word never straddles two calls.
-  const size_t size = text_.size();
-  while (scan_ < size) {
-    const size_t i = scan_;
-    const char c = text_[i];
-    const char next = i + 1 < size ? text_[i + 1] : '\0';
-    switch (state_) {
-      case State::Quoted:
-        if (c == close_) state_ = State::Code;
-        scan_ = i + 1;
-        continue;
-      case State::LineComment:
-        if (c == '\n') state_ = State::Code;
-        scan_ = i + 1;
-        continue;
-      case State::BlockComment:
-        if (c == '*' && next == '/') {
-          state_ = State::Code;
-          scan_ = i + 2;
-        } else {
-          scan_ = i + 1;
-        }
-        continue;
-      case State::DollarQuoted:
-        if (text_.compare(i, dollar_tag_.size(), dollar_tag_) == 0) {
-          state_ = State::Code;
-          scan_ = i + dollar_tag_.size();
-        } else {
-          scan_ = i + 1;
-        }
-        continue;
-      case State::Code:
-        break;
+  // Lines arrive whole with their line end, so the text never ends inside a word or a
+  // two-character token ("--", "/*"): only a quote, body or comment can be left open, and it is
+  // read again from its start when the next line comes.
+  TSqlLexer lexer(text_, kClientSqlDialect, scan_);
+  for (TSqlToken token; lexer.Next(token); scan_ = token.end) {
+    const bool code = token.kind != TSqlTokenKind::kBlank && token.kind != TSqlTokenKind::kComment;
+    if (!token.closed) {
+      has_code_ = has_code_ || code;
+      open_ = true;
+      return std::string::npos;
     }
-    if (c == ';' && (!IsTrigger() || last_word_ == "END")) return i;
-    if (IsSpace(c)) {
-      scan_ = i + 1;
-      continue;
+    const char c = token.text.front();
+    if (token.kind == TSqlTokenKind::kPunct) {
+      if (c == ';' && parens_ == 0 && blocks_ == 0) return token.begin;
+      if (c == '(') ++parens_;
+      if (c == ')' && parens_ > 0) --parens_;
     }
-    if (c == '-' && next == '-') {
-      state_ = State::LineComment;
-      scan_ = i + 2;
-      continue;
+    if (token.kind == TSqlTokenKind::kWord || token.kind == TSqlTokenKind::kNumber) {
+      Word(token.text);
     }
-    if (c == '/' && next == '*') {
-      state_ = State::BlockComment;
-      scan_ = i + 2;
-      continue;
-    }
-    has_code_ = true;
-    if (IsWordChar(c)) {
-      size_t end = i;
-      while (end < size && IsWordChar(text_[end])) ++end;
-      last_word_ = Upper(std::string_view(text_).substr(i, end - i));
-      if (head_words_ < 3) head_[head_words_++] = last_word_;
-      scan_ = end;
-      continue;
-    }
-    last_word_.clear();
-    scan_ = i + 1;
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      state_ = State::Quoted;
-      close_ = c == '[' ? ']' : c;
-    } else if (c == '$' && (i == 0 || !IsWordChar(text_[i - 1]))) {
-      // $$ or $tag$ with a tag that does not start with a digit ($1 is a parameter).
-      size_t end = i + 1;
-      if (end < size && !(text_[end] >= '0' && text_[end] <= '9'))
-        while (end < size && IsWordChar(text_[end])) ++end;
-      if (end < size && text_[end] == '$') {
-        dollar_tag_.assign(text_, i, end - i + 1);
-        state_ = State::DollarQuoted;
-        scan_ = end + 1;
-      }
-    }
+    has_code_ = has_code_ || code;
   }
+  open_ = false;
   return std::string::npos;
 }
 

@@ -1,8 +1,11 @@
 // TStatementSplitter: cuts the lines a person types (or a file holds) into statements that end
-// with `;`. A `;` inside quotes ('...', "...", `...`, [...]), PostgreSQL dollar quotes ($$...$$,
-// $tag$...$tag$) or comments (`--` to the line end, `/* */`) does not end a statement, and inside
-// CREATE [TEMP|TEMPORARY] TRIGGER only the `;` after END does (the body's statements end with `;`
-// too). Statements that hold only blanks and comments are dropped.
+// with `;`, reading them with the server's lexer in the client's dialect (kClientSqlDialect,
+// client/statement_kind.h), as psql would. A `;` inside quotes ('...', E'...', "...", `...`,
+// [...]), PostgreSQL dollar quotes ($$...$$, $tag$...$tag$), comments (`--` to the line end,
+// `/* */`, nested) or parentheses (CREATE RULE ... DO (a; b)) does not end a statement, nor does
+// one inside the BEGIN ... END body of CREATE [OR REPLACE] [TEMP|TEMPORARY] TRIGGER, FUNCTION or
+// PROCEDURE (SQLite's trigger bodies, PostgreSQL's BEGIN ATOMIC; CASE ... END nests inside).
+// Statements that hold only blanks and comments are dropped.
 //
 // One splitter per input; not for sharing between threads.
 #pragma once
@@ -29,23 +32,24 @@ class TStatementSplitter {
   void Clear();
 
  private:
-  enum class State { Code, Quoted, LineComment, BlockComment, DollarQuoted };
-
-  // Scans on from scan_; the index of the `;` that ends the statement, or npos.
+  // Reads on from scan_; the index of the `;` that ends the statement, or npos.
   size_t FindEnd();
-  // The statement begins CREATE [TEMP|TEMPORARY] TRIGGER.
-  bool IsTrigger() const;
+  // The statement begins CREATE [OR REPLACE] [TEMP|TEMPORARY] TRIGGER, FUNCTION or PROCEDURE.
+  bool HasBody() const;
+  // A code word: the head, and BEGIN/CASE ... END blocks of a statement with a body.
+  void Word(std::string_view word);
   void StartNext(size_t end);
 
   std::string text_;  // the unfinished statement and whatever follows it
-  size_t scan_ = 0;   // how far text_ has been scanned
-  State state_ = State::Code;
-  char close_ = 0;          // the closing character of the open quote
-  std::string dollar_tag_;  // the open dollar quote's tag, dollars included
-  bool has_code_ = false;   // the statement has something beyond blanks and comments
-  int head_words_ = 0;      // code words seen, counted up to three
-  std::string head_[3];     // the first three code words, upper case
-  std::string last_word_;   // the last code word, upper case
+  // How far text_ has been read: the start of a token, so that reading resumes there when a line
+  // comes (a quote or comment left open is read again whole).
+  size_t scan_ = 0;
+  bool open_ = false;      // text_ ends inside a quote, body or comment
+  bool has_code_ = false;  // the statement has something beyond blanks and comments
+  int parens_ = 0;         // open "("
+  int blocks_ = 0;         // open BEGIN or CASE in a statement with a body
+  int head_words_ = 0;     // code words seen, counted up to four
+  std::string head_[4];    // the first four code words, upper case
 };
 
 }  // namespace velmora::cli

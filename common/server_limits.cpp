@@ -1,5 +1,7 @@
 #include "common/server_limits.h"
 
+#include <fmt/format.h>
+
 #include "common/memory_budget.h"
 
 namespace velmora {
@@ -13,6 +15,10 @@ ServerLimits& Current() {
 
 const ServerLimits& Limits() {
   return Current();
+}
+
+std::string LimitSizeText(uint64_t bytes) {
+  return bytes % kMiB == 0 ? fmt::format("{} MiB", bytes / kMiB) : fmt::format("{} bytes", bytes);
 }
 
 void SetServerLimits(const ServerLimits& limits) {

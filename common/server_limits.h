@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace velmora {
 
@@ -17,6 +18,9 @@ inline constexpr uint64_t kMiB = 1024 * 1024;
 // The largest ResultMaxMiB: a result of this size, deflated, still fits in one frame of the
 // transport's largest size (256 MiB) with its reply around it.
 inline constexpr int64_t kResultMaxMiBCeiling = 255;
+// The largest TextMaxMiB: a text arrives in one message, and a message is at most one frame of the
+// transport's largest size (256 MiB).
+inline constexpr int64_t kTextMaxMiBCeiling = 255;
 
 struct ServerLimits {
   // Connections.
@@ -37,6 +41,7 @@ struct ServerLimits {
   uint64_t DeltaMax = 256 * kMiB;       // UpdateOleVariant's saved dataset, inflated
   uint64_t UploadMax = 512 * kMiB;      // one file moved by UploadFile or DownLoadFile
   uint64_t ResultMax = 128 * kMiB;      // one result of SQL2OleVariant or StoredProc, as saved
+  uint64_t TextMax = 16 * kMiB;         // one text in a call's arguments (SQL text, names, values)
   size_t VariantArrayMaxElements = 1'000'000;  // array elements of one message, all levels
   // Logins.
   int RefusalsPerConnection = 5;            // then the connection is closed
@@ -46,6 +51,10 @@ struct ServerLimits {
   // The shell.
   size_t LogLinesKept = 10'000;  // lines the window's log page keeps
 };
+
+// A size limit as the refusals name it: "<n> MiB" for a whole number of MiB (the keys' unit),
+// otherwise "<n> bytes" (a limit a program or test set in bytes).
+std::string LimitSizeText(uint64_t bytes);
 
 // The limits in force.
 const ServerLimits& Limits();

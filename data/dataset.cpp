@@ -118,34 +118,35 @@ size_t VariantRoom(const OleVariant& v) {
 }  // namespace
 
 // Each value is appended whole or not at all, so a failed value can be retried or nulled.
-#define VELMORA_APPEND(room, call)                      \
-  const TFieldDef& def = NextField();                   \
-  if (charge_ != nullptr) charge_->Room(*store_, room); \
-  std::string& arena = store_->arena;                   \
-  const size_t mark = arena.size();                     \
-  try {                                                 \
-    call;                                               \
-  } catch (...) {                                       \
-    arena.resize(mark);                                 \
-    throw;                                              \
-  }                                                     \
+#define VELMORA_APPEND(room, exact, call)                      \
+  const TFieldDef& def = NextField();                          \
+  if (charge_ != nullptr) charge_->Room(*store_, room, exact); \
+  std::string& arena = store_->arena;                          \
+  const size_t mark = arena.size();                            \
+  try {                                                        \
+    call;                                                      \
+  } catch (...) {                                              \
+    arena.resize(mark);                                        \
+    throw;                                                     \
+  }                                                            \
   ++field_;
 
 void RecordAppender::AppendInt64(int64_t v) {
-  VELMORA_APPEND(kFixedValueRoom, EncodeInt64Value(def, v, arena))
+  VELMORA_APPEND(kFixedValueRoom, 0, EncodeInt64Value(def, v, arena))
 }
 void RecordAppender::AppendDouble(double v) {
-  VELMORA_APPEND(kFixedValueRoom, EncodeDoubleValue(def, v, arena))
+  VELMORA_APPEND(kFixedValueRoom, 0, EncodeDoubleValue(def, v, arena))
 }
 void RecordAppender::AppendText(std::string_view v) {
-  VELMORA_APPEND(v.size() + kFixedValueRoom, EncodeTextValue(def, v, arena))
+  VELMORA_APPEND(v.size() + kFixedValueRoom, v.size(), EncodeTextValue(def, v, arena))
 }
 void RecordAppender::AppendBytes(std::string_view v) {
-  VELMORA_APPEND(v.size() + kFixedValueRoom, EncodeBytesValue(def, v, arena))
+  VELMORA_APPEND(v.size() + kFixedValueRoom, v.size(), EncodeBytesValue(def, v, arena))
 }
 void RecordAppender::AppendVariant(const OleVariant& v) {
   if (v.IsNull() || v.IsEmpty()) return AppendNull();
-  VELMORA_APPEND(VariantRoom(v), EncodeVariantValue(def, v, arena))
+  VELMORA_APPEND(VariantRoom(v), VariantRoom(v) - kFixedValueRoom,
+                 EncodeVariantValue(def, v, arena))
 }
 #undef VELMORA_APPEND
 

@@ -28,8 +28,8 @@ void TRowCharge::CheckLimit(const TRecordStore& store, uint64_t more) const {
   if (SavedBytes(store, more) > max_saved_) throw EResultTooLarge(refusal_);
 }
 
-void TRowCharge::GrowArena(TRecordStore& store, size_t bytes) {
-  CheckLimit(store, bytes);
+void TRowCharge::GrowArena(TRecordStore& store, size_t bytes, size_t exact) {
+  CheckLimit(store, exact);
   std::string& arena = store.arena;
   const size_t old_capacity = arena.capacity();
   // A string's buffer at least doubles when it grows; asking for that keeps the charge exact.

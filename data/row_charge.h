@@ -8,7 +8,7 @@
 //   larger than what is left is charged before it is copied in.
 // - The rows as saved (SavedBytes) may not pass the limit given to Start: the value or row that
 //   would pass it raises EResultTooLarge with the text given to Start, before it is copied in where
-//   its size is known.
+//   its size is known. A result of exactly the limit passes.
 // - A refused step raises EMemoryBudgetExceeded; either way the driver's fetch stops and the
 //   dataset frees its rows (End), giving the charge back.
 //
@@ -38,9 +38,12 @@ class TRowCharge {
   void Start(TRecordStore& store, uint64_t max_saved_bytes, std::string refusal);
   // What the saved form takes besides the rows (the field definitions, once they are known).
   void SetHeaderBytes(uint64_t bytes) { header_bytes_ = bytes; }
-  // Room for `bytes` more in the arena, charged and checked against the limit before it is made.
-  void Room(TRecordStore& store, size_t bytes) {
-    if (store.arena.capacity() - store.arena.size() < bytes) GrowArena(store, bytes);
+  // Room for `bytes` more in the arena, charged before it is made. A value of which `exact` bytes
+  // are known (a text's or byte array's content; the rest of the room is what its encoding may
+  // add) is checked against the limit with those: the room itself is an upper bound, and checked
+  // with it a result a few bytes under the limit was refused.
+  void Room(TRecordStore& store, size_t bytes, size_t exact = 0) {
+    if (store.arena.capacity() - store.arena.size() < bytes) GrowArena(store, bytes, exact);
   }
   // Before a row is begun: room for its entry in the row table and for a small record.
   void BeforeRow(TRecordStore& store, size_t record_bytes);
@@ -54,7 +57,7 @@ class TRowCharge {
     return header_bytes_ + store.arena.size() + store.rows.size() + more;
   }
   void CheckLimit(const TRecordStore& store, uint64_t more) const;
-  void GrowArena(TRecordStore& store, size_t bytes);
+  void GrowArena(TRecordStore& store, size_t bytes, size_t exact);
   void GrowRows(TRecordStore& store);
   uint64_t Allocated(const TRecordStore& store) const {
     return store.arena.capacity() + store.rows.capacity() * sizeof(TRowEntry);

@@ -43,7 +43,15 @@ bool KeepOnGiveBack(TFDConnection& connection) {
       return false;
     }
   }
-  return Usable(connection, false);
+  if (!Usable(connection, false)) return false;
+  // The next caller finds the session as it was opened, whatever this one set.
+  try {
+    return connection.RestoreSession();
+  } catch (const std::exception& e) {
+    LogServerEvent(std::string("Database connection dropped: its session could not be reset: ") +
+                   e.what());
+    return false;
+  }
 }
 
 }  // namespace

@@ -25,6 +25,9 @@
 //   fail with the driver's own message when there is none and DataBase.CFG does not say to
 //   create it). Reads already running may still finish on the old file.
 // - A connection given back goes back to the default statement time-out with no interrupt raised.
+// - A connection given back has its session reset to the state it was opened in when a caller
+//   may have changed it (settings, temporary objects ...: TFDConnection::RestoreSession); one that
+//   cannot be reset in place, or whose reset fails, is dropped as above.
 #pragma once
 
 #include <cstddef>

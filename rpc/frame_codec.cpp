@@ -20,7 +20,8 @@ constexpr size_t kTrimAbove = 4u << 20;
 // already-compressed data packets do not cost a full deflate pass on every send.
 constexpr size_t kProbeAbove = 64u << 10;
 constexpr size_t kProbeSize = 16u << 10;
-// The first step of an inflater's output buffer; it doubles from there up to the claimed size.
+// The first part of an inflater's output buffer that is filled; it doubles from there up to the
+// claimed size.
 constexpr size_t kFirstInflateStep = 64u << 10;
 
 }  // namespace
@@ -124,11 +125,16 @@ std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_vi
   if (!z_) z_ = std::make_unique<ZState>();
   z_stream& f = z_->inflater;
   inflateReset(&f);
-  // The output grows as it fills, each step reserved from the memory budget first: a claimed
-  // size is only an upper bound, never allocated up front.
+  // The whole inflated size is charged to the memory budget before anything is inflated, and the
+  // buffer is allocated once at that size, so that it never moves: growing it by doubling held the
+  // old and the new buffer at once while the bytes moved, half as much again as was charged. The
+  // buffer's pages are touched only as the output fills them, so a claimed size that the payload
+  // does not make costs its charge, not resident memory.
   inflated_reserved_ = MemoryReservation();
+  inflated_reserved_.Grow(raw);
+  if (inflated_.capacity() < raw) std::string().swap(inflated_);
+  inflated_.reserve(raw);
   size_t size = std::min<size_t>(raw, kFirstInflateStep);
-  inflated_reserved_.Grow(size);
   inflated_.resize(size);
   f.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data() + 4));
   f.avail_in = static_cast<uInt>(payload.size() - 4);
@@ -141,8 +147,7 @@ std::string_view TDSFrameCodec::Unpack(const FrameHeader& header, std::string_vi
       throw EDSProtocolError("Corrupt compressed frame");
     }
     const size_t grown = std::min<size_t>(raw, size * 2);
-    inflated_reserved_.Grow(grown - size);
-    inflated_.resize(grown);
+    inflated_.resize(grown);  // within the capacity reserved above
     f.next_out = reinterpret_cast<Bytef*>(inflated_.data() + size);
     f.avail_out = static_cast<uInt>(grown - size);
     size = grown;

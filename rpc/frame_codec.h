@@ -47,8 +47,8 @@ class TDSFrameCodec {
   FrameHeader ParseHeader(const uint8_t* header) const;
   // The message carried by a payload: the payload itself, or its inflated bytes (valid until the
   // next call or Trim). Raises EDSProtocolError for a corrupt or oversized deflated payload, and
-  // EMemoryBudgetExceeded when the inflated bytes do not fit in the process's memory budget: the
-  // output buffer grows as it fills, each step reserved first, and stays reserved until Trim.
+  // EMemoryBudgetExceeded, before anything is inflated, when the size the payload claims does not
+  // fit in the process's memory budget; that size stays reserved until Trim.
   std::string_view Unpack(const FrameHeader& header, std::string_view payload);
 
   // Releases scratch memory kept from an unusually large frame and the inflated message's

@@ -20,8 +20,10 @@ void PutVariants(ByteWriter& w, std::span<const OleVariant> values) {
 }
 
 // The list's memory is charged to `held` like the values' (see DecodeVariant); the list and every
-// array in its values count against one element limit (VariantElementCount).
-void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservation& held) {
+// array in its values count against one element limit (VariantElementCount), and every text in
+// them against `max_text`.
+void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservation& held,
+                 uint64_t max_text) {
   const uint32_t n = r.Get<uint32_t>();
   r.Need(size_t{n} * 2);  // every variant takes at least its type code
   if (n > Limits().VariantArrayMaxElements) {
@@ -34,7 +36,7 @@ void GetVariants(ByteReader& r, std::vector<OleVariant>& values, MemoryReservati
   values.clear();
   if (n > values.capacity()) held.Grow(VariantElementCost(n));
   values.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r, held, elements));
+  for (uint32_t i = 0; i < n; ++i) values.push_back(DecodeVariant(r, held, elements, max_text));
 }
 
 // Runs `body` over the message after checking its type byte; turns format errors into protocol
@@ -53,6 +55,19 @@ void Decode(std::string_view message, TDSMessageType type, const char* name, Bod
   } catch (const EFormatError& e) {
     throw EDSProtocolError(fmt::format("Malformed {} message: {}", name, e.what()));
   }
+}
+
+// The longest class or method name a call may give: names are short, and a long one would be
+// copied outside the memory budget.
+constexpr size_t kMaxNameBytes = 1024;
+
+std::string_view GetName(ByteReader& r) {
+  const std::string_view name = r.GetString();
+  if (name.size() > kMaxNameBytes) {
+    throw EFormatError(
+        fmt::format("a name of {} bytes (at most {} are taken)", name.size(), kMaxNameBytes));
+  }
+  return name;
 }
 
 }  // namespace
@@ -145,11 +160,11 @@ void DecodeHelloReply(std::string_view message, HelloReplyMessage& m) {
 
 void DecodeCall(std::string_view message, CallMessage& m) {
   Decode(message, TDSMessageType::Call, "call", [&](ByteReader& r) {
-    m.ClassName.assign(r.GetString());
-    m.MethodName.assign(r.GetString());
+    m.ClassName.assign(GetName(r));
+    m.MethodName.assign(GetName(r));
     m.Args.clear();
     m.ArgsMemory = MemoryReservation();
-    GetVariants(r, m.Args, m.ArgsMemory);
+    GetVariants(r, m.Args, m.ArgsMemory, Limits().TextMax);
   });
 }
 
@@ -157,7 +172,7 @@ void DecodeReply(std::string_view message, ReplyMessage& m) {
   Decode(message, TDSMessageType::Reply, "reply", [&](ByteReader& r) {
     MemoryReservation held;  // a client's own memory: held while decoding only
     m.Result = DecodeVariant(r, held);
-    GetVariants(r, m.Outs, held);
+    GetVariants(r, m.Outs, held, kAnyTextLength);  // a client takes what its server sends
   });
 }
 

@@ -50,14 +50,15 @@ packages=(
   # is harmless: the container's own first process stays its init, nothing is started, and the
   # postinst adds system users and unit symlinks only.
   libsystemd-dev dpkg-dev file lintian systemd
-  # The monitoring endpoint (/metrics, /health): prometheus-cpp writes the Prometheus text and
-  # brings civetweb, the HTTP server the endpoint runs on. Tests only: prometheus for promtool,
+  # The monitoring endpoint (/metrics, /health): prometheus-cpp writes the Prometheus text (the
+  # endpoint's HTTP listener is its own, on Asio). Tests only: prometheus for promtool,
   # which checks the text the endpoint serves; curl, with which the package test scrapes the
   # installed server's endpoints as an administrator would.
   prometheus-cpp-dev prometheus curl
   # The Python driver (clients/python): its tests run under pytest; the install test builds the
-  # package offline into a scratch venv with Debian's setuptools and pip (--no-build-isolation).
-  python3-pytest python3-setuptools python3-venv python3-pip
+  # package offline into a scratch venv with Debian's setuptools and pip (--no-build-isolation);
+  # setuptools needs wheel for that build ("invalid command 'bdist_wheel'" without it).
+  python3-pytest python3-setuptools python3-venv python3-pip python3-wheel
 )
 
 missing=()

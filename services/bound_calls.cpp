@@ -5,8 +5,10 @@
 // change the statement.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,7 +89,11 @@ void RollbackQuietly(TFDConnection& connection) {
 
 OleVariant TServerModule1::SQLParams2OleVariant(const std::string& SQLStr,
                                                 const OleVariant& ParamPack, std::string& ErrMsg) {
-  return OpenResult(ErrMsg, [&](TFDQuery& query, TFDConnection& connection) {
+  // The copies of the values, held until the statement has run and its packet is made; a refusal
+  // is reported in ErrMsg, as the text's is.
+  MemoryReservation values;
+  return OpenResult(ErrMsg, SQLStr.size(), [&](TFDQuery& query, TFDConnection& connection) {
+    values.Grow(kParamValueCopies * ValueBytes(ParamPack));
     BindPackedList(query, ParamPack, SetBoundText(query, connection, SQLStr));
   });
 }
@@ -109,6 +115,21 @@ int64_t TServerModule1::ExecSQLParamSets(const std::string& SQLStr, const OleVar
   try {
     PooledConnection conn;
     TPooledQuery query = BorrowQuery(*conn);
+    // The text's copies, and those of one set's values (the sets are bound one at a time), are
+    // charged before the text is set; a refusal is reported in ErrMsg. Declared after the query,
+    // the text's charge goes, and the query drops the text, before the query goes back.
+    query->Close();
+    MemoryReservation values;
+    std::optional<CallCommandText> text;
+    try {
+      uint64_t largest = 0;
+      for (const OleVariant& set : sets) largest = std::max(largest, ValueBytes(set));
+      values.Grow(kParamValueCopies * largest);
+      text.emplace(*query, SQLStr.size());
+    } catch (const EMemoryBudgetExceeded& e) {
+      ErrMsg = e.what();
+      return 0;
+    }
     size_t current = 0;
     std::vector<int64_t> rows;
     try {

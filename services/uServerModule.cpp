@@ -56,6 +56,7 @@ TPooledQuery BorrowQuery(TFDConnection& connection) {
   return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
 }
 
+// Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
 void ChargeResultRows(TFDRdbmsDataSet& dataset) {
   dataset.ChargeRows(ServerResultLimit(), ResultTooLargeMessage());
 }
@@ -83,6 +84,16 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   MemoryStream2OleVariant(stream, result);
   KeepUntilCallEnds(std::move(held));
   return result;
+}
+
+uint64_t ValueBytes(const OleVariant& value) {
+  if (value.IsText()) return value.Text().size();
+  if (value.IsByteArray()) return value.ByteData().bytes.size();
+  uint64_t bytes = 0;
+  if (value.IsVariantArray()) {
+    for (const OleVariant& item : value.Array().items) bytes += ValueBytes(item);
+  }
+  return bytes;
 }
 
 namespace {
@@ -131,7 +142,7 @@ const TDSMethodTable& TServerModule1::Methods() {
   return table;
 }
 
-OleVariant OpenResult(std::string& ErrMsg,
+OleVariant OpenResult(std::string& ErrMsg, uint64_t text_bytes,
                       const std::function<void(TFDQuery&, TFDConnection&)>& set_text) {
   ErrMsg.clear();
   OleVariant result;
@@ -139,6 +150,8 @@ OleVariant OpenResult(std::string& ErrMsg,
     PooledConnection conn;
     TPooledQuery query = BorrowQuery(*conn);
     try {
+      query->Close();
+      CallCommandText text(*query, text_bytes);
       set_text(*query, *conn);
       ChargeResultRows(*query);
       query->Open();
@@ -162,10 +175,8 @@ OleVariant OpenResult(std::string& ErrMsg,
 }
 
 OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
-  return OpenResult(ErrMsg, [&SQLStr](TFDQuery& query, TFDConnection&) {
-    query.Close();
-    query.SQL().SetText(SQLStr);
-  });
+  return OpenResult(ErrMsg, SQLStr.size(),
+                    [&SQLStr](TFDQuery& query, TFDConnection&) { query.SQL().SetText(SQLStr); });
 }
 
 void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
@@ -178,6 +189,7 @@ void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {
       TPooledQuery query = BorrowQuery(*conn);
       try {
         query->Close();
+        CallCommandText text(*query, SQLStr.size());
         query->SQL().SetText(SQLStr);
         query->ExecSQL();
       } catch (const std::exception& e) {
@@ -234,12 +246,17 @@ void TServerModule1::UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg) {
     // EZDecompressionError, EPacketTooLarge, EMemoryBudgetExceeded: remote errors.
     MemoryReservation held;  // for the text until the batch has run
     std::vector<std::string> lines = InflateSqlBatch(SQLList.ByteData().bytes, held);
-    query->SQL().Clear();
-    for (std::string& line : lines) query->SQL().Add(std::move(line));
-    try {
-      query->ExecSQL();
-    } catch (const std::exception& e) {
-      ErrMsg = e.what();
+    uint64_t text_bytes = 0;
+    for (const std::string& line : lines) text_bytes += line.size() + 1;
+    {
+      CallCommandText text(*query, text_bytes, std::move(held));
+      query->SQL().Clear();
+      for (std::string& line : lines) query->SQL().Add(std::move(line));
+      try {
+        query->ExecSQL();
+      } catch (const std::exception& e) {
+        ErrMsg = e.what();
+      }
     }
     // A batch that begins a transaction must end it: one left open is rolled back here, not kept
     // on the pooled connection, and the client is told its changes since BEGIN are gone.
@@ -288,6 +305,10 @@ OleVariant TServerModule1::StoredProc(const std::string& StoredProcName,
   ErrMsg.clear();
   OleVariant result;
   try {
+    // The name and the parameter values as the call copies them; a refusal is a remote error.
+    MemoryReservation held;
+    held.Grow(kCommandTextCopies * StoredProcName.size() +
+              kParamValueCopies * ValueBytes(InPutPack));
     PooledConnection conn;
     TPooledStoredProc proc = BorrowStoredProc(*conn);
     proc->Close();
@@ -337,11 +358,8 @@ uint64_t ServerResultLimit() {
 }
 
 std::string ResultTooLargeMessage() {
-  const uint64_t limit = ServerResultLimit();
-  // The key is in MiB; a limit set in bytes (by a program or test) is named in bytes.
-  const std::string size =
-      limit % kMiB == 0 ? fmt::format("{} MiB", limit / kMiB) : fmt::format("{} bytes", limit);
-  return fmt::format("The result is larger than the server's limit of {} (ResultMaxMiB)", size);
+  return fmt::format("The result is larger than the server's limit of {} (ResultMaxMiB)",
+                     LimitSizeText(ServerResultLimit()));
 }
 
 uint64_t ServerTransferLimit() {

@@ -15,8 +15,8 @@ constexpr uint64_t kChargeStep = 64 * 1024;
 
 class DecodeCharge {
  public:
-  DecodeCharge(MemoryReservation& held, VariantElementCount& elements)
-      : held_(held), elements_(elements) {}
+  DecodeCharge(MemoryReservation& held, VariantElementCount& elements, uint64_t max_text)
+      : held_(held), elements_(elements), max_text_(max_text) {}
   void Add(uint64_t bytes) {
     pending_ += bytes;
     if (pending_ >= kChargeStep) Flush();
@@ -28,11 +28,13 @@ class DecodeCharge {
     held_.Grow(bytes);
   }
   VariantElementCount& Elements() { return elements_; }
+  uint64_t MaxText() const { return max_text_; }
 
  private:
   MemoryReservation& held_;
   uint64_t pending_ = 0;
   VariantElementCount& elements_;
+  uint64_t max_text_;
 };
 
 void EncodeTimeStamp(const SqlTimeStamp& t, ByteWriter& out) {
@@ -59,6 +61,11 @@ SqlTimeStamp DecodeTimeStamp(ByteReader& in) {
 
 std::string GetText(ByteReader& in, DecodeCharge& charge) {
   const std::string_view text = in.GetString();
+  if (text.size() > charge.MaxText()) {
+    throw EVariantLimitExceeded(
+        fmt::format("A text of {} bytes exceeds the server's limit of {} (TextMaxMiB)", text.size(),
+                    LimitSizeText(charge.MaxText())));
+  }
   charge.Add(text.size());
   return std::string(text);
 }
@@ -277,8 +284,9 @@ void VariantElementCount::Take(uint64_t n, const char* what) {
   used_ += n;
 }
 
-OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held, VariantElementCount& elements) {
-  DecodeCharge charge(held, elements);
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held, VariantElementCount& elements,
+                         uint64_t max_text) {
+  DecodeCharge charge(held, elements, max_text);
   OleVariant value = Decode(in, 0, charge);
   charge.Flush();
   return value;

@@ -40,6 +40,9 @@ class VariantElementCount {
   uint64_t used_ = 0;
 };
 
+// No bound on a text's length (the decoder then only checks it against the input).
+inline constexpr uint64_t kAnyTextLength = UINT64_MAX;
+
 void EncodeVariant(const OleVariant& value, ByteWriter& out);
 
 // Decodes one variant. Rules:
@@ -53,7 +56,11 @@ void EncodeVariant(const OleVariant& value, ByteWriter& out);
 //   the value. Over the budget the decoder waits as the budget's Grow does, then raises
 //   EMemoryBudgetExceeded. On any error the value decoded so far is freed; what was charged stays
 //   in `held` until the caller releases it.
-OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held, VariantElementCount& elements);
+// - A text (a string kind, or a BCD's digits) longer than `max_text` bytes raises
+//   EVariantLimitExceeded before it is copied: "A text of <n> bytes exceeds the server's limit of
+//   <max_text> (TextMaxMiB)".
+OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held, VariantElementCount& elements,
+                         uint64_t max_text = kAnyTextLength);
 OleVariant DecodeVariant(ByteReader& in, MemoryReservation& held);
 // As above, with the charge held only while decoding (for values the caller does not keep long).
 OleVariant DecodeVariant(ByteReader& in);

@@ -67,6 +67,8 @@ const std::vector<LimitSetting>& LimitSettings() {
                       "one file moved by the file methods (also bounded by one message)"),
       VELMORA_MIB_KEY(ResultMax, "ResultMaxMiB", 1, kResultMaxMiBCeiling,
                       "one query or stored procedure result, as saved before compression"),
+      VELMORA_MIB_KEY(TextMax, "TextMaxMiB", 1, kTextMaxMiBCeiling,
+                      "one text in a call's arguments (SQL text, names, text values)"),
       VELMORA_COUNT_KEY(VariantArrayMaxElements, "VariantArrayMaxElements", 1000, 100'000'000,
                         "variant array elements of one call's arguments, all nesting levels"),
       VELMORA_COUNT_KEY(RefusalsPerConnection, "RefusalsPerConnection", 1, 1000,

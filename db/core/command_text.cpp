@@ -10,18 +10,15 @@
 namespace velmora {
 namespace {
 
-// How a command text is read where its engine is not known: the quotes of all engines at once.
-constexpr const TSqlDialect& kCommandTextDialect = kAnyEngineDialect;
-
 bool IsNameChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   return std::isalnum(u) || c == '_' || c == '$' || c == '#' || u >= 0x80;
 }
 
 // Index of the "}" closing the "{" at i, or npos.
-size_t MatchingBrace(std::string_view s, size_t i) {
+size_t MatchingBrace(std::string_view s, size_t i, const TSqlDialect& dialect) {
   int depth = 0;
-  TSqlLexer lexer(s, kCommandTextDialect, i);
+  TSqlLexer lexer(s, dialect, i);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind != TSqlTokenKind::kPunct) continue;
     if (s[token.begin] == '{') ++depth;
@@ -31,12 +28,12 @@ size_t MatchingBrace(std::string_view s, size_t i) {
 }
 
 // Splits at commas outside parentheses, literals and comments.
-std::vector<std::string_view> SplitArgs(std::string_view s) {
+std::vector<std::string_view> SplitArgs(std::string_view s, const TSqlDialect& dialect) {
   std::vector<std::string_view> out;
   if (TrimBlanks(s).empty()) return out;
   int depth = 0;
   size_t start = 0;
-  TSqlLexer lexer(s, kCommandTextDialect);
+  TSqlLexer lexer(s, dialect);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind != TSqlTokenKind::kPunct) continue;
     const char c = s[token.begin];
@@ -76,6 +73,7 @@ class Scanner {
     };
     size_t next_verbatim = 0;
     const bool whole = s.data() == whole_.data() && s.size() == whole_.size();
+    int subscripts = 0;  // open "[" where the dialect has no [..] names
     TSqlLexer lexer(s, dialect_);
     for (TSqlToken token; lexer.Next(token);) {
       const size_t i = token.begin;
@@ -85,6 +83,10 @@ class Scanner {
       }
       if (token.kind != TSqlTokenKind::kPunct) continue;
       const char c = s[i];
+      // A subscript or slice ("a[1:2]", "a[i:j]") is the engine's, as it always was read.
+      if (c == '[') ++subscripts;
+      if (c == ']' && subscripts > 0) --subscripts;
+      if (subscripts > 0) continue;
       if (c == ':') {
         if (i + 1 < s.size() && s[i + 1] == ':') {
           replace(i, i + 2, ":");
@@ -99,7 +101,7 @@ class Scanner {
           lexer.Seek(j);
         }
       } else if (c == '{') {
-        const size_t close = MatchingBrace(s, i);
+        const size_t close = MatchingBrace(s, i, dialect_);
         if (close != std::string_view::npos) {
           std::string expanded;
           if (Escape(s.substr(i + 1, close - i - 1), expanded)) {
@@ -152,7 +154,8 @@ class Scanner {
       const size_t open = rest.find('(');
       if (open == std::string_view::npos || rest.back() != ')') return false;
       e.name = std::string(TrimBlanks(rest.substr(0, open)));
-      for (std::string_view arg : SplitArgs(rest.substr(open + 1, rest.size() - open - 2))) {
+      for (std::string_view arg :
+           SplitArgs(rest.substr(open + 1, rest.size() - open - 2), dialect_)) {
         e.args.push_back(Scan(arg));
       }
       expanded = escapes_(e);
@@ -176,8 +179,8 @@ class Scanner {
 }  // namespace
 
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
-                                   std::span<const TTextRange> verbatim,
-                                   const TSqlDialect& dialect) {
+                                   const TSqlDialect& dialect,
+                                   std::span<const TTextRange> verbatim) {
   TCommandText out;
   Scanner scanner(out, escapes, dialect);
   scanner.SetVerbatim(text, verbatim);

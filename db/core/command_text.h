@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/core/sql_lexer.h"
+#include "db/core/sql_dialects.h"
 
 namespace velmora {
 
@@ -36,18 +36,17 @@ struct TCommandText {
   std::vector<int> markers;        // for each "?" of sql in order: its index in names
 };
 
-// Scans `text` once. A marker is ":" directly followed by a name (letters, digits, "_", "$", "#"
-// or any non-ASCII byte) outside string literals, quoted identifiers ("..", [..], `..`) and
-// comments; a name repeated in other letter case (NamesEqual, variant/name_fold.h) is the same
-// parameter. "::" yields one literal ":".
+// Scans `text` once, by the engine's `dialect`. A marker is ":" directly followed by a name
+// (letters, digits, "_", "$", "#" or any non-ASCII byte) outside the dialect's string literals,
+// quoted identifiers, comments and bodies, and outside subscripts "[..]" (where a dialect has no
+// [..] names: "a[1:2]", "a[i:j]" are slices); a name repeated in other letter case (NamesEqual,
+// variant/name_fold.h) is the same parameter. "::" yields one literal ":".
 // The `verbatim` ranges of the text (in order, not overlapping) go as written: they are the bodies
-// of stored code in the engine's dialect (TDriverConnection::VerbatimRanges), where ":NAME" is the
-// engine's own variable and "::" stays. `dialect`: the quotes and comments of the engine the text
-// is for (TDriverConnection::Dialect), so that what it reads as a string (PostgreSQL's E'..')
-// or a comment holds no marker.
+// of stored code the lexer cannot tell (TDriverConnection::VerbatimRanges), where ":NAME" is the
+// engine's own variable and "::" stays.
 TCommandText PreprocessCommandText(std::string_view text, const TEscapeTranslator& escapes,
-                                   std::span<const TTextRange> verbatim = {},
-                                   const TSqlDialect& dialect = kAnyEngineDialect);
+                                   const TSqlDialect& dialect = kAnyEngineSqlDialect,
+                                   std::span<const TTextRange> verbatim = {});
 
 // `text` between two `quote`s, each `quote` inside doubled: a quoted identifier ('"') or a string
 // literal ('\'') of standard SQL.

@@ -94,6 +94,11 @@ class TFDConnection {
   // `look` as there).
   std::string UnusableReason(bool look = true);
 
+  // Before the connection serves another caller (a pool's give-back): the session's state as it
+  // was opened (TDriverConnection::RestoreSession); false when the connection must be closed
+  // instead. Raises the engine's error. A closed connection has nothing to restore.
+  bool RestoreSession() { return driver_ == nullptr || driver_->RestoreSession(); }
+
   // Datasets register while their Connection points here.
   void Attach(TFDConnectionClient* client);
   void Detach(TFDConnectionClient* client);

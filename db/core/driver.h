@@ -14,7 +14,6 @@
 
 #include "data/field_defs.h"
 #include "db/core/command_text.h"
-#include "db/core/sql_lexer.h"
 #include "db/core/string_list.h"
 
 namespace velmora {
@@ -101,6 +100,14 @@ class TDriverConnection {
     return {};
   }
 
+  // Before a pool hands the session to its next caller: gives the session back the state it had
+  // when it opened (its settings, no temporary objects or other state an earlier caller left),
+  // where a statement run on it may have changed that state; outside a transaction. Returns false
+  // when the session cannot be restored in place (the pool then closes it and the next caller
+  // gets a new one); raises the engine's error when restoring failed. The default: the engine
+  // keeps nothing a caller could change.
+  virtual bool RestoreSession() { return true; }
+
   // The server's own backup of the session's database (maintenance/backup/). An engine whose
   // databases are backed up with their own tools keeps the default, which writes nothing and
   // returns nullopt. One that backs up writes a consistent copy of the database, while other
@@ -114,18 +121,19 @@ class TDriverConnection {
 
   // Rewrites one escape sequence into this engine's SQL.
   virtual std::string TranslateEscape(const TSqlEscape& escape) const = 0;
-  // The ranges of `text` this engine takes as written, in order: the bodies of stored code in its
-  // dialect, where ":NAME" is the engine's own variable. The command-text layer makes no
-  // parameter markers and expands no escapes there. The default: none.
+  // How this engine quotes and comments (db/core/sql_dialects.h): the command-text layer reads
+  // markers and escapes by it, so that nothing inside the engine's strings, names, comments or
+  // bodies is taken for one. The same for the session's whole life. The default, for a driver
+  // that names none: the quotes of every engine at once.
+  virtual const TSqlDialect& Dialect() const { return kAnyEngineSqlDialect; }
+  // The ranges of `text` this engine takes as written, in order: the bodies of stored code that
+  // its dialect's lexer cannot tell (Firebird's PSQL bodies), where ":NAME" is the engine's own
+  // variable. The command-text layer makes no parameter markers and expands no escapes there. The
+  // default: none.
   virtual std::vector<TTextRange> VerbatimRanges(std::string_view text) const {
     (void)text;
     return {};
   }
-
-  // How this engine quotes and comments (db/core/sql_lexer.h): a "?" or ":NAME" inside what it
-  // reads as a string, quoted name, comment or body is text, never a marker. The default: the
-  // quotes of every engine at once.
-  virtual const TSqlDialect& Dialect() const { return kAnyEngineDialect; }
 
   // Prepares command text already preprocessed (markers are "?").
   virtual std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) = 0;

@@ -51,14 +51,20 @@ bool EndsWithComparison(const std::vector<TSqlToken>& tokens, size_t last) {
   return false;
 }
 
+// The value of a decimal integer literal with its sign; false when it has other characters or
+// lies outside int64, where the engines read it as a real or numeric value, never as a wrapped
+// integer. The limit is checked before each step, so no digit count can wrap it; the magnitude
+// 2^63 fits only with "-" (the engines read -9223372036854775808 as int64's least value).
 bool ParseDigits(std::string_view digits, bool negative, int64_t& out) {
+  const uint64_t limit = static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0);
   uint64_t value = 0;
   for (char c : digits) {
     if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-    if (value > static_cast<uint64_t>(INT64_MAX)) return false;
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (value > (limit - digit) / 10) return false;
+    value = value * 10 + digit;
   }
-  out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  out = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
   return true;
 }
 
@@ -80,7 +86,8 @@ struct Lift {
 
 }  // namespace
 
-bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText& out) {
+bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText& out,
+                  TLiftKinds kinds) {
   // The significant tokens (no blanks or comments), and for each whether it is a number directly
   // followed by "." (a real number). Kept per thread: no allocation once they have grown.
   thread_local std::vector<TSqlToken> tokens;
@@ -168,7 +175,7 @@ bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText
     }
     if (excluded_from != SIZE_MAX || i == 0) continue;
     if (t.kind == Kind::kString && t.text.size() >= 2 && t.text[0] == '\'') {
-      if (!EndsWithComparison(tokens, i - 1)) continue;
+      if (!kinds.strings || !EndsWithComparison(tokens, i - 1)) continue;
       TLiftedValue v;
       v.is_text = true;
       v.text = StringContent(t.text);

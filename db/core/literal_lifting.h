@@ -2,10 +2,11 @@
 // differ only by those constants share one prepared statement (db/core/statement_cache.h).
 //
 // What is lifted, in a text of a single SELECT (or WITH ... SELECT) statement whose only
-// parameter markers are plain "?": an integer literal (decimal digits, the value fits int64, an
-// optional "-" or "+" before it) or a standard string literal ('..', '' inside), standing right
-// after a comparison operator (=, ==, <>, !=, <, >, <=, >=; blanks and comments between are
-// allowed). Each becomes a "?" marker and its value a TLiftedValue.
+// parameter markers are plain "?": an integer literal (decimal digits, any leading zeros, an
+// optional "-" or "+" before it, the signed value within int64: -9223372036854775808 is, as the
+// engines read it) or a standard string literal ('..', '' inside; unless `kinds` says not),
+// standing right after a comparison operator (=, ==, <>, !=, <, >, <=, >=; blanks and comments
+// between are allowed). Each becomes a "?" marker and its value a TLiftedValue.
 //
 // What is never lifted: anything inside a result column list (an expression's text there is the
 // column's name), any other literal (ORDER BY 1, LIMIT 10, IN (1, 2), x BETWEEN 1 AND 2, LIKE 'a%',
@@ -48,8 +49,16 @@ struct TLiftedText {
   std::vector<size_t> marker_offsets;
 };
 
+// Which kinds of literal may be lifted. An engine whose bound string takes a type fixed when the
+// statement is prepared (PostgreSQL: a string literal's type comes from its context, which DDL,
+// search_path or settings may change while the statement is kept) lifts integers only.
+struct TLiftKinds {
+  bool strings = true;
+};
+
 // Lifts the literals of `text` (read with `dialect`'s quoting) into `out`; returns false, leaving
 // `out` as it was, when there is nothing to lift.
-bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText& out);
+bool LiftLiterals(std::string_view text, const TSqlDialect& dialect, TLiftedText& out,
+                  TLiftKinds kinds = {});
 
 }  // namespace velmora

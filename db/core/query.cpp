@@ -2,6 +2,8 @@
 
 #include <fmt/core.h>
 
+#include <utility>
+
 #include "db/core/db_error.h"
 #include "variant/variant_text.h"
 
@@ -27,12 +29,16 @@ const TDriverConnection* TFDQuery::OpenDriver() const {
 void TFDQuery::SyncParams(const TDriverConnection* driver) {
   std::string text = sql_.Text();
   const std::type_info* engine = driver != nullptr ? &typeid(*driver) : nullptr;
+  const TSqlDialect* dialect = driver != nullptr ? &driver->Dialect() : nullptr;
   // Read without an engine, the text keeps what it was last read with.
-  if (text == params_text_ && (engine == nullptr || engine == params_engine_)) return;
+  if (text == params_text_ &&
+      (engine == nullptr || (engine == params_engine_ && dialect == params_dialect_))) {
+    return;
+  }
   verbatim_ = driver != nullptr ? driver->VerbatimRanges(text) : std::vector<TTextRange>{};
   params_engine_ = engine;
-  parsed_ = PreprocessCommandText(text, RenderEscapePlain, verbatim_,
-                                  driver != nullptr ? driver->Dialect() : kAnyEngineDialect);
+  params_dialect_ = dialect != nullptr ? dialect : &kAnyEngineSqlDialect;
+  parsed_ = PreprocessCommandText(text, RenderEscapePlain, *params_dialect_, verbatim_);
   TParams fresh;
   for (const std::string& name : parsed_.names) {
     const TParam* old = params_.FindParam(name);
@@ -56,7 +62,7 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   if (has_escapes) {
     rendered = PreprocessCommandText(
         params_text_, [&driver](const TSqlEscape& e) { return driver.TranslateEscape(e); },
-        verbatim_, driver.Dialect());
+        *params_dialect_, verbatim_);
   }
   const TCommandText& parsed = has_escapes ? rendered : parsed_;
   std::vector<TParam*> markers;
@@ -71,6 +77,16 @@ std::unique_ptr<TDriverCommand> TFDQuery::Prepare(TDriverConnection& driver) {
   std::unique_ptr<TDriverCommand> command = driver.CreateCommand(parsed.sql);
   command->SetParams(markers);
   return command;
+}
+
+void TFDQuery::ReleaseCommandText() {
+  sql_.Clear();
+  // Exchanged, not assigned: assigning an empty string keeps the old buffer.
+  (void)std::exchange(params_text_, std::string());
+  (void)std::exchange(parsed_, TCommandText());
+  (void)std::exchange(verbatim_, std::vector<TTextRange>());
+  params_engine_ = nullptr;
+  params_.Clear();
 }
 
 void TFDQuery::DoOpen() {

@@ -42,6 +42,11 @@ class TFDQuery : public TFDRdbmsDataSet {
   // Rows inserted, updated or deleted by the last Open or ExecSQL.
   int64_t RowsAffected() const { return rows_affected_; }
 
+  // Drops the command text and every form of it the query keeps (its lines, the text Params was
+  // read from, its preprocessed form), giving their memory back, and the parameters read from it:
+  // a pooled query would otherwise hold the last client's text, however long, until its next use.
+  void ReleaseCommandText();
+
   TFDUpdateOptions UpdateOptions;
   // Turns the change log on (it is also on after loading a saved change log).
   void SetCachedUpdates(bool on) { TDataSet::SetCachedUpdates(on); }
@@ -70,9 +75,11 @@ class TFDQuery : public TFDRdbmsDataSet {
 
   TStringList sql_;
   std::string params_text_;  // the command text Params was last built from
-  // The engine Params was read for (the type of its session; nullptr: none), and the ranges of
-  // params_text_ it takes as written: asked once per text and engine.
+  // The engine Params was read for (the type of its session; nullptr: none), its dialect, and the
+  // ranges of params_text_ it takes as written: asked once per text and engine (one engine type,
+  // ODBC, reads by the dialect of the database behind it).
   const std::type_info* params_engine_ = nullptr;
+  const TSqlDialect* params_dialect_ = &kAnyEngineSqlDialect;
   std::vector<TTextRange> verbatim_;
   // params_text_ preprocessed as SyncParams read it (escape sequences rendered plain); Prepare
   // takes it as it is for a text without escape sequences, which no engine renders differently.

@@ -49,10 +49,6 @@ struct TSqlDialect {
   bool dollar_starts_words = false;  // "$a" is one word (where no dollar body opens)
 };
 
-// The quotes of every engine at once ('..', "..", [..], `..`): read so, a text has no marker
-// inside any engine's quotes. For a text whose engine is not known.
-inline constexpr TSqlDialect kAnyEngineDialect{.bracket_names = true, .backtick_names = true};
-
 enum class TSqlTokenKind : uint8_t {
   kBlank,
   kComment,

@@ -11,10 +11,12 @@
 //   a statement is never shared by two commands.
 // - Put hands back only a statement fit to run again: reset, its bindings cleared, no lock or
 //   cursor left open. A statement that failed is discarded by its owner, not put back.
-// - Put returns what no longer fits: the least recently used statement when the cache is full, or
-//   the statement given when its key is already cached. The caller disposes of what it gets back
-//   (the values' own destructor may do it: SQLite finalises, a named server statement is
-//   deallocated).
+// - Put returns what no longer fits: the least recently used statement when the cache is full, the
+//   statement given when its key is already cached, or when its key is longer than
+//   kMaxCachedTextBytes (a long text, such as one with a large literal, is seldom run again, and
+//   its statement holds copies of it that would outlive the call that paid for them). The caller
+//   disposes of what it gets back (the values' own destructor may do it: SQLite finalises, a named
+//   server statement is deallocated).
 // - Clear drops every cached statement; the session clears its cache before it closes, so no
 //   statement outlives the connection it was prepared on.
 //
@@ -32,6 +34,9 @@
 #include <vector>
 
 namespace velmora {
+
+// The longest statement text a cache keeps.
+inline constexpr size_t kMaxCachedTextBytes = 64 * 1024;
 
 template <typename Statement>
 class TStatementCache {
@@ -54,7 +59,7 @@ class TStatementCache {
   // Caches `statement` under `key` as the most recently used. Returns the statement that no
   // longer fits (see the rules above), or nullopt.
   std::optional<Statement> Put(std::string key, Statement statement) {
-    if (capacity_ == 0) return statement;
+    if (capacity_ == 0 || key.size() > kMaxCachedTextBytes) return statement;
     const size_t hash = Hash(key);
     for (const Slot& slot : slots_) {
       if (slot.hash == hash && slot.key == key) return statement;

@@ -35,6 +35,7 @@
 
 #include "db/core/engine_connection.h"
 #include "db/core/file_identity.h"
+#include "db/core/sql_dialects.h"
 #include "db/core/statement_watch.h"
 
 namespace velmora {
@@ -61,9 +62,9 @@ class TFbConnection : public TEngineConnection {
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  const TSqlDialect& Dialect() const override { return kFirebirdSqlDialect; }
   // The PSQL bodies of module statements (fb_statement_split.h).
   std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
-  const TSqlDialect& Dialect() const override;
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,

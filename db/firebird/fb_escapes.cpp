@@ -28,10 +28,6 @@ std::vector<TTextRange> TFbConnection::VerbatimRanges(std::string_view text) con
   return FirebirdPsqlBodies(text);
 }
 
-const TSqlDialect& TFbConnection::Dialect() const {
-  return kFirebirdDialect;
-}
-
 std::string TFbConnection::TranslateEscape(const TSqlEscape& e) const {
   // Date and time literals are typed, so that date functions and arithmetic take them.
   if (e.kind == TSqlEscape::kDate) return "DATE " + e.args.at(0);

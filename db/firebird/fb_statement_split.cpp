@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "db/core/sql_dialects.h"
 #include "db/core/sql_lexer.h"
 #include "variant/variant_text.h"
 
@@ -55,7 +56,7 @@ std::string SetTermTerminator(std::string_view statement) {
 
 // Only blanks and comments.
 bool IsBlank(std::string_view text) {
-  TSqlLexer lexer(text, kFirebirdDialect);
+  TSqlLexer lexer(text, kFirebirdSqlDialect);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind != TSqlTokenKind::kBlank && token.kind != TSqlTokenKind::kComment) return false;
   }
@@ -100,7 +101,7 @@ TSplit Split(std::string_view text) {
     last_word = {};
   };
 
-  TSqlLexer lexer(text, kFirebirdDialect);
+  TSqlLexer lexer(text, kFirebirdSqlDialect);
   for (TSqlToken token; lexer.Next(token);) {
     if (token.kind == TSqlTokenKind::kBlank || token.kind == TSqlTokenKind::kComment) continue;
     if (token.kind == TSqlTokenKind::kString || token.kind == TSqlTokenKind::kQuotedName) {

@@ -24,10 +24,6 @@
 
 namespace velmora {
 
-// Firebird's quotes: '..', q'{..}' and ".." names; "$" is a letter of words.
-inline constexpr TSqlDialect kFirebirdDialect{
-    .q_strings = true, .dollar_in_words = true, .dollar_starts_words = true};
-
 std::vector<std::string> SplitFirebirdStatements(std::string_view text);
 
 // Where the PSQL body of each module statement of `text` lies: from just after its AS to the end

@@ -42,10 +42,7 @@ TOdbcCommand::TOdbcCommand(TOdbcConnection& connection, std::string sql)
       statements_.push_back({std::move(sql), -1});
       break;
     case TOdbcConnection::TBatches::kSplit:
-      statements_ = SplitOdbcStatements(sql);
-      break;
-    case TOdbcConnection::TBatches::kSplitKeepingDollarBodies:
-      statements_ = SplitOdbcStatements(sql, kOdbcPostgresDialect);
+      statements_ = SplitOdbcStatements(sql, connection.Dialect());
       break;
   }
   const SQLRETURN rc = api_.SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &stmt_);

@@ -116,8 +116,10 @@ TOdbcConnection::TOdbcConnection(const TStringList& params) : api_(OdbcApi()) {
       has_transactions_ = txn != SQL_TC_NONE;
     const std::string dbms = InfoText(SQL_DBMS_NAME);
     sqlite_ = dbms == "SQLite";
+    if (sqlite_) dialect_ = &kSQLiteSqlDialect;
     if (dbms == "PostgreSQL") {
-      batches_ = TBatches::kSplitKeepingDollarBodies;
+      dialect_ = &kPostgresSqlDialect;
+      batches_ = TBatches::kSplit;
     } else if (InfoText(SQL_MULT_RESULT_SETS) != "Y") {
       batches_ = TBatches::kSplit;
     }

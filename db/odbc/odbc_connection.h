@@ -25,6 +25,7 @@
 
 #include "db/core/engine_connection.h"
 #include "db/core/file_identity.h"
+#include "db/core/sql_dialects.h"
 #include "db/core/statement_watch.h"
 #include "db/odbc/odbc_api.h"
 
@@ -45,6 +46,10 @@ class TOdbcConnection : public TEngineConnection {
 
   std::string UnusableReason(bool look) override;
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  // The dialect of the database behind the driver (SQL_DBMS_NAME): PostgreSQL's and SQLite's as
+  // their native engines read them, so that a ":NAME" or "?" inside a dollar body or an E'..'
+  // string is the engine's; for any other source, '..', "..", [..] and `..`.
+  const TSqlDialect& Dialect() const override { return *dialect_; }
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
@@ -55,10 +60,10 @@ class TOdbcConnection : public TEngineConnection {
   SQLHDBC Handle() const { return dbc_; }
   // How a command text of several statements reaches the driver: whole, when the driver runs a
   // batch in one call (SQL_MULT_RESULT_SETS "Y") and the server commits each of its statements on
-  // its own; else split and sent one statement per call. PostgreSQL runs a batch as one implicit
-  // transaction (a failing statement would undo the ones before it), so its texts are split,
-  // with its dollar-quoted bodies kept whole.
-  enum class TBatches { kWhole, kSplit, kSplitKeepingDollarBodies };
+  // its own; else split by the session's Dialect and sent one statement per call. PostgreSQL runs
+  // a batch as one implicit transaction (a failing statement would undo the ones before it), so
+  // its texts are split.
+  enum class TBatches { kWhole, kSplit };
   TBatches Batches() const { return batches_; }
   // The driver is SQLite's (SQL_DBMS_NAME "SQLite"): escapes are rewritten into SQLite's SQL here
   // (db/core/sqlite_escape_sql.h), as the driver would pass ODBC's function names on unchanged and
@@ -97,6 +102,7 @@ class TOdbcConnection : public TEngineConnection {
   bool has_transactions_ = true;
   TBatches batches_ = TBatches::kWhole;
   bool sqlite_ = false;
+  const TSqlDialect* dialect_ = &kOdbcSqlDialect;
   bool has_procedures_ = true;
   std::string driver_name_;
   bool transaction_begun_ = false;

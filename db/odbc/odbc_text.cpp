@@ -18,6 +18,7 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql,
   std::string current;  // the statement so far, its comments left out
   int markers = 0;
   int depth = 0;          // open BEGIN/CASE blocks
+  int parens = 0;         // open "(": CREATE RULE ... DO (a; b) is one statement
   bool trigger = false;   // the statement so far named TRIGGER: its BEGIN opens a body
   bool has_text = false;  // something besides blanks and comments
   const auto finish = [&] {
@@ -25,6 +26,7 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql,
     current.clear();
     markers = 0;
     depth = 0;
+    parens = 0;
     trigger = false;
     has_text = false;
   };
@@ -47,7 +49,9 @@ std::vector<TOdbcStatementText> SplitOdbcStatements(std::string_view sql,
         if (token.text.front() == '-' && copied < sql.size()) lexer.Seek(++copied);
         break;
       case TSqlTokenKind::kPunct:
-        if (token.text.front() == ';' && depth == 0) {
+        if (token.text.front() == '(') ++parens;
+        if (token.text.front() == ')' && parens > 0) --parens;
+        if (token.text.front() == ';' && depth == 0 && parens == 0) {
           copy_up_to(token.begin);
           finish();
           copied = token.end;

@@ -44,6 +44,7 @@ void Fill(const TOpenedLibrary& library, TLibPq& api) {
   VELMORA_PQ(getCancel, PQgetCancel);
   VELMORA_PQ(freeCancel, PQfreeCancel);
   VELMORA_PQ(cancel, PQcancel);
+  VELMORA_PQ(parameterStatus, PQparameterStatus);
 #undef VELMORA_PQ
   library.ResolveIfPresent("PQenterPipelineMode", api.enterPipelineMode);
   library.ResolveIfPresent("PQexitPipelineMode", api.exitPipelineMode);

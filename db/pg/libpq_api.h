@@ -51,6 +51,7 @@ struct TLibPq {
   decltype(&::PQgetCancel) getCancel;
   decltype(&::PQfreeCancel) freeCancel;
   decltype(&::PQcancel) cancel;
+  decltype(&::PQparameterStatus) parameterStatus;
   // Optional (libpq 14 and later).
   decltype(&::PQenterPipelineMode) enterPipelineMode;
   decltype(&::PQexitPipelineMode) exitPipelineMode;

@@ -10,7 +10,9 @@
 #include "data/dataset.h"
 #include "data/params.h"
 #include "db/core/db_error.h"
+#include "db/core/lifting_switch.h"
 #include "db/core/sql_lexer.h"
+#include "db/pg/pg_session_change.h"
 #include "variant/name_fold.h"
 #include "variant/variant_text.h"
 
@@ -61,18 +63,30 @@ void TPgCommand::SetParams(std::span<TParam* const> markers) {
 
 void TPgCommand::Split() {
   if (split_) return;
-  if (!Lift()) statements_ = SplitPgCommandText(sql_, markers_.size());
+  if (!Lift()) {
+    statements_ = SplitPgCommandText(sql_, markers_.size());
+    for (const TPgStatement& statement : statements_) {
+      if (ChangesPgSession(statement.sql)) connection_.NoteSessionChange();
+    }
+  }
   split_ = true;
 }
 
 bool TPgCommand::Lift() {
   // A "$" may be a parameter reference ("$1") the lifted markers would take the place of.
+  // The text is read with standard strings ('\' is no escape): with the setting off, the
+  // server would read the quotes otherwise and a marker could land inside a string.
   if (!markers_.empty() || sql_.find('$') != std::string::npos ||
-      !connection_.CanKeepStatements() || connection_.InTransaction()) {
+      !connection_.CanKeepStatements() || connection_.InTransaction() ||
+      !connection_.StandardStrings()) {
     return false;
   }
+  if (!LiteralLiftingOn()) return false;
+  // Integers only: they are typed as the literal is, whatever the context. A string's type would
+  // come from its context when the statement is prepared and stay fixed while it is kept, though
+  // DDL (of any session), search_path or settings may make the same text read it otherwise.
   thread_local TLiftedText lifted;
-  if (!LiftLiterals(sql_, kPgDialect, lifted)) return false;
+  if (!LiftLiterals(sql_, kPgDialect, lifted, {.strings = false})) return false;
   for (const int marker : lifted.markers) {
     if (marker < 0) return false;  // a "?" of the text's own: one of PostgreSQL's operators
   }
@@ -109,17 +123,11 @@ bool TPgCommand::Lift() {
   for (size_t k = 0; k < n; ++k) {
     const TLiftedValue& v = lifted.values[k];
     std::string& text = lifted_values_[k];
-    if (v.is_text) {
-      text = v.text;
-      send_.types[k] = 0;  // unknown, resolved by its context as the literal is
-      lifted_key_ += 'u';
-    } else {
-      text = std::to_string(v.integer);
-      // As PostgreSQL types the constant, its sign folded in: -2147483648 is int4.
-      const bool fits_int4 = v.integer >= INT32_MIN && v.integer <= INT32_MAX;
-      send_.types[k] = fits_int4 ? kPgInt4Oid : kPgInt8Oid;
-      lifted_key_ += fits_int4 ? 'i' : 'l';
-    }
+    text = std::to_string(v.integer);
+    // As PostgreSQL types the constant, its sign folded in: -2147483648 is int4.
+    const bool fits_int4 = v.integer >= INT32_MIN && v.integer <= INT32_MAX;
+    send_.types[k] = fits_int4 ? kPgInt4Oid : kPgInt8Oid;
+    lifted_key_ += fits_int4 ? 'i' : 'l';
     send_.values[k] = text.c_str();
     send_.lengths[k] = static_cast<int>(text.size());
   }
@@ -131,6 +139,9 @@ bool TPgCommand::Lift() {
 TPgResult TPgCommand::RunLifted(const TPgStatement& statement) {
   std::optional<TPgKeptStatement> kept = connection_.TakeStatement(lifted_key_);
   const bool prepared_before = kept.has_value();
+  // A kept statement changed nothing: the session's reset, which such a change asks for, drops
+  // every kept statement.
+  if (!prepared_before && ChangesPgSession(statement.sql)) connection_.NoteSessionChange();
   TPgKeptStatement named = prepared_before ? std::move(*kept) : connection_.NewStatement();
   try {
     TPgResult result =
@@ -179,6 +190,8 @@ void TPgCommand::Finished(const TPgResult& result) {
   rows_affected_ += ChangedRows(tag, pq_.cmdTuples(result.get()));
   if (StartsWith(tag, "CREATE") || StartsWith(tag, "ALTER") || StartsWith(tag, "DROP")) {
     connection_.ForgetCatalog();
+  } else if (tag == "DISCARD ALL" || tag == "DEALLOCATE ALL") {
+    connection_.ForgetKeptStatements();
   }
   if (!outputs_.empty()) ReadOutputs(result.get());
 }

@@ -1,12 +1,17 @@
 // One PostgreSQL command text: its statements (db/pg/pg_command_text.h) run one after the other,
 // each with its own markers; or one stored-procedure call with its outputs read back.
 //
-// A text of one SELECT without parameters of its own, run outside a transaction block, has the
-// literals it compares with lifted into parameters (db/core/literal_lifting.h), so that texts
-// differing only by them share one named statement the session keeps (db/pg/pg_connection.h).
-// Each lifted value is typed as PostgreSQL types the literal: an integer as int4 when it fits,
-// else int8, a quoted string as unknown; the text resolves to the same operators, functions and
-// columns as written, and a text that fails as written fails lifted too. Whenever the lifted run
+// A text of one SELECT without parameters of its own, run outside a transaction block while
+// standard_conforming_strings is on, has the integer literals it compares with lifted into
+// parameters (db/core/literal_lifting.h), so that texts differing only by them share one named
+// statement the session keeps (db/pg/pg_connection.h). Each lifted value is typed as PostgreSQL
+// types the literal: int4 when it fits, else int8; the text resolves to the same operators,
+// functions and columns as written, whatever DDL or search_path changes meanwhile (the server
+// plans the kept statement again, its parameter types the literals' own), and a text that fails
+// as written fails lifted too. String literals are not lifted: an unknown-typed parameter takes
+// the type its context has when the statement is prepared and keeps it, so after a column's type
+// changes ('ab  ' against char(4) instead of text) the same text would silently read otherwise.
+// Whenever the lifted run
 // fails (the statement refused, its result changed by DDL, its table dropped, a value refused),
 // the statement is closed and the text runs as written, so the call gives exactly what the text
 // as written gives, its error message included; a statement that was stopped (time-out, cancel)

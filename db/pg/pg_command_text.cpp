@@ -84,7 +84,9 @@ class Splitter {
         Word(token.text, token.begin);
       } else if (token.kind == TSqlTokenKind::kPunct) {
         const char c = s_[token.begin];
-        if (c == ';' && depth_ == 0) {
+        if (c == '(') ++parens_;
+        if (c == ')' && parens_ > 0) --parens_;
+        if (c == ';' && depth_ == 0 && parens_ == 0) {
           Finish(token.begin);
           copied_ = token.end;
         } else if (c == '?' && expected_ > 0 && !IsQuestionOperator(s_, token.begin)) {
@@ -142,6 +144,7 @@ class Splitter {
     current_.clear();
     statement_first_ = markers_;
     depth_ = 0;
+    parens_ = 0;
     routine_ = false;
     checked_routine_ = false;
   }
@@ -154,6 +157,7 @@ class Splitter {
   size_t markers_ = 0;
   size_t statement_first_ = 0;
   int depth_ = 0;
+  int parens_ = 0;  // open "(": a ";" inside ends no statement (CREATE RULE ... DO (a; b))
   bool routine_ = false;
   bool checked_routine_ = false;
 };
@@ -171,16 +175,6 @@ std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marke
     return one;
   }
   return Splitter(text, marker_count).Run();
-}
-
-std::vector<TTextRange> PgDollarQuotedBodies(std::string_view text) {
-  std::vector<TTextRange> bodies;
-  if (text.find('$') == std::string_view::npos) return bodies;
-  TSqlLexer lexer(text, kPgDialect);
-  for (TSqlToken token; lexer.Next(token);) {
-    if (token.kind == TSqlTokenKind::kDollarBody) bodies.push_back({token.begin, token.end});
-  }
-  return bodies;
 }
 
 }  // namespace velmora

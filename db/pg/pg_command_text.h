@@ -10,8 +10,9 @@
 // - With parameters every other "?" is a marker, except PostgreSQL's operators that can be told
 //   from one: "?|" (not "?||"), "?&", "?#", "@?" and a "?" right after "." (as in
 //   OPERATOR(pg_catalog.?)). The markers found must number as the parameters given.
-// - ";" ends a statement, except inside the BEGIN ... END body of a CREATE FUNCTION or CREATE
-//   PROCEDURE (BEGIN ATOMIC, where CASE ... END nests too). Statements holding only blanks and
+// - ";" ends a statement, except inside parentheses (the actions of CREATE RULE ... DO (a; b)) and
+//   inside the BEGIN ... END body of a CREATE FUNCTION or CREATE PROCEDURE (BEGIN ATOMIC, where
+//   CASE ... END nests too), as psql reads it. Statements holding only blanks and
 //   comments are dropped.
 // - Each statement numbers its own markers from $1.
 #pragma once
@@ -22,17 +23,13 @@
 #include <vector>
 
 #include "db/core/command_text.h"
+#include "db/core/sql_dialects.h"
 #include "db/core/sql_lexer.h"
 
 namespace velmora {
 
-// PostgreSQL's quotes: E'..' takes backslash escapes, a plain '..' does not
-// (standard_conforming_strings is on); comments nest; "a$b" is one identifier.
-inline constexpr TSqlDialect kPgDialect{.e_strings = true,
-                                        .nested_comments = true,
-                                        .dollar_bodies = true,
-                                        .dollar_in_words = true,
-                                        .dollar_starts_words = true};
+// PostgreSQL's quotes, as every reader of its texts takes them (db/core/sql_dialects.h).
+inline constexpr const TSqlDialect& kPgDialect = kPostgresSqlDialect;
 
 struct TPgStatement {
   std::string sql;          // one statement, markers as $n
@@ -43,9 +40,5 @@ struct TPgStatement {
 
 // Raises EFDException when `marker_count` differs from the markers found.
 std::vector<TPgStatement> SplitPgCommandText(std::string_view text, size_t marker_count);
-
-// Where the dollar-quoted bodies of `text` lie, quotes included, read by the rules above (a "$$"
-// inside a literal, quoted identifier or comment opens none).
-std::vector<TTextRange> PgDollarQuotedBodies(std::string_view text);
 
 }  // namespace velmora

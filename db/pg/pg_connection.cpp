@@ -61,6 +61,20 @@ int PackedSqlState(const char* state) {
 
 void IgnoreNotice(void*, const char*) {}
 
+// Settings the server reports to the client whenever they change (libpq keeps the last value of
+// each), so that a change made where no statement shows it (set_config in a function) is seen
+// without asking the server. A name the server does not report reads as null.
+constexpr const char* kReportedSettings[] = {"standard_conforming_strings",
+                                             "DateStyle",
+                                             "IntervalStyle",
+                                             "TimeZone",
+                                             "client_encoding",
+                                             "application_name",
+                                             "session_authorization",
+                                             "is_superuser",
+                                             "default_transaction_read_only",
+                                             "search_path"};
+
 // This machine's time zone by name (TZ, else the target of /etc/localtime), so that the server
 // reads and writes zoned time stamps in the local time the date-time values hold; empty when
 // unknown (the server's own zone applies).
@@ -149,6 +163,43 @@ TPgConnection::TPgConnection(const TStringList& params) : pq_(LibPq()) {
   // Notices (RAISE NOTICE, implicit index creation) would go to standard error otherwise.
   pq_.setNoticeProcessor(conn_, IgnoreNotice, nullptr);
   cancel_ = pq_.getCancel(conn_);
+  opened_settings_ = ReportedSettings();
+}
+
+std::vector<std::optional<std::string>> TPgConnection::ReportedSettings() const {
+  std::vector<std::optional<std::string>> values;
+  values.reserve(std::size(kReportedSettings));
+  for (const char* name : kReportedSettings) {
+    const char* value = pq_.parameterStatus(conn_, name);
+    values.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  return values;
+}
+
+bool TPgConnection::StandardStrings() const {
+  const char* value = pq_.parameterStatus(conn_, "standard_conforming_strings");
+  return value != nullptr && std::string_view(value) == "on";
+}
+
+bool TPgConnection::RestoreSession() {
+  if (!session_changed_) {
+    bool same = true;
+    for (size_t i = 0; i < std::size(kReportedSettings) && same; ++i) {
+      const char* value = pq_.parameterStatus(conn_, kReportedSettings[i]);
+      const std::optional<std::string>& opened = opened_settings_[i];
+      same = opened.has_value() == (value != nullptr) && (value == nullptr || *opened == value);
+    }
+    if (same) return true;
+  }
+  // Settings back to the connection's own (those of its start, the options line's included),
+  // the login role, and no temporary objects, prepared statements, cursors, LISTENs or session
+  // locks. Never inside a transaction block: the pool has rolled back what a caller left open.
+  RunControl("DISCARD ALL");
+  statements_.Clear();  // gone on the server with the rest
+  closing_.clear();
+  ForgetCatalog();  // temporary tables may have had the oids the catalog cache holds
+  session_changed_ = false;
+  return true;
 }
 
 TPgConnection::~TPgConnection() {

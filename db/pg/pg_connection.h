@@ -19,6 +19,14 @@
 //   then bound and executed only. At most kKeptStatements are kept, the least recently used
 //   closed on the server with the next statement sent. A kept statement that fails is closed and
 //   the text runs again as written (see TPgCommand).
+// - What a caller may rely on: each call (each hand-out from a pool) finds the session as it was
+//   opened: the settings of the connection string and DataBase.CFG's options line (DateStyle ISO,
+//   the machine's TimeZone, ...), the login role, no temporary objects, prepared statements,
+//   cursors, LISTENs or session locks of an earlier caller. A session on which a statement that
+//   may change that state ran (db/pg/pg_session_change.h), or whose settings the server reported
+//   changed (standard_conforming_strings, DateStyle, TimeZone, ...: a function's set_config
+//   too), is reset with DISCARD ALL before it is handed out again (RestoreSession); its kept
+//   statements, gone with it, are forgotten. Within one call, the caller's own changes hold.
 // - Column keys and origins come from the catalog, asked once per table per session (forgotten
 //   after the session runs CREATE, ALTER or DROP). The column layouts of results are kept with them
 //   (db/pg/pg_layouts.h), so a result of a shape seen before is not described again.
@@ -112,13 +120,14 @@ class TPgConnection : public TEngineConnection {
   TPgConnection& operator=(const TPgConnection&) = delete;
 
   bool InTransaction() const override;
+  bool RestoreSession() override;
 
   std::string UnusableReason(bool look) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
-  // The dollar-quoted bodies ($$..$$, $tag$..$tag$; pg_command_text.h).
-  std::vector<TTextRange> VerbatimRanges(std::string_view text) const override;
-  const TSqlDialect& Dialect() const override;
+  // E'..' strings, nested comments and dollar-quoted bodies ($$..$$, $tag$..$tag$), which the
+  // command-text layer then takes as written.
+  const TSqlDialect& Dialect() const override { return kPostgresSqlDialect; }
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
@@ -159,6 +168,12 @@ class TPgConnection : public TEngineConnection {
   // The field definitions and readers of `result`'s columns: kept from an earlier result of the
   // same shape, else built from the types and the catalog and kept.
   std::shared_ptr<const TPgLayout> Layout(const PGresult* result);
+  // Whether the server reads '..' without backslash escapes, as the driver's lexer does.
+  bool StandardStrings() const;
+  // A statement that may change the session's state runs (or ran) through it.
+  void NoteSessionChange() { session_changed_ = true; }
+  // The server dropped every prepared statement (DISCARD ALL, DEALLOCATE ALL): none is kept.
+  void ForgetKeptStatements() { statements_.Clear(); }
   // After DDL run through this session.
   void ForgetCatalog() {
     tables_.clear();
@@ -181,6 +196,8 @@ class TPgConnection : public TEngineConnection {
   TPgResult Await(bool stoppable, int pipeline_syncs = 0,
                   bool first_segment_errors_ignored = false);
   TPgResult RunControl(const char* sql);
+  // The reported settings (db/pg/pg_connection.cpp, kReportedSettings) as they are now.
+  std::vector<std::optional<std::string>> ReportedSettings() const;
   [[noreturn]] void FailConnection(const std::string& message);
   bool ConnectionLost();
 
@@ -194,6 +211,8 @@ class TPgConnection : public TEngineConnection {
   TStatementCache<TPgKeptStatement> statements_{kKeptStatements};
   std::vector<std::string> closing_;  // statement names to close with the next send
   uint64_t statement_serial_ = 0;
+  bool session_changed_ = false;
+  std::vector<std::optional<std::string>> opened_settings_;  // ReportedSettings() at the open
 };
 
 // The libpq connection string for a DataBase.CFG parameter list (every value single-quoted, "\"

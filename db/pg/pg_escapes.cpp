@@ -30,14 +30,6 @@ constexpr TEscapeRename kDateParts[] = {
 
 }  // namespace
 
-std::vector<TTextRange> TPgConnection::VerbatimRanges(std::string_view text) const {
-  return PgDollarQuotedBodies(text);
-}
-
-const TSqlDialect& TPgConnection::Dialect() const {
-  return kPgDialect;
-}
-
 std::string TPgConnection::TranslateEscape(const TSqlEscape& e) const {
   // Typed literals, so that a date in a select list is a date rather than text.
   if (e.kind == TSqlEscape::kDate) return "DATE " + e.args.at(0);

@@ -11,7 +11,10 @@
 #include "db/core/db_error.h"
 #include "db/core/guid_text.h"
 #include "db/core/iso_date.h"
+#include "db/core/lifting_switch.h"
+#include "db/core/sql_dialects.h"
 #include "db/sqlite/sqlite_connection.h"
+#include "db/sqlite/sqlite_session_change.h"
 #include "db/sqlite/sqlite_types.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -112,10 +115,6 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   return SQLITE_OK;
 }
 
-// SQLite's quoting: "..", [..] and `..` names; "$" inside names.
-constexpr TSqlDialect kSQLiteDialect{
-    .bracket_names = true, .backtick_names = true, .dollar_in_words = true};
-
 [[noreturn]] void ThrowNulInText(size_t offset) {
   throw EFDException(fmt::format(fmt::runtime(kNulInCommandTextMessage), offset));
 }
@@ -125,7 +124,7 @@ constexpr TSqlDialect kSQLiteDialect{
 TSQLiteCommand::TSQLiteCommand(TSQLiteConnection& connection, std::string sql)
     : connection_(connection), db_(connection.Handle()), sql_(std::move(sql)), tail_(sql_.c_str()) {
   if (const size_t nul = sql_.find('\0'); nul != std::string::npos) ThrowNulInText(nul);
-  if (LiftLiterals(sql_, kSQLiteDialect, lifted_)) {
+  if (LiteralLiftingOn() && LiftLiterals(sql_, kSQLiteSqlDialect, lifted_)) {
     original_ = std::exchange(sql_, std::move(lifted_.sql));
     tail_ = sql_.c_str();
   }
@@ -202,6 +201,11 @@ bool TSQLiteCommand::PrepareNext() {
       throw EFDException(
           "Command text cannot be read past this point: " +
           std::string(tail_, std::min<size_t>(static_cast<size_t>(end - tail_), 40)));
+    }
+    if (stmt_ != nullptr &&
+        ChangesSQLiteSession(std::string_view(tail_, static_cast<size_t>(next - tail_)),
+                             kSQLiteSqlDialect)) {
+      connection_.NoteSessionChange();
     }
     tail_ = next;
     if (stmt_ == nullptr) continue;  // blanks or comments only

@@ -19,6 +19,7 @@
 
 #include "db/core/engine_connection.h"
 #include "db/core/file_identity.h"
+#include "db/core/sql_dialects.h"
 #include "db/core/statement_cache.h"
 #include "db/sqlite/sqlite_statement.h"
 
@@ -38,12 +39,18 @@ class TSQLiteConnection : public TEngineConnection {
   bool InTransaction() const override;
 
   std::string UnusableReason(bool look) override;
+  // A connection on which a statement changed what later callers would inherit (its pragmas,
+  // attached databases, temporary objects: sqlite_session_change.h) is not restored in place:
+  // the pool closes it, and a new one opens with DataBase.CFG's settings, cheaply.
+  bool RestoreSession() override { return !session_changed_; }
+  void NoteSessionChange() { session_changed_ = true; }
 
   // A consistent copy of the database file, named after it (sqlite_backup.h); raises for an
   // in-memory or temporary database.
   std::optional<std::string> BackUp(const TBackupFileNamer& file_for) override;
 
   std::string TranslateEscape(const TSqlEscape& escape) const override;
+  const TSqlDialect& Dialect() const override { return kSQLiteSqlDialect; }
 
   std::unique_ptr<TDriverCommand> CreateCommand(std::string sql) override;
   std::unique_ptr<TDriverCommand> CreateStoredProc(std::string_view name,
@@ -85,6 +92,7 @@ class TSQLiteConnection : public TEngineConnection {
   TFileIdentity file_;              // watches nothing for an in-memory or temporary database
   bool transaction_begun_ = false;  // StartTransaction began one not yet ended by this session
   std::string unusable_;
+  bool session_changed_ = false;  // see RestoreSession
   // Cleared by the destructor before the database closes.
   TStatementCache<TSQLiteStatement> statements_{kCachedStatements};
 };

@@ -5,39 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <memory>
 
 #include "common/file_errors.h"
+#include "services/files/server_own_files.h"
+#include "services/files/unique_fd.h"
 
 namespace velmora {
 namespace {
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-}  // namespace
-
-bool RegularFileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-namespace {
-
-// Opens the file for reading and checks it can be transferred; returns its size.
-uint64_t OpenForTransfer(const std::string& path, uint64_t max_size, int& fd_out) {
+// Opens the file for reading and checks what was opened and that it can be transferred; returns
+// its size.
+uint64_t OpenForTransfer(const SafePath& source, uint64_t max_size, UniqueFd& fd) {
+  const std::string& path = source.full;
   // O_NONBLOCK keeps a FIFO put in place of the file from stalling the call.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw EFOpenError(path, SystemMessage(errno));
-  FdCloser closer{fd};
+  fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) throw EFOpenError(path, SystemMessage(errno));
+  RefuseOpenedServerOwnFile(fd.Get(), source);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) throw EFOpenError(path, SystemMessage(errno));
+  if (::fstat(fd.Get(), &st) != 0) throw EFOpenError(path, SystemMessage(errno));
   if (S_ISDIR(st.st_mode)) throw EFOpenError(path, SystemMessage(EISDIR));
   if (!S_ISREG(st.st_mode)) throw EFOpenError(path, SystemMessage(EINVAL));
   if (st.st_size > kMaxTransferSize) throw EFOpenError(path, SystemMessage(EFBIG));
@@ -47,8 +33,6 @@ uint64_t OpenForTransfer(const std::string& path, uint64_t max_size, int& fd_out
                                         "of {} bytes",
                                         size, max_size));
   }
-  closer.fd = -1;
-  fd_out = fd;
   return size;
 }
 
@@ -70,43 +54,27 @@ size_t ReadUpTo(int fd, const std::string& path, char* data, size_t size) {
 
 }  // namespace
 
-void ReadWholeFile(const std::string& path, TMemoryStream& into, uint64_t max_size,
+bool RegularFileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void ReadWholeFile(const SafePath& source, TMemoryStream& into, uint64_t max_size,
                    const std::function<void(uint64_t size)>& before_read) {
-  int fd = -1;
-  const uint64_t size = OpenForTransfer(path, max_size, fd);
-  FdCloser closer{fd};
+  UniqueFd fd;
+  const uint64_t size = OpenForTransfer(source, max_size, fd);
   if (before_read) before_read(size);
 
   std::string& buffer = into.Buffer();
   buffer.clear();
   buffer.resize(static_cast<size_t>(size));
   try {
-    buffer.resize(ReadUpTo(fd, path, buffer.data(), buffer.size()));
+    buffer.resize(ReadUpTo(fd.Get(), source.full, buffer.data(), buffer.size()));
   } catch (...) {
     buffer.clear();
     throw;
   }
   into.SetPosition(0);
-}
-
-void ReadFileInPieces(const std::string& path, uint64_t max_size,
-                      const std::function<void(uint64_t size)>& before_read, size_t piece,
-                      const std::function<void(const char* data, size_t size)>& sink) {
-  int fd = -1;
-  const uint64_t size = OpenForTransfer(path, max_size, fd);
-  FdCloser closer{fd};
-  if (before_read) before_read(size);
-
-  const size_t capacity = static_cast<size_t>(std::min<uint64_t>(size, piece));
-  const std::unique_ptr<char[]> buffer(new char[capacity == 0 ? 1 : capacity]);
-  uint64_t left = size;
-  while (left > 0) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, capacity));
-    const size_t got = ReadUpTo(fd, path, buffer.get(), want);
-    if (got > 0) sink(buffer.get(), got);
-    if (got < want) break;  // the file shrank meanwhile
-    left -= got;
-  }
 }
 
 }  // namespace velmora

@@ -20,6 +20,7 @@
 #include "services/files/replacement_file.h"
 #include "services/files/safe_path.h"
 #include "services/files/server_own_files.h"
+#include "services/files/unique_fd.h"
 
 namespace velmora {
 namespace {
@@ -46,14 +47,16 @@ OleVariant ReadData(const std::string& root, const std::string& FilePath,
     if (!RegularFileExists(source.full)) return OleVariant::Null();
     auto hold = FileHoldTable::Instance().TryShared(source.key);
     if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
-    ReadWholeFile(source.full, content, limit, [&](uint64_t size) {
-      // The content and the byte array made of it exist at once.
-      held = MemoryBudget::Process().Reserve(2 * size);
-    });
+    // Loading: the content is charged before it is read, and a refusal is a loading failure.
+    ReadWholeFile(source, content, limit,
+                  [&](uint64_t size) { held = MemoryBudget::Process().Reserve(size); });
   } catch (const std::exception& e) {
     ErrMsg = e.what();
     return OleVariant();
   }
+  // The result is built outside the loading's guard: the byte array, which exists beside the
+  // content, is charged here, and a refusal reaches the client as a remote error.
+  held.Grow(content.Size());
   OleVariant bytes;
   MemoryStream2OleVariant(content, bytes);
   KeepUntilCallEnds(std::move(held));  // the byte array and the reply made of it, until it is sent
@@ -101,8 +104,11 @@ void DeleteData(const std::string& root, const std::string& FilePath, const std:
       throw EFileError(
           fmt::format("Cannot delete file \"{}\". {}", target.full, kFileInUseMessage));
     }
-    if (::unlink(target.full.c_str()) != 0) {
+    // The entry is removed in the folder that was opened and checked, not through the path again.
+    const UniqueFd folder(OpenCheckedFolder(target));
+    if (!folder.Valid() || ::unlinkat(folder.Get(), target.leaf.c_str(), 0) != 0) {
       const int error = errno;
+      if (error == ENOENT) return;  // removed meanwhile by other means
       throw EFileError(
           fmt::format("Cannot delete file \"{}\". {}", target.full, SystemMessage(error)));
     }

@@ -15,7 +15,8 @@ namespace velmora {
 // The bytes of root/FilePath/FileName as a byte array with bounds 0..N-1. Null when no file
 // exists there (a folder does not count); Empty, with ErrMsg set, when it cannot be read (in use
 // by a writer, refused path, open or read error, longer than `limit`: refused before reading,
-// more than the process memory budget can hold).
+// content the process memory budget cannot hold). Raises EMemoryBudgetExceeded when the budget
+// can hold the content but not the byte array made of it beside it.
 OleVariant ReadData(const std::string& root, const std::string& FilePath,
                     const std::string& FileName, std::string& ErrMsg,
                     uint64_t limit = DefaultTransferLimit());

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <optional>
+#include <functional>
 #include <string_view>
 #include <system_error>
 
@@ -14,6 +14,7 @@
 #include "codec/uCompressionStream.h"
 #include "codec/uMemoryStream2OLEVariant.h"
 #include "common/file_errors.h"
+#include "common/log_sink.h"
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
 #include "data/memory_stream.h"
@@ -72,43 +73,51 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
   try {
     InflateTo(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()), limit,
               "The uploaded file", [&](const char* data, size_t size) { file.Write(data, size); });
+    file.Commit();
   } catch (const EZDecompressionError&) {
-    return false;  // not a zlib stream; the reasons below reach the client as remote errors
+    return false;  // not a zlib stream; the limit and the memory budget reach the client as
+                   // remote errors
+  } catch (const EFileError& e) {
+    // The content could not be written (a full disk): the answer is False, as for every failure
+    // of the write, and the reason is for the operator.
+    LogServerEvent(fmt::format("UploadFile failed: {}", e.what()));
+    return false;
   }
-  file.Commit();
   return true;
 }
 
 OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
-                        uint64_t limit) {
+                        uint64_t limit, const std::function<void()>& once_read) {
   const SafePath source = ResolveInside(ExchangeFolder(root), {FileName});
   RefuseServerOwnFile(source);
   if (!RegularFileExists(source.full)) return OleVariant::Null();
-  auto hold = FileHoldTable::Instance().TryExclusive(source.key);
-  if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
-  // The file is read and deflated piece by piece: what grows with it is the packet alone, and
-  // then the reply frame's copy of it.
+  // The content and the packet, then the packet and the reply frame's copy of it: the content is
+  // gone before the copy is made, and is never longer than the packet's bound.
   MemoryReservation held;
-  std::optional<TPacketFromPieces> deflater;
-  uint64_t read = 0;
-  uint64_t pieces = 0;  // the piece read and its deflated form
-  ReadFileInPieces(
-      source.full, limit,
-      [&](uint64_t size) {
-        pieces = 2 * PacketBound(std::min<uint64_t>(size, kPacketPiece));
-        held = MemoryBudget::Process().Reserve(2 * PacketBound(size) + pieces);
-        deflater.emplace(kPacketSelector, size);
-      },
-      kPacketPiece,
-      [&](const char* data, size_t size) {
-        deflater->Add(data, size);
-        read += size;
-      });
-  hold.reset();
-  Size = static_cast<int32_t>(read);
-  OleVariant packet = OleVariant::Bytes(deflater->Finish());
-  deflater.reset();
-  held.Shrink(pieces);                 // the pieces are gone
+  uint64_t deflating = 0;  // one piece's deflated form
+  TMemoryStream content;
+  {
+    auto hold = FileHoldTable::Instance().TryExclusive(source.key);
+    if (!hold) throw EFOpenError(source.full, kFileInUseMessage);
+    ReadWholeFile(source, content, limit, [&](uint64_t size) {
+      deflating = PacketBound(std::min<uint64_t>(size, kPacketPiece));
+      held = MemoryBudget::Process().Reserve(2 * PacketBound(size) + deflating);
+    });
+  }  // the hold ends once the file is read: others may use it while it is deflated
+  if (once_read) once_read();
+  const std::string& bytes = content.Buffer();
+  Size = static_cast<int32_t>(bytes.size());
+  std::vector<uint8_t> deflated;
+  {
+    TPacketFromPieces deflater(kPacketSelector, bytes.size());
+    for (size_t at = 0; at < bytes.size(); at += kPacketPiece) {
+      deflater.Add(bytes.data() + at, std::min(kPacketPiece, bytes.size() - at));
+    }
+    deflated = deflater.Finish();
+  }
+  std::string().swap(content.Buffer());  // its memory goes now, not at the end of the call
+  OleVariant packet = OleVariant::Bytes(std::move(deflated));
+  held.Shrink(deflating);
   KeepUntilCallEnds(std::move(held));  // the packet and the reply made of it, until it is sent
   return packet;
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "variant/ole_variant.h"
@@ -32,14 +33,13 @@ uint64_t DefaultTransferLimit();
 
 // Writes the inflated content of the data packet FileOV to the exchange folder under FileName,
 // replacing a file of that name wholly. Returns false, leaving any earlier file as it was, when
-// the packet is not a byte array or not a zlib stream. Raises, also leaving an earlier file as it
-// was:
+// the packet is not a byte array or not a zlib stream, and when the content cannot be written
+// (a full disk; the reason, "Cannot write file ..." with the system's, is logged through
+// common/log_sink.h). Raises, also leaving an earlier file as it was:
 // - EUnsafePath for a name that leads outside the exchange folder or holds "|" or a line break;
 // - EServerOwnFile for one of the server's own files (server_own_files.h);
 // - EFCreateError when the target cannot be created (missing folder, target is a folder, in use);
 // - EPacketTooLarge when the packet or its content is larger than `limit` allows;
-// - EFileError when the content cannot be written ("Cannot write file ..." with the system's
-//   reason, for example a full disk);
 // - EMemoryBudgetExceeded when no working buffer can be had.
 bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::string& FileName,
                 uint64_t limit = DefaultTransferLimit());
@@ -48,10 +48,13 @@ bool UploadFile(const std::string& root, const OleVariant& FileOV, const std::st
 // before compression; Null, with Size unassigned, when no file exists there (a folder does not
 // count). Raises EFOpenError when the file is in use, cannot be opened or is longer than `limit`
 // (refused before it is read), EUnsafePath and EServerOwnFile as above, EMemoryBudgetExceeded when
-// the process memory budget cannot hold the packet and the reply's copy of it. The file is read
-// and deflated piece by piece (codec/packet_pieces.h), never held whole.
+// the process memory budget cannot hold the content, the packet and the reply's copy of it. The
+// file is held (file_holds.h) only while it is read into memory; it is deflated after, in pieces
+// (codec/packet_pieces.h), while other calls may use it. `once_read`, when given, is called between
+// the two.
 OleVariant DownLoadFile(const std::string& root, const std::string& FileName, int32_t& Size,
-                        uint64_t limit = DefaultTransferLimit());
+                        uint64_t limit = DefaultTransferLimit(),
+                        const std::function<void()>& once_read = {});
 
 // Lists the files of the exchange folder (hidden ones included, sub-folders, upload temporaries
 // and names holding "|" or a line break left out) in the order the file system gives them: names,

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "common/file_errors.h"
+#include "services/files/server_own_files.h"
 
 namespace velmora {
 namespace {
@@ -32,42 +33,43 @@ std::string RandomSuffix() {
   throw EFileError(fmt::format("Cannot write file \"{}\". {}", target, SystemMessage(error)));
 }
 
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
-ReplacementFile::ReplacementFile(const SafePath& target) : target_(target.full) {
+ReplacementFile::ReplacementFile(const SafePath& target)
+    : target_(target.full), leaf_(target.leaf) {
   if (target.leaf.empty()) throw EFCreateError(target_, SystemMessage(EISDIR));
-  struct stat st {};
-  const bool exists = ::stat(target_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) throw EFCreateError(target_, SystemMessage(EISDIR));
-  if (exists && ::access(target_.c_str(), W_OK) != 0)
-    throw EFCreateError(target_, SystemMessage(errno));
+  folder_fd_ = OpenCheckedFolder(target);
+  if (folder_fd_ < 0) throw EFCreateError(target_, SystemMessage(errno));
+  try {
+    struct stat st {};
+    const bool exists = ::fstatat(folder_fd_, leaf_.c_str(), &st, 0) == 0;
+    if (exists && S_ISDIR(st.st_mode)) throw EFCreateError(target_, SystemMessage(EISDIR));
+    if (exists && ::faccessat(folder_fd_, leaf_.c_str(), W_OK, 0) != 0)
+      throw EFCreateError(target_, SystemMessage(errno));
 
-  const std::string stem = target.folder + "." +
-                           target.leaf.substr(0, std::min(target.leaf.size(), kMaxNameInTemp)) +
-                           std::string(kTempTag);
-  for (int attempt = 0; fd_ < 0; ++attempt) {
-    temp_ = stem + RandomSuffix();
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
-      const int error = errno;
-      temp_.clear();
-      throw EFCreateError(target_, SystemMessage(error));
+    const std::string stem =
+        "." + leaf_.substr(0, std::min(leaf_.size(), kMaxNameInTemp)) + std::string(kTempTag);
+    for (int attempt = 0; fd_ < 0; ++attempt) {
+      temp_ = stem + RandomSuffix();
+      fd_ = ::openat(folder_fd_, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
+        const int error = errno;
+        temp_.clear();
+        throw EFCreateError(target_, SystemMessage(error));
+      }
     }
+    // A replaced file keeps its permission bits.
+    if (exists) ::fchmod(fd_, st.st_mode & 07777);
+  } catch (...) {
+    ::close(folder_fd_);
+    throw;
   }
-  // A replaced file keeps its permission bits.
-  if (exists) ::fchmod(fd_, st.st_mode & 07777);
 }
 
 ReplacementFile::~ReplacementFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (!temp_.empty()) ::unlink(temp_.c_str());
+  if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  ::close(folder_fd_);
 }
 
 void ReplacementFile::Write(const char* data, size_t size) {
@@ -87,9 +89,10 @@ void ReplacementFile::Commit() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) ThrowWriteError(target_, errno);
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) ThrowWriteError(target_, errno);
+  if (::renameat(folder_fd_, temp_.c_str(), folder_fd_, leaf_.c_str()) != 0)
+    ThrowWriteError(target_, errno);
   temp_.clear();
-  SyncFolder(target_.substr(0, target_.find_last_of('/') + 1));
+  ::fsync(folder_fd_);
 }
 
 bool IsReplacementTempName(std::string_view name) {

@@ -3,7 +3,9 @@
 // The content goes to a hidden temporary file beside the target (".<name>.velmora-XXXXXX",
 // created exclusively), which is flushed to disk and then renamed over the target. Until Commit
 // succeeds the target keeps its earlier content, or stays absent; a temporary that is not
-// committed is removed.
+// committed is removed. The folder is opened once, checked (server_own_files.h), and every step
+// after works in it by descriptor, so a folder swapped for a link meanwhile cannot move the write
+// elsewhere.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,9 @@ namespace velmora {
 class ReplacementFile {
  public:
   // Creates the temporary. Raises EFCreateError naming the target when the target cannot be
-  // created: its folder is missing or not a folder, the target is a folder, or access is denied.
+  // created: its folder is missing or not a folder, the target is a folder, or access is denied;
+  // EUnsafePath or EServerOwnFile when the folder opened is not where the path was checked to
+  // lead or the target is one of the server's own files.
   explicit ReplacementFile(const SafePath& target);
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -29,8 +33,10 @@ class ReplacementFile {
   void Commit();
 
  private:
-  std::string target_;
-  std::string temp_;
+  std::string target_;  // the full path, for messages
+  std::string leaf_;
+  int folder_fd_ = -1;
+  std::string temp_;  // the temporary's name in the folder
   int fd_ = -1;
 };
 

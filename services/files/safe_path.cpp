@@ -124,6 +124,7 @@ SafePath ResolveInside(std::string_view root, std::initializer_list<std::string_
   if (ec) Refuse(shown, fmt::format("it cannot be resolved ({})", ec.message()));
   if (!IsWithin(canonical, canonical_root)) Refuse(shown, "it leads outside its folder");
   out.key = canonical.string();
+  out.root = canonical_root.string();
   return out;
 }
 

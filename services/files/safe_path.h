@@ -34,6 +34,7 @@ struct SafePath {
   std::string folder;  // the folder part of full, ending in "/"
   std::string leaf;    // the last name; empty when the path names a folder (ends in a separator)
   std::string key;     // canonical absolute path: the key for file holds
+  std::string root;    // the canonical root: what is opened through `full` must lie within it
 };
 
 // Whether a name holds neither "|" nor a line break, so that a listing can carry it.

@@ -7,17 +7,26 @@
 // client put there itself among them, are reached as before.
 //
 // A target counts as one of them when
-// - it is the same file: device and inode equal, both looked up at the call, following links. So
-//   a symbolic or hard link, and any spelling of the name ("./", "Upload/../"), are refused too,
-//   and a file replaced by rename since the start (the settings file is saved that way) is still
-//   recognised;
+// - it is the same file: device and inode equal, following links. So a symbolic or hard link, and
+//   any spelling of the name ("./", "Upload/../"), are refused too. Each file's inode is held open
+//   (O_PATH) from when it is first seen, and one replaced since (the settings are saved by rename)
+//   stays one of them as long as any link still reaches it: a hard link made before the
+//   replacement would hand out the former contents, password included. Held open, such an inode's
+//   number cannot pass to an unrelated file, so nothing else is refused by mistake. The former
+//   files the server itself replaced (common/atomic_file.h) count the same way, also when they
+//   were replaced between two calls;
 // - or its resolved path is that of one of them, or lies below it. This covers a file that does
 //   not exist (yet), such as a missing DataBase.CFG: a client can create neither it nor a folder in
-//   its place. Resolved paths are taken when the files are named; links in their folders are not
-//   expected to change while the service runs.
+//   its place.
+//
+// The check is made twice: on the path before anything is touched (RefuseServerOwnFile), and on
+// what was actually opened (RefuseOpenedServerOwnFile), because a link can be swapped between a
+// look at a path and its open. Readers check the open file; writers and deleters check the open
+// folder they then work in by descriptor, so a folder swapped for a link afterwards changes
+// nothing.
 //
 // Thread rules: SetServerOwnFiles is called while no file method runs (the service is stopped);
-// RefuseServerOwnFile runs on any thread and reads the set as it was last named.
+// the checks run on any thread, one at a time (they share the held inodes).
 #pragma once
 
 #include <string>
@@ -45,5 +54,17 @@ void SetServerOwnFiles(const std::vector<std::string>& paths);
 // Raises EServerOwnFile when `target` is one of the server's own files (the message names the
 // target as the client reached it) or leads through one of them (the message names that file).
 void RefuseServerOwnFile(const SafePath& target);
+
+// The same for what `fd` has opened, whatever the path named at the check above: with `leaf`
+// empty, `fd` is the file itself; else `fd` is the folder that holds the entry `leaf` to be
+// written or removed. Raises EUnsafePath when what was opened lies outside target.root (a link
+// swapped in after the path was resolved), EServerOwnFile (naming the target) when it is, or
+// was and is still linked as, one of the server's own files.
+void RefuseOpenedServerOwnFile(int fd, const SafePath& target, std::string_view leaf = {});
+
+// Opens target.folder, the folder a write or a removal of target.leaf then works in by descriptor,
+// and checks it as above. Returns the descriptor, or -1 with errno set when the folder cannot be
+// opened.
+int OpenCheckedFolder(const SafePath& target);
 
 }  // namespace velmora

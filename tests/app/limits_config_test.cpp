@@ -41,7 +41,7 @@ TEST_F(LimitsConfigTest, EveryKeySetsItsOwnField) {
     EXPECT_TRUE(keys.insert(std::string(s.key)).second) << "duplicate key " << s.key;
     body += std::string(s.key) + "=" + std::to_string(s.min + 1) + "\r\n";
   }
-  EXPECT_EQ(keys.size(), 21u) << "one key per field of ServerLimits";
+  EXPECT_EQ(keys.size(), 22u) << "one key per field of ServerLimits";
   const LoadedLimits loaded = Load(body);
   EXPECT_TRUE(loaded.notes.empty()) << loaded.notes.front();
   for (const LimitSetting& s : LimitSettings()) EXPECT_EQ(s.get(loaded.limits), s.min + 1) << s.key;

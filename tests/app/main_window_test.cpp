@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <filesystem>
 
+#include "app/client_table_model.h"
 #include "app/config/server_config.h"
 #include "app/radio_group.h"
 #include "tests/app/shell_fixture.h"
@@ -110,6 +111,8 @@ TEST_F(ShellTest, AMetricsPortThatIsTakenIsLoggedAndTheServiceRunsOn) {
 TEST_F(ShellTest, ControlsPagesAndCaptions) {
   WriteConfigWithFreePort();
   CreateWindow();
+  // The designed client area holds the toolbar and the status bar too.
+  EXPECT_EQ(window_->size(), QSize(537, 393));
   auto* pages = Find<QTabWidget>("PageControl1");
   ASSERT_EQ(pages->count(), 4);
   const char* captions[] = {"服务信息", "服务器日志", "服务器配置", "数据维护"};
@@ -240,6 +243,9 @@ TEST_F(ShellTest, WithoutConfigFileDefaultsAreShownAndNoFileIsCreated) {
   EXPECT_EQ(Text("E_SVRUSERNAME"), QStringLiteral("admin"));
   EXPECT_EQ(Text("E_SVRPASSWORD"),
             QString::fromUtf8(kDefaultPassword.data(), kDefaultPassword.size()));
+  // Shown masked with '*', one for each character.
+  EXPECT_EQ(Find<QLineEdit>("E_SVRPASSWORD")->displayText(),
+            QString(static_cast<qsizetype>(kDefaultPassword.size()), QLatin1Char('*')));
   EXPECT_EQ(Text("E_SVROPENPORT"), QStringLiteral("211"));
   EXPECT_TRUE(Find<QCheckBox>("Start")->isChecked());
   EXPECT_EQ(Find<TRadioGroup>("BackupType")->ItemIndex(), 0);
@@ -470,6 +476,24 @@ TEST_F(ShellTest, ExitFromTheTrayEndsTheLoopWithoutTheCloseSettings) {
   EXPECT_EQ(ReadFile(folder_.File("CONFIG.CFG")).find("BackupType"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(autostart_ + "/velmora.desktop"));
   EXPECT_TRUE(notices_.empty());
+}
+
+// The grid's login time: the locale's short date and long time, without the time zone that Qt's
+// long time format adds.
+TEST(ClientTableModel, LoginTimeShowsNoTimeZone) {
+  const QDateTime login(QDate(2024, 3, 5), QTime(8, 7, 9));
+  for (const char* name : {"en_US", "de_DE", "zh_CN", "fi_FI"}) {
+    SCOPED_TRACE(name);
+    const QLocale locale(QString::fromLatin1(name));
+    ASSERT_TRUE(locale.timeFormat(QLocale::LongFormat).contains(QLatin1Char('t')))
+        << "the locale's long time has no zone to drop";
+    const QString text = TClientTableModel::LoginTimeText(login, locale);
+    EXPECT_FALSE(text.contains(login.timeZoneAbbreviation())) << text.toStdString();
+    EXPECT_TRUE(text.startsWith(locale.toString(login.date(), QLocale::ShortFormat) + ' '))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("0?8.07.09"))))
+        << text.toStdString();
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // A refused login: the log keeps its fixed line, which names no one, and adds a line of its own
-// with the address and the user tried, made fit for one line.
+// with the address and the user tried, made fit for one line; and the log's escaping agrees with
+// Qt's Unicode categories.
 #include <gtest/gtest.h>
 
+#include "common/log_text.h"
 #include "rpc/rpc_errors.h"
 #include "tests/app/shell_fixture.h"
 
@@ -16,7 +18,10 @@ TEST_F(RefusedLoginLogTest, ASecondLineNamesTheAddressAndTheUserTried) {
     QString shown;
   } cases[] = {
       {"Admin", QStringLiteral("Admin")},
-      {"line\nbreak", QStringLiteral("line?break")},
+      {"line\nbreak", QStringLiteral("line\\nbreak")},
+      {"a\xe2\x80\xa8"
+       "b\xe2\x80\x8f",
+       QStringLiteral("a\\u2028b\\u200F")},
       {std::string(100, 'u'), QString(64, QLatin1Char('u')) + QStringLiteral("…")},
   };
   int n = 0;
@@ -33,6 +38,20 @@ TEST_F(RefusedLoginLogTest, ASecondLineNamesTheAddressAndTheUserTried) {
                         text.endsWith(QStringLiteral("，用户 ") + c.shown));
     }
     EXPECT_TRUE(found) << LogLines().join('\n').toStdString();
+  }
+}
+
+// The escaped set is every control, format, line and paragraph separator character Qt knows, and
+// nothing it counts as anything else (code points Qt leaves unassigned may differ in version).
+TEST(LogEscapes, AreQtsControlFormatAndSeparatorCharacters) {
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const QChar::Category category = QChar::category(c);
+    if (category == QChar::Other_NotAssigned) continue;
+    const bool qt_escapes = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Separator_Line ||
+                            category == QChar::Separator_Paragraph;
+    ASSERT_EQ(IsEscapedInLog(c), qt_escapes) << std::hex << static_cast<uint32_t>(c);
   }
 }
 

@@ -6,11 +6,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 
+#include "codec/packets.h"
 #include "rpc/client_channel.h"
 #include "rpc/rpc_errors.h"
 #include "tests/support/free_port.h"
@@ -61,12 +68,44 @@ TEST(ServerOwnFilePaths, SettingsTlsFilesDatabaseAndExecutableWhetherOrNotTheyEx
   // No DataBase.CFG: no database file is open.
   EXPECT_EQ(ServerOwnFilePaths(app, tls),
             (std::vector<std::string>{app + "CONFIG.CFG", app + "DataBase.CFG", app + "server.pem",
-                                      app + "server.key", executable}));
+                                      app + "server.key", app + "BackupData", executable}));
   WriteFile(app + "DataBase.CFG", "DriverID=SQLite\r\nDatabase=" + app + "test.db\r\n");
   EXPECT_EQ(ServerOwnFilePaths(app, {}),
             (std::vector<std::string>{app + "CONFIG.CFG", app + "DataBase.CFG", app + "test.db",
                                       app + "test.db-wal", app + "test.db-shm",
-                                      app + "test.db-journal", executable}));
+                                      app + "test.db-journal", app + "BackupData", executable}));
+  // PostgreSQL's password file; a backup folder that holds the application folder is left out,
+  // or every file there would be refused.
+  WriteFile(app + "DataBase.CFG",
+            "DriverID=PG\r\nServer=db\r\nDatabase=app\r\npassfile=" + app + "pgpass\r\n");
+  WriteFile(app + "CONFIG.CFG", "[Backup]\r\nbakpath=" + folder.Path() + "/..\r\n");
+  EXPECT_EQ(ServerOwnFilePaths(app, {}),
+            (std::vector<std::string>{app + "CONFIG.CFG", app + "DataBase.CFG", app + "pgpass",
+                                      executable}));
+}
+
+TEST(ServerOwnFilePaths, SecretsADatabaseClientLibraryReads) {
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  struct Case {
+    TStringList params;
+    std::vector<std::string> files;
+  };
+  std::vector<Case> cases = {
+      {Params({"DriverID=PG", "passfile=/srv/pgpass", "sslkey=/srv/client.key",
+               "sslcert=/srv/client.pem"}),
+       {"/srv/pgpass", "/srv/client.key"}},
+      {Params({"DriverID=pg", "servicefile=/srv/pg_service.conf", "passfile=/srv/pgpass"}),
+       {"/srv/pgpass", "/srv/pg_service.conf"}},
+      {Params({"DriverID=SQLite", "Database=/srv/a.db", "passfile=/srv/pgpass"}), {}},
+      {Params({"DriverID=MSSQL", "Server=db"}), {}},
+  };
+  if (!home.empty() && std::getenv("PGPASSFILE") == nullptr) {
+    cases.push_back({Params({"DriverID=PG", "Server=db"}), {home + "/.pgpass"}});
+  }
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.params.Text());
+    EXPECT_EQ(SecretFilesOf(t.params), t.files);
+  }
 }
 
 #ifdef VELMORA_PROGRAM
@@ -185,6 +224,97 @@ TEST_F(OwnFilesProgramTest, ClientsCanNeitherReadNorReplaceNorDeleteTheServersOw
       Call(*client, "DeleteData", {OleVariant(""), OleVariant("notes.txt")}).Outs.at(0).AsString(),
       "");
   EXPECT_FALSE(fs::exists(app_ + "notes.txt"));
+}
+// A local user swaps links in the exchange folder while clients call the file methods: the link
+// "link" between a plain file and the settings beside the folder, the folder "dir" between a real
+// folder and the application folder. The path is checked before the file is opened, so every
+// call may see the one and open the other; no call may hand out a byte of the settings or change
+// them. VELMORA_RACE_SECONDS sets how long (5 s by default).
+TEST_F(OwnFilesProgramTest, LinksSwappedUnderTheFileMethodsReachNoOwnFile) {
+  const char* seconds_text = std::getenv("VELMORA_RACE_SECONDS");
+  const auto duration = std::chrono::seconds(seconds_text != nullptr ? std::atoi(seconds_text) : 5);
+  const std::string upload = app_ + "Upload/";
+  const std::string settings = ReadFile(app_ + "CONFIG.CFG");
+  WriteFile(upload + "plain.txt", "plain");
+  fs::create_directory(upload + "real");
+  fs::create_symlink("plain.txt", upload + "link");
+  fs::create_directory_symlink("real", upload + "dir");
+  auto warm = Connect();  // the program listens
+
+  std::atomic<bool> stop{false};
+  // Each swap is one rename of a new link over the old, so the name always exists.
+  std::thread swapper([&] {
+    for (bool harmless = false; !stop; harmless = !harmless) {
+      fs::create_symlink(harmless ? "plain.txt" : "../CONFIG.CFG", upload + ".link.new");
+      fs::rename(upload + ".link.new", upload + "link");
+      fs::create_directory_symlink(harmless ? "real" : "..", upload + ".dir.new");
+      fs::rename(upload + ".dir.new", upload + "dir");
+    }
+  });
+  struct Tally {
+    std::atomic<long> calls{0}, plain{0}, refused{0}, other{0};
+  } reads, writes;
+  const auto run = [&](const std::function<void(TDSClientChannel&)>& call, Tally& tally) {
+    auto client = Connect();
+    while (!stop) {
+      try {
+        call(*client);
+      } catch (const EDSRemoteError&) {
+        ++tally.refused;
+      }
+      ++tally.calls;
+    }
+  };
+  const auto read_data = [&](TDSClientChannel& client) {
+    const TDSCallResult r = Call(client, "ReadData", {OleVariant("Upload"), OleVariant("link")});
+    if (r.Result.IsEmpty() || r.Result.IsNull()) {
+      ++reads.refused;
+    } else if (r.Result == OleVariant::Bytes("plain")) {
+      ++reads.plain;
+    } else {
+      ++reads.other;
+    }
+  };
+  const auto download = [&](TDSClientChannel& client) {
+    const TDSCallResult r = Call(client, "DownLoadFile", {OleVariant("link")});
+    if (r.Result.IsNull()) {
+      ++reads.refused;
+    } else {
+      (PacketToBytes(r.Result) == "plain" ? reads.plain : reads.other)++;
+    }
+  };
+  const auto write = [&](TDSClientChannel& client) {
+    Call(client, "UploadFile", {CompressToPacket("evil"), OleVariant("dir/CONFIG.CFG")});
+    const std::string post =
+        Call(client, "PostData",
+             {OleVariant::Bytes("evil"), OleVariant("Upload/dir"), OleVariant("CONFIG.CFG")})
+            .Outs.at(0)
+            .AsString();
+    const std::string removed =
+        Call(client, "DeleteData", {OleVariant("Upload/dir"), OleVariant("CONFIG.CFG")})
+            .Outs.at(0)
+            .AsString();
+    (post.empty() && removed.empty() ? writes.plain : writes.refused)++;
+  };
+  std::vector<std::thread> clients;
+  clients.emplace_back(run, read_data, std::ref(reads));
+  clients.emplace_back(run, download, std::ref(reads));
+  clients.emplace_back(run, write, std::ref(writes));
+  std::this_thread::sleep_for(duration);
+  stop = true;
+  for (std::thread& t : clients) t.join();
+  swapper.join();
+
+  std::printf(
+      "reads: %ld calls, %ld plain, %ld refused, %ld other; writes: %ld rounds, %ld done, "
+      "%ld refused\n",
+      reads.calls.load(), reads.plain.load(), reads.refused.load(), reads.other.load(),
+      writes.calls.load(), writes.plain.load(), writes.refused.load());
+  EXPECT_EQ(reads.other, 0);  // anything but the plain file's bytes, a refusal or nothing
+  EXPECT_GT(reads.plain, 0);  // the race was run: both sides of the swap were met
+  EXPECT_GT(reads.refused, 0);
+  EXPECT_GT(writes.calls, 0);
+  EXPECT_EQ(ReadFile(app_ + "CONFIG.CFG"), settings);
 }
 #endif
 

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <regex>
@@ -73,10 +74,16 @@ class Terminal {
       ReadSome(10ms);
     Type(keys);
   }
+  // What the program writes meanwhile is read too: it echoes the keys, and a long line's echo
+  // would otherwise fill the terminal and stop it reading.
   void Type(std::string_view keys) {
     while (!keys.empty()) {
-      const ssize_t n = write(master_, keys.data(), keys.size());
-      if (n < 0 && errno == EINTR) continue;
+      pollfd fd{master_, POLLIN | POLLOUT, 0};
+      if (poll(&fd, 1, 1000) < 0 && errno != EINTR) return;
+      if ((fd.revents & POLLIN) != 0) ReadSome(0ms);
+      if ((fd.revents & POLLOUT) == 0) continue;
+      const ssize_t n = write(master_, keys.data(), std::min<size_t>(keys.size(), 1024));
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) return;
       keys.remove_prefix(static_cast<size_t>(n));
     }
@@ -234,9 +241,17 @@ TEST_F(CliShellTest, MultiLineStatementErrorAndTimingAtTheTerminal) {
   EXPECT_EQ(t.Exit(), 0) << t.Output();
 }
 
-TEST_F(CliShellTest, HistoryIsKeptAcrossRunsAndTheUpArrowRecallsIt) {
+TEST_F(CliShellTest, HistoryIsKeptAcrossRunsWithoutOverlongLinesAndTheUpArrowRecallsIt) {
+  // A line over the history's limit, left in the file by an earlier run: it is dropped.
+  const std::string stored_long(70000, 'y');
+  WriteFile(history_, "_HiStOrY_V2_\nSELECT\\04042;\n" + stored_long + "\n");
+  const std::string typed_long = "SELECT LENGTH('" + std::string(70000, 'z') + "') AS N;";
   {
     Terminal t(Args(), Environment());
+    ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+    // A line over the limit runs, but the history does not keep it.
+    t.TypeAtPrompt(typed_long + "\r");
+    ASSERT_TRUE(t.WaitFor("70000")) << t.Output().substr(t.Output().size() - 300);
     ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
     t.TypeAtPrompt("SELECT 20 + 22 AS RECALLED;\r");
     ASSERT_TRUE(t.WaitFor("42")) << t.Output();
@@ -244,7 +259,11 @@ TEST_F(CliShellTest, HistoryIsKeptAcrossRunsAndTheUpArrowRecallsIt) {
     t.TypeAtPrompt(kCtrlD);  // Ctrl-D at the prompt leaves
     EXPECT_EQ(t.Exit(), 0) << t.Output();
   }
-  EXPECT_NE(ReadFile(history_).find("RECALLED"), std::string::npos);
+  const std::string kept = ReadFile(history_);
+  EXPECT_NE(kept.find("RECALLED"), std::string::npos);
+  EXPECT_NE(kept.find("SELECT\\04042;"), std::string::npos);  // a short line of the old file
+  EXPECT_EQ(kept.find("yyyy"), std::string::npos);
+  EXPECT_EQ(kept.find("zzzz"), std::string::npos);
 
   Terminal t(Args(), Environment());
   ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
@@ -258,16 +277,59 @@ TEST_F(CliShellTest, HistoryIsKeptAcrossRunsAndTheUpArrowRecallsIt) {
 }
 
 TEST_F(CliShellTest, CtrlCAtThePromptDropsTheUnfinishedStatement) {
+  constexpr std::string_view kCtrlR = "\x12";  // incremental search back through the history
+  struct Case {
+    const char* what;
+    std::string keys;  // typed after the statement's first line, before Ctrl-C
+  };
+  const Case cases[] = {
+      {"while typing", "2 +"},
+      {"inside an incremental search", std::string(kCtrlR) + "SEL"},
+      {"inside an incremental search begun on a typed line", "2 +" + std::string(kCtrlR)},
+  };
   Terminal t(Args(), Environment());
   ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
-  t.TypeAtPrompt("SELECT 1 +\r");
-  ASSERT_TRUE(t.WaitFor(kContinuation)) << t.Output();
-  t.TypeAtPrompt("2 +");
-  t.Type(kCtrlC);
-  // The first prompt again, not the continuation prompt: the statement is gone.
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    t.TypeAtPrompt("SELECT 1 +\r");
+    ASSERT_TRUE(t.WaitFor(kContinuation)) << t.Output();
+    t.TypeAtPrompt(c.keys);
+    std::this_thread::sleep_for(200ms);  // the editor has taken the keys
+    t.Type(kCtrlC);
+    // The first prompt again, not the continuation prompt: the statement is gone, and the shell
+    // is still there.
+    ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+    t.TypeAtPrompt("SELECT 5 * 5 AS X;\r");
+    ASSERT_TRUE(t.WaitFor("25")) << t.Output();
+    ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+  }
+  t.TypeAtPrompt(kCtrlD);
+  EXPECT_EQ(t.Exit(), 0) << t.Output();
+}
+
+// A terminal brackets a paste (mode 2004) when the shell asks for it; inside, Ctrl-R and Ctrl-S are
+// text sent with the statement, not an incremental search that would swallow the statements after
+// it, nor XOFF that would stop all output.
+TEST_F(CliShellTest, PastedControlBytesAreTextAndTheStatementsAfterThemRun) {
+  Terminal t(Args(), Environment());
   ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
-  t.TypeAtPrompt("SELECT 5 * 5 AS X;\r");
-  ASSERT_TRUE(t.WaitFor("25")) << t.Output();
+  EXPECT_NE(t.Output().find("\x1b[?2004h"), std::string::npos) << t.Output();
+  t.TypeAtPrompt(
+      "\x1b[200~"
+      "SELECT 4101 AS A; \x12 SELECT 4102 AS B;\r"
+      "SELECT 4108 AS H;\x13\r"
+      "SELECT 4109 AS I;\r"
+      "SELECT 'a' || '\x12\x13' || 'b' AS V;\r"
+      "\x1b[201~");
+  ASSERT_TRUE(t.WaitFor("4101\r\n")) << t.Output();
+  ASSERT_TRUE(t.WaitFor("unrecognized token")) << t.Output();  // the engine's word on "\x12 SELECT"
+  ASSERT_TRUE(t.WaitFor("4108\r\n")) << t.Output();
+  ASSERT_TRUE(t.WaitFor("unrecognized token")) << t.Output();  // "\x13\nSELECT 4109"
+  ASSERT_TRUE(t.WaitFor("a??b")) << t.Output();  // the table shows a control character as ?
+  ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
+  // Keys typed after the paste are keys again.
+  t.TypeAtPrompt("SELECT 4110 AS J;\r");
+  ASSERT_TRUE(t.WaitFor("4110\r\n")) << t.Output();
   ASSERT_TRUE(t.WaitFor(kPrompt)) << t.Output();
   t.TypeAtPrompt(kCtrlD);
   EXPECT_EQ(t.Exit(), 0) << t.Output();
@@ -302,10 +364,14 @@ TEST_F(CliShellTest, StatementsPipedInRunInOrder) {
       "  VALUES (2); -- a comment; not a statement\n"
       "/* ; */ INSERT INTO P VALUES (';');\n"
       "SELECT COUNT(*) AS N, SUM(A) AS S FROM P;\n"
+      "SELECT 'a\x12\x13"
+      "b' AS C;\n"           // control bytes piped in are text, not editing keys
       "SELECT 'last' AS L",  // no `;` at the end of the input: it runs as it is
       {"--format", "csv"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "N,S\r\n3,3\r\nL\r\nlast\r\n");
+  EXPECT_EQ(r.out,
+            "N,S\r\n3,3\r\nC\r\na\x12\x13"
+            "b\r\nL\r\nlast\r\n");
   EXPECT_EQ(r.err, "");
 }
 

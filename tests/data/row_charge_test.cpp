@@ -113,6 +113,48 @@ TEST_F(RowCharge, WhatWouldPassTheLimitStopsTheFetchAndIsGivenBack) {
   }
 }
 
+// The limit is exact: a result whose saved form is one byte under the limit or the limit itself
+// is fetched whole, one a byte over it is refused. The text (100 kB) is larger than the first
+// arena, so the room made for it is checked against the limit before it is copied in.
+TEST_F(RowCharge, TheLimitIsExactAtItsBoundary) {
+  constexpr size_t kText = 100'000;
+  const auto saved_size = [](size_t text_bytes) {
+    FetchedRows ds;
+    ds.rows = 1;
+    ds.text_bytes = text_bytes;
+    ds.Open();
+    return static_cast<uint64_t>(ds.SavedSize());
+  };
+  const uint64_t limit = saved_size(kText);
+  const struct {
+    size_t text_bytes;
+    uint64_t saved;
+    bool fetched;
+  } cases[] = {
+      {kText - 1, limit - 1, true},
+      {kText, limit, true},
+      {kText + 1, limit + 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text_bytes);
+    ASSERT_EQ(saved_size(c.text_bytes), c.saved);
+    FetchedRows ds;
+    ds.rows = 1;
+    ds.text_bytes = c.text_bytes;
+    ds.ChargeRows(limit, kRefusal);
+    if (c.fetched) {
+      EXPECT_NO_THROW(ds.Open());
+      EXPECT_EQ(ds.RecordCount(), 1);
+      EXPECT_EQ(ds.SavedSize(), c.saved);
+    } else {
+      EXPECT_THROW(ds.Open(), EResultTooLarge);
+      EXPECT_FALSE(ds.Active());
+    }
+    ds.Close();
+    EXPECT_EQ(budget.InUse(), before);
+  }
+}
+
 TEST_F(RowCharge, ABudgetThatCannotHoldTheRowsStopsTheFetch) {
   budget.SetTotal(before + 512 * 1024);
   FetchedRows ds;

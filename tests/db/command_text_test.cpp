@@ -37,6 +37,49 @@ TEST(CommandTextTest, MarkersBecomePositionalOutsideLiteralsAndComments) {
   }
 }
 
+// Each engine's dialect hides its own strings, comments and bodies from the markers and escapes,
+// and what it lacks is no quote to it.
+TEST(CommandTextTest, EachEnginesDialectHidesItsOwnQuotes) {
+  struct DialectCase {
+    const char* engine;
+    const TSqlDialect& dialect;
+    const char* text;
+    const char* sql;
+    std::vector<std::string> names;
+  };
+  const DialectCase cases[] = {
+      {"pg", kPostgresSqlDialect, "SELECT E'it\\'s :x', :p", "SELECT E'it\\'s :x', ?", {"p"}},
+      {"pg",
+       kPostgresSqlDialect,
+       "SELECT 1 /* a /* b */ :x */, :p",
+       "SELECT 1 /* a /* b */ :x */, ?",
+       {"p"}},
+      {"pg", kPostgresSqlDialect, "SELECT E'\\'{fn UCASE(x)}'", "SELECT E'\\'{fn UCASE(x)}'", {}},
+      {"pg",
+       kPostgresSqlDialect,
+       "SELECT $f$ :x::int {d '2024-01-02'} $f$, :p::int",
+       "SELECT $f$ :x::int {d '2024-01-02'} $f$, ?:int",
+       {"p"}},
+      {"pg",
+       kPostgresSqlDialect,
+       "SELECT a[1:2], b[i:j], `:p`",
+       "SELECT a[1:2], b[i:j], `?`",
+       {"p"}},
+      {"firebird", kFirebirdSqlDialect, "SELECT q'{it's :x}', :p", "SELECT q'{it's :x}', ?", {"p"}},
+      {"sqlite",
+       kSQLiteSqlDialect,
+       "SELECT [a:x], `b:y`, \"c:z\", :p",
+       "SELECT [a:x], `b:y`, \"c:z\", ?",
+       {"p"}},
+      {"odbc", kOdbcSqlDialect, "SELECT [a]]:x], :p", "SELECT [a]]:x], ?", {"p"}},
+  };
+  for (const DialectCase& c : cases) {
+    const TCommandText out = PreprocessCommandText(c.text, RenderEscapePlain, c.dialect);
+    EXPECT_EQ(out.sql, c.sql) << c.engine << ": " << c.text;
+    EXPECT_EQ(out.names, c.names) << c.engine << ": " << c.text;
+  }
+}
+
 TEST(CommandTextTest, EscapesGoThroughTheTranslatorWithMarkersInOrder) {
   std::vector<TSqlEscape> seen;
   const TEscapeTranslator record = [&seen](const TSqlEscape& e) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,10 +54,23 @@ TEST(LiteralLifting, LiftsOnlyComparedLiteralsOutsideColumnLists) {
        "SELECT * FROM T WHERE A IN (SELECT B FROM U WHERE C = ?)",
        {0}},
       {"SELECT A FROM T WHERE B = 9223372036854775807", "SELECT A FROM T WHERE B = ?", {0}},
+      {"SELECT A FROM T WHERE B = -9223372036854775808", "SELECT A FROM T WHERE B = ?", {0}},
+      {"SELECT A FROM T WHERE B = -0009223372036854775808", "SELECT A FROM T WHERE B = ?", {0}},
+      {"SELECT A FROM T WHERE B = 0000000000000000000000000000005",
+       "SELECT A FROM T WHERE B = ?",
+       {0}},
       // Left as written.
       {"SELECT A = 5, 'x' = 'x' FROM T", nullptr},
+      // Integers outside int64, whatever their digit count, sign or leading zeros.
       {"SELECT * FROM T WHERE B = 9223372036854775808", nullptr},
-      {"SELECT * FROM T WHERE B = -9223372036854775808", nullptr},
+      {"SELECT * FROM T WHERE B = +9223372036854775808", nullptr},
+      {"SELECT * FROM T WHERE B = -9223372036854775809", nullptr},
+      {"SELECT * FROM T WHERE B = 18446744073709551616", nullptr},
+      {"SELECT * FROM T WHERE B = 18446744073709551621", nullptr},
+      {"SELECT * FROM T WHERE B = 20000000000000000000", nullptr},
+      {"SELECT * FROM T WHERE B > -18446744073709551617", nullptr},
+      {"SELECT * FROM T WHERE B = 00018446744073709551616", nullptr},
+      {"SELECT * FROM T WHERE B = 340282366920938463463374607431768211457", nullptr},
       {"SELECT * FROM T WHERE B = 5.0 OR B = 0x5 OR B = 1e3 OR B = X'05'", nullptr},
       {"SELECT * FROM T WHERE B IN (1, 2) OR B BETWEEN 3 AND 4 OR C LIKE 'a%' OR B IS 5", nullptr},
       {"SELECT * FROM T WHERE B = 'a = 5' ORDER BY 1 LIMIT 10 OFFSET 2",
@@ -103,6 +117,32 @@ TEST(LiteralLifting, ValuesAreTheLiteralsOwn) {
   EXPECT_EQ(out.values[2].integer, 7);
   EXPECT_TRUE(out.values[3].is_text);
   EXPECT_EQ(out.values[3].text, "");
+
+  // int64's edges, reached with any number of leading zeros.
+  const struct {
+    const char* literal;
+    int64_t value;
+  } edges[] = {
+      {"9223372036854775807", INT64_MAX},         {"-9223372036854775808", INT64_MIN},
+      {"- 0000009223372036854775808", INT64_MIN}, {"-9223372036854775807", -INT64_MAX},
+      {"+00000000000000000000000000", 0},         {"-0", 0},
+  };
+  for (const auto& e : edges) {
+    const std::string text = std::string("SELECT * FROM T WHERE A = ") + e.literal;
+    ASSERT_TRUE(LiftLiterals(text, kSQLite, out)) << text;
+    ASSERT_EQ(out.values.size(), 1u) << text;
+    EXPECT_EQ(out.values[0].integer, e.value) << text;
+  }
+}
+
+TEST(LiteralLifting, IntegersOnlyLeavesStringsAsWritten) {
+  TLiftedText out;
+  ASSERT_TRUE(LiftLiterals("SELECT * FROM T WHERE A = 'x' AND B = 5 AND C <> ''", kSQLite, out,
+                           {.strings = false}));
+  EXPECT_EQ(out.sql, "SELECT * FROM T WHERE A = 'x' AND B = ? AND C <> ''");
+  ASSERT_EQ(out.values.size(), 1u);
+  EXPECT_EQ(out.values[0].integer, 5);
+  EXPECT_FALSE(LiftLiterals("SELECT * FROM T WHERE A = 'x'", kSQLite, out, {.strings = false}));
 }
 
 // Runs `sql` on `db` (binding `values` to its markers) and prints its column names and rows.
@@ -147,7 +187,10 @@ class LiteralLiftingSQLite : public SQLiteTest {
         "INSERT INTO L VALUES (1, 5, '5', 5, 5.0, X'35', 'Abc', '5'), "
         "(2, 10, '10', '10', 10.5, '10', 'abc', 5), (3, -3, '-3', -3, -3, -3, 'x''y', 'x''y'), "
         "(4, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
-        "(5, 9223372036854775807, 'O''Brien', '1e3', 1000, 'it''s', 'ABC', 9223372036854775807)");
+        "(5, 9223372036854775807, 'O''Brien', '1e3', 1000, 'it''s', 'ABC', 9223372036854775807), "
+        // What integers outside int64 would wrap to, modulo 2^64.
+        "(6, 0, '0', 0, 0, 0, '0', 0), (7, 1553255926290448384, '', 0, 0, 0, '', 0), "
+        "(8, -9223372036854775808, '', 0, 0, 0, '', -9223372036854775808)");
   }
 };
 
@@ -168,6 +211,12 @@ TEST_F(LiteralLiftingSQLite, LiftedTextsGiveTheRowsOfTheTextAsWritten) {
       "SELECT ID FROM L WHERE I <> 5 AND I != 10 AND I < 100 AND I >= -3 ORDER BY ID DESC",
       "SELECT ID FROM L WHERE I == 9223372036854775807 OR U = 9223372036854775807",
       "SELECT ID FROM L WHERE I = 9223372036854775808 OR I = -9223372036854775808",
+      "SELECT ID FROM L WHERE I = 18446744073709551616 OR U = 18446744073709551616",
+      "SELECT ID FROM L WHERE I = 20000000000000000000",
+      "SELECT ID FROM L WHERE I = 0018446744073709551621 OR I = +18446744073709551616",
+      "SELECT ID FROM L WHERE I < 20000000000000000000 ORDER BY ID",
+      "SELECT ID FROM L WHERE I > -18446744073709551617 ORDER BY ID",
+      "SELECT ID FROM L WHERE I = -9223372036854775808 OR U = -0009223372036854775808",
       "SELECT ID, I, T FROM L WHERE T <> 'a = 5' /* I = 5 */ -- I = 10\n ORDER BY 2 DESC, 1",
       "SELECT ID FROM L WHERE I > 0 ORDER BY 1 LIMIT 2 OFFSET 1",
       "SELECT I = 5, T = '5', I = 5 AS X, (SELECT COUNT(*) FROM L WHERE I = 5) FROM L WHERE ID = 1",

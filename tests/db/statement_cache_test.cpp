@@ -84,12 +84,26 @@ TEST_F(StatementCacheTest, SecondStatementOfACachedKeyIsHandedBack) {
   EXPECT_EQ(cache.Take("SELECT 1")->name, "first");
 }
 
-TEST_F(StatementCacheTest, ZeroCapacityKeepsNothing) {
-  TStatementCache<FakeStatement> cache(0);
-  std::optional<FakeStatement> back = cache.Put("SELECT 1", Make("s"));
-  ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(back->name, "s");
-  EXPECT_EQ(cache.Size(), 0u);
+// A cache of no capacity keeps nothing; any cache keeps no text past kMaxCachedTextBytes, while a
+// text of that length is kept.
+TEST_F(StatementCacheTest, WhatMayNotBeKeptIsHandedBack) {
+  const struct {
+    size_t capacity;
+    std::string key;
+    bool kept;
+  } cases[] = {
+      {0, "SELECT 1", false},
+      {4, "SELECT '" + std::string(kMaxCachedTextBytes - 9, 'x') + "'", true},
+      {4, "SELECT '" + std::string(kMaxCachedTextBytes - 8, 'x') + "'", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key.size());
+    TStatementCache<FakeStatement> cache(c.capacity);
+    std::optional<FakeStatement> back = cache.Put(c.key, Make("s"));
+    EXPECT_EQ(back.has_value(), !c.kept);
+    EXPECT_EQ(cache.Size(), c.kept ? 1u : 0u);
+    EXPECT_EQ(cache.Take(c.key).has_value(), c.kept);
+  }
 }
 
 TEST_F(StatementCacheTest, ClearAndDestructionDisposeOfEveryStatementOnce) {

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "db/core/query.h"
 #include "dbpool/uFDConnPool.h"
 #include "tests/dbpool/app_folder.h"
 
@@ -104,6 +106,57 @@ TEST_F(ConnectionPoolTest, FreeAndNilDropsTheFirstIdleConnection) {
   ASSERT_EQ(pool.Count(), 1u);
   EXPECT_EQ(pool.Item(0), b) << "index 0 was dropped; the former index 1 is now index 0";
   EXPECT_EQ(pool.Permits(), 30);
+}
+
+// Runs `sql` on `connection`; returns its first value as text.
+std::string Ask(TFDConnection* connection, const std::string& sql) {
+  TFDQuery q;
+  q.SetConnection(connection);
+  q.SQL().SetText(sql);
+  q.Open();
+  return q.Fields(0).AsString();
+}
+
+// A caller's change of its session (pragmas, attached databases, temporary objects) does not
+// reach the next caller: that connection is closed at give-back and the next one opens as
+// DataBase.CFG says. A connection that was only read through is kept.
+TEST_F(ConnectionPoolTest, ASessionChangedByOneCallerIsNotHandedToTheNext) {
+  folder.UseSqlite("data.db");
+  TFDConnectionPool pool(30);
+  struct Case {
+    const char* statement;
+    const char* look;
+    bool changes;
+  };
+  const Case cases[] = {
+      {"PRAGMA foreign_keys = OFF", "PRAGMA foreign_keys", true},
+      {"PRAGMA case_sensitive_like = 1", "SELECT 'a' LIKE 'A'", true},
+      {"CREATE TEMP TABLE left_behind (i)", "SELECT count(*) FROM sqlite_temp_master", true},
+      {"ATTACH DATABASE ':memory:' AS other",
+       "SELECT count(*) FROM pragma_database_list WHERE name = 'other'", true},
+      {"PRAGMA table_info(sqlite_master)", "PRAGMA foreign_keys", false},
+      {"SELECT 1 WHERE 1 = 1", "PRAGMA foreign_keys", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statement);
+    TFDConnection* first = pool.Lock();
+    ASSERT_NE(first, nullptr);
+    const std::string before = Ask(first, c.look);
+    TFDQuery q;
+    q.SetConnection(first);
+    q.SQL().SetText(c.statement);
+    q.ExecSQL();
+    q.SetConnection(nullptr);
+    if (c.changes) {
+      EXPECT_NE(Ask(first, c.look), before) << "the caller's own change holds";
+    }
+    pool.Unlock(first);
+    EXPECT_EQ(pool.Count(), c.changes ? 0u : 1u);
+    TFDConnection* next = pool.Lock();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(Ask(next, c.look), before);
+    pool.Unlock(next);
+  }
 }
 
 // The 31st caller waits the full 3000 ms and gets nothing, unless a connection comes back in time.

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/memory_budget.h"
+#include "common/server_limits.h"
 #include "rpc/frame_io.h"
 #include "rpc/rpc_errors.h"
 
@@ -145,6 +147,27 @@ TEST_F(FrameCodecTest, CorruptDeflatedPayloadsAreRefused) {
   }
   // A refused payload leaves the codec usable.
   EXPECT_EQ(receiver_.Unpack(h, DeflatedPayload(5000, good)), text);
+}
+
+// The size a deflated payload claims is charged to the memory budget before anything is inflated:
+// a claim past the budget is refused for the budget even when its stream is not even zlib, a good
+// one holds exactly its size until Trim, and the codec serves the next frame either way.
+TEST_F(FrameCodecTest, TheClaimedSizeIsChargedBeforeInflating) {
+  MemoryBudget& budget = MemoryBudget::Process();
+  const uint64_t before = budget.InUse();
+  budget.SetTotal(before + (1u << 20));
+  TDSFrameCodec receiver(1024, 16u << 20);
+  const FrameHeader h{0, kFrameDeflated};
+  const std::string text = Compressible(600 << 10);
+  const std::string good = DeflatedPayload(static_cast<uint32_t>(text.size()), Deflate(text));
+  EXPECT_THROW(receiver.Unpack(h, DeflatedPayload(2u << 20, std::string(2100, 'Q'))),
+               EMemoryBudgetExceeded);
+  EXPECT_EQ(budget.InUse(), before);
+  ASSERT_EQ(receiver.Unpack(h, good), text);
+  EXPECT_EQ(budget.InUse(), before + text.size());
+  receiver.Trim();
+  EXPECT_EQ(budget.InUse(), before);
+  budget.SetTotal(Limits().MemoryBudget);
 }
 
 // A stream that yields some bytes, at most `most` a read, then the end.

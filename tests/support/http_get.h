@@ -1,4 +1,4 @@
-// One HTTP GET to a listener on this machine, for the tests of the monitoring endpoints: plain
+// HTTP requests to a listener on this machine, for the tests of the monitoring endpoints: plain
 // sockets, HTTP/1.1, the reply read until the server closes the connection.
 #pragma once
 
@@ -18,19 +18,28 @@ struct HttpReply {
   std::string body;
 };
 
-// GET `path` on 127.0.0.1:`port`.
-inline HttpReply Get(int port, const std::string& path) {
-  HttpReply reply;
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A TCP connection to 127.0.0.1:`port`, or -1. `wait`: how long a receive may block.
+inline int ConnectLoopback(int port, int wait_ms = 10000) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     ::close(fd);
-    return reply;
+    return -1;
   }
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  timeval wait{wait_ms / 1000, (wait_ms % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  return fd;
+}
+
+// Sends `request` as it is and reads the reply until the server closes the connection; no
+// answer within `wait_ms` (for each receive) leaves status 0.
+inline HttpReply Request(int port, const std::string& request, int wait_ms = 10000) {
+  HttpReply reply;
+  const int fd = ConnectLoopback(port, wait_ms);
+  if (fd < 0) return reply;
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
     ::close(fd);
     return reply;
@@ -46,6 +55,11 @@ inline HttpReply Get(int port, const std::string& path) {
   reply.status = std::atoi(all.c_str() + all.find(' ') + 1);
   reply.body = all.substr(head_end + 4);
   return reply;
+}
+
+// GET `path` on 127.0.0.1:`port`.
+inline HttpReply Get(int port, const std::string& path, int wait_ms = 10000) {
+  return Request(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", wait_ms);
 }
 
 }  // namespace velmora::test

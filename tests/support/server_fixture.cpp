@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "codec/packets.h"
+#include "common/memory_budget.h"
 #include "dbpool/database_pools.h"
 #include "host/server_module_pool.h"
 #include "tools/self_host/database_config.h"
@@ -60,6 +61,12 @@ void ServerFixture::ExpectAllGivenBack() {
     EXPECT_EQ(FDConnectionPool()->TagOf(FDConnectionPool()->Item(i)), 0) << "connection " << i;
   for (size_t i = 0; i < FDQueryPool()->Count(); ++i)
     EXPECT_EQ(FDQueryPool()->TagOf(FDQueryPool()->Item(i)), 0) << "query " << i;
+}
+
+bool ServerFixture::BudgetGivenBack() {
+  for (int i = 0; i < 250 && MemoryBudget::Process().InUse() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return MemoryBudget::Process().InUse() == 0;
 }
 
 bool ServerFixture::ModulesFree() {

@@ -55,6 +55,9 @@ class ServerFixture : public ::testing::Test {
 
   // Every pooled connection and query idle (Tag 0).
   static void ExpectAllGivenBack();
+  // Waits (up to 5 s) until the memory budget holds nothing: it is given back once a reply has
+  // been sent, and the client may read the reply a moment before.
+  static bool BudgetGivenBack();
   // Waits (up to 5 s) until no module instance is in use; the instance goes back after the
   // client's connection has closed on the server's side.
   static bool ModulesFree();

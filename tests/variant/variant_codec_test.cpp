@@ -186,6 +186,46 @@ TEST(VariantCodec, ElementsAreCountedAcrossNestingLevels) {
   }
 }
 
+// A text longer than the bound is refused before it is copied, whatever kind of text it is and
+// however deep in arrays; one of exactly the bound is decoded.
+TEST(VariantCodec, TextsAreHeldToTheirBound) {
+  const std::string at(100, 't');
+  const std::string over(101, 't');
+  BcdValue bcd;
+  bcd.text = over;
+  const struct {
+    const char* name;
+    OleVariant value;
+    bool refused;
+  } cases[] = {
+      {"OleStr at the bound", OleVariant::OleStr(at), false},
+      {"OleStr", OleVariant::OleStr(over), true},
+      {"UString", OleVariant::UString(over), true},
+      {"AnsiString", OleVariant::AnsiString(over), true},
+      {"BCD digits", OleVariant(bcd), true},
+      {"in a nested array",
+       OleVariant(VariantArray{
+           0, {OleVariant(VariantArray{0, {OleVariant(1), OleVariant::OleStr(over)}})}}),
+       true},
+      {"a byte array is no text", OleVariant::Bytes(std::vector<uint8_t>(101, 1)), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = Encode(c.value);
+    ByteReader r(bytes);
+    MemoryReservation held;
+    VariantElementCount elements;
+    try {
+      EXPECT_EQ(DecodeVariant(r, held, elements, 100), c.value);
+      EXPECT_FALSE(c.refused) << "decoded past the bound";
+    } catch (const EVariantLimitExceeded& e) {
+      EXPECT_TRUE(c.refused);
+      EXPECT_STREQ(e.what(),
+                   "A text of 101 bytes exceeds the server's limit of 100 bytes (TextMaxMiB)");
+    }
+  }
+}
+
 // Counts larger than the input must fail before any allocation of their size; nested arrays that
 // each claim the rest of the input must not multiply what is reserved. Under AddressSanitizer a
 // reservation of what the counts claim would be gigabytes.

@@ -5,10 +5,12 @@ The row rule: skip leading white space, `--` line comments, `/* */` block commen
 parentheses; take the first word (letter case ignored). The statement returns rows, and runs with
 SQL2OleVariant, when that word is SELECT, WITH, VALUES, TABLE, SHOW, EXPLAIN, DESCRIBE or PRAGMA
 (PRAGMA only when the statement has no `=` outside quotes), or when the keyword RETURNING appears
-as a word outside quotes and comments; otherwise it runs with ExecSQL. Quotes are '...' and
-"..." (a doubled quote character stays inside); an unclosed quote or comment runs to the end; an
-`=` inside a comment does not count; a word is a run of ASCII letters, digits and `_`. The C++
-client library's StatementKindOf (client/statement_kind.h) decides the same way.
+as a word outside quotes, comments and PostgreSQL dollar-quoted bodies; otherwise it runs with
+ExecSQL. Quotes are '...' and "..." (a doubled quote character stays inside) and E'...', where a
+backslash escapes the next character; comments nest, as PostgreSQL reads them; an unclosed quote
+or comment runs to the end; an `=` inside a comment does not count; a word is a run of ASCII
+letters, digits and `_`. The C++ client library's StatementKindOf (client/statement_kind.h)
+decides the same way; tests/cases/sql_split_cases.json holds the cases both are checked on.
 """
 
 ROW_WORDS = frozenset(("SELECT", "WITH", "VALUES", "TABLE", "SHOW", "EXPLAIN", "DESCRIBE",
@@ -41,6 +43,45 @@ def _dollar_tag(sql, i):
     return None
 
 
+def _quote_end(sql, i, backslashes):
+    """The index after the quote opening at i (a doubled quote stays inside; with `backslashes`,
+    a backslash escapes the next character); the end of the text when it is unclosed."""
+    ch = sql[i]
+    n = len(sql)
+    j = i + 1
+    while j < n:
+        if backslashes and sql[j] == "\\":
+            j += 2
+            continue
+        if sql[j] == ch:
+            if j + 1 < n and sql[j + 1] == ch:
+                j += 2
+                continue
+            return j + 1
+        j += 1
+    return n
+
+
+def _block_comment_end(sql, i):
+    """The index after the block comment opening at i: comments nest, as PostgreSQL reads them;
+    the end of the text when it is unclosed."""
+    n = len(sql)
+    depth = 0
+    j = i
+    while j < n - 1:
+        if sql.startswith("/*", j):
+            depth += 1
+            j += 2
+        elif sql.startswith("*/", j):
+            depth -= 1
+            j += 2
+            if depth == 0:
+                return j
+        else:
+            j += 1
+    return n
+
+
 def segments(sql, dollar_quotes=False):
     """Splits `sql` into (kind, start, end) pieces: CODE, QUOTED or COMMENT. An unterminated
     quote or comment runs to the end. With `dollar_quotes`, `$tag$ ... $tag$` bodies are QUOTED
@@ -54,23 +95,18 @@ def segments(sql, dollar_quotes=False):
         kind = None
         if ch in "'\"":
             kind = QUOTED
-            j = i + 1
-            while j < n:
-                if sql[j] == ch:
-                    if j + 1 < n and sql[j + 1] == ch:
-                        j += 2
-                        continue
-                    break
-                j += 1
-            end = min(j + 1, n)
+            end = _quote_end(sql, i, False)
+        elif (ch in "Ee" and sql.startswith("'", i + 1)
+              and (i == 0 or not _is_name_char(sql[i - 1]))):
+            kind = QUOTED
+            end = _quote_end(sql, i + 1, True)
         elif ch == "-" and sql.startswith("--", i):
             kind = COMMENT
             j = sql.find("\n", i)
             end = n if j < 0 else j + 1
         elif ch == "/" and sql.startswith("/*", i):
             kind = COMMENT
-            j = sql.find("*/", i + 2)
-            end = n if j < 0 else j + 2
+            end = _block_comment_end(sql, i)
         elif dollar_quotes and ch == "$" and (i == 0 or not _is_name_char(sql[i - 1])):
             tag = _dollar_tag(sql, i)
             if tag is not None:
@@ -92,7 +128,7 @@ def segments(sql, dollar_quotes=False):
 def first_word(sql):
     """The statement's first word, upper-cased, after white space, comments and opening
     parentheses; empty when there is none."""
-    for kind, start, end in segments(sql):
+    for kind, start, end in segments(sql, dollar_quotes=True):
         if kind == COMMENT:
             continue
         if kind == QUOTED:
@@ -124,7 +160,7 @@ def _has_word(text, word):
 def returns_rows(sql):
     """True when the row rule says the statement returns rows."""
     word = first_word(sql)
-    pieces = segments(sql)
+    pieces = segments(sql, dollar_quotes=True)
     if word in ROW_WORDS:
         if word != "PRAGMA":
             return True

@@ -76,7 +76,8 @@ TEST(FbStatementSplit, PsqlBodiesKeepTheirVariablesAndOnlyMarkersOutsideThemBeco
   ASSERT_EQ(bodies.size(), 1u);
   EXPECT_EQ(text.substr(bodies[0].begin, bodies[0].end - bodies[0].begin),
             "\nBEGIN FOR SELECT ID FROM T WHERE ID >= :LO INTO :N DO SUSPEND; END");
-  const TCommandText parsed = PreprocessCommandText(text, RenderEscapePlain, bodies);
+  const TCommandText parsed =
+      PreprocessCommandText(text, RenderEscapePlain, kFirebirdSqlDialect, bodies);
   EXPECT_EQ(parsed.sql,
             "EXECUTE BLOCK (LO INTEGER = ?) RETURNS (N INTEGER) AS\n"
             "BEGIN FOR SELECT ID FROM T WHERE ID >= :LO INTO :N DO SUSPEND; END;\n"

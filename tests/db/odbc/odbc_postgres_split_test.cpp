@@ -38,6 +38,12 @@ TEST(OdbcPostgresSplit, KeepsBodiesWhole) {
        "SELECT 1; SELECT $$a; b",
        {"SELECT 1", " SELECT $$a; b"},
        {0, 0}},
+      {"a rule's actions in parentheses",
+       "CREATE RULE r AS ON INSERT TO t DO ALSO (INSERT INTO l VALUES (?); DELETE FROM l); "
+       "SELECT 2",
+       {"CREATE RULE r AS ON INSERT TO t DO ALSO (INSERT INTO l VALUES (?); DELETE FROM l)",
+        " SELECT 2"},
+       {1, 0}},
       {"without bodies the plain split",
        "INSERT INTO t VALUES (?); DELETE FROM t",
        {"INSERT INTO t VALUES (?)", " DELETE FROM t"},
@@ -45,7 +51,7 @@ TEST(OdbcPostgresSplit, KeepsBodiesWhole) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<TOdbcStatementText> split = SplitOdbcStatements(c.sql, kOdbcPostgresDialect);
+    const std::vector<TOdbcStatementText> split = SplitOdbcStatements(c.sql, kPostgresSqlDialect);
     std::vector<std::string> statements;
     std::vector<int> markers;
     for (const TOdbcStatementText& s : split) {
@@ -61,7 +67,7 @@ TEST(OdbcPostgresSplit, KeepsBodiesWhole) {
 TEST(OdbcPostgresSplit, FindsBodiesOutsideLiteralsAndComments) {
   const auto bodies_of = [](std::string_view text) {
     std::vector<TTextRange> bodies;
-    TSqlLexer lexer(text, kOdbcPostgresDialect);
+    TSqlLexer lexer(text, kPostgresSqlDialect);
     for (TSqlToken token; lexer.Next(token);) {
       if (token.kind == TSqlTokenKind::kDollarBody) bodies.push_back({token.begin, token.end});
     }

@@ -65,6 +65,12 @@ TEST(PgCommandText, MarkersAndStatementEnds) {
        {"CREATE OR REPLACE FUNCTION f(a int) RETURNS int LANGUAGE sql BEGIN ATOMIC "
         "SELECT CASE WHEN a > 0 THEN 1 ELSE 0 END; SELECT 2; END",
         " SELECT f($1)"}},
+      // A rule's actions in parentheses are one statement, as psql sends it.
+      {"CREATE RULE r AS ON INSERT TO t DO ALSO (INSERT INTO l VALUES (1); DELETE FROM l); "
+       "SELECT ?",
+       1,
+       {"CREATE RULE r AS ON INSERT TO t DO ALSO (INSERT INTO l VALUES (1); DELETE FROM l)",
+        " SELECT $1"}},
       // Outside a routine BEGIN is a statement of its own.
       {"BEGIN; UPDATE t SET a = ?; COMMIT", 1, {"BEGIN", " UPDATE t SET a = $1", " COMMIT"}},
   };
@@ -118,30 +124,33 @@ TEST(PgCommandText, OneStatementWithoutParametersComesOutAsTheSplitterMakesIt) {
   EXPECT_TRUE(SplitPgCommandText(" -- nothing", 0).empty());
 }
 
-// The dollar-quoted bodies a PostgreSQL session hands the command-text layer to take as written:
-// where a quote opens by the same rules the splitter reads, and nowhere else.
+// The dollar-quoted bodies a PostgreSQL session's dialect gives the command-text layer to take as
+// written: where a quote opens by the same rules the splitter reads, and nowhere else.
 TEST(PgCommandText, DollarQuotedBodiesAreFoundByTheSplittersRules) {
   struct BodyCase {
     const char* name;
-    std::string text;
-    std::vector<std::string> bodies;
+    const char* text;
+    const char* sql;
+    std::vector<std::string> names;
   };
-  const std::vector<BodyCase> cases = {
-      {"none", "SELECT :a::int", {}},
+  const BodyCase cases[] = {
+      {"none", "SELECT :a::int", "SELECT ?:int", {"a"}},
       {"plain and tagged",
        "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1::int $$; SELECT $fn$ :x $$ $fn$",
-       {"$$ SELECT 1::int $$", "$fn$ :x $$ $fn$"}},
-      {"inside a literal, identifier or comment", "SELECT '$$', \"a$$\" -- $$\n/* $$ */ 1", {}},
-      {"part of an identifier", "SELECT a$b$ FROM t", {}},
-      {"unterminated runs to the end", "DO $x$ BEGIN", {"$x$ BEGIN"}},
+       "CREATE FUNCTION f() RETURNS int AS $$ SELECT 1::int $$; SELECT $fn$ :x $$ $fn$",
+       {}},
+      {"inside a literal, identifier or comment",
+       "SELECT '$$', \"a$$\" -- $$\n/* $$ */ :p",
+       "SELECT '$$', \"a$$\" -- $$\n/* $$ */ ?",
+       {"p"}},
+      {"part of an identifier", "SELECT a$b$, :p FROM t", "SELECT a$b$, ? FROM t", {"p"}},
+      {"unterminated runs to the end", "DO $x$ BEGIN :y", "DO $x$ BEGIN :y", {}},
   };
   for (const BodyCase& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> found;
-    for (const TTextRange& r : PgDollarQuotedBodies(c.text)) {
-      found.push_back(c.text.substr(r.begin, r.end - r.begin));
-    }
-    EXPECT_EQ(found, c.bodies);
+    const TCommandText out = PreprocessCommandText(c.text, RenderEscapePlain, kPgDialect);
+    EXPECT_EQ(out.sql, c.sql);
+    EXPECT_EQ(out.names, c.names);
   }
 }
 

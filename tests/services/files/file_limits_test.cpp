@@ -1,10 +1,12 @@
 // The bounds of the file methods: names a listing cannot carry, the one transfer limit in both
-// directions, the reason of a failed upload write, and the temporaries of writes cut short.
+// directions, the answer and the logged reason of a failed upload write, and the temporaries of
+// writes cut short.
 #include <gtest/gtest.h>
 
 #include "codec/packets.h"
 #include "codec/uCompressionStream.h"
 #include "common/file_errors.h"
+#include "common/log_sink.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
 #include "services/files/safe_path.h"
@@ -108,21 +110,22 @@ TEST_F(FileLimitsTest, TheTransferLimitHoldsInBothDirectionsBeforeAnyWork) {
       UploadFile(dir_.Root(), CompressToPacket(std::string(kLimit, 'u')), "at.bin", kLimit));
 }
 
-// A write that fails (here: the file-size limit, as a full disk would) reaches the client with
-// its reason instead of a bare false.
-TEST_F(FileLimitsTest, AFailedUploadWriteRaisesItsReason) {
+// A write that fails (here: the file-size limit, as a full disk would) answers False, as every
+// failure of the write does, and the reason goes to the server's log.
+TEST_F(FileLimitsTest, AFailedUploadWriteAnswersFalseAndLogsItsReason) {
   WriteFile(Upload() / "keep.txt", "earlier");
-  std::string what = "(no error)";
+  std::vector<std::string> logged;
+  SetLogSink([&](std::string_view line) { logged.emplace_back(line); });
+  bool answer = true;
   {
     FileSizeLimit limit(64 * 1024);
-    try {
-      UploadFile(dir_.Root(), CompressToPacket(PatternBytes(256 * 1024)), "keep.txt");
-    } catch (const EFileError& e) {
-      what = e.what();
-    }
+    answer = UploadFile(dir_.Root(), CompressToPacket(PatternBytes(256 * 1024)), "keep.txt");
   }
+  SetLogSink(nullptr);
 
-  EXPECT_EQ(what, "Cannot write file \"" + UploadRoot() + "keep.txt\". File too large");
+  EXPECT_FALSE(answer);
+  EXPECT_EQ(logged, std::vector<std::string>{"UploadFile failed: Cannot write file \"" +
+                                             UploadRoot() + "keep.txt\". File too large"});
   EXPECT_EQ(ReadFile(Upload() / "keep.txt"), "earlier");
   EXPECT_EQ(EntriesOf(Upload()), std::set<std::string>{"keep.txt"});
 }

@@ -16,6 +16,7 @@
 #include "codec/packets.h"
 #include "common/file_errors.h"
 #include "services/files/file_holds.h"
+#include "services/files/file_store.h"
 #include "services/files/safe_path.h"
 #include "tests/services/files/files_test_support.h"
 
@@ -181,6 +182,29 @@ TEST_F(FileTransferTest, UploadAndDownloadOfAHeldNameFailWithTheFileInUse) {
   holder.join();
   EXPECT_EQ(ReadFile(Upload() / "busy.txt"), "held");
   EXPECT_EQ(PacketToBytes(DownLoadFile(dir_.Root(), "busy.txt", size)), "held");
+  EXPECT_EQ(FileHoldTable::Instance().HeldCount(), 0u);
+}
+
+// A download holds its file while it reads it, not while it deflates it: in between, the same
+// file can be replaced, read and deleted, and the download still answers what it read.
+TEST_F(FileTransferTest, DownloadReleasesItsFileOnceRead) {
+  const std::string before = PatternBytes(3 * 1024 * 1024);
+  WriteFile(Upload() / "big.bin", before);
+  int32_t size = -1;
+  bool upload_ok = false;
+  std::string read_err = "(not called)";
+  std::string delete_err = "(not called)";
+  const OleVariant packet = DownLoadFile(dir_.Root(), "big.bin", size, DefaultTransferLimit(), [&] {
+    upload_ok = UploadFile(dir_.Root(), CompressToPacket("replaced"), "big.bin");
+    EXPECT_EQ(ByteArrayToBytes(ReadData(dir_.Root(), "Upload", "big.bin", read_err)), "replaced");
+    DeleteData(dir_.Root(), "Upload", "big.bin", delete_err);
+  });
+  EXPECT_TRUE(upload_ok);
+  EXPECT_EQ(read_err, "");
+  EXPECT_EQ(delete_err, "");
+  EXPECT_FALSE(fs::exists(Upload() / "big.bin"));
+  EXPECT_EQ(size, static_cast<int32_t>(before.size()));
+  EXPECT_EQ(PacketToBytes(packet), before);
   EXPECT_EQ(FileHoldTable::Instance().HeldCount(), 0u);
 }
 

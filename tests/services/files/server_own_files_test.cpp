@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "codec/packets.h"
+#include "common/atomic_file.h"
+#include "services/files/file_reader.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
+#include "services/files/replacement_file.h"
 #include "tests/services/files/files_test_support.h"
 
 namespace velmora::test {
@@ -208,6 +212,77 @@ TEST_F(ServerOwnFilesTest, AnOwnFileReplacedByRenameIsStillKnownByItsNewIdentity
   int32_t size = -1;
   EXPECT_EQ(Raised([&] { DownLoadFile(App().string(), "copy", size); }),
             ServerOwnFileMessage(Own("Upload/copy")));
+}
+
+// The path is checked while the link leads to a plain file, then the link is swapped: what is
+// opened is checked again, so the read hands out nothing and the write lands nowhere.
+TEST_F(ServerOwnFilesTest, ALinkSwappedAfterThePathCheckReachesNothing) {
+  const std::string settings = ReadFile(App() / "CONFIG.CFG");
+  fs::create_directories(App() / "Upload" / "real");
+  fs::create_directories(App() / "sub");
+  WriteFile(App() / "Upload" / "plain.txt", "plain");
+  WriteFile(App() / "sub" / "plain.txt", "plain");
+  struct Case {
+    std::string label;
+    fs::path root;  // the method's folder
+    std::string link, name;
+    std::string harmless, swapped;  // what the link leads to at the check, and after it
+  };
+  const Case reads[] = {
+      // Out of the exchange folder: refused as a path that leads outside.
+      {"exchange", App() / "Upload", "link", "link", "plain.txt", "../CONFIG.CFG"},
+      // Inside the store's folder: refused as one of the server's own files.
+      {"store", App(), "sub/link", "sub/link", "plain.txt", "../CONFIG.CFG"},
+  };
+  for (const Case& c : reads) {
+    SCOPED_TRACE(c.label);
+    fs::create_symlink(c.harmless, c.root / c.link);
+    const SafePath source = ResolveInside(c.root.string(), {c.name});
+    fs::remove(c.root / c.link);
+    fs::create_symlink(c.swapped, c.root / c.link);
+    TMemoryStream content;
+    EXPECT_ANY_THROW(ReadWholeFile(source, content));
+    EXPECT_EQ(content.Size(), 0u);
+  }
+  // A folder swapped for a link to the application folder after the check.
+  fs::create_directory_symlink("real", App() / "Upload" / "dir");
+  const SafePath target = ResolveInside((App() / "Upload").string(), {"dir/CONFIG.CFG"});
+  fs::remove(App() / "Upload" / "dir");
+  fs::create_directory_symlink("..", App() / "Upload" / "dir");
+  EXPECT_ANY_THROW(ReplacementFile file(target));
+  EXPECT_EQ(ReadFile(App() / "CONFIG.CFG"), settings);
+  EXPECT_EQ(EntriesOf(App()),
+            (std::set<std::string>{"CONFIG.CFG", "Upload", "same", "sub", "test.db", "velmora"}));
+}
+
+// A hard link made to a settings file before it was replaced by rename still holds the former
+// contents: it stays refused while it exists, whether the file was replaced by another program
+// or, twice between two calls, by the server's own writer.
+TEST_F(ServerOwnFilesTest, AHardLinkToAFormerOwnFileIsRefusedWhileItLasts) {
+  const std::string root = App().string() + "/";
+  const fs::path upload = App() / "Upload";
+  fs::create_hard_link(App() / "CONFIG.CFG", upload / "by-other");
+  WriteFile(App() / "CONFIG.CFG.new", "[CONFIG]\nPassword=second\n");
+  fs::rename(App() / "CONFIG.CFG.new", App() / "CONFIG.CFG");
+  ASSERT_TRUE(ReplaceFileContents(Own("CONFIG.CFG"), "[CONFIG]\nPassword=third\n"));
+  fs::create_hard_link(App() / "CONFIG.CFG", upload / "by-server");
+  ASSERT_TRUE(ReplaceFileContents(Own("CONFIG.CFG"), "[CONFIG]\nPassword=fourth\n"));
+
+  for (const char* link : {"by-other", "by-server"}) {
+    SCOPED_TRACE(link);
+    std::string err;
+    EXPECT_TRUE(ReadData(root, "Upload", link, err).IsEmpty());
+    EXPECT_EQ(err, ServerOwnFileMessage((upload / link).string()));
+    int32_t size = -1;
+    EXPECT_EQ(Raised([&] { DownLoadFile(root, link, size); }),
+              ServerOwnFileMessage((upload / link).string()));
+  }
+  // Once its last link is gone, a former file is no longer remembered; a new file is served.
+  fs::remove(upload / "by-other");
+  WriteFile(upload / "by-other", "mine");
+  std::string err;
+  EXPECT_EQ(ByteArrayToBytes(ReadData(root, "Upload", "by-other", err)), "mine");
+  EXPECT_EQ(err, "");
 }
 
 TEST_F(ServerOwnFilesTest, OtherFilesAndTheClientsOwnStayReachable) {

@@ -2,10 +2,7 @@
 // after login: each is refused with a clear error while the process's peak memory stays far below
 // what the bomb would have made, the memory budget is given back, and the session goes on.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -14,6 +11,8 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "codec/packets.h"
 #include "common/memory_budget.h"
@@ -21,6 +20,7 @@
 #include "rpc/frame_codec.h"
 #include "rpc/messages.h"
 #include "rpc/rpc_errors.h"
+#include "tests/support/raw_client.h"
 #include "tests/support/server_fixture.h"
 #include "variant/byte_io.h"
 
@@ -63,63 +63,11 @@ OleVariant BombPacket(char fill, uint64_t size) {
   return OleVariant::Bytes(out);
 }
 
-// A client that writes its own frames, for messages TDSClientChannel would have to build whole in
-// memory first.
-class RawClient {
- public:
-  explicit RawClient(uint16_t port) : codec_(kDefaultCompressMoreThan, kDefaultMaxFrameSize) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    std::string frame;
-    TDSFrameCodec::Begin(frame);
-    EncodeHello({kProtocolVersion, kUser, kPassword, "tcp/ip"}, frame);
-    HelloReplyMessage reply;
-    DecodeHelloReply(RoundTrip(frame), reply);
-    EXPECT_TRUE(reply.Accepted) << reply.Text;
-  }
-  ~RawClient() { ::close(fd_); }
-
-  // Sends a sealed-by-us frame holding `message` (begun with TDSFrameCodec::Begin) and returns
-  // the answer's message.
-  std::string RoundTrip(std::string& frame) {
-    codec_.Seal(frame);
-    for (size_t sent = 0; sent < frame.size();) {
-      const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) throw std::runtime_error("send failed");
-      sent += static_cast<size_t>(n);
-    }
-    uint8_t header[kFrameHeaderSize];
-    ReadExactly(header, sizeof header);
-    const FrameHeader h = codec_.ParseHeader(header);
-    std::string payload(h.length, '\0');
-    ReadExactly(payload.data(), payload.size());
-    return std::string(codec_.Unpack(h, payload));
-  }
-
- private:
-  void ReadExactly(void* into, size_t size) {
-    auto* p = static_cast<char*>(into);
-    while (size > 0) {
-      const ssize_t n = ::recv(fd_, p, size, 0);
-      if (n <= 0) throw std::runtime_error("connection closed");
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-  }
-
-  int fd_ = -1;
-  TDSFrameCodec codec_;
-};
-
 // The error text of a call of UploadFile(<first argument>, "x.bin"), whose message is written
 // byte by byte: `first_argument` writes the first argument's type code and value into the frame.
 std::string UploadFileErrorText(
     uint16_t port, const std::function<void(ByteWriter&, std::string&)>& first_argument) {
-  RawClient client(port);
+  RawClient client(port, kUser, kPassword);
   std::string frame;
   TDSFrameCodec::Begin(frame);
   frame.push_back(static_cast<char>(TDSMessageType::Call));
@@ -130,11 +78,7 @@ std::string UploadFileErrorText(
   first_argument(w, frame);
   w.Put<uint16_t>(varOleStr);
   w.PutString("x.bin");
-  const std::string answer = client.RoundTrip(frame);
-  if (PeekMessageType(answer) != static_cast<uint8_t>(TDSMessageType::Error)) return "(no error)";
-  std::string text;
-  DecodeError(answer, text);
-  return text;
+  return RawClient::ErrorText(client.RoundTrip(frame));
 }
 
 // A variant array of `elements` Empty variants (each element: type code 0).
@@ -229,6 +173,122 @@ TEST_F(Bombs, EachIsRefusedWithinTheMemoryLimitAndTheSessionGoesOn) {
     EXPECT_TRUE(std::filesystem::is_empty(dir_.File("Upload"))) << "nothing written, no temporary";
     EXPECT_NO_THROW(Call(*client, "GetServerDateTime"));
   }
+}
+
+// The error text a call got: the remote error's, ErrMsg's (its last out-parameter), or "".
+std::string CallError(TDSClientChannel& channel, std::string_view method,
+                      std::vector<OleVariant> args) {
+  try {
+    const TDSCallResult r = ServerFixture::Call(channel, method, std::move(args));
+    return r.Outs.empty() ? "" : r.Outs.back().AsString();
+  } catch (const EDSRemoteError& e) {
+    return e.what();
+  }
+}
+
+// Every text in a call's arguments is held to TextMaxMiB (1 MiB here) before it is copied, one at
+// the limit is taken, and the copies a statement makes of its text are charged before the query is
+// given it: 3 MiB of SQL text, about 8 copies, pass what one call may hold of a 64 MiB budget.
+TEST_F(Bombs, TextArgumentsAreBoundedAndTheirCopiesCharged) {
+  ServerLimits limits = Limits();
+  limits.TextMax = 1 * kMiB;
+  SetServerLimits(limits);
+  const std::string over(kMiB + 1, 'x');
+  const std::string at_limit = "SELECT '" + std::string(kMiB - 9, 'x') + "'";
+  const char* const kTextRefusal =
+      "A text of 1048577 bytes exceeds the server's limit of 1 MiB (TextMaxMiB)";
+  const struct {
+    const char* name;
+    const char* method;
+    std::vector<OleVariant> args;
+    std::string error;  // "": the call succeeds
+  } cases[] = {
+      {"SQL text", "SQL2OleVariant", {OleVariant(over)}, kTextRefusal},
+      {"statement text", "ExecSQL", {OleVariant(over)}, kTextRefusal},
+      {"procedure name",
+       "StoredProc",
+       {OleVariant(over), OleVariant::Null(), OleVariant(false)},
+       kTextRefusal},
+      {"text inside a parameter list",
+       "StoredProc",
+       {OleVariant("P"),
+        OleVariant(
+            VariantArray{0, {OleVariant(VariantArray{0, {OleVariant("A"), OleVariant(over)}})}}),
+        OleVariant(false)},
+       kTextRefusal},
+      {"file name", "ReadData", {OleVariant("store"), OleVariant(over)}, kTextRefusal},
+      {"SQL text at the limit", "SQL2OleVariant", {OleVariant(at_limit)}, ""},
+      {"statement text at the limit", "ExecSQL", {OleVariant(at_limit)}, ""},
+  };
+  auto client = Connect();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CallError(*client, c.method, c.args), c.error);
+    EXPECT_TRUE(BudgetGivenBack());
+    EXPECT_NO_THROW(Call(*client, "GetServerDateTime"));
+  }
+  // Within TextMaxMiB, a text whose copies the call's share (32 MiB) cannot hold is refused in
+  // ErrMsg with the budget's text before it reaches the query; the connection goes on.
+  limits.TextMax = 8 * kMiB;
+  SetServerLimits(limits);
+  const std::string large = "SELECT '" + std::string(5 * kMiB, 'x') + "'";
+  for (const char* method : {"SQL2OleVariant", "ExecSQL"}) {
+    SCOPED_TRACE(method);
+    EXPECT_NE(CallError(*client, method, {OleVariant(large)}).find("one call may hold"),
+              std::string::npos);
+    EXPECT_TRUE(BudgetGivenBack());
+    ExpectAllGivenBack();
+    EXPECT_EQ(Sql(*client, "SELECT 1").second, "");
+  }
+}
+
+// The methods with bound values charge their text's copies as SQL2OleVariant does, and the
+// copies of their values beside the values' own charge: within TextMaxMiB, a text or a value too
+// large for the call's share (32 MiB) is refused in ErrMsg with the budget's text, nothing runs,
+// the budget is given back and the connection goes on.
+TEST_F(Bombs, BoundValueMethodsChargeTheirTextAndValues) {
+  ServerLimits limits = Limits();
+  limits.TextMax = 8 * kMiB;
+  SetServerLimits(limits);
+  const auto list = [](OleVariant value) {
+    return OleVariant(
+        VariantArray{0, {OleVariant(VariantArray{0, {OleVariant(""), std::move(value)}})}});
+  };
+  const auto sets = [](OleVariant one) { return OleVariant(VariantArray{0, {std::move(one)}}); };
+  const std::string large_text = "SELECT '" + std::string(5 * kMiB, 'x') + "', ?";
+  const OleVariant large_value(std::string(7 * kMiB, 'x'));
+  const struct {
+    const char* name;
+    const char* method;
+    std::vector<OleVariant> args;
+  } refused[] = {
+      {"text of a query", "SQLParams2OleVariant", {OleVariant(large_text), list(OleVariant(1))}},
+      {"value of a query", "SQLParams2OleVariant", {OleVariant("SELECT ?"), list(large_value)}},
+      {"text of parameter sets",
+       "ExecSQLParamSets",
+       {OleVariant(large_text), sets(list(OleVariant(1)))}},
+      {"value of parameter sets",
+       "ExecSQLParamSets",
+       {OleVariant("SELECT ?"), sets(list(large_value))}},
+  };
+  auto client = Connect();
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    const std::string error = CallError(*client, c.method, c.args);
+    EXPECT_NE(error.find("one call may hold"), std::string::npos) << error;
+    EXPECT_EQ(error.find("Parameter set"), std::string::npos) << error;
+    EXPECT_TRUE(BudgetGivenBack());
+    ExpectAllGivenBack();
+    EXPECT_EQ(Sql(*client, "SELECT 1").second, "");
+  }
+  // Values the share holds are bound.
+  EXPECT_EQ(CallError(*client, "SQLParams2OleVariant",
+                      {OleVariant("SELECT ?"), list(OleVariant(std::string(kMiB, 'x')))}),
+            "");
+  EXPECT_EQ(CallError(*client, "ExecSQLParamSets",
+                      {OleVariant("SELECT ?"), sets(list(OleVariant(std::string(kMiB, 'x'))))}),
+            "");
+  EXPECT_TRUE(BudgetGivenBack());
 }
 
 // Within the limit the same methods work: the limit is on the inflated size, not the packet.

@@ -1,7 +1,7 @@
 // Results and replies inside the memory budget, through the running server: a result past
 // ResultMaxMiB or past what the budget lets one call hold is refused in ErrMsg while it is fetched,
 // the budget is given back, the pooled query and the connection serve the next call, and other
-// clients are served meanwhile; ReadData is held to the same rules.
+// clients are served meanwhile; ReadData is held to the same limits, by its own error rule.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +12,7 @@
 
 #include "common/memory_budget.h"
 #include "common/server_limits.h"
+#include "rpc/rpc_errors.h"
 #include "tests/support/server_fixture.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,13 +28,6 @@ constexpr const char* kShareRefusal = "one call may hold";
 std::string Rows(int rows) {
   return "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
          std::to_string(rows) + ") SELECT x, printf('%020d', x) FROM c";
-}
-
-// The budget is given back once the reply has been sent; the client may read it a moment before.
-bool BudgetGivenBack() {
-  for (int i = 0; i < 250 && MemoryBudget::Process().InUse() != 0; ++i)
-    std::this_thread::sleep_for(20ms);
-  return MemoryBudget::Process().InUse() == 0;
 }
 
 class ResultBudget : public ServerFixture {
@@ -111,35 +105,51 @@ TEST_F(ResultBudget, AResultTheBudgetCannotHoldIsRefusedWhileOthersAreServed) {
   EXPECT_TRUE(BudgetGivenBack());
 }
 
-// ReadData: a file past the transfer limit, and one whose content and reply one call cannot hold
-// (two copies of 6 MiB against a share of 8 MiB), are refused in ErrMsg; a smaller one is read.
+// ReadData: a file past the transfer limit, and one whose content one call cannot hold (9 MiB
+// against a share of 8 MiB), fail while loading and are refused in ErrMsg; one whose content fits
+// but whose byte array beside it does not (two copies of 6 MiB) fails while its result is built,
+// a remote error; a smaller one is read. The connection serves each next call.
 TEST_F(ResultBudget, ReadDataOfAFileTooLargeIsRefusedClearly) {
   std::filesystem::create_directories(dir_.File("store"));
   WriteFile(dir_.File("store/big.bin"), std::string(17 * kMiB, 'b'));
+  WriteFile(dir_.File("store/share.bin"), std::string(9 * kMiB, 's'));
   WriteFile(dir_.File("store/half.bin"), std::string(6 * kMiB, 'h'));
   WriteFile(dir_.File("store/ok.bin"), std::string(kMiB, 'o'));
   auto client = Connect();
+  enum class Outcome { kRead, kErrMsg, kRemoteError };
   const struct {
     const char* file;
-    const char* error;  // a part of ErrMsg; empty: read
+    Outcome outcome;
+    const char* error;  // a part of the refusal's text
   } cases[] = {
-      {"big.bin", "more than the transfer limit of"},
-      {"half.bin", kShareRefusal},
-      {"ok.bin", ""},
+      {"big.bin", Outcome::kErrMsg, "more than the transfer limit of"},
+      {"share.bin", Outcome::kErrMsg, kShareRefusal},
+      {"half.bin", Outcome::kRemoteError, kShareRefusal},
+      {"ok.bin", Outcome::kRead, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const TDSCallResult r = Call(*client, "ReadData", {OleVariant("store"), OleVariant(c.file)});
-    const std::string err = r.Outs.at(0).AsString();
-    if (*c.error == '\0') {
+    std::string err;
+    OleVariant result;
+    try {
+      const TDSCallResult r = Call(*client, "ReadData", {OleVariant("store"), OleVariant(c.file)});
+      err = r.Outs.at(0).AsString();
+      result = r.Result;
+      EXPECT_NE(c.outcome, Outcome::kRemoteError) << "answered, ErrMsg: " << err;
+    } catch (const EDSRemoteError& e) {
+      err = e.what();
+      EXPECT_EQ(c.outcome, Outcome::kRemoteError) << err;
+    }
+    if (c.outcome == Outcome::kRead) {
       EXPECT_EQ(err, "");
-      ASSERT_TRUE(r.Result.IsByteArray());
-      EXPECT_EQ(r.Result.ByteData().bytes.size(), kMiB);
+      ASSERT_TRUE(result.IsByteArray());
+      EXPECT_EQ(result.ByteData().bytes.size(), kMiB);
     } else {
       EXPECT_NE(err.find(c.error), std::string::npos) << err;
-      EXPECT_TRUE(r.Result.IsEmpty());
+      EXPECT_TRUE(result.IsEmpty());
       EXPECT_TRUE(BudgetGivenBack());
     }
+    EXPECT_NO_THROW(Call(*client, "GetServerDateTime"));
   }
   // The client's channel keeps the last reply it inflated (and its charge) until its next one.
   client.reset();
