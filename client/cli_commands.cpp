@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "client/cli_param_value.h"
 #include "client/file_listing.h"
 #include "variant/date_time_format.h"
 
@@ -87,18 +88,42 @@ void RunTime(Context& ctx) {
   ctx.out << FormatServerTime(ctx.client.GetServerDateTime()) << '\n';
 }
 
-void RunQuery(Context& ctx, const std::string& sql) {
+namespace {
+
+// The --param values as a parameter list, in order and unnamed: the server binds an unnamed
+// value to the marker of its place (a ":name" marker: its place among the distinct names).
+TParams BoundValues(const std::vector<std::string>& args) {
+  TParams params;
+  for (const std::string& arg : args) {
+    const TParam value = BoundValueFromArg(arg);
+    TParam& p = params.CreateParam(value.DataType, "", ptInput);
+    p.SetValue(value.Value());
+  }
+  return params;
+}
+
+}  // namespace
+
+void RunQuery(Context& ctx, const std::string& sql, const std::vector<std::string>& params) {
   std::string errMsg;
-  const OleVariant packet = ctx.client.SQL2OleVariant(sql, errMsg);
+  const OleVariant packet = params.empty()
+                                ? ctx.client.SQL2OleVariant(sql, errMsg)
+                                : ctx.client.SQLParams2OleVariant(sql, BoundValues(params), errMsg);
   CheckErrMsg(errMsg);
   TFDMemTable table;
   ReadResultPacket(packet, table);
   WriteDataSet(ctx.format, table, ctx.out);
 }
 
-void RunExec(Context& ctx, const std::string& sql) {
+void RunExec(Context& ctx, const std::string& sql, const std::vector<std::string>& params) {
   std::string errMsg;
-  ctx.client.ExecSQL(sql, errMsg);
+  if (params.empty()) {
+    ctx.client.ExecSQL(sql, errMsg);
+  } else {
+    const TParams sets[] = {BoundValues(params)};
+    std::vector<int64_t> rows;
+    ctx.client.ExecSQLParamSets(sql, sets, rows, errMsg);
+  }
   CheckErrMsg(errMsg);
 }
 

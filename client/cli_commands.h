@@ -33,8 +33,11 @@ struct Context {
 };
 
 void RunTime(Context& ctx);
-void RunQuery(Context& ctx, const std::string& sql);
-void RunExec(Context& ctx, const std::string& sql);
+// With `params` (--param values, BoundValueFromArg), the values are bound by the server's engine to
+// the text's "?" or ":name" markers in order (SQLParams2OleVariant; exec: ExecSQLParamSets with
+// one set); without, the text runs as written (SQL2OleVariant, ExecSQL).
+void RunQuery(Context& ctx, const std::string& sql, const std::vector<std::string>& params = {});
+void RunExec(Context& ctx, const std::string& sql, const std::vector<std::string>& params = {});
 // file "-" reads standard input.
 void RunBatch(Context& ctx, const std::string& file);
 void RunUpload(Context& ctx, const std::string& local, std::string name);

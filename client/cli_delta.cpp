@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "client/cli_commands.h"
+#include "client/cli_param_value.h"
 #include "client/delta_edit.h"
 #include "codec/packets.h"
 #include "codec/uMemoryStream2OLEVariant.h"
@@ -148,59 +149,6 @@ void SetColumns(TDataSet& rows, const json& object) {
 }
 
 // --- call ---
-
-// Type names a parameter may be given: short names and the field types' own ("ftInteger").
-std::optional<TFieldType> ParamTypeFromName(std::string name) {
-  if (auto t = FieldTypeFromName(name)) return t;
-  for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  static const std::map<std::string, TFieldType> kNames = {
-      {"int", ftInteger},       {"integer", ftInteger},
-      {"smallint", ftSmallint}, {"bigint", ftLargeint},
-      {"largeint", ftLargeint}, {"float", ftFloat},
-      {"double", ftFloat},      {"string", ftWideString},
-      {"text", ftWideString},   {"varchar", ftWideString},
-      {"bool", ftBoolean},      {"boolean", ftBoolean},
-      {"date", ftDate},         {"time", ftTime},
-      {"datetime", ftDateTime}, {"timestamp", ftTimeStamp},
-      {"decimal", ftFMTBcd},    {"numeric", ftFMTBcd},
-      {"bcd", ftBCD},           {"blob", ftBlob},
-      {"memo", ftWideMemo},
-  };
-  const auto it = kNames.find(name);
-  if (it == kNames.end()) return std::nullopt;
-  return it->second;
-}
-
-// A value typed from its text: integers (32 or 64 bits), decimals with a point or exponent,
-// true and false, and text otherwise.
-TParam TypedFromValue(const std::string& name, const std::string& text) {
-  TParam p(name, ftWideString, ptInput);
-  int64_t i = 0;
-  const char* end = text.data() + text.size();
-  if (!text.empty()) {
-    auto [ptr, ec] = std::from_chars(text.data(), end, i);
-    if (ec == std::errc() && ptr == end) {
-      const bool small = i >= INT32_MIN && i <= INT32_MAX;
-      p.DataType = small ? ftInteger : ftLargeint;
-      p.SetValue(small ? OleVariant(static_cast<int32_t>(i)) : OleVariant(i));
-      return p;
-    }
-    double d = 0;
-    auto [dptr, dec] = std::from_chars(text.data(), end, d);
-    if (dec == std::errc() && dptr == end) {
-      p.DataType = ftFloat;
-      p.SetValue(OleVariant(d));
-      return p;
-    }
-  }
-  if (text == "true" || text == "false") {
-    p.DataType = ftBoolean;
-    p.SetValue(OleVariant(text == "true"));
-    return p;
-  }
-  p.SetValue(OleVariant(text));
-  return p;
-}
 
 bool IsStringType(TFieldType type) {
   return type == ftString || type == ftWideString || type == ftFixedChar || type == ftFixedWideChar;

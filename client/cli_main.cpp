@@ -74,16 +74,23 @@ struct Command {
   std::function<void(Context&)> run;
 };
 
+constexpr const char* kParamHelp =
+    "A value bound to the next marker (? or :name), repeated in order: 42, 1.5, true, null, "
+    "TYPE:VALUE (text:42, date:2024-03-05, datetime:2024-03-05 10:11:12, float:1e3, "
+    "bytes:0aff)";
+
 void AddCommands(CLI::App& app, Command& cmd) {
   using namespace velmora::cli;
   auto* time = app.add_subcommand("time", "Print the server's date and time");
   time->callback([&cmd] { cmd.run = [](Context& c) { RunTime(c); }; });
   auto* query = app.add_subcommand("query", "Run SQL that returns rows and print them");
   query->add_option("SQL", cmd.a1)->required();
-  query->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunQuery(c, cmd.a1); }; });
+  query->add_option("--param", cmd.rest, kParamHelp)->allow_extra_args(false);
+  query->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunQuery(c, cmd.a1, cmd.rest); }; });
   auto* exec = app.add_subcommand("exec", "Execute SQL in a transaction of its own");
   exec->add_option("SQL", cmd.a1)->required();
-  exec->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunExec(c, cmd.a1); }; });
+  exec->add_option("--param", cmd.rest, kParamHelp)->allow_extra_args(false);
+  exec->callback([&cmd] { cmd.run = [&cmd](Context& c) { RunExec(c, cmd.a1, cmd.rest); }; });
   auto* batch =
       app.add_subcommand("batch", "Execute the SQL lines of a file (- for standard input)");
   batch->add_option("FILE", cmd.a1)->required();

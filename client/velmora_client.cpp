@@ -170,6 +170,40 @@ void TVelmoraClient::UpdateSQL(const OleVariant& sqlList, std::string& errMsg) {
   errMsg = OutText(Call("UpdateSQL", args), 0, "UpdateSQL");
 }
 
+namespace {
+
+OleVariant PackedInputs(const TParams& params) {
+  OleVariant packed;
+  Params2OleVariant(params, kAllParamTypes, packed);
+  return packed;
+}
+
+}  // namespace
+
+OleVariant TVelmoraClient::SQLParams2OleVariant(const std::string& sql, const TParams& params,
+                                                std::string& errMsg) {
+  const OleVariant args[] = {OleVariant(sql), PackedInputs(params)};
+  TDSCallResult r = Call("SQLParams2OleVariant", args);
+  errMsg = OutText(r, 0, "SQLParams2OleVariant");
+  return std::move(r.Result);
+}
+
+int64_t TVelmoraClient::ExecSQLParamSets(const std::string& sql, std::span<const TParams> sets,
+                                         std::vector<int64_t>& rowsPerSet, std::string& errMsg) {
+  VariantArray packed;
+  packed.items.reserve(sets.size());
+  for (const TParams& set : sets) packed.items.push_back(PackedInputs(set));
+  const OleVariant args[] = {OleVariant(sql), OleVariant(std::move(packed))};
+  const TDSCallResult r = Call("ExecSQLParamSets", args);
+  errMsg = OutText(r, 1, "ExecSQLParamSets");
+  rowsPerSet.clear();
+  const OleVariant& per_set = Out(r, 0, "ExecSQLParamSets");
+  if (per_set.IsVariantArray()) {
+    for (const OleVariant& n : per_set.Array().items) rowsPerSet.push_back(n.AsInt64());
+  }
+  return r.Result.IsEmpty() ? 0 : r.Result.AsInt64();
+}
+
 double TVelmoraClient::GetServerDateTime() {
   const TDSCallResult r = Invoke("GetServerDateTime", {}, TResend::IfReadsMayRetry);
   if (r.Result.VarType() == varDate) return r.Result.DateValue();

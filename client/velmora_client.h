@@ -71,6 +71,17 @@ class TVelmoraClient {
   void ExecSQL(const std::string& sql, std::string& errMsg);
   // sqlList: a packet of SQL lines (CompressToPacket of the text).
   void UpdateSQL(const OleVariant& sqlList, std::string& errMsg);
+  // With values bound by the server's engine, never written into the text: `params` in the
+  // order of the text's "?" markers, or named as its ":name" markers; each value travels with
+  // its DataType (one left ftUnknown takes its value's type). The same result as SQL2OleVariant;
+  // never sent again when a reply is lost.
+  OleVariant SQLParams2OleVariant(const std::string& sql, const TParams& params,
+                                  std::string& errMsg);
+  // The command once for each list of `sets`, all in one transaction: all applied, or none and
+  // errMsg names the set that failed. The rows affected in total; `rowsPerSet` those of each set
+  // (empty on failure).
+  int64_t ExecSQLParamSets(const std::string& sql, std::span<const TParams> sets,
+                           std::vector<int64_t>& rowsPerSet, std::string& errMsg);
   // The server's local date and time (days since 1899-12-30).
   double GetServerDateTime();
 

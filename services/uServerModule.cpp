@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -27,46 +28,12 @@
 #include "rpc/frame_codec.h"
 #include "services/files/file_store.h"
 #include "services/files/file_transfer.h"
+#include "services/module_calls.h"
 #include "variant/ole_date.h"
 #include "variant/ole_variant.h"
 
 namespace velmora {
 namespace {
-
-// Failures of a call that could not get its pooled objects; they travel back in ErrMsg.
-class EPoolExhausted : public EVelmoraError {
- public:
-  using EVelmoraError::EVelmoraError;
-};
-
-// A connection borrowed from FDConnectionPool() for the length of a call. While it is held, the
-// call's cancellation (its client went away) interrupts the statement running on it. When no
-// connection could be opened, the call fails with the driver's own message, which is logged too;
-// the pool-exhausted text is kept for a pool that had nothing to hand out.
-class PooledConnection {
- public:
-  PooledConnection() : held_(Borrow()) {
-    TFDConnection* conn = held_.Get();
-    cancel_.emplace([conn] { conn->Interrupt(); });
-  }
-  TFDConnection& operator*() const { return *held_; }
-  TFDConnection* operator->() const { return held_.Get(); }
-
- private:
-  static TPooledConnection Borrow() {
-    std::string open_error;
-    TPooledConnection held(FDConnectionPool(), &open_error);
-    if (held) return held;
-    if (open_error.empty()) throw EPoolExhausted(kNoConnectionMessage);
-    LogServerEvent("Database connection could not be opened: " + open_error);
-    throw EPoolExhausted(open_error);
-  }
-
-  TPooledConnection held_;
-  // Declared after held_, so it ends first: no interrupt may reach the connection once it is back
-  // in the pool.
-  std::optional<CallStopRegistration> cancel_;
-};
 
 // A query or stored-procedure object borrowed for a call and attached to the call's connection.
 // Declared after the PooledConnection, it goes back first; the pool closes it.
@@ -79,53 +46,21 @@ TPooled<Pool> BorrowAttached(Pool* pool, TFDConnection& connection,
   return held;
 }
 
-TPooledQuery BorrowQuery(TFDConnection& connection) {
-  return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
-}
-
 TPooledStoredProc BorrowStoredProc(TFDConnection& connection) {
   return BorrowAttached(FDStoredProcPool(), connection, kNoStoredProcMessage);
 }
 
-// The copies of a command text that exist at once while its statement is prepared and run, beside
-// the call's argument (charged while it was decoded): the query's lines, the text it reads its
-// parameters from and the preprocessed form it keeps, an escape-rendered form, the engine's
-// command, and what the engine makes of the text: statements split from it, a literal lifted into a
-// bound value or a UTF-16 form for ODBC (two bytes for each one-byte character), and SQLite's own
-// copies of a prepared statement (its text, a literal's value, a column named after its
-// expression).
-constexpr uint64_t kCommandTextCopies = 8;
+}  // namespace
 
-// A query's command text for one call: its copies are charged to the memory budget before the
-// caller gives the query the text (EMemoryBudgetExceeded when the charge is refused), and dropped
-// from the pooled query, with the charge, when this goes (once the statement has run). `held` is
-// what the caller has charged for the text so far; it is kept and topped up.
-class CallCommandText {
- public:
-  CallCommandText(TFDQuery& query, uint64_t text_bytes, MemoryReservation held = {})
-      : query_(query), held_(std::move(held)) {
-    const uint64_t copies = kCommandTextCopies * text_bytes;
-    if (held_.Bytes() < copies) held_.Grow(copies - held_.Bytes());
-  }
-  ~CallCommandText() { query_.ReleaseCommandText(); }
-  CallCommandText(const CallCommandText&) = delete;
-  CallCommandText& operator=(const CallCommandText&) = delete;
-
- private:
-  TFDQuery& query_;
-  MemoryReservation held_;
-};
+TPooledQuery BorrowQuery(TFDConnection& connection) {
+  return BorrowAttached(FDQueryPool(), connection, kNoQueryMessage);
+}
 
 // Makes the next Open of `dataset` fetch its rows under the memory budget and the result limit.
 void ChargeResultRows(TFDRdbmsDataSet& dataset) {
   dataset.ChargeRows(ServerResultLimit(), ResultTooLargeMessage());
 }
 
-// The open dataset as a result packet. A result is plain rows: the cached-update mode that a
-// delta apply leaves on a pooled query is not written into it, and stays on the query. Each
-// buffer is charged to the memory budget before it is made: the saved rows, the compressor's
-// output, then the packet, whose charge (for it and the reply's copy of it) is kept until the
-// reply has been sent. EMemoryBudgetExceeded when a charge is refused.
 OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   MemoryReservation held;
   TMemoryStream stream;
@@ -151,12 +86,6 @@ OleVariant ResultPacket(TFDRdbmsDataSet& dataset) {
   return result;
 }
 
-// The copies of a stored procedure's parameter values that exist at once while it runs, beside the
-// call's argument: the list read from the packed one, the procedure's parameters, and what the
-// engine binds (a UTF-16 form for ODBC, two bytes for each one-byte character).
-constexpr uint64_t kParamValueCopies = 4;
-
-// The bytes the texts and byte arrays of `value` hold, at every level of its arrays.
 uint64_t ValueBytes(const OleVariant& value) {
   if (value.IsText()) return value.Text().size();
   if (value.IsByteArray()) return value.ByteData().bytes.size();
@@ -166,6 +95,8 @@ uint64_t ValueBytes(const OleVariant& value) {
   }
   return bytes;
 }
+
+namespace {
 
 // The messages of the rows an apply refused, back to back in the order of the rows, with deleted
 // rows visible; a failure while walking keeps what was collected.
@@ -191,6 +122,8 @@ const TDSMethodTable& TServerModule1::Methods() {
     t.Add("SQL2OleVariant", &M::SQL2OleVariant)
         .Add("ExecSQL", &M::ExecSQL)
         .Add("UpdateSQL", &M::UpdateSQL)
+        .Add("SQLParams2OleVariant", &M::SQLParams2OleVariant)
+        .Add("ExecSQLParamSets", &M::ExecSQLParamSets)
         .AddDateTime("GetServerDateTime", &M::GetServerDateTime)
         .Add("UpdateOleVariant", &M::UpdateOleVariant)
         .Add("StoredProc", &M::StoredProc)
@@ -201,14 +134,16 @@ const TDSMethodTable& TServerModule1::Methods() {
         .Add("PostData", &M::PostData)
         .Add("DeleteData", &M::DeleteData);
     // A failure these report in ErrMsg counts as a failed call.
-    t.MarkErrorOut({"SQL2OleVariant", "ExecSQL", "UpdateSQL", "UpdateOleVariant", "StoredProc",
-                    "ReadData", "PostData", "DeleteData"});
+    t.MarkErrorOut({"SQL2OleVariant", "ExecSQL", "UpdateSQL", "SQLParams2OleVariant",
+                    "ExecSQLParamSets", "UpdateOleVariant", "StoredProc", "ReadData", "PostData",
+                    "DeleteData"});
     return t;
   }();
   return table;
 }
 
-OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
+OleVariant OpenResult(std::string& ErrMsg, uint64_t text_bytes,
+                      const std::function<void(TFDQuery&, TFDConnection&)>& set_text) {
   ErrMsg.clear();
   OleVariant result;
   try {
@@ -216,8 +151,8 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     TPooledQuery query = BorrowQuery(*conn);
     try {
       query->Close();
-      CallCommandText text(*query, SQLStr.size());
-      query->SQL().SetText(SQLStr);
+      CallCommandText text(*query, text_bytes);
+      set_text(*query, *conn);
       ChargeResultRows(*query);
       query->Open();
     } catch (const std::exception& e) {
@@ -237,6 +172,11 @@ OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string
     return OleVariant();
   }
   return result;
+}
+
+OleVariant TServerModule1::SQL2OleVariant(const std::string& SQLStr, std::string& ErrMsg) {
+  return OpenResult(ErrMsg, SQLStr.size(),
+                    [&SQLStr](TFDQuery& query, TFDConnection&) { query.SQL().SetText(SQLStr); });
 }
 
 void TServerModule1::ExecSQL(const std::string& SQLStr, std::string& ErrMsg) {

@@ -29,6 +29,8 @@ inline const std::string kNoQueryMessage = fmt::format(
 inline const std::string kNoStoredProcMessage =
     fmt::format("No stored procedure object available: all {} stored procedure objects are in use",
                 kDatabasePoolCapacity);
+// The most parameter sets one ExecSQLParamSets call may carry.
+inline constexpr size_t kMaxParamSets = 100'000;
 // The ErrMsg of an UpdateSQL batch that began a transaction and did not end it.
 inline constexpr const char* kBatchLeftTransactionMessage =
     "The batch left a transaction open; it was rolled back";
@@ -46,6 +48,18 @@ class TServerModule1 : public TDSServerModuleBase, public TComponent {
   void ExecSQL(const std::string& SQLStr, std::string& ErrMsg);
   void UpdateSQL(const OleVariant& SQLList, std::string& ErrMsg);
   double GetServerDateTime();
+
+  // Queries and commands with values bound by the engine, never written into the text
+  // (services/bound_calls.cpp). SQLStr holds "?" markers (bound in order) or ":name" markers
+  // (bound by name); the values come as packed parameter lists (Params2OleVariant), one value
+  // per marker. SQLParams2OleVariant answers as SQL2OleVariant does. ExecSQLParamSets runs the
+  // command once per list of the array ParamSets, all in one transaction (all or nothing; ErrMsg
+  // names the set that failed), and answers the rows affected in total, RowsPerSet those of each
+  // set (an array of Int64 in the order of the sets).
+  OleVariant SQLParams2OleVariant(const std::string& SQLStr, const OleVariant& ParamPack,
+                                  std::string& ErrMsg);
+  int64_t ExecSQLParamSets(const std::string& SQLStr, const OleVariant& ParamSets,
+                           OleVariant& RowsPerSet, std::string& ErrMsg);
 
   // Delta apply: the client's saved dataset with its change log, applied to UpdateTableName.
   // ErrMsg: the refused rows' messages joined without separator; the accepted changes stay.

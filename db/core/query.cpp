@@ -97,6 +97,31 @@ void TFDQuery::DoOpen() {
   rows_affected_ = command->RowsAffected();
 }
 
+std::vector<int64_t> TFDQuery::ExecSQLForEachSet(size_t count,
+                                                 const std::function<void(size_t)>& load) {
+  std::vector<int64_t> rows;
+  if (count == 0) return rows;
+  rows.reserve(count);
+  TFDConnection& connection = OpenConnection();
+  rows_affected_ = 0;
+  load(0);
+  std::unique_ptr<TDriverCommand> command = Prepare(connection.Driver());
+  Run(*command, false);
+  rows.push_back(command->RowsAffected());
+  for (size_t i = 1; i < count; ++i) {
+    load(i);
+    // The parameters keep their places, so the prepared statement binds the new values; an
+    // engine that cannot run a statement again gets the text prepared anew.
+    if (!command->ExecuteAgain()) {
+      command = Prepare(connection.Driver());
+      Run(*command, false);
+    }
+    rows.push_back(command->RowsAffected());
+  }
+  for (int64_t n : rows) rows_affected_ += n;
+  return rows;
+}
+
 void TFDQuery::ExecSQL() {
   TFDConnection& connection = OpenConnection();
   rows_affected_ = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -31,6 +32,13 @@ class TFDQuery : public TFDRdbmsDataSet {
 
   // Runs every statement of the command text, discarding rows.
   void ExecSQL();
+  // Runs the command text once for each of `count` parameter sets: `load(i)` gives Params the
+  // values of set i (keeping the parameters themselves: no text change in between) before its
+  // run. The text is prepared once and each set runs on that prepared statement where the engine
+  // can run one again (TDriverCommand::ExecuteAgain); otherwise it is prepared anew per set.
+  // Returns the rows each set inserted, updated or deleted; RowsAffected is their sum. A failing
+  // set raises; the sets before it stay done unless the caller's transaction is rolled back.
+  std::vector<int64_t> ExecSQLForEachSet(size_t count, const std::function<void(size_t)>& load);
   // Rows inserted, updated or deleted by the last Open or ExecSQL.
   int64_t RowsAffected() const { return rows_affected_; }
 

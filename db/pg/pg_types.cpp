@@ -9,6 +9,7 @@
 #include "data/dataset.h"
 #include "data/field_family.h"
 #include "data/params.h"
+#include "db/core/db_error.h"
 #include "db/core/iso_date.h"
 #include "variant/date_time_text.h"
 #include "variant/ole_date.h"
@@ -368,6 +369,14 @@ void PgParamValue(const TParam* param, TPgParamValue& out) {
       return;
     default:
       out.data = v.AsString();
+  }
+  // libpq reads a text-format value up to its first NUL, so the rest would be dropped without a
+  // word; PostgreSQL's text holds no NUL anyway. Refused, as the server refuses one in a literal.
+  if (const size_t nul = out.data.find('\0'); nul != std::string::npos) {
+    throw EFDException(fmt::format(
+        "Parameter [{}] holds a NUL character at byte {}; PostgreSQL text cannot hold one (send "
+        "such data as bytes)",
+        param->Name, nul));
   }
 }
 

@@ -93,6 +93,9 @@ int BindParam(sqlite3_stmt* stmt, int index, const TParam* param) {
   }
   if (v.IsByteArray()) {
     const auto& bytes = v.ByteData().bytes;
+    // An empty vector may have no storage, and SQLite binds a null pointer as NULL: an empty
+    // value would come back as NULL.
+    if (bytes.empty()) return sqlite3_bind_zeroblob(stmt, index, 0);
     return sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
   }
   if (v.VarType() == varBoolean) return sqlite3_bind_int64(stmt, index, v.AsBoolean() ? 1 : 0);

@@ -107,6 +107,49 @@ TEST_F(CliTest, QueryAsCsvAndJson) {
   EXPECT_TRUE(doc["rows"][1][4].is_null());
 }
 
+// --param values are bound by the server's engine in the order given, each of its form's type; a
+// value is never part of the statement.
+TEST_F(CliTest, ParamsAreBoundInOrderWithTheirTypes) {
+  RunResult r = Run({"exec", "CREATE TABLE bound (k, v)"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  struct Case {
+    std::string arg;
+    nlohmann::json type;   // SQLite's typeof() of what was stored
+    nlohmann::json value;  // as the json format prints it
+  };
+  const Case cases[] = {
+      {"42", "integer", 42},
+      {"1.5", "real", 1.5},
+      {"true", "integer", 1},
+      {"text:42", "text", "42"},
+      {"float:1e3", "real", 1000.0},
+      {"bigint:9000000000", "integer", 9000000000LL},
+      {"date:2024-03-05", "text", "2024-03-05"},
+      {"bytes:00ff41", "blob", "AP9B"},
+      {"null", "null", nullptr},
+      {"x'); DROP TABLE bound; --", "text", "x'); DROP TABLE bound; --"},
+  };
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    SCOPED_TRACE(cases[k].arg);
+    r = Run({"exec", "INSERT INTO bound (k, v) VALUES (?, ?)", "--param", std::to_string(k),
+             "--param=" + cases[k].arg});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Run({"--format", "json", "query", "SELECT typeof(v) AS t, v FROM bound WHERE k = :k",
+             "--param", std::to_string(k)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const nlohmann::json row = nlohmann::json::parse(r.out)["rows"].at(0);
+    EXPECT_EQ(row[0], cases[k].type);
+    EXPECT_EQ(row[1], cases[k].value);
+  }
+
+  // Usage errors exit 2 before anything is sent; a marker without a value is the server's refusal.
+  EXPECT_EQ(Run({"query", "SELECT ?", "--param", "bytes:0g"}).code, 2);
+  EXPECT_EQ(Run({"query", "SELECT ?", "--param", "int:many"}).code, 2);
+  r = Run({"query", "SELECT ? AS a, ? AS b", "--param", "1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "The command text has 2 parameter markers; 1 values given\n");
+}
+
 TEST_F(CliTest, FailuresReportedInErrMsgExitOne) {
   RunResult r = Run({"exec", "INSERT INTO NO_SUCH_TABLE VALUES (1)"});
   EXPECT_EQ(r.code, 1);

@@ -1,7 +1,8 @@
 // The clients read SQL text as the server does: one table of cases (tests/cases/
 // sql_split_cases.json, read by the Python driver's tests too) holds what psql sends for each text
 // and whether each statement returns rows, and the server's PostgreSQL splitter, velmora-cli's
-// splitter and the client library's row rule must each agree with it.
+// splitter and the client library's row rule must each agree with it; the "?" markers the server
+// binds values to (positional_markers.h, read in PostgreSQL's dialect) must be the ones it holds.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +12,8 @@
 
 #include "client/statement_kind.h"
 #include "client/statement_splitter.h"
+#include "db/core/positional_markers.h"
+#include "db/core/sql_dialects.h"
 #include "db/pg/pg_command_text.h"
 
 namespace velmora::test {
@@ -76,6 +79,8 @@ TEST(SqlSplitCases, ServerAndClientCutTheSameStatementsAndAgreeOnRows) {
     // The server's count of "?" markers: it refuses a text whose markers differ from the
     // parameters given.
     EXPECT_NO_THROW(SplitPgCommandText(c.sql, c.markers));
+    // The markers the bound-value methods give values to, read as PostgreSQL reads the text.
+    EXPECT_EQ(NamePositionalMarkers(c.sql, kPostgresSqlDialect).positional, c.markers);
     EXPECT_EQ(ClientStatements(c), c.statements);
     for (size_t i = 0; i < c.statements.size(); ++i) {
       EXPECT_EQ(StatementKindOf(c.statements[i]) == StatementKind::Rows, c.rows[i])

@@ -32,10 +32,12 @@ def test_execute_and_fetch(conn, table_name):
     assert cur.arraysize == 1
     cur.execute("CREATE TABLE %s (id INTEGER PRIMARY KEY, name VARCHAR(20) NOT NULL)"
                 % table_name)
-    assert (cur.description, cur.rowcount) == (None, -1)
+    # A command's rowcount is the rows it changed: none for a CREATE.
+    assert (cur.description, cur.rowcount) == (None, 0)
     with pytest.raises(velmora.ProgrammingError):
         cur.fetchone()
     cur.executemany("INSERT INTO %s VALUES (?, ?)" % table_name, [(i, "n%d" % i) for i in range(7)])
+    assert cur.rowcount == 7
     assert cur.execute("SELECT id, name FROM %s ORDER BY id" % table_name) is cur
     assert cur.rowcount == 7
     assert [d[0] for d in cur.description] == ["id", "name"]

@@ -54,7 +54,7 @@ PG_SCHEMA = [
 
 @pytest.fixture(scope="module")
 def pg(pg_server):
-    connection = pg_server.connect(bytes_style="postgresql")
+    connection = pg_server.connect()
     cur = connection.cursor()
     for statement in PG_SCHEMA:
         cur.execute(statement)

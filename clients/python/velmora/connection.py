@@ -12,7 +12,7 @@ import socket
 import ssl
 import zlib
 
-from . import dataset, delta, procedures, sqltext, wire
+from . import binding, dataset, delta, procedures, sqltext, wire
 from .exceptions import (Error, InterfaceError, NotSupportedError, OperationalError,
                          ProgrammingError, server_error)
 from .types import FieldType
@@ -26,16 +26,14 @@ FileEntry = collections.namedtuple("FileEntry", "name time size")
 
 
 def connect(host="127.0.0.1", port=DEFAULT_PORT, user=DEFAULT_USER, password=None, *, tls=False,
-            cafile=None, timeout=30.0, ssl_context=None, bytes_style="x"):
+            cafile=None, timeout=30.0, ssl_context=None):
     """Opens a session and logs in. `password` None takes VELMORA_PASSWORD from the environment,
     else the built-in default. `tls` (or an `ssl_context`) wraps the connection in TLS 1.2 or
     later, checking the server's certificate against `cafile` (the system's CAs without it) and
     the host name or address. `timeout` (seconds, None for none) bounds the connect and every
-    wait for the server. `bytes_style` tells how byte parameters are written into SQL text
-    (sqltext.Literals)."""
+    wait for the server."""
     if password is None:
         password = os.environ.get("VELMORA_PASSWORD", DEFAULT_PASSWORD)
-    literals = sqltext.Literals(bytes_style)
     try:
         sock = socket.create_connection((host, port), timeout=timeout)
     except socket.timeout:
@@ -57,13 +55,12 @@ def connect(host="127.0.0.1", port=DEFAULT_PORT, user=DEFAULT_USER, password=Non
     except BaseException:
         sock.close()
         raise
-    return Connection(channel, literals)
+    return Connection(channel)
 
 
 class Connection:
-    def __init__(self, channel, literals):
+    def __init__(self, channel):
         self._channel = channel
-        self._literals = literals
 
     # --- DB-API ---
 
@@ -125,20 +122,27 @@ class Connection:
             raise server_error(message)(message)
         return result, outs
 
-    def render(self, sql, params):
-        """`sql` with its ? markers replaced by the parameters' literals, as execute sends it."""
-        return sql if params is None else self._literals.substitute(sql, params)
-
-    def query(self, sql):
-        """Runs `sql` with SQL2OleVariant; the Dataset, or None when the result is Empty."""
-        result, _ = self._call_checked("SQL2OleVariant", sql)
+    def query(self, sql, params=None):
+        """Runs `sql`: as written with SQL2OleVariant when `params` is None, else with the
+        parameters bound to its markers (SQLParams2OleVariant). The Dataset, or None when the
+        result is Empty."""
+        if params is None:
+            result, _ = self._call_checked("SQL2OleVariant", sql)
+        else:
+            result, _ = self._call_checked("SQLParams2OleVariant", sql,
+                                           binding.packed_list(params))
         if result is wire.EMPTY or result is None:
             return None
         return dataset.read_packet(result)
 
-    def execute_command(self, sql):
-        """Runs `sql` with ExecSQL."""
-        self._call_checked("ExecSQL", sql)
+    def execute_sets(self, sql, seq_of_params):
+        """Runs the command `sql` once for each parameter sequence, all in one call and one
+        transaction (ExecSQLParamSets): all applied or, when one fails, none. (rows affected in
+        total, list of rows affected per set)."""
+        packed = [binding.packed_list(params) for params in seq_of_params]
+        total, outs = self._call_checked("ExecSQLParamSets", sql, packed)
+        per_set = outs[0] if outs and isinstance(outs[0], list) else []
+        return int(total or 0), [int(n) for n in per_set]
 
     def server_time(self):
         """The server's clock (a naive datetime in the server's local time)."""
@@ -253,32 +257,42 @@ class Cursor:
             raise InterfaceError("The cursor is closed")
         self.connection._check_open()
 
+    def _returns_rows(self, operation, returns_rows):
+        return returns_rows if returns_rows is not None else sqltext.returns_rows(operation)
+
     def execute(self, operation, parameters=None, returns_rows=None):
-        """Runs one statement. Parameters replace `?` markers as literals (velmora.sqltext).
-        Whether it returns rows follows the row rule unless `returns_rows` says so. A statement
-        that returns rows sets description and rowcount (the number of rows); any other leaves
-        description None and rowcount -1 (the server does not say how many rows it changed)."""
+        """Runs one statement; the parameters are bound by the server's engine to its `?`
+        markers (velmora.binding), never written into the text. Whether it returns rows follows
+        the row rule unless `returns_rows` says so. A statement that returns rows sets
+        description and rowcount (the number of rows); a command sets rowcount to the rows it
+        inserted, updated or deleted. A query without parameters (None) runs as written."""
         self._check()
-        sql = self.connection.render(operation, parameters)
         self.description, self.rowcount, self._rows, self._next = None, -1, None, 0
-        if returns_rows if returns_rows is not None else sqltext.returns_rows(sql):
-            data = self.connection.query(sql)
+        if self._returns_rows(operation, returns_rows):
+            data = self.connection.query(operation, parameters)
             self._rows = []
             if data is not None:
                 self.description = describe(data)
                 self._rows = [tuple(r.values) for r in data.rows]
             self.rowcount = len(self._rows)
         else:
-            self.connection.execute_command(sql)
+            self.rowcount, _ = self.connection.execute_sets(
+                operation, [() if parameters is None else parameters])
         return self
 
     def executemany(self, operation, seq_of_parameters, returns_rows=None):
-        """Runs the statement once per parameter sequence, each call committed on its own: a
-        failure leaves the earlier ones applied. Rows of a row-returning statement are not kept."""
+        """Runs a command once per parameter sequence, all in one call and one transaction: every
+        set applied, or none and the error names the set that failed (counting from 1). rowcount
+        is the rows affected by all sets. A row-returning statement runs once per set and its
+        rows are not kept."""
         self._check()
-        for parameters in seq_of_parameters:
-            self.execute(operation, parameters, returns_rows)
-        self.description, self.rowcount, self._rows = None, -1, None
+        if self._returns_rows(operation, returns_rows):
+            for parameters in seq_of_parameters:
+                self.execute(operation, parameters, returns_rows)
+            self.description, self.rowcount, self._rows = None, -1, None
+            return self
+        self.description, self.rowcount, self._rows, self._next = None, -1, None, 0
+        self.rowcount, _ = self.connection.execute_sets(operation, list(seq_of_parameters))
         return self
 
     def _result_rows(self):

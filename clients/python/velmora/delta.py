@@ -96,21 +96,27 @@ def _set_columns(data, values, change, table):
         values[i] = _coerce(data.fields[i], value)
 
 
-def current_rows_sql(connection, table, key, lists):
-    terms = []
+def current_rows_sql(table, key, lists):
+    """The query of the current rows of the updated and deleted keys, and its parameters: the
+    key values are bound, never written into the text."""
+    terms, params = [], []
     for change in lists["update"] + lists["delete"]:
         parts = []
         for k in key:
             v = change[k]
-            parts.append("%s IS NULL" % k if v is None
-                         else "%s = %s" % (k, connection._literals.render(v)))
+            if v is None:
+                parts.append("%s IS NULL" % k)
+            else:
+                parts.append("%s = ?" % k)
+                params.append(v)
         terms.append("(" + " AND ".join(parts) + ")")
-    return "SELECT * FROM %s WHERE %s" % (table, " OR ".join(terms) if terms else "1 = 0")
+    sql = "SELECT * FROM %s WHERE %s" % (table, " OR ".join(terms) if terms else "1 = 0")
+    return sql, params
 
 
 def apply(connection, table, changes):
     key, lists = _check(changes)
-    data = connection.query(current_rows_sql(connection, table, key, lists))
+    data = connection.query(*current_rows_sql(table, key, lists))
     if data is None:
         raise InterfaceError("The current rows of %s came back without a result" % table)
     try:

@@ -75,6 +75,11 @@ def typed_value(value):
     raise ProgrammingError("An input of type %s cannot be sent" % type(value).__name__)
 
 
+def input_entry(name, value, code):
+    """One input entry of a packed parameter list."""
+    return _entry(name, value, code, PT_INPUT)
+
+
 def _entry(name, value, code, kind):
     if isinstance(value, decimal.Decimal):
         value = wire.decimal_text(value)

@@ -1,5 +1,6 @@
 // Each field type both ways on every engine: a value written through a parameter and as an SQL
-// literal, NULL written both ways, all read back with their field type and value. What an engine
+// literal, NULL written both ways, the value bound to a "?" marker, all read back with their
+// field type and value. What an engine
 // does differently is written in its column of the table.
 #include <fmt/core.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "data/params.h"
+#include "db/core/positional_markers.h"
 #include "tests/db/conformance/conformance_fixture.h"
 #include "variant/ole_date.h"
 
@@ -192,12 +194,25 @@ TEST_P(Types, EachTypeBothWaysAndNull) {
                                                       : row.literal;
     Exec(fmt::format("INSERT INTO {} (ID, C) VALUES (2, {})", table, literal));
     Exec(fmt::format("INSERT INTO {} (ID, C) VALUES (4, NULL)", table));
+    // 5: the value bound to a "?" marker, found as the engine reads its text: the path of the
+    // published methods that take values apart from the text.
+    const TSqlDialect& dialect = connection_.Driver().Dialect();
+    TFDQuery positional;
+    positional.SetConnection(&connection_);
+    positional.SQL().SetText(
+        NamePositionalMarkers(fmt::format("INSERT INTO {} (ID, C) VALUES (?, ?)", table), dialect)
+            .text);
+    positional.Params()[0].SetValue(OleVariant(int32_t{5}));
+    positional.Params()[1].DataType = row.param_type;
+    positional.Params()[1].SetValue(row.value);
+    positional.ExecSQL();
+    EXPECT_EQ(positional.RowsAffected(), 1);
 
     TFDQuery q;
     q.SetConnection(&connection_);
     q.SQL().SetText(fmt::format("SELECT ID, C FROM {} ORDER BY ID", table));
     q.Open();
-    ASSERT_EQ(q.RecordCount(), 4);
+    ASSERT_EQ(q.RecordCount(), 5);
     EXPECT_EQ(FieldTypeName(q.FieldDefs()[1].DataType), FieldTypeName(column.type));
     const std::string expected = column.text        ? std::string(column.text)
                                  : row.text.empty() ? row.value.AsString()
@@ -210,6 +225,17 @@ TEST_P(Types, EachTypeBothWaysAndNull) {
       EXPECT_TRUE(q.Fields(1).IsNull()) << "NULL written as a " << way;
       q.Next();
     }
+    EXPECT_EQ(q.Fields(1).AsString(), expected) << "bound to a ? marker";
+
+    // The row found again by the value bound to a "?" marker of the query.
+    TFDQuery found;
+    found.SetConnection(&connection_);
+    found.SQL().SetText(
+        NamePositionalMarkers(fmt::format("SELECT C FROM {} WHERE ID = ?", table), dialect).text);
+    found.Params()[0].SetValue(OleVariant(int32_t{5}));
+    found.Open();
+    ASSERT_EQ(found.RecordCount(), 1);
+    EXPECT_EQ(found.Fields(0).AsString(), expected) << "read through a ? marker";
   }
 }
 

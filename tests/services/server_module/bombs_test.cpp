@@ -11,6 +11,8 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "codec/packets.h"
 #include "common/memory_budget.h"
@@ -238,6 +240,55 @@ TEST_F(Bombs, TextArgumentsAreBoundedAndTheirCopiesCharged) {
     ExpectAllGivenBack();
     EXPECT_EQ(Sql(*client, "SELECT 1").second, "");
   }
+}
+
+// The methods with bound values charge their text's copies as SQL2OleVariant does, and the
+// copies of their values beside the values' own charge: within TextMaxMiB, a text or a value too
+// large for the call's share (32 MiB) is refused in ErrMsg with the budget's text, nothing runs,
+// the budget is given back and the connection goes on.
+TEST_F(Bombs, BoundValueMethodsChargeTheirTextAndValues) {
+  ServerLimits limits = Limits();
+  limits.TextMax = 8 * kMiB;
+  SetServerLimits(limits);
+  const auto list = [](OleVariant value) {
+    return OleVariant(
+        VariantArray{0, {OleVariant(VariantArray{0, {OleVariant(""), std::move(value)}})}});
+  };
+  const auto sets = [](OleVariant one) { return OleVariant(VariantArray{0, {std::move(one)}}); };
+  const std::string large_text = "SELECT '" + std::string(5 * kMiB, 'x') + "', ?";
+  const OleVariant large_value(std::string(7 * kMiB, 'x'));
+  const struct {
+    const char* name;
+    const char* method;
+    std::vector<OleVariant> args;
+  } refused[] = {
+      {"text of a query", "SQLParams2OleVariant", {OleVariant(large_text), list(OleVariant(1))}},
+      {"value of a query", "SQLParams2OleVariant", {OleVariant("SELECT ?"), list(large_value)}},
+      {"text of parameter sets",
+       "ExecSQLParamSets",
+       {OleVariant(large_text), sets(list(OleVariant(1)))}},
+      {"value of parameter sets",
+       "ExecSQLParamSets",
+       {OleVariant("SELECT ?"), sets(list(large_value))}},
+  };
+  auto client = Connect();
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    const std::string error = CallError(*client, c.method, c.args);
+    EXPECT_NE(error.find("one call may hold"), std::string::npos) << error;
+    EXPECT_EQ(error.find("Parameter set"), std::string::npos) << error;
+    EXPECT_TRUE(BudgetGivenBack());
+    ExpectAllGivenBack();
+    EXPECT_EQ(Sql(*client, "SELECT 1").second, "");
+  }
+  // Values the share holds are bound.
+  EXPECT_EQ(CallError(*client, "SQLParams2OleVariant",
+                      {OleVariant("SELECT ?"), list(OleVariant(std::string(kMiB, 'x')))}),
+            "");
+  EXPECT_EQ(CallError(*client, "ExecSQLParamSets",
+                      {OleVariant("SELECT ?"), sets(list(OleVariant(std::string(kMiB, 'x'))))}),
+            "");
+  EXPECT_TRUE(BudgetGivenBack());
 }
 
 // Within the limit the same methods work: the limit is on the inflated size, not the packet.

@@ -13,12 +13,20 @@ TEST(ServerModuleMethods, PublishesEachMethodWithItsSignature) {
     bool result;
   };
   const Case cases[] = {
-      {"SQL2OleVariant", 1, 1, true},    {"ExecSQL", 1, 1, false},
-      {"UpdateSQL", 1, 1, false},        {"GetServerDateTime", 0, 0, true},
-      {"UploadFile", 2, 0, true},        {"DownLoadFile", 1, 1, true},
-      {"CheckUpload", 0, 3, true},       {"ReadData", 2, 1, true},
-      {"PostData", 3, 1, false},         {"DeleteData", 2, 1, false},
-      {"UpdateOleVariant", 2, 1, false}, {"StoredProc", 3, 2, true},
+      {"SQL2OleVariant", 1, 1, true},
+      {"ExecSQL", 1, 1, false},
+      {"UpdateSQL", 1, 1, false},
+      {"GetServerDateTime", 0, 0, true},
+      {"UploadFile", 2, 0, true},
+      {"DownLoadFile", 1, 1, true},
+      {"CheckUpload", 0, 3, true},
+      {"ReadData", 2, 1, true},
+      {"PostData", 3, 1, false},
+      {"DeleteData", 2, 1, false},
+      {"UpdateOleVariant", 2, 1, false},
+      {"StoredProc", 3, 2, true},
+      {"SQLParams2OleVariant", 2, 1, true},
+      {"ExecSQLParamSets", 2, 2, true},
   };
   const TDSMethodTable& table = TServerModule1::Methods();
   EXPECT_EQ(table.ClassName(), "TServerModule1");
